@@ -1,0 +1,3 @@
+#include "protocol/Sleep.h"
+
+void PlatformSleep(DWORD ms) { ::Sleep(ms); }

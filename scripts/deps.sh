@@ -1,0 +1,35 @@
+#!/usr/bin/env bash
+# Installs, with apt-get, everything the builds and tests need on a fresh Debian 12 machine.
+# Idempotent: when every package is present it only checks and returns.
+set -euo pipefail
+
+# The Windows tests run the 64-bit build under wine64: the kernels we build on have 32-bit
+# emulation switched off, so wine32 cannot start at all. The shipped program is the 32-bit
+# build, which is compiled and linked in every run.
+
+PKGS=(
+  cmake make g++ libgtest-dev googletest
+  g++-mingw-w64-i686-posix binutils-mingw-w64-i686
+  g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
+  wine64 xvfb xauth x11-utils imagemagick
+  clang libclang-rt-14-dev
+)
+
+missing=()
+for p in "${PKGS[@]}"; do
+  st=$(dpkg-query -W -f='${db:Status-Status}' "$p" 2>/dev/null || true)
+  [ "$st" = installed ] || missing+=("$p")
+done
+[ ${#missing[@]} -eq 0 ] && exit 0
+
+if [ "$(id -u)" -ne 0 ]; then
+  echo "Missing packages: ${missing[*]}" >&2
+  echo "Run as root:" >&2
+  echo "  apt-get update && DEBIAN_FRONTEND=noninteractive apt-get install -y --no-install-recommends ${missing[*]}" >&2
+  exit 1
+fi
+
+echo "Installing: ${missing[*]}"
+export DEBIAN_FRONTEND=noninteractive
+apt-get update -qq
+apt-get install -y -qq --no-install-recommends "${missing[@]}" >/dev/null

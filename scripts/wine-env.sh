@@ -1,0 +1,8 @@
+# Sourced by the Wine scripts: the loader and environment of our private, quiet prefix.
+# The 64-bit loader is named directly: the 32-bit one cannot start on kernels without 32-bit
+# emulation, and the wine wrapper would pick it whenever wine32 happens to be installed.
+WINE=/usr/lib/wine/wine64
+export WINELOADER="$WINE"
+export WINEARCH=win64
+export WINEDEBUG=-all
+export WINEDLLOVERRIDES="mscoree,mshtml="

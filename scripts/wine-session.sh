@@ -1,0 +1,46 @@
+#!/usr/bin/env bash
+# Usage: wine-session.sh BUILD_DIR COMMAND...
+# Runs COMMAND with a ready Wine environment: the private prefix BUILD_DIR/wineprefix
+# (created once), a virtual display of our own, and a keeper process that holds the Wine
+# desktop so each test executable starts in a fraction of a second. Everything started here
+# is stopped when COMMAND ends.
+set -euo pipefail
+build=$(cd "$1" && pwd)
+shift
+
+. "$(dirname "$0")/wine-env.sh"
+export WINEPREFIX="$build/wineprefix"
+
+xvfb_pid=""
+keeper_pid=""
+cleanup() {
+  [ -n "$keeper_pid" ] && kill "$keeper_pid" 2>/dev/null || true
+  wineserver -k 2>/dev/null || true
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null || true
+}
+trap cleanup EXIT
+
+# A display of our own, so test windows never land on the user's desktop.
+for n in $(seq 90 140); do
+  if [ ! -e "/tmp/.X$n-lock" ] && [ ! -e "/tmp/.X11-unix/X$n" ]; then
+    Xvfb ":$n" -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+    xvfb_pid=$!
+    export DISPLAY=":$n"
+    break
+  fi
+done
+for _ in $(seq 50); do [ -e "/tmp/.X11-unix/${DISPLAY#:}" ] && break; sleep 0.1; done
+[ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] || { echo "wine-session: Xvfb did not start" >&2; exit 1; }
+
+if [ ! -f "$WINEPREFIX/system.reg" ]; then
+  echo "wine-session: creating the Wine prefix (once, about 15 s)"
+  "$WINE" wineboot -i >/dev/null 2>&1
+  wineserver -w
+fi
+
+if [ -f "$build/tests/win/keeper.exe" ]; then
+  "$WINE" "$build/tests/win/keeper.exe" >/dev/null 2>&1 &
+  keeper_pid=$!
+fi
+
+"$@"
