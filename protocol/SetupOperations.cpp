@@ -1,0 +1,274 @@
+#include "protocol/SetupOperations.h"
+
+#include <cstdio>
+#include <utility>
+#include <vector>
+
+#include "res/resource.h"
+
+namespace {
+
+// Left to right, the order the address bytes travel in.
+constexpr int kPeerAddrIds[ADDRESS_BYTES] = {IDC_PEER_ADDR1, IDC_PEER_ADDR2, IDC_PEER_ADDR3,
+                                             IDC_PEER_ADDR4, IDC_PEER_ADDR5, IDC_PEER_ADDR6};
+
+// After the handshake the module takes a moment before it answers queries.
+constexpr DWORD kAfterHandshakeMs = 400;
+// The module is slow to get the PIN ready after it has sent the name.
+constexpr DWORD kAfterNameMs = 100;
+// Keeps the full bar visible for a moment, the only sign of success.
+constexpr DWORD kBeforeEndMs = 500;
+
+bool HexDigit(char c, BYTE* value) {
+  // Plain char comparisons: bytes from 0x80 up never fall in these ranges, signed or not.
+  if (c >= '0' && c <= '9') {
+    *value = static_cast<BYTE>(c - '0');
+  } else if (c >= 'A' && c <= 'F') {
+    *value = static_cast<BYTE>(c - 'A' + 10);
+  } else if (c >= 'a' && c <= 'f') {
+    *value = static_cast<BYTE>(c - 'a' + 10);
+  } else {
+    return false;
+  }
+  return true;
+}
+
+// The payload as text: up to its first NUL, which the exchange guarantees within the payload.
+std::string PayloadText(const BYTE* payload) {
+  char text[REPLY_PAYLOAD_MAX + 1];
+  std::snprintf(text, sizeof text, "%s", reinterpret_cast<const char*>(payload));
+  return text;
+}
+
+}  // namespace
+
+CSetupOperations::CSetupOperations(CSerialPort& serial, CSetupView& view, SleepFn sleep)
+    : CCommandExchange(serial, std::move(sleep)), m_nRetry(0), m_view(view) {}
+
+void CSetupOperations::OnRead() { Run(Operation::Read); }
+
+void CSetupOperations::OnProgram() { Run(Operation::Program); }
+
+BYTE CSetupOperations::ParseHexByte(const char* text) {
+  if (text == nullptr) return 0;
+  BYTE high = 0;
+  BYTE low = 0;
+  // The second character is looked at only after a digit, so a NUL is never read past.
+  if (!HexDigit(text[0], &high) || !HexDigit(text[1], &low)) return 0;
+  return static_cast<BYTE>(high * 16 + low);
+}
+
+bool CSetupOperations::ProbePort(const std::string& portName) {
+  if (!m_serial.Open(portName.c_str(), LINE_BAUD, READ_TIMEOUT_PROBE_MS)) return false;
+  const bool bAnswered = ExchangeProbe();
+  m_serial.Close();
+  return bAnswered;
+}
+
+bool CSetupOperations::FindModulePort() {
+  std::vector<std::string> ports;
+  m_serial.ListPorts(ports);
+  for (const std::string& port : ports) {
+    if (ProbePort(port)) {
+      m_strPortName = port;
+      return true;
+    }
+  }
+  return false;
+}
+
+void CSetupOperations::Run(Operation op) {
+  if (!Begin(op)) return;
+  if (op == Operation::Read) {
+    ReadSettings();
+  } else {
+    ProgramSettings();
+  }
+}
+
+bool CSetupOperations::Begin(Operation op) {
+  // The rerun after a failed handshake happens once per press; its own failed handshake
+  // lands here and stops.
+  if (m_nRetry > 1) return false;
+
+  m_view.BeginWaitCursor();
+  const bool bFound = FindModulePort();
+  m_view.EndWaitCursor();
+  if (!bFound) {
+    m_view.ShowMessage(MSG_CANNOT_CONNECT);
+    return false;
+  }
+
+  // The port may have been taken by another program since its probe.
+  if (!m_serial.Open(m_strPortName.c_str(), LINE_BAUD, READ_TIMEOUT_OPERATION_MS)) {
+    m_view.ShowMessage(MSG_CANNOT_CONNECT);
+    UnlockButtons(op);
+    return false;
+  }
+
+  if (op == Operation::Read) {
+    m_view.DisableControl(IDC_PROGRAM);
+  } else {
+    m_view.DisableControl(IDC_READ);
+  }
+  m_view.DisableControl(IDCANCEL);
+  m_view.StepProgress();
+
+  if (!ExchangeAck(CFrame::Plain(CMD_OPEN), TIMING_OPEN)) {
+    // A module that missed the handshake often answers after a fresh opening of the port,
+    // which also clears a line error: run the whole operation once more.
+    m_serial.Close();
+    m_view.ResetProgress();
+    ++m_nRetry;
+    Run(op);
+    // Only the rerun sees the counter above 1: its handshake failed as well. Tell the user
+    // once, with the port closed and the bar empty.
+    if (m_nRetry > 1) m_view.ShowMessage(MSG_COMM_ERROR);
+    m_nRetry = 0;
+    UnlockButtons(op);
+    return false;
+  }
+
+  m_view.StepProgress();
+  Pause(kAfterHandshakeMs);
+  return true;
+}
+
+void CSetupOperations::ReadSettings() {
+  const Operation op = Operation::Read;
+
+  if (!ExchangeQuery(CMD_GET_PEER_ADDR, RSP_PEER_ADDR, TIMING_GET_PEER_ADDR,
+                     [this](const BYTE* payload) {
+                       for (int k = 0; k < ADDRESS_BYTES; ++k) {
+                         char text[8];
+                         std::snprintf(text, sizeof text, "%02X", payload[k]);
+                         m_view.SetControlText(kPeerAddrIds[k], text);
+                       }
+                     })) {
+    EndWithFailure(op);
+    return;
+  }
+  m_view.StepProgress();
+
+  if (!ExchangeQuery(CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR, TIMING_GET_DEVICE_ADDR,
+                     [this](const BYTE* p) {
+                       char text[48];
+                       std::snprintf(text, sizeof text, "%02X : %02X : %02X : %02X : %02X : %02X",
+                                     p[0], p[1], p[2], p[3], p[4], p[5]);
+                       m_view.SetControlText(IDC_DEVICE_ADDRESS, text);
+                     })) {
+    EndWithFailure(op);
+    return;
+  }
+  m_view.StepProgress();
+
+  if (!ExchangeQuery(CMD_GET_NAME, RSP_NAME, TIMING_GET_NAME, [this](const BYTE* payload) {
+        m_view.SetControlText(IDC_DEVICE_NAME, PayloadText(payload));
+      })) {
+    EndWithFailure(op);
+    return;
+  }
+  m_view.StepProgress();
+  Pause(kAfterNameMs);
+  Pause(kAfterNameMs);
+
+  // The PIN is shown as the module sent it, unpadded, so a Program sends it back unchanged.
+  if (!ExchangeQuery(CMD_GET_PIN, RSP_PIN, TIMING_GET_PIN, [this](const BYTE* payload) {
+        m_view.SetControlText(IDC_PIN_CODE, PayloadText(payload));
+      })) {
+    EndWithFailure(op);
+    return;
+  }
+  m_view.StepProgress();
+
+  if (!ExchangeQuery(CMD_GET_ROLE, RSP_ROLE, TIMING_GET_ROLE, [this](const BYTE* payload) {
+        const bool bMaster = payload[0] == ROLE_MASTER;
+        m_view.SetCheck(IDC_MASTER, bMaster);
+        m_view.SetCheck(IDC_SLAVE, !bMaster);
+      })) {
+    EndWithFailure(op);
+    return;
+  }
+  m_view.StepProgress();
+
+  Finish(op);
+}
+
+void CSetupOperations::ProgramSettings() {
+  const Operation op = Operation::Program;
+
+  // Every try takes the boxes as they stand, as the user left them.
+  if (!ExchangeAck(
+          [this] { return CFrame::Text(CMD_SET_NAME, m_view.GetControlText(IDC_DEVICE_NAME)); },
+          TIMING_SET_NAME)) {
+    EndWithFailure(op);
+    return;
+  }
+  m_view.StepProgress();
+  Pause(kAfterNameMs);
+  m_view.StepProgress();
+
+  if (!ExchangeAck(
+          [this] { return CFrame::Text(CMD_SET_PIN, m_view.GetControlText(IDC_PIN_CODE)); },
+          TIMING_SET_PIN)) {
+    EndWithFailure(op);
+    return;
+  }
+  m_view.StepProgress();
+
+  // Only the Master box decides; the dialog keeps exactly one of the two checked.
+  if (!ExchangeAck(
+          [this] {
+            return CFrame::Plain(m_view.IsChecked(IDC_MASTER) ? CMD_SET_MASTER : CMD_SET_SLAVE);
+          },
+          TIMING_SET_ROLE)) {
+    EndWithFailure(op);
+    return;
+  }
+  m_view.StepProgress();
+
+  if (!ExchangeAck(
+          [this] {
+            std::vector<BYTE> address;
+            for (int id : kPeerAddrIds) {
+              address.push_back(ParseHexByte(m_view.GetControlText(id).c_str()));
+            }
+            return CFrame::Raw(CMD_SET_PEER_ADDR, std::move(address));
+          },
+          TIMING_SET_PEER_ADDR)) {
+    EndWithFailure(op);
+    return;
+  }
+  m_view.StepProgress();
+
+  Finish(op);
+}
+
+void CSetupOperations::Finish(Operation op) {
+  // A turn-off that goes unanswered is reported, but the settings are in: end normally.
+  if (m_view.IsChecked(IDC_TURN_OFF) &&
+      !ExchangeAck(CFrame::Plain(CMD_TURN_OFF), TIMING_TURN_OFF)) {
+    m_view.ShowMessage(MSG_COMM_ERROR);
+  }
+  EndNormally(op);
+}
+
+void CSetupOperations::EndNormally(Operation op) {
+  m_serial.Close();
+  Pause(kBeforeEndMs);
+  m_view.ResetProgress();
+  UnlockButtons(op);
+}
+
+void CSetupOperations::EndWithFailure(Operation op) {
+  m_serial.Close();
+  m_view.ResetProgress();
+  // The buttons stay locked until the user has read the message.
+  m_view.ShowMessage(MSG_COMM_ERROR);
+  UnlockButtons(op);
+}
+
+void CSetupOperations::UnlockButtons(Operation op) {
+  m_view.EnableControl(op == Operation::Read ? IDC_PROGRAM : IDC_READ);
+  m_view.EnableControl(IDCANCEL);
+}

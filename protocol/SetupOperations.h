@@ -1,0 +1,61 @@
+// The two operations of the setup dialog, Read and Program, with the device search and the
+// beginning and endings they share.
+//
+// Contract: OnRead and OnProgram run the whole operation on the caller's (GUI) thread and
+// return when it has ended: they block in serial reads, in the injected sleep and inside the
+// view's message boxes. Every path that opens a port closes it before returning; between
+// operations the port is closed and m_nRetry is 0. Failures are told to the user through the
+// view; nothing is returned. The serial channel and the view must outlive this object.
+#pragma once
+
+#include <string>
+
+#include "protocol/CommandExchange.h"
+#include "protocol/SetupView.h"
+
+class CSetupOperations : public CCommandExchange {
+public:
+  CSetupOperations(CSerialPort& serial, CSetupView& view, SleepFn sleep);
+
+  // Handler of IDC_READ: fetches the module's settings into the view's controls, each as soon
+  // as its reply arrives. A failure keeps what was already written.
+  void OnRead();
+  // Handler of IDC_PROGRAM: writes the view's name, PIN, role and peer address to the module.
+  // A failure keeps what the module has already acknowledged.
+  void OnProgram();
+
+  // Opens the port at the probe's time-out, sends the probe, closes the port. True when the
+  // module answered with ACK; false also when the port cannot be opened.
+  bool ProbePort(const std::string& portName);
+  // Lists the machine's ports and probes them in order; the first that answers wins and its
+  // name goes to m_strPortName, later ports are not touched. False when none answered.
+  bool FindModulePort();
+
+  // Two hexadecimal digits at the start of text as one byte; 0 unless both are digits.
+  // Characters after the second are ignored. A null text gives 0.
+  static BYTE ParseHexByte(const char* text);
+
+  // Port on which the module last answered the probe; never cleared.
+  std::string m_strPortName;
+  // How many times the current button press has rerun its operation after a failed
+  // handshake; 0 between operations.
+  int m_nRetry;
+
+private:
+  enum class Operation { Read, Program };
+
+  void Run(Operation op);
+  // The shared beginning: search, open, lock, handshake (with its single rerun). True when the
+  // handshake succeeded: the port is then open and the operation continues; false when this
+  // run has already ended.
+  bool Begin(Operation op);
+  void ReadSettings();
+  void ProgramSettings();
+  // Optional CMD_TURN_OFF, then the normal ending.
+  void Finish(Operation op);
+  void EndNormally(Operation op);
+  void EndWithFailure(Operation op);
+  void UnlockButtons(Operation op);
+
+  CSetupView& m_view;
+};
