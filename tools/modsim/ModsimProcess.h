@@ -1,0 +1,41 @@
+// CModsimProcess: runs the modsim executable as a child process, for tests and benchmarks.
+//
+// Contract: Start blocks until modsim has printed its line path (at most a few seconds) and
+// returns false if it did not. Stop sends SIGTERM and waits for the exit; the destructor does
+// the same for a child still running. Nothing here touches the line itself.
+#pragma once
+
+#include <sys/types.h>
+
+#include <map>
+#include <string>
+#include <vector>
+
+class CModsimProcess {
+public:
+  CModsimProcess() = default;
+  ~CModsimProcess();
+
+  CModsimProcess(const CModsimProcess&) = delete;
+  CModsimProcess& operator=(const CModsimProcess&) = delete;
+
+  // Starts exe with args and reads its first stdout line, "PTY <path>" or "TTY <path>".
+  bool Start(const std::string& exe, const std::vector<std::string>& args);
+  // The slave side of modsim's pseudo-terminal (or the tty it serves).
+  const std::string& Path() const { return m_strPath; }
+  // SIGTERM, then wait. True when modsim exited with status 0.
+  bool Stop();
+  // Waits up to timeoutMs for modsim to end by itself (a vanishing module). True when it
+  // exited with status 0 within that time.
+  bool WaitExit(int timeoutMs);
+  bool Running() const { return m_nPid > 0; }
+
+  // key=value lines of a state file; empty when the file cannot be read.
+  static std::map<std::string, std::string> ReadState(const std::string& file);
+  static std::string ReadFile(const std::string& file);
+
+private:
+  pid_t m_nPid = -1;
+  int m_hOutput = -1;
+  std::string m_strPath;
+};
