@@ -29,6 +29,7 @@ public:
   // exited with status 0 within that time.
   bool WaitExit(int timeoutMs);
   bool Running() const { return m_nPid > 0; }
+  pid_t Pid() const { return m_nPid; }
 
   // key=value lines of a state file; empty when the file cannot be read.
   static std::map<std::string, std::string> ReadState(const std::string& file);

@@ -1,0 +1,239 @@
+// The modsim program itself, driven over its pseudo-terminal with raw bytes.
+#include <fcntl.h>
+#include <gtest/gtest.h>
+#include <poll.h>
+#include <stdlib.h>
+#include <termios.h>
+#include <time.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include "tools/modsim/ModsimProcess.h"
+
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+long long NowMs() {
+  timespec ts;
+  clock_gettime(CLOCK_MONOTONIC, &ts);
+  return static_cast<long long>(ts.tv_sec) * 1000 + ts.tv_nsec / 1000000;
+}
+
+// One opening of the port by a host, raw, like the program's serial channel does it.
+class CHostLine {
+public:
+  explicit CHostLine(const std::string& path) {
+    m_fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    if (m_fd < 0) return;
+    termios tio;
+    tcgetattr(m_fd, &tio);
+    cfmakeraw(&tio);
+    tcsetattr(m_fd, TCSANOW, &tio);
+  }
+  ~CHostLine() {
+    if (m_fd >= 0) close(m_fd);
+  }
+  bool IsOpen() const { return m_fd >= 0; }
+  void Send(const Bytes& bytes) {
+    ASSERT_EQ(write(m_fd, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
+  }
+  // Collects bytes until count have come or quietMs pass without one; hungUp tells whether
+  // the line went away.
+  Bytes Receive(size_t count, int quietMs = 1000, bool* hungUp = nullptr) {
+    Bytes got;
+    while (got.size() < count) {
+      pollfd fd = {m_fd, POLLIN, 0};
+      if (poll(&fd, 1, quietMs) <= 0) break;
+      uint8_t buffer[64];
+      ssize_t n = read(m_fd, buffer, sizeof buffer);
+      if (n <= 0 || (fd.revents & POLLHUP)) {
+        if (hungUp) *hungUp = true;
+        if (n <= 0) break;
+      }
+      got.insert(got.end(), buffer, buffer + n);
+    }
+    return got;
+  }
+
+private:
+  int m_fd = -1;
+};
+
+class ModsimPty : public ::testing::Test {
+protected:
+  void SetUp() override {
+    char dir[] = "/tmp/modsim_pty_test.XXXXXX";
+    ASSERT_NE(mkdtemp(dir), nullptr);
+    m_strDir = dir;
+    m_strState = m_strDir + "/state";
+    m_strTranscript = m_strDir + "/transcript";
+  }
+  void TearDown() override {
+    m_modsim.Stop();
+    std::remove(m_strState.c_str());
+    std::remove(m_strTranscript.c_str());
+    std::remove((m_strDir + "/link").c_str());
+    rmdir(m_strDir.c_str());
+  }
+  bool Start(std::vector<std::string> args) {
+    args.insert(args.begin(), {"--state", m_strState, "--transcript", m_strTranscript});
+    return m_modsim.Start(MODSIM_PATH, args);
+  }
+
+  std::string m_strDir, m_strState, m_strTranscript;
+  CModsimProcess m_modsim;
+};
+
+TEST_F(ModsimPty, ProbeQueriesAndSettingsWithTranscriptAndState) {
+  ASSERT_TRUE(Start({"--name", "Lab unit", "--role", "master", "--address", "0a0b0c0d0e0f"}));
+  EXPECT_EQ(m_modsim.Path().rfind("/dev/pts/", 0), 0u) << m_modsim.Path();
+  {
+    CHostLine host(m_modsim.Path());
+    ASSERT_TRUE(host.IsOpen());
+    host.Send({0x20, 0x30});
+    EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  }
+  CHostLine host(m_modsim.Path());
+  host.Send({0xE4, 0x4F, 0xA1, 0x0D});
+  EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  host.Send({0xE4, 0x4C, 0xA1, 0x0D});
+  EXPECT_EQ(host.Receive(9), Bytes({0xF4, 0x0A, 0x0B, 0x0C, 0x0D, 0x0E, 0x0F, 0x0D, 0x0A}));
+  host.Send({0xE4, 0x41, 0xA1, 0x0D});
+  Bytes name = host.Receive(11);
+  EXPECT_EQ(std::string(name.begin(), name.end()), "\xF1Lab unit\r\n");
+  // Sent byte by byte, as the host's channel does it.
+  for (uint8_t b : Bytes({0xE4, 0x49, 0xA1, '4', '3', '2', '1', 0x0D})) host.Send({b});
+  EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  host.Send({0xE4, 0x45, 0xA1, 0x0D, 0x06, 0xE4, 0x00, 0xFF, 0x0D, 0x0D});
+  EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  host.Send({0xE4, 0x53, 0xA1, 0x0D});
+  EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  // Nothing more may come: exactly one trailer per line, nothing after an ACK.
+  EXPECT_TRUE(host.Receive(1, 200).empty());
+
+  auto state = CModsimProcess::ReadState(m_strState);
+  EXPECT_EQ(state["pin"], "4321");
+  EXPECT_EQ(state["role"], "slave");
+  EXPECT_EQ(state["peer"], "0D:06:E4:00:FF:0D");
+  EXPECT_EQ(state["address"], "0A:0B:0C:0D:0E:0F");
+  EXPECT_EQ(state["probes"], "1");
+  EXPECT_EQ(state["commands"], "6");
+  EXPECT_EQ(state["opens"], "1");
+
+  EXPECT_TRUE(m_modsim.Stop());
+  std::string transcript = CModsimProcess::ReadFile(m_strTranscript);
+  EXPECT_NE(transcript.find(" RX 20 30\n"), std::string::npos) << transcript;
+  EXPECT_NE(transcript.find(" EV probe\n"), std::string::npos);
+  EXPECT_NE(transcript.find(" RX e4 4f a1 0d\n"), std::string::npos);
+  EXPECT_NE(transcript.find(" TX f4 0a 0b 0c 0d 0e 0f 0d 0a\n"), std::string::npos);
+  EXPECT_NE(transcript.find(" EV command 4 I CMD_SET_PIN\n"), std::string::npos);
+  EXPECT_NE(transcript.find(" EV stop\n"), std::string::npos);
+  EXPECT_EQ(transcript.rfind("t=", 0), 0u);
+}
+
+TEST_F(ModsimPty, ManyOpeningsOfThePortAndNoSpinningWhileIdle) {
+  ASSERT_TRUE(Start({}));
+  const int kCycles = 40;
+  for (int i = 0; i < kCycles; ++i) {
+    CHostLine host(m_modsim.Path());
+    ASSERT_TRUE(host.IsOpen()) << "cycle " << i;
+    host.Send({0x20, 0x30});
+    ASSERT_EQ(host.Receive(1), Bytes({0x06})) << "cycle " << i;
+  }
+  EXPECT_EQ(CModsimProcess::ReadState(m_strState)["probes"], std::to_string(kCycles));
+
+  // With no host on the line, modsim must sleep in poll: its CPU time stays put.
+  auto cpuTicks = [this] {
+    std::ifstream stat("/proc/" + std::to_string(m_modsim.Pid()) + "/stat");
+    std::string field;
+    long ticks = 0;
+    for (int i = 1; i <= 15 && stat >> field; ++i) {
+      if (i == 14 || i == 15) ticks += std::stol(field);
+    }
+    return ticks;
+  };
+  long before = cpuTicks();
+  usleep(600 * 1000);
+  EXPECT_LE(cpuTicks() - before, 2);
+}
+
+TEST_F(ModsimPty, FaultsReachTheWire) {
+  ASSERT_TRUE(Start({"--delay", "300", "--wrong-ack", "15", "--only", "N", "--times", "1",
+                     "--stop-after", "3"}));
+  CHostLine host(m_modsim.Path());
+  long long start = NowMs();
+  host.Send({0xE4, 0x4E, 0xA1, 'x', 0x0D});
+  EXPECT_EQ(host.Receive(1), Bytes({0x15}));
+  EXPECT_GE(NowMs() - start, 250);
+  host.Send({0xE4, 0x4E, 0xA1, 'y', 0x0D});
+  EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  host.Send({0xE4, 0x4F, 0xA1, 0x0D});
+  EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  host.Send({0xE4, 0x4F, 0xA1, 0x0D});
+  EXPECT_TRUE(host.Receive(1, 300).empty());
+  host.Send({0x20, 0x30});
+  EXPECT_TRUE(host.Receive(1, 300).empty());
+  auto state = CModsimProcess::ReadState(m_strState);
+  EXPECT_EQ(state["name"], "y");
+  EXPECT_EQ(state["commands"], "4");
+  std::string transcript = CModsimProcess::ReadFile(m_strTranscript);
+  EXPECT_NE(transcript.find("EV command 4 O CMD_OPEN, not answered"), std::string::npos);
+}
+
+TEST_F(ModsimPty, VanishingModuleHangsUpAndExits) {
+  ASSERT_TRUE(Start({"--vanish-after", "2"}));
+  std::string path = m_modsim.Path();
+  CHostLine host(path);
+  host.Send({0xE4, 0x4F, 0xA1, 0x0D});
+  EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  host.Send({0xE4, 0x54, 0xA1, 0x0D});
+  EXPECT_EQ(host.Receive(4), Bytes({0xF5, 0x53, 0x0D, 0x0A}));
+  bool hungUp = false;
+  EXPECT_TRUE(host.Receive(1, 2000, &hungUp).empty());
+  EXPECT_TRUE(hungUp);
+  EXPECT_TRUE(m_modsim.WaitExit(3000));
+  EXPECT_NE(CModsimProcess::ReadFile(m_strTranscript).find("EV hang-up"), std::string::npos);
+}
+
+TEST_F(ModsimPty, ServesAGivenTtyAndLinksAPty) {
+  int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  std::string slave = ptsname(master);
+  CModsimProcess onTty;
+  ASSERT_TRUE(onTty.Start(MODSIM_PATH, {"--tty", slave}));
+  EXPECT_EQ(onTty.Path(), slave);
+  uint8_t probe[] = {0x20, 0x30};
+  ASSERT_EQ(write(master, probe, 2), 2);
+  pollfd fd = {master, POLLIN, 0};
+  ASSERT_EQ(poll(&fd, 1, 2000), 1);
+  uint8_t answer = 0;
+  EXPECT_EQ(read(master, &answer, 1), 1);
+  EXPECT_EQ(answer, 0x06);
+  EXPECT_TRUE(onTty.Stop());
+  close(master);
+
+  std::string link = m_strDir + "/link";
+  ASSERT_TRUE(Start({"--link", link}));
+  char target[128] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), m_modsim.Path());
+  EXPECT_TRUE(m_modsim.Stop());
+  EXPECT_NE(access(link.c_str(), F_OK), 0);
+}
+
+TEST_F(ModsimPty, RefusesBadOptions) {
+  CModsimProcess bad;
+  EXPECT_FALSE(bad.Start(MODSIM_PATH, {"--peer", "01:02"}));
+  EXPECT_FALSE(bad.Start(MODSIM_PATH, {"--wrong-ack", "1FF"}));
+  EXPECT_FALSE(bad.Start(MODSIM_PATH, {"--role", "boss"}));
+  EXPECT_FALSE(bad.Start(MODSIM_PATH, {"--tty", "/nonexistent/tty"}));
+}
+
+}  // namespace
