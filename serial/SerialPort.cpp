@@ -1,5 +1,6 @@
 #include "serial/SerialPort.h"
 
+#include <cstddef>
 #include <cstring>
 #include <string>
 
