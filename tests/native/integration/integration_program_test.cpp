@@ -1,0 +1,47 @@
+// Program through the real POSIX serial layer against modsim on a pty, in real time.
+#include <gtest/gtest.h>
+
+#include "integration/ModsimRig.h"
+
+namespace {
+
+TEST(IntegrationProgram, FullProgramWithTurnOffReachesTheModule) {
+  CModsimRig rig;
+  ASSERT_TRUE(rig.Start({}));
+  CFakeSetupView& view = rig.m_view;
+  view.m_texts[IDC_DEVICE_NAME] = " Bench 7 ";
+  view.m_texts[IDC_PIN_CODE] = "00001234";
+  view.m_checks[IDC_MASTER] = true;
+  view.m_checks[IDC_SLAVE] = false;
+  view.m_checks[IDC_TURN_OFF] = true;
+  const char* boxes[] = {"a5", "0D", "E4", "F", "1G", "123"};
+  for (int i = 0; i < 6; ++i) view.m_texts[IDC_PEER_ADDR1 + i] = boxes[i];
+
+  long long ms = rig.Time(&CSetupOperations::OnProgram);
+
+  EXPECT_TRUE(view.m_messages.empty());
+  EXPECT_EQ(view.m_nSteps, 7);
+  EXPECT_EQ(view.m_nProgress, 0);
+  EXPECT_TRUE(view.IsEnabled(IDC_READ));
+  EXPECT_TRUE(view.IsEnabled(IDCANCEL));
+  EXPECT_EQ(view.m_texts[IDC_DEVICE_NAME], " Bench 7 ");
+  EXPECT_EQ(rig.m_pauses,
+            std::vector<DWORD>({400, 100, 10, 100, 100, 10, 10, 100, 10, 10, 500}));
+
+  auto state = rig.State();
+  EXPECT_EQ(state["name"], " Bench 7 ");
+  EXPECT_EQ(state["pin"], "00001234");
+  EXPECT_EQ(state["role"], "master");
+  EXPECT_EQ(state["peer"], "A5:0D:E4:00:00:12");
+  EXPECT_EQ(state["radio"], "off");
+  EXPECT_EQ(state["address"], "00:1A:7D:DA:71:13");
+  EXPECT_EQ(state["commands"], "6");
+  EXPECT_EQ(state["malformed"], "0");
+  EXPECT_NE(rig.Transcript().find("RX e4 45 a1 a5 0d e4 00 00 12 0d"), std::string::npos)
+      << rig.Transcript();
+  // Probe 0.1 s, six extra reads after an ACK 6 s, pauses 1.35 s.
+  EXPECT_GE(ms, 7400);
+  EXPECT_LT(ms, 15000);
+}
+
+}  // namespace

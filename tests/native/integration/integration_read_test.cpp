@@ -1,0 +1,80 @@
+// Read through the real POSIX serial layer against modsim on a pty, in real time.
+#include <gtest/gtest.h>
+
+#include "integration/ModsimRig.h"
+
+namespace {
+
+const char kCannotConnect[] = "Cannot connect the device !\n\r Connect the device and Retry!";
+const char kCommError[] =
+    "Communication Error  !\n\r Please disconnect and reconnect the device!";
+
+TEST(IntegrationRead, FullReadFillsTheControlsFromTheModule) {
+  CModsimRig rig;
+  ASSERT_TRUE(rig.Start({"--name", "Lab unit", "--pin", "12345678", "--role", "master", "--peer",
+                         "01:02:0A:0B:C0:FF", "--address", "00:1A:7D:DA:71:13"}));
+  long long ms = rig.Time(&CSetupOperations::OnRead);
+
+  CFakeSetupView& view = rig.m_view;
+  EXPECT_TRUE(view.m_messages.empty());
+  const char* peer[] = {"01", "02", "0A", "0B", "C0", "FF"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(view.m_texts[IDC_PEER_ADDR1 + i], peer[i]) << i;
+  EXPECT_EQ(view.m_texts[IDC_DEVICE_ADDRESS], "00 : 1A : 7D : DA : 71 : 13");
+  EXPECT_EQ(view.m_texts[IDC_DEVICE_NAME], "Lab unit");
+  EXPECT_EQ(view.m_texts[IDC_PIN_CODE], "12345678");
+  EXPECT_TRUE(view.m_checks[IDC_MASTER]);
+  EXPECT_FALSE(view.m_checks[IDC_SLAVE]);
+  EXPECT_EQ(view.m_nSteps, 7);
+  EXPECT_EQ(view.m_nProgress, 0);
+  EXPECT_TRUE(view.IsEnabled(IDC_PROGRAM));
+  EXPECT_TRUE(view.IsEnabled(IDCANCEL));
+  EXPECT_EQ(rig.m_pauses, std::vector<DWORD>({400, 10, 100, 100, 10, 10, 500}));
+
+  auto state = rig.State();
+  EXPECT_EQ(state["probes"], "1");
+  EXPECT_EQ(state["commands"], "6");
+  EXPECT_EQ(state["malformed"], "0");
+  EXPECT_EQ(state["radio"], "on");
+  // Probe 0.1 s, six extra reads after an ACK or trailer 6 s, pauses 1.13 s: the module's
+  // bytes take no time worth counting. Only a generous upper bound on the rest.
+  EXPECT_GE(ms, 7100);
+  EXPECT_LT(ms, 15000);
+}
+
+TEST(IntegrationRead, ModuleFallingSilentAfterTheFirstQueryLeavesThePeerAddress) {
+  CModsimRig rig;
+  ASSERT_TRUE(rig.Start({"--stop-after", "2", "--peer", "11:06:E4:00:10:20"}));
+  rig.m_view.m_texts[IDC_DEVICE_NAME] = "before";
+  rig.Time(&CSetupOperations::OnRead);
+
+  CFakeSetupView& view = rig.m_view;
+  ASSERT_EQ(view.m_messages, std::vector<std::string>({kCommError}));
+  const char* peer[] = {"11", "06", "E4", "00", "10", "20"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(view.m_texts[IDC_PEER_ADDR1 + i], peer[i]) << i;
+  EXPECT_EQ(view.m_texts.count(IDC_DEVICE_ADDRESS), 0u);
+  EXPECT_EQ(view.m_texts[IDC_DEVICE_NAME], "before");
+  EXPECT_EQ(view.m_nProgress, 0);
+  EXPECT_TRUE(view.IsEnabled(IDC_PROGRAM));
+  EXPECT_TRUE(view.IsEnabled(IDCANCEL));
+  // The device address query was tried three times, and nothing was sent after it.
+  auto state = rig.State();
+  EXPECT_EQ(state["commands"], "5");
+  EXPECT_EQ(state["last"], "L");
+}
+
+TEST(IntegrationRead, SilentModuleIsNotFound) {
+  CModsimRig rig;
+  ASSERT_TRUE(rig.Start({"--silent"}));
+  rig.Time(&CSetupOperations::OnRead);
+
+  CFakeSetupView& view = rig.m_view;
+  EXPECT_EQ(view.m_messages, std::vector<std::string>({kCannotConnect}));
+  EXPECT_EQ(view.m_nSteps, 0);
+  EXPECT_TRUE(view.IsEnabled(IDC_PROGRAM));
+  EXPECT_EQ(view.m_nWaitDepth, 0);
+  auto state = rig.State();
+  EXPECT_EQ(state["probes"], "1");
+  EXPECT_EQ(state["commands"], "0");
+}
+
+}  // namespace
