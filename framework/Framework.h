@@ -1,0 +1,10 @@
+// The window framework in one include.
+#pragma once
+
+#include "framework/App.h"
+#include "framework/Controls.h"
+#include "framework/Dialog.h"
+#include "framework/Gdi.h"
+#include "framework/Menu.h"
+#include "framework/MessageMap.h"
+#include "framework/Wnd.h"
