@@ -44,4 +44,25 @@ TEST(IntegrationProgram, FullProgramWithTurnOffReachesTheModule) {
   EXPECT_LT(ms, 15000);
 }
 
+TEST(IntegrationProgram, DeviceGoingAwayMidProgramEndsWithTheCommunicationError) {
+  CModsimRig rig;
+  // Answers CMD_OPEN and CMD_SET_NAME, then the pty disappears under the open port.
+  ASSERT_TRUE(rig.Start({"--vanish-after", "2"}));
+  CFakeSetupView& view = rig.m_view;
+  view.m_texts[IDC_DEVICE_NAME] = "gone soon";
+  view.m_texts[IDC_PIN_CODE] = "1111";
+  rig.Time(&CSetupOperations::OnProgram);
+
+  EXPECT_EQ(view.m_messages,
+            std::vector<std::string>(
+                {"Communication Error  !\n\r Please disconnect and reconnect the device!"}));
+  EXPECT_EQ(view.m_nProgress, 0);
+  EXPECT_TRUE(view.IsEnabled(IDC_READ));
+  EXPECT_TRUE(view.IsEnabled(IDCANCEL));
+  auto state = rig.State();
+  EXPECT_EQ(state["name"], "gone soon");
+  EXPECT_EQ(state["pin"], "1234");
+  EXPECT_NE(rig.Transcript().find("EV hang-up"), std::string::npos);
+}
+
 }  // namespace
