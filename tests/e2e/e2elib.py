@@ -1,0 +1,233 @@
+"""Plumbing shared by the end-to-end tests and the demo: a private Wine prefix with COM5
+mapped to a fixed path, a display, modsim serving that path, the program, and uidriver.
+
+COM5 is mapped once, when the prefix is made, to <work>/ports/com5. Each modsim then makes
+that path a symlink to its own new pty (--link), so no test has to restart the wineserver to
+change the mapping: Wine resolves the path again on every CreateFile.
+"""
+import os
+import shutil
+import signal
+import subprocess
+import sys
+import time
+
+WINE = "/usr/lib/wine/wine64"
+MAIN_TITLE = "Corvane Bluetooth Setup Utility v1.2"
+COM_PORT = "COM5"
+
+
+def wine_env(prefix):
+    env = dict(os.environ)
+    env.update({
+        "WINEPREFIX": prefix,
+        "WINELOADER": WINE,
+        "WINEARCH": "win64",
+        "WINEDEBUG": "-all",
+        "WINEDLLOVERRIDES": "mscoree,mshtml=",
+    })
+    return env
+
+
+class Session:
+    """A display, a prepared prefix and a persistent wineserver; close() stops what it started."""
+
+    def __init__(self, work, want_own_display=False):
+        self.work = os.path.abspath(work)
+        self.prefix = os.path.join(self.work, "wineprefix")
+        self.ports = os.path.join(self.work, "ports")
+        self.link = os.path.join(self.ports, COM_PORT.lower())
+        os.makedirs(self.ports, exist_ok=True)
+        self.xvfb = None
+        self.env = wine_env(self.prefix)
+        if want_own_display or not os.environ.get("DISPLAY"):
+            self._start_xvfb()
+        self._prepare_prefix()
+        subprocess.run([shutil.which("wineserver") or "wineserver", "-p"], env=self.env,
+                       check=False)
+
+    def _start_xvfb(self):
+        for n in range(90, 141):
+            if not os.path.exists(f"/tmp/.X{n}-lock") and not os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                self.xvfb = subprocess.Popen(["Xvfb", f":{n}", "-screen", "0", "1280x1024x24",
+                                              "-nolisten", "tcp"],
+                                             stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL)
+                self.env["DISPLAY"] = f":{n}"
+                for _ in range(100):
+                    if os.path.exists(f"/tmp/.X11-unix/X{n}"):
+                        return
+                    time.sleep(0.05)
+                raise RuntimeError("Xvfb did not start")
+        raise RuntimeError("no free X display number")
+
+    def _prepare_prefix(self):
+        marker = os.path.join(self.prefix, "corvane-ports")
+        if os.path.exists(marker) and open(marker).read() == self.link:
+            return
+        if not os.path.exists(os.path.join(self.prefix, "system.reg")):
+            print("e2e: creating the Wine prefix (once, about 15 s)", flush=True)
+            subprocess.run([WINE, "wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
+                           stderr=subprocess.DEVNULL, check=False)
+            subprocess.run(["wineserver", "-w"], env=self.env, check=False)
+        subprocess.run([WINE, "reg", "add", r"HKLM\Software\Wine\Ports", "/v", COM_PORT,
+                        "/d", self.link, "/f"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=True)
+        # Wine's mount manager reads the port mapping only when the wineserver starts.
+        subprocess.run(["wineserver", "-k"], env=self.env, check=False)
+        subprocess.run(["wineserver", "-w"], env=self.env, check=False)
+        with open(marker, "w") as f:
+            f.write(self.link)
+
+    def close(self):
+        subprocess.run(["wineserver", "-k"], env=self.env, check=False,
+                       stderr=subprocess.DEVNULL)
+        if self.xvfb:
+            self.xvfb.terminate()
+            self.xvfb.wait()
+
+
+class Modsim:
+    """modsim serving the session's COM5 path. stop() returns the final state as a dict."""
+
+    def __init__(self, modsim, session, name, args=()):
+        self.state_path = os.path.join(session.work, f"{name}.state")
+        self.transcript = os.path.join(session.work, f"{name}.transcript")
+        for p in (self.state_path, self.transcript):
+            if os.path.exists(p):
+                os.unlink(p)
+        self.proc = subprocess.Popen([modsim, "--link", session.link, "--state", self.state_path,
+                                      "--transcript", self.transcript, *args],
+                                     stdout=subprocess.PIPE, text=True)
+        first = self.proc.stdout.readline().split()
+        if len(first) != 2 or first[0] != "PTY":
+            raise RuntimeError(f"modsim did not start: {first}")
+        self.pty = first[1]
+
+    def state(self):
+        out = {}
+        if os.path.exists(self.state_path):
+            for line in open(self.state_path, encoding="latin-1"):
+                key, _, value = line.rstrip("\n").partition("=")
+                out[key] = value
+        return out
+
+    def stop(self):
+        if self.proc.poll() is None:
+            self.proc.send_signal(signal.SIGTERM)
+            try:
+                self.proc.wait(10)
+            except subprocess.TimeoutExpired:
+                self.proc.kill()
+                self.proc.wait()
+        return self.state()
+
+
+class DriverError(Exception):
+    pass
+
+
+class Driver:
+    """uidriver over a pipe: one command line in, one answer line out."""
+
+    def __init__(self, driver, session):
+        self.proc = subprocess.Popen([WINE, driver], env=session.env, stdin=subprocess.PIPE,
+                                     stdout=subprocess.PIPE, text=True, encoding="latin-1",
+                                     bufsize=1)
+
+    def raw(self, line):
+        self.proc.stdin.write(line + "\n")
+        self.proc.stdin.flush()
+        answer = self.proc.stdout.readline()
+        if not answer:
+            raise DriverError(f"uidriver ended during: {line}")
+        return answer.rstrip("\n")
+
+    def ok(self, line):
+        """The answer's value; DriverError unless it is ok."""
+        answer = self.raw(line)
+        if answer != "ok" and not answer.startswith("ok "):
+            raise DriverError(f"{line!r} -> {answer!r}")
+        return unescape(answer[3:])
+
+    def close(self):
+        try:
+            self.proc.stdin.write("quit\n")
+            self.proc.stdin.flush()
+            self.proc.wait(10)
+        except (BrokenPipeError, subprocess.TimeoutExpired):
+            self.proc.kill()
+
+
+def escape(text):
+    out = []
+    for ch in text:
+        c = ord(ch)
+        if ch == "\\":
+            out.append("\\\\")
+        elif ch == "\n":
+            out.append("\\n")
+        elif ch == "\r":
+            out.append("\\r")
+        elif c < 0x20 or c >= 0x7F:
+            out.append(f"\\x{c:02X}")
+        else:
+            out.append(ch)
+    return "".join(out)
+
+
+def unescape(text):
+    out, i = [], 0
+    while i < len(text):
+        ch = text[i]
+        if ch == "\\" and i + 1 < len(text):
+            nxt = text[i + 1]
+            if nxt == "x" and i + 3 < len(text):
+                out.append(chr(int(text[i + 2:i + 4], 16)))
+                i += 4
+                continue
+            out.append({"n": "\n", "r": "\r", "t": "\t", "s": " "}.get(nxt, nxt))
+            i += 2
+            continue
+        out.append(ch)
+        i += 1
+    return "".join(out)
+
+
+class Program:
+    """The program under Wine, found on screen by its title."""
+
+    def __init__(self, exe, session, driver, timeout_ms=20000):
+        self.proc = subprocess.Popen([WINE, exe], env=session.env, stdout=subprocess.DEVNULL,
+                                     stderr=subprocess.DEVNULL)
+        self.driver = driver
+        self.hwnd = driver.ok(f"use {timeout_ms} {MAIN_TITLE}")
+
+    def exited(self, timeout):
+        try:
+            self.proc.wait(timeout)
+            return True
+        except subprocess.TimeoutExpired:
+            return False
+
+    def close(self):
+        if self.proc.poll() is None:
+            self.proc.kill()
+            self.proc.wait()
+
+
+def ensure_modsim(path, source_dir, work):
+    """The native modsim; built into <work>/native when the given path does not exist."""
+    if os.path.exists(path):
+        return path
+    build = os.path.join(work, "native")
+    print(f"e2e: {path} not found, building modsim in {build}", flush=True)
+    env = {k: v for k, v in os.environ.items() if k not in ("CC", "CXX")}
+    subprocess.run(["cmake", "-S", source_dir, "-B", build, "-DCMAKE_BUILD_TYPE=Release"],
+                   env=env, check=True, stdout=subprocess.DEVNULL)
+    subprocess.run(["cmake", "--build", build, "-j2", "--target", "modsim"], env=env, check=True,
+                   stdout=subprocess.DEVNULL)
+    return os.path.join(build, "tools", "modsim", "modsim")
+
+
+def log(msg):
+    print(msg, file=sys.stderr, flush=True)

@@ -1,0 +1,323 @@
+#!/usr/bin/env python3
+"""End-to-end tests: Corvane_BT_Setup.exe under Wine, modsim on COM5, uidriver as the user.
+
+    run_e2e.py --exe EXE --driver UIDRIVER --modsim MODSIM --work DIR [--only NAME...]
+
+Prints one line per test and closes with 'N passed, N failed'; exit status 1 on a failure.
+"""
+import argparse
+import os
+import sys
+import time
+import traceback
+
+sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
+from e2elib import (MAIN_TITLE, Driver, DriverError, Modsim, Program, Session,  # noqa: E402
+                    ensure_modsim)
+
+IDOK, IDCANCEL = 1, 2
+IDC_READ, IDC_PROGRAM, IDC_DEVICE_ADDRESS, IDC_DEVICE_NAME = 1000, 1001, 1002, 1003
+IDC_PEER = list(range(1004, 1010))
+IDC_PIN_CODE, IDC_MASTER, IDC_SLAVE, IDC_PROGRESS, IDC_TURN_OFF = 1010, 1011, 1012, 1013, 1014
+ES_READONLY = 0x0800
+ABOUT_TITLE = "Informazioni su corvane_bt_config"
+CANNOT_CONNECT = "Cannot connect the device !\n\r Connect the device and Retry!"
+COMM_ERROR = "Communication Error  !\n\r Please disconnect and reconnect the device!"
+WARNING_BOX = {"title": "Corvane_BT_Setup", "icon": "exclamation", "buttons": "1:OK"}
+
+
+class Check:
+    """Collects every failed expectation of one test instead of stopping at the first."""
+
+    def __init__(self):
+        self.failures = []
+
+    def eq(self, what, got, want):
+        if got != want:
+            self.failures.append(f"{what}: got {got!r}, want {want!r}")
+
+
+def parse_box(answer):
+    return dict(field.split("=", 1) for field in answer.split("\t"))
+
+
+def expect_box(check, drv, text, what):
+    box = parse_box(drv.ok("msgbox 15000"))
+    check.eq(f"{what}: box text", box.get("text"), text)
+    for key, want in WARNING_BOX.items():
+        check.eq(f"{what}: box {key}", box.get(key), want)
+
+
+def state_of_controls(drv):
+    return {
+        "address": drv.ok(f"text {IDC_DEVICE_ADDRESS}"),
+        "name": drv.ok(f"text {IDC_DEVICE_NAME}"),
+        "peer": [drv.ok(f"text {i}") for i in IDC_PEER],
+        "pin": drv.ok(f"text {IDC_PIN_CODE}"),
+        "master": drv.ok(f"check {IDC_MASTER}"),
+        "slave": drv.ok(f"check {IDC_SLAVE}"),
+        "turn_off": drv.ok(f"check {IDC_TURN_OFF}"),
+        "progress": drv.ok(f"pos {IDC_PROGRESS}"),
+    }
+
+
+INITIAL = {
+    "address": " XX : XX : XX : XX : XX : XX ",
+    "name": "",
+    "peer": ["FF"] * 6,
+    "pin": "58203716",
+    "master": "0",
+    "slave": "1",
+    "turn_off": "0",
+    "progress": "0",
+}
+
+
+def wait_until(predicate, timeout):
+    end = time.time() + timeout
+    while time.time() < end:
+        if predicate():
+            return True
+        time.sleep(0.05)
+    return False
+
+
+def watch_locking(check, drv, own, locked, what):
+    """While the operation runs (the GUI thread is busy), the other operation's button and EXIT
+    are disabled and the operation's own button is not. Read from window styles only."""
+    if not wait_until(lambda: drv.ok(f"enabled {locked[0]}") == "0", 10):
+        check.failures.append(f"{what}: {locked[0]} never got disabled")
+        return
+    check.eq(f"{what}: GUI thread busy", drv.ok("busy"), "1")
+    for cid in locked:
+        check.eq(f"{what}: control {cid} enabled during the operation", drv.ok(f"enabled {cid}"), "0")
+    check.eq(f"{what}: own button enabled during the operation", drv.ok(f"enabled {own}"), "1")
+
+
+class Env:
+    def __init__(self, args):
+        self.args = args
+        self.session = Session(args.work)
+        self.modsim_path = ensure_modsim(args.modsim, args.source, args.work)
+        self.drv = Driver(args.driver, self.session)
+        self.counter = 0
+
+    def modsim(self, *options):
+        self.counter += 1
+        return Modsim(self.modsim_path, self.session, f"modsim{self.counter}", options)
+
+    def program(self):
+        return Program(self.args.exe, self.session, self.drv)
+
+    def close(self):
+        self.drv.close()
+        self.session.close()
+
+
+# ---- the tests ----------------------------------------------------------------------------
+
+def test_fresh_dialog(env, check):
+    """A fresh dialog's controls, the typing limits, Enter in a text box, the about box and
+    Escape."""
+    drv = env.drv
+    prog = env.program()
+    try:
+        check.eq("initial controls", state_of_controls(drv), INITIAL)
+        style = int(drv.ok(f"style {IDC_DEVICE_ADDRESS}").split()[0], 16)
+        check.eq("device address read-only", bool(style & ES_READONLY), True)
+        check.eq("OK button hidden", drv.ok(f"visible {IDOK}"), "0")
+        for cid in (IDC_READ, IDC_PROGRAM, IDCANCEL):
+            check.eq(f"button {cid} enabled at rest", drv.ok(f"enabled {cid}"), "1")
+
+        for cid, typed, want in ((IDC_DEVICE_NAME, "ABCDEFGHIJKLMNOPQRSTUVWXYZ", 16),
+                                 (IDC_PIN_CODE, "1234567890", 8),
+                                 (IDC_PEER[0], "ABC", 2), (IDC_PEER[5], "123", 2)):
+            drv.ok(f"settext {cid} ")
+            drv.ok(f"type {cid} {typed}")
+            check.eq(f"typing into {cid}", drv.ok(f"text {cid}"), typed[:want])
+
+        drv.ok(f"focus {IDC_DEVICE_NAME}")
+        drv.ok(f"key {IDC_DEVICE_NAME} RETURN")
+        time.sleep(0.5)
+        check.eq("Enter in a text box leaves the program running", prog.exited(0.5), False)
+
+        drv.ok("syscommand 16")
+        drv.ok(f"use 5000 {ABOUT_TITLE}")
+        texts = drv.ok("texts").split("\t")
+        check.eq("about box version line", "-1=corvane_bt_config Versione 1.1" in texts, True)
+        drv.ok(f"post-click {IDOK}")
+        drv.ok(f"gone 5000 {ABOUT_TITLE}")
+        drv.ok("syscommand 16")
+        drv.ok(f"use 5000 {ABOUT_TITLE}")
+        drv.ok(f"key {IDOK} ESCAPE")
+        drv.ok(f"gone 5000 {ABOUT_TITLE}")
+        drv.ok(f"use 5000 {MAIN_TITLE}")
+        check.eq("dialog unchanged after the about box", drv.ok(f"text {IDC_DEVICE_NAME}"),
+                 "ABCDEFGHIJKLMNOP")
+
+        drv.ok(f"focus {IDC_PIN_CODE}")
+        drv.ok(f"key {IDC_PIN_CODE} ESCAPE")
+        check.eq("Escape ends the program", prog.exited(10), True)
+    finally:
+        prog.close()
+
+
+def test_exit_button(env, check):
+    drv = env.drv
+    prog = env.program()
+    try:
+        drv.ok(f"click {IDCANCEL}")
+        check.eq("EXIT ends the program", prog.exited(10), True)
+        drv.ok("wait-click 5000")
+    finally:
+        prog.close()
+
+
+def test_no_module(env, check):
+    """Nothing answers the probe: the warning box, and nothing else changes."""
+    drv = env.drv
+    if os.path.lexists(env.session.link):
+        os.unlink(env.session.link)
+    prog = env.program()
+    try:
+        drv.ok(f"click {IDC_READ}")
+        expect_box(check, drv, CANNOT_CONNECT, "Read without a module")
+        check.eq("owner disabled while the box shows", drv.ok("enabled 0"), "0")
+        drv.ok(f"answer {IDOK}")
+        drv.ok("wait-click 15000")
+        check.eq("no second box", drv.raw("nobox"), "ok")
+        check.eq("controls unchanged", state_of_controls(drv), INITIAL)
+        for cid in (IDC_READ, IDC_PROGRAM, IDCANCEL):
+            check.eq(f"button {cid} enabled afterwards", drv.ok(f"enabled {cid}"), "1")
+        drv.ok(f"click {IDCANCEL}")
+        check.eq("EXIT after the box ends the program", prog.exited(10), True)
+        drv.ok("wait-click 5000")
+    finally:
+        prog.close()
+
+
+def test_read(env, check):
+    """Read fills every control from the module; Program and EXIT are locked meanwhile."""
+    drv = env.drv
+    sim = env.modsim("--address", "00:1A:7D:DA:71:13", "--peer", "01:02:0A:0B:C0:FF",
+                     "--name", "E2E-MODULE", "--pin", "1234", "--role", "master")
+    prog = env.program()
+    try:
+        drv.ok(f"click {IDC_READ}")
+        watch_locking(check, drv, IDC_READ, (IDC_PROGRAM, IDCANCEL), "Read")
+        drv.ok("wait-click 30000")
+        check.eq("no message after a good Read", drv.raw("nobox"), "ok")
+        want = dict(INITIAL, address="00 : 1A : 7D : DA : 71 : 13", name="E2E-MODULE",
+                    peer=["01", "02", "0A", "0B", "C0", "FF"], pin="    1234", master="1",
+                    slave="0")
+        check.eq("controls after Read", state_of_controls(drv), want)
+        for cid in (IDC_READ, IDC_PROGRAM, IDCANCEL):
+            check.eq(f"button {cid} enabled afterwards", drv.ok(f"enabled {cid}"), "1")
+        check.eq("module radio untouched", sim.state().get("radio"), "on")
+    finally:
+        prog.close()
+        sim.stop()
+
+
+def test_program(env, check):
+    """Program writes the dialog's values into the module; Read and EXIT are locked meanwhile;
+    the option ends it with the turn-off command."""
+    drv = env.drv
+    sim = env.modsim("--name", "OLD", "--pin", "0000", "--role", "slave",
+                     "--peer", "00:00:00:00:00:00")
+    prog = env.program()
+    try:
+        drv.ok(f"settext {IDC_DEVICE_NAME} NEW NAME")
+        drv.ok(f"settext {IDC_PIN_CODE} 4321")
+        for cid, text in zip(IDC_PEER, ("a5", "0D", "06", "E4", "F", "1G")):
+            drv.ok(f"settext {cid} {text}")
+        drv.ok(f"click {IDC_MASTER}")
+        drv.ok("wait-click 5000")
+        check.eq("Master clicked: Slave follows", drv.ok(f"check {IDC_SLAVE}"), "0")
+        drv.ok(f"click {IDC_TURN_OFF}")
+        drv.ok("wait-click 5000")
+        before = state_of_controls(drv)
+
+        drv.ok(f"click {IDC_PROGRAM}")
+        watch_locking(check, drv, IDC_PROGRAM, (IDC_READ, IDCANCEL), "Program")
+        drv.ok("wait-click 30000")
+        check.eq("no message after a good Program", drv.raw("nobox"), "ok")
+        check.eq("dialog values unchanged by Program", state_of_controls(drv), before)
+        state = sim.stop()
+        check.eq("module name", state.get("name"), "NEW NAME")
+        check.eq("module PIN", state.get("pin"), "4321")
+        check.eq("module role", state.get("role"), "master")
+        check.eq("module peer", state.get("peer"), "A5:0D:06:E4:00:00")
+        check.eq("module radio after the option", state.get("radio"), "off")
+    finally:
+        prog.close()
+        sim.stop()
+
+
+def test_silent_mid_read(env, check):
+    """The module falls silent after the peer address: the error box, and the peer address
+    boxes keep what was read."""
+    drv = env.drv
+    sim = env.modsim("--peer", "11:22:33:44:55:66", "--stop-after", "2")
+    prog = env.program()
+    try:
+        drv.ok(f"click {IDC_READ}")
+        expect_box(check, drv, COMM_ERROR, "module silent mid-Read")
+        drv.ok(f"answer {IDOK}")
+        drv.ok("wait-click 15000")
+        want = dict(INITIAL, peer=["11", "22", "33", "44", "55", "66"])
+        check.eq("controls after the failed Read", state_of_controls(drv), want)
+        for cid in (IDC_READ, IDC_PROGRAM, IDCANCEL):
+            check.eq(f"button {cid} enabled afterwards", drv.ok(f"enabled {cid}"), "1")
+    finally:
+        prog.close()
+        sim.stop()
+
+
+TESTS = [test_fresh_dialog, test_exit_button, test_no_module, test_read, test_program,
+         test_silent_mid_read]
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--exe", required=True)
+    ap.add_argument("--driver", required=True)
+    ap.add_argument("--modsim", required=True)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--source", default=os.path.dirname(os.path.dirname(here)))
+    ap.add_argument("--only", nargs="*")
+    args = ap.parse_args()
+
+    env = Env(args)
+    passed = failed = 0
+    try:
+        for test in TESTS:
+            if args.only and test.__name__ not in args.only:
+                continue
+            check = Check()
+            start = time.time()
+            try:
+                test(env, check)
+            except (DriverError, AssertionError, RuntimeError) as e:
+                check.failures.append(f"{type(e).__name__}: {e}")
+            except Exception:  # report and go on with the next test
+                check.failures.append(traceback.format_exc())
+            took = time.time() - start
+            if check.failures:
+                failed += 1
+                print(f"FAIL {test.__name__} ({took:.1f} s)")
+                for f in check.failures:
+                    print(f"    {f}")
+            else:
+                passed += 1
+                print(f"ok   {test.__name__} ({took:.1f} s)")
+            sys.stdout.flush()
+    finally:
+        env.close()
+    print(f"{passed} passed, {failed} failed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
