@@ -1,0 +1,289 @@
+// The Read operation: bytes on the line, what the dialog shows and when, pauses, and every
+// way it can fail.
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "fakes/SetupRig.h"
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+const std::string kCommError = std::string("message ") + MSG_COMM_ERROR;
+
+const char kReadFrames[] =
+    "E4 4F A1 0D E4 47 A1 0D E4 4C A1 0D E4 41 A1 0D E4 48 A1 0D E4 54 A1 0D";
+
+// What a Read of the default CModuleSettings shows, step by step after the handshake.
+const Calls kPeerStep{"text PEER_ADDR1=01", "text PEER_ADDR2=02", "text PEER_ADDR3=0A",
+                      "text PEER_ADDR4=0B", "text PEER_ADDR5=C0", "text PEER_ADDR6=FF", "step"};
+const Calls kDeviceStep{"text DEVICE_ADDRESS=00 : 1A : 7D : DA : 71 : 13", "step"};
+const Calls kNameStep{"text DEVICE_NAME=Corvane-BT", "step"};
+const Calls kPinStep{"text PIN_CODE=1234", "step"};
+const Calls kRoleStep{"check MASTER=1", "check SLAVE=0", "step"};
+const Calls kBegin{"wait on", "wait off", "disable PROGRAM", "disable EXIT", "step", "step"};
+
+Calls Join(std::initializer_list<Calls> parts) {
+  Calls all;
+  for (const Calls& part : parts) all.insert(all.end(), part.begin(), part.end());
+  return all;
+}
+
+class ReadTest : public CSetupRig, public ::testing::Test {
+protected:
+  // The module on COM1; op is what it answers on the operation's opening.
+  void ReadWith(const CPortScript& op) {
+    AddModulePort("COM1", op);
+    m_ops.OnRead();
+  }
+  // The text an earlier Read left in each box, so a test can tell what was overwritten.
+  void FillBoxes() {
+    for (int id = IDC_DEVICE_ADDRESS; id <= IDC_PIN_CODE; ++id) m_view.m_texts[id] = "old";
+  }
+  std::string OperationBytes() const { return Written(1); }
+
+  void TearDown() override {
+    EXPECT_EQ("", m_comm.ClosingProblems());
+    EXPECT_EQ(0, m_ops.m_nRetry);
+    EXPECT_EQ(0, m_view.m_nProgress);
+    EXPECT_TRUE(m_view.IsEnabled(IDC_PROGRAM));
+    EXPECT_TRUE(m_view.IsEnabled(IDCANCEL));
+    EXPECT_TRUE(m_view.IsEnabled(IDC_READ));
+  }
+};
+
+TEST_F(ReadTest, WholeRoad) {
+  ReadWith(GoodReadScript());
+
+  EXPECT_EQ("20 30", Written(0));
+  EXPECT_EQ(kReadFrames, OperationBytes());
+  EXPECT_EQ(Join({kBegin, kPeerStep, kDeviceStep, kNameStep, kPinStep, kRoleStep,
+                  {"reset", "enable PROGRAM", "enable EXIT"}}),
+            m_view.m_calls);
+  EXPECT_EQ((std::vector<DWORD>{400, 10, 100, 100, 10, 10, 500}), m_clock.m_pauses);
+  // The probe's extra read (100 ms), then one full time-out after the ACK of CMD_OPEN and
+  // after each of the five trailing bytes.
+  EXPECT_EQ((std::vector<DWORD>{100, 1000, 1000, 1000, 1000, 1000, 1000}), m_clock.m_timeouts);
+  EXPECT_EQ(1, m_view.m_checkReads[IDC_TURN_OFF]);
+  EXPECT_TRUE(m_view.m_textReads.empty());
+  EXPECT_EQ(7, m_view.m_nSteps);
+}
+
+TEST_F(ReadTest, EndingClosesThenPausesThenEmptiesTheBar) {
+  ReadWith(GoodReadScript());
+  const std::size_t probe = m_timeline.Find("open COM1");
+  const std::size_t close = m_timeline.Find("close COM1", m_timeline.Find("open COM1", probe + 1));
+  const std::size_t pause = m_timeline.Find("sleep 500");
+  const std::size_t reset = m_timeline.Find("view reset");
+  ASSERT_NE(CEventTimeline::npos, close);
+  EXPECT_LT(close, pause);
+  EXPECT_LT(pause, reset);
+}
+
+TEST_F(ReadTest, EachReplyIsShownBeforeItsTrailingByteIsRead) {
+  ReadWith(GoodReadScript(CModuleSettings()));
+  // The module sends 0x0A after each line; the first one follows the peer address's CR.
+  const std::size_t shown = m_timeline.Find("view text PEER_ADDR6=FF");
+  const std::size_t lineEnd = m_timeline.Find("rx COM1 0D", m_timeline.Find("rx COM1 F2"));
+  const std::size_t trailing = m_timeline.Find("rx COM1 0A", lineEnd);
+  ASSERT_NE(CEventTimeline::npos, shown);
+  EXPECT_LT(shown, trailing);
+}
+
+TEST_F(ReadTest, TurnOffOptionSendsTurnOffAfterTheQueries) {
+  m_view.m_checks[IDC_TURN_OFF] = true;
+  ReadWith(GoodReadScript(CModuleSettings(), true));
+  EXPECT_EQ(std::string(kReadFrames) + " E4 46 A1 0D", OperationBytes());
+  EXPECT_EQ((std::vector<DWORD>{400, 10, 100, 100, 10, 10, 10, 500}), m_clock.m_pauses);
+  EXPECT_TRUE(m_view.m_messages.empty());
+}
+
+TEST_F(ReadTest, UnansweredTurnOffIsReportedWhilePortIsOpenThenEndsNormally) {
+  m_view.m_checks[IDC_TURN_OFF] = true;
+  bool bOpenAtMessage = false;
+  int nProgressAtMessage = -1;
+  m_view.m_fnOnMessage = [&](const char*) {
+    bOpenAtMessage = m_comm.AnyOpen();
+    nProgressAtMessage = m_view.m_nProgress;
+  };
+  ReadWith(GoodReadScript());
+
+  EXPECT_EQ(std::string(kReadFrames) + " E4 46 A1 0D E4 46 A1 0D", OperationBytes());
+  EXPECT_TRUE(bOpenAtMessage);
+  EXPECT_EQ(7, nProgressAtMessage);
+  EXPECT_EQ(Join({kBegin, kPeerStep, kDeviceStep, kNameStep, kPinStep, kRoleStep,
+                  {kCommError, "reset", "enable PROGRAM", "enable EXIT"}}),
+            m_view.m_calls);
+  EXPECT_EQ((std::vector<DWORD>{400, 10, 100, 100, 10, 10, 10, 10, 500}), m_clock.m_pauses);
+  const std::size_t message = m_timeline.Find("view " + kCommError);
+  EXPECT_NE(CEventTimeline::npos, m_timeline.Find("close COM1", message));
+}
+
+// The failure table: the query that exhausts its tries, what has been shown by then, and the
+// pauses of its three tries.
+struct FailureRow {
+  const char* name;
+  int nAnswered;  // queries answered before the failing one
+  const char* failingFrame;
+  std::vector<DWORD> pauses;
+};
+
+class ReadFailureTest : public ReadTest, public ::testing::WithParamInterface<FailureRow> {};
+
+TEST_P(ReadFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
+  const FailureRow& row = GetParam();
+  FillBoxes();
+  CPortScript script = CPortScript().Ack();
+  // The queries before the failing one are answered, then the module falls silent.
+  CModuleSettings module;
+  if (row.nAnswered > 0) script.Reply(0xF2, module.m_peerAddr);
+  if (row.nAnswered > 1) script.Reply(0xF4, module.m_deviceAddr);
+  if (row.nAnswered > 2) script.ReplyText(0xF1, module.m_strName);
+  if (row.nAnswered > 3) script.ReplyText(0xF3, module.m_strPin);
+
+  bool bOpenAtMessage = true;
+  int nProgressAtMessage = -1;
+  bool bExitEnabledAtMessage = true;
+  m_view.m_fnOnMessage = [&](const char*) {
+    bOpenAtMessage = m_comm.AnyOpen();
+    nProgressAtMessage = m_view.m_nProgress;
+    bExitEnabledAtMessage = m_view.IsEnabled(IDCANCEL);
+  };
+  ReadWith(script);
+
+  const std::string frames(kReadFrames);
+  const std::string sent = frames.substr(0, 12 * (row.nAnswered + 1) - 1);
+  EXPECT_EQ(sent + " " + row.failingFrame + " " + row.failingFrame + " " + row.failingFrame,
+            OperationBytes());
+
+  const Calls steps[] = {kPeerStep, kDeviceStep, kNameStep, kPinStep};
+  Calls expected = kBegin;
+  for (int i = 0; i < row.nAnswered; ++i) {
+    expected.insert(expected.end(), steps[i].begin(), steps[i].end());
+  }
+  expected.insert(expected.end(), {"reset", kCommError, "enable PROGRAM", "enable EXIT"});
+  EXPECT_EQ(expected, m_view.m_calls);
+  EXPECT_EQ(row.pauses, m_clock.m_pauses);
+
+  EXPECT_FALSE(bOpenAtMessage);
+  EXPECT_EQ(0, nProgressAtMessage);
+  EXPECT_FALSE(bExitEnabledAtMessage);
+  // Boxes whose query never ran keep what they showed.
+  if (row.nAnswered < 4) {
+    EXPECT_EQ("old", m_view.m_texts[IDC_PIN_CODE]);
+  }
+  EXPECT_EQ(0, m_view.m_checkReads[IDC_TURN_OFF]);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    EveryQuery, ReadFailureTest,
+    ::testing::Values(
+        FailureRow{"PeerAddr", 0, "E4 47 A1 0D", {400, 10, 10, 10}},
+        FailureRow{"DeviceAddr", 1, "E4 4C A1 0D", {400, 10}},
+        FailureRow{"Name", 2, "E4 41 A1 0D", {400, 10}},
+        FailureRow{"Pin", 3, "E4 48 A1 0D", {400, 10, 100, 100, 10, 10, 10}},
+        FailureRow{"Role", 4, "E4 54 A1 0D", {400, 10, 100, 100, 10, 10, 10, 10}}),
+    [](const ::testing::TestParamInfo<FailureRow>& info) { return std::string(info.param.name); });
+
+TEST_F(ReadTest, RoleOnlyMeansMasterForCapitalM) {
+  const std::vector<std::vector<BYTE>> slaves = {{'S'}, {'m'}, {0xCD}, {}, {0x00, 'M'}};
+  for (const std::vector<BYTE>& role : slaves) {
+    CSetupRig rig;
+    rig.m_view.m_checks[IDC_MASTER] = true;
+    CPortScript script = CPortScript().Ack();
+    CModuleSettings module;
+    script.Reply(0xF2, module.m_peerAddr)
+        .Reply(0xF4, module.m_deviceAddr)
+        .ReplyText(0xF1, module.m_strName)
+        .ReplyText(0xF3, module.m_strPin)
+        .Reply(0xF5, role);
+    rig.AddModulePort("COM1", script);
+    rig.m_ops.OnRead();
+    EXPECT_FALSE(rig.m_view.m_checks[IDC_MASTER]) << HexBytes(role);
+    EXPECT_TRUE(rig.m_view.m_checks[IDC_SLAVE]) << HexBytes(role);
+    EXPECT_EQ("", rig.m_comm.ClosingProblems());
+  }
+}
+
+TEST_F(ReadTest, PinIsShownAsSentWithoutPadding) {
+  const char* const pins[] = {"1234", "12345678", "123456789012", " 42 ", ""};
+  for (const char* pin : pins) {
+    CSetupRig rig;
+    CModuleSettings module;
+    module.m_strPin = pin;
+    rig.AddModulePort("COM1", GoodReadScript(module));
+    rig.m_ops.OnRead();
+    EXPECT_EQ(pin, rig.m_view.m_texts[IDC_PIN_CODE]);
+  }
+}
+
+TEST_F(ReadTest, NameRepliesOfAnyContentAreShownSafely) {
+  struct {
+    std::vector<BYTE> payload;
+    std::string shown;
+  } const cases[] = {
+      {{}, ""},                                                  // only the tag
+      {{'A', 'b', 0x80, 0xFF}, std::string("Ab\x80\xFF")},       // high bytes kept
+      {{'A', 'B', 0x00, 'C', 'D'}, "AB"},                        // text ends at a NUL
+      {std::vector<BYTE>(19, 'x'), std::string(19, 'x')},        // longest kept
+      {std::vector<BYTE>(40, 'y'), std::string(19, 'y')},        // over-long: cut
+  };
+  for (const auto& c : cases) {
+    CSetupRig rig;
+    CModuleSettings module;
+    CPortScript script = CPortScript().Ack();
+    script.Reply(0xF2, module.m_peerAddr).Reply(0xF4, module.m_deviceAddr);
+    script.Bytes({0xF1}).Bytes(c.payload).Bytes({0x0D, 0x0A}).Gap();
+    rig.AddModulePort("COM1", script);
+    rig.m_ops.OnRead();
+    EXPECT_EQ(c.shown, rig.m_view.m_texts[IDC_DEVICE_NAME]) << HexBytes(c.payload);
+    EXPECT_EQ("", rig.m_comm.ClosingProblems());
+  }
+}
+
+TEST_F(ReadTest, DeviceAddressCutShortShowsZeros) {
+  CModuleSettings module;
+  CPortScript script = CPortScript().Ack();
+  script.Reply(0xF2, module.m_peerAddr);
+  // Three bytes, then nothing: the line and its trailing read both time out.
+  script.Bytes({0xF4, 0x00, 0x1A, 0x7D}).Gap(2);
+  script.ReplyText(0xF1, "n").ReplyText(0xF3, "p").Reply(0xF5, std::vector<BYTE>{'S'});
+  ReadWith(script);
+  EXPECT_EQ("00 : 1A : 7D : 00 : 00 : 00", m_view.m_texts[IDC_DEVICE_ADDRESS]);
+  EXPECT_TRUE(m_view.m_messages.empty());
+}
+
+TEST_F(ReadTest, PeerAddressWithCrInsideFillsTheRestWithZeros) {
+  CModuleSettings module;
+  CPortScript script = CPortScript().Ack();
+  // 0x0D ends the line after two bytes; the trailing read takes 04 and drops 05. What is
+  // left is what the device address query sees first: the lines "06" and "0A", both wrong.
+  script.Bytes({0xF2, 0x01, 0x02, 0x0D, 0x04, 0x05, 0x06, 0x0D, 0x0A}).Gap();
+  script.Reply(0xF4, module.m_deviceAddr)
+      .ReplyText(0xF1, module.m_strName)
+      .ReplyText(0xF3, module.m_strPin)
+      .Reply(0xF5, std::vector<BYTE>{'M'});
+  ReadWith(script);
+  EXPECT_EQ("01", m_view.m_texts[IDC_PEER_ADDR1]);
+  EXPECT_EQ("02", m_view.m_texts[IDC_PEER_ADDR2]);
+  EXPECT_EQ("00", m_view.m_texts[IDC_PEER_ADDR3]);
+  EXPECT_EQ("00", m_view.m_texts[IDC_PEER_ADDR6]);
+  EXPECT_EQ("00 : 1A : 7D : DA : 71 : 13", m_view.m_texts[IDC_DEVICE_ADDRESS]);
+  // The query that met the leftovers got its reply at the third try.
+  EXPECT_EQ("E4 4F A1 0D E4 47 A1 0D E4 4C A1 0D E4 4C A1 0D E4 4C A1 0D E4 41 A1 0D "
+            "E4 48 A1 0D E4 54 A1 0D",
+            OperationBytes());
+}
+
+TEST_F(ReadTest, ModuleThatAnswersOnlyTheFirstQueryLeavesPeerAddressShown) {
+  FillBoxes();
+  ReadWith(CPortScript().Ack().Reply(0xF2, CModuleSettings().m_peerAddr));
+  EXPECT_EQ("C0", m_view.m_texts[IDC_PEER_ADDR5]);
+  EXPECT_EQ("old", m_view.m_texts[IDC_DEVICE_ADDRESS]);
+  EXPECT_EQ("old", m_view.m_texts[IDC_DEVICE_NAME]);
+  EXPECT_EQ((std::vector<std::string>{MSG_COMM_ERROR}), m_view.m_messages);
+}
+
+}  // namespace
