@@ -2,7 +2,6 @@
 
 #include <dirent.h>
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -32,7 +31,9 @@ STty Classify(const std::string& name) {
   // Keep a few digits only, so a name with an absurd number cannot overflow the count.
   if (digits < name.size() && name.size() - digits <= 9) {
     tty.nNumber = 0;
-    for (std::size_t i = digits; i < name.size(); ++i) tty.nNumber = tty.nNumber * 10 + (name[i] - '0');
+    for (std::size_t i = digits; i < name.size(); ++i) {
+      tty.nNumber = tty.nNumber * 10 + (name[i] - '0');
+    }
   }
   for (int i = 0; i < kOtherFamilies; ++i) {
     if (tty.strFamily == kFamilies[i]) tty.nRank = i;

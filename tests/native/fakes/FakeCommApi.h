@@ -39,7 +39,9 @@ public:
   }
 
   // Queues bytes for the following reads.
-  void Feed(const std::vector<int>& input) { m_input.insert(m_input.end(), input.begin(), input.end()); }
+  void Feed(const std::vector<int>& input) {
+    m_input.insert(m_input.end(), input.begin(), input.end());
+  }
   void FeedText(const std::string& bytes) {
     for (unsigned char c : bytes) m_input.push_back(c);
   }
