@@ -27,13 +27,13 @@ namespace {
 constexpr double kProbeTimeoutMs = 100;
 constexpr double kReadTimeoutMs = 1000;
 constexpr double kReadPausesMs = 400 + 10 + 100 + 100 + 10 + 10 + 500;  // 1130
-constexpr double kProgramPausesMs = 400 + (100 + 10) + 100 + (100 + 10) + 10 + (100 + 10) +
-                                    500;  // 1340
+constexpr double kProgramPausesMs =
+    400 + (100 + 10) + 100 + (100 + 10) + 10 + (100 + 10) + 500;  // 1340
 constexpr double kTurnOffPauseMs = 10;
 
 // A dialog that keeps what the operations write and reads back what was set.
 class CBenchView : public CSetupView {
-public:
+ public:
   std::string GetControlText(int id) override { return m_texts[id]; }
   void SetControlText(int id, const std::string& text) override { m_texts[id] = text; }
   bool IsChecked(int id) override { return m_checks[id]; }
@@ -84,7 +84,8 @@ double ProcessCpuMs(pid_t pid) {
     }
   }
   if (fields.size() < 13) return 0;
-  double ticks = std::strtod(fields[11].c_str(), nullptr) + std::strtod(fields[12].c_str(), nullptr);
+  double ticks =
+      std::strtod(fields[11].c_str(), nullptr) + std::strtod(fields[12].c_str(), nullptr);
   return ticks * 1e3 / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
@@ -181,24 +182,23 @@ int main(int argc, char** argv) {
     }
   }
 
-  std::printf("Timeline = probe time-out after the probe's ACK (%.0f ms)\n"
-              "         + one read time-out (%.0f ms) after each ACK or trailer byte\n"
-              "           (Read: CMD_OPEN + 5 queries; Program: CMD_OPEN + 4 settings;\n"
-              "            +1 with CMD_TURN_OFF)\n"
-              "         + the fixed pauses (Read %.0f ms, Program %.0f ms, +%.0f ms with"
-              " CMD_TURN_OFF)\n\n",
-              kProbeTimeoutMs, kReadTimeoutMs, kReadPausesMs, kProgramPausesMs,
-              kTurnOffPauseMs);
+  std::printf(
+      "Timeline = probe time-out after the probe's ACK (%.0f ms)\n"
+      "         + one read time-out (%.0f ms) after each ACK or trailer byte\n"
+      "           (Read: CMD_OPEN + 5 queries; Program: CMD_OPEN + 4 settings;\n"
+      "            +1 with CMD_TURN_OFF)\n"
+      "         + the fixed pauses (Read %.0f ms, Program %.0f ms, +%.0f ms with"
+      " CMD_TURN_OFF)\n\n",
+      kProbeTimeoutMs, kReadTimeoutMs, kReadPausesMs, kProgramPausesMs, kTurnOffPauseMs);
   std::printf("%-18s %11s %11s %9s %9s %8s %8s %9s %8s\n", "operation", "measured", "timeline",
               "overhead", "overhead", "pauses", "CPU", "CPU", "modsim");
   std::printf("%-18s %11s %11s %9s %9s %8s %8s %9s %8s\n", "", "ms", "ms", "ms", "%", "ms", "ms",
               "% wall", "CPU ms");
   for (const CResult& r : results) {
     double overhead = r.m_dMeasuredMs - r.m_dTimelineMs;
-    std::printf("%-18s %11.1f %11.1f %9.1f %9.2f %8.0f %8.1f %9.3f %8.1f%s\n",
-                r.m_strName.c_str(), r.m_dMeasuredMs, r.m_dTimelineMs, overhead,
-                100.0 * overhead / r.m_dTimelineMs, r.m_dPausesMs, r.m_dCpuMs,
-                100.0 * r.m_dCpuMs / r.m_dMeasuredMs, r.m_dModsimCpuMs,
+    std::printf("%-18s %11.1f %11.1f %9.1f %9.2f %8.0f %8.1f %9.3f %8.1f%s\n", r.m_strName.c_str(),
+                r.m_dMeasuredMs, r.m_dTimelineMs, overhead, 100.0 * overhead / r.m_dTimelineMs,
+                r.m_dPausesMs, r.m_dCpuMs, 100.0 * r.m_dCpuMs / r.m_dMeasuredMs, r.m_dModsimCpuMs,
                 r.m_bOk ? "" : "  FAILED");
   }
   std::printf("\nTargets: overhead <= 1 %% of the timeline, CPU <= 1 %% of wall time.\n");

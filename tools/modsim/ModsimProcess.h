@@ -12,7 +12,7 @@
 #include <vector>
 
 class CModsimProcess {
-public:
+ public:
   CModsimProcess() = default;
   ~CModsimProcess();
 
@@ -35,7 +35,7 @@ public:
   static std::map<std::string, std::string> ReadState(const std::string& file);
   static std::string ReadFile(const std::string& file);
 
-private:
+ private:
   pid_t m_nPid = -1;
   int m_hOutput = -1;
   std::string m_strPath;

@@ -23,19 +23,32 @@ CModuleSim::CModuleSim(const CModuleState& state, const CFaults& faults, uint8_t
 
 const char* CModuleSim::CommandName(char letter) {
   switch (letter) {
-    case 'O': return "CMD_OPEN";
-    case 'G': return "CMD_GET_PEER_ADDR";
-    case 'L': return "CMD_GET_DEVICE_ADDR";
-    case 'A': return "CMD_GET_NAME";
-    case 'H': return "CMD_GET_PIN";
-    case 'T': return "CMD_GET_ROLE";
-    case 'N': return "CMD_SET_NAME";
-    case 'I': return "CMD_SET_PIN";
-    case 'M': return "CMD_SET_MASTER";
-    case 'S': return "CMD_SET_SLAVE";
-    case 'E': return "CMD_SET_PEER_ADDR";
-    case 'F': return "CMD_TURN_OFF";
-    default: return "unknown";
+    case 'O':
+      return "CMD_OPEN";
+    case 'G':
+      return "CMD_GET_PEER_ADDR";
+    case 'L':
+      return "CMD_GET_DEVICE_ADDR";
+    case 'A':
+      return "CMD_GET_NAME";
+    case 'H':
+      return "CMD_GET_PIN";
+    case 'T':
+      return "CMD_GET_ROLE";
+    case 'N':
+      return "CMD_SET_NAME";
+    case 'I':
+      return "CMD_SET_PIN";
+    case 'M':
+      return "CMD_SET_MASTER";
+    case 'S':
+      return "CMD_SET_SLAVE";
+    case 'E':
+      return "CMD_SET_PEER_ADDR";
+    case 'F':
+      return "CMD_TURN_OFF";
+    default:
+      return "unknown";
   }
 }
 
@@ -143,12 +156,11 @@ void CModuleSim::OnProbe(CAnswer& answer) {
 }
 
 void CModuleSim::Acknowledge(char letter, CAnswer& answer) {
-  bool relevant = m_faults.m_nWrongAck >= 0 || m_faults.m_nExtraAfterAck >= 0 ||
-                  m_faults.m_nDelayMs > 0;
+  bool relevant =
+      m_faults.m_nWrongAck >= 0 || m_faults.m_nExtraAfterAck >= 0 || m_faults.m_nDelayMs > 0;
   bool hit = relevant && FaultHits(letter);
-  answer.m_bytes.push_back(hit && m_faults.m_nWrongAck >= 0
-                               ? static_cast<uint8_t>(m_faults.m_nWrongAck)
-                               : ACK);
+  answer.m_bytes.push_back(
+      hit && m_faults.m_nWrongAck >= 0 ? static_cast<uint8_t>(m_faults.m_nWrongAck) : ACK);
   if (hit && m_faults.m_nExtraAfterAck >= 0) {
     answer.m_bytes.push_back(static_cast<uint8_t>(m_faults.m_nExtraAfterAck));
   }
@@ -168,16 +180,16 @@ void CModuleSim::ReplyLine(char letter, uint8_t tag, const std::vector<uint8_t>&
   std::vector<uint8_t> body = payload;
   if (hit && m_faults.m_bCrInAddress && address) body[2] = FRAME_END;
   if (hit) {
-    for (int i = 0; i < m_faults.m_nOverlong; ++i) body.push_back(static_cast<uint8_t>('0' + i % 10));
+    for (int i = 0; i < m_faults.m_nOverlong; ++i)
+      body.push_back(static_cast<uint8_t>('0' + i % 10));
   }
   bool cut = hit && m_faults.m_nCutAfter >= 0;
   if (cut && static_cast<size_t>(m_faults.m_nCutAfter) < body.size()) {
     body.resize(static_cast<size_t>(m_faults.m_nCutAfter));
   }
 
-  answer.m_bytes.push_back(hit && m_faults.m_nWrongTag >= 0
-                               ? static_cast<uint8_t>(m_faults.m_nWrongTag)
-                               : tag);
+  answer.m_bytes.push_back(
+      hit && m_faults.m_nWrongTag >= 0 ? static_cast<uint8_t>(m_faults.m_nWrongTag) : tag);
   answer.m_bytes.insert(answer.m_bytes.end(), body.begin(), body.end());
   // A line cut short never gets its CR or the byte after it: the host's read times out.
   if (!cut) {
@@ -237,8 +249,7 @@ void CModuleSim::OnFrame(CAnswer& answer) {
       ReplyLine(letter, RSP_PEER_ADDR, {m_state.m_abPeer, m_state.m_abPeer + 6}, answer);
       break;
     case 'L':
-      ReplyLine(letter, RSP_DEVICE_ADDR, {m_state.m_abAddress, m_state.m_abAddress + 6},
-                answer);
+      ReplyLine(letter, RSP_DEVICE_ADDR, {m_state.m_abAddress, m_state.m_abAddress + 6}, answer);
       break;
     case 'A':
       ReplyLine(letter, RSP_NAME, {m_state.m_strName.begin(), m_state.m_strName.end()}, answer);

@@ -37,17 +37,17 @@ struct CModuleState {
 // framed commands when empty; the probe only when m_strOnly holds '0') and, when
 // m_nTimes >= 0, only the first m_nTimes replies they hit.
 struct CFaults {
-  bool m_bSilent = false;         // hears everything, answers nothing
-  bool m_bNoOpen = false;         // answers everything except CMD_OPEN
-  int m_nStopAfter = -1;          // answers the first N framed commands, then nothing at all
-  int m_nVanishAfter = -1;        // hangs up after answering framed command N
-  int m_nWrongAck = -1;           // this byte instead of ACK
-  int m_nWrongTag = -1;           // this byte instead of the reply tag
-  int m_nCutAfter = -1;           // reply line stops after this many payload bytes: no CR
-  int m_nOverlong = 0;            // this many extra payload bytes before the CR
-  bool m_bCrInAddress = false;    // third byte of both addresses sent as 0x0D
-  int m_nExtraAfterAck = -1;      // this byte right after the ACK
-  int m_nDelayMs = 0;             // wait before answering
+  bool m_bSilent = false;       // hears everything, answers nothing
+  bool m_bNoOpen = false;       // answers everything except CMD_OPEN
+  int m_nStopAfter = -1;        // answers the first N framed commands, then nothing at all
+  int m_nVanishAfter = -1;      // hangs up after answering framed command N
+  int m_nWrongAck = -1;         // this byte instead of ACK
+  int m_nWrongTag = -1;         // this byte instead of the reply tag
+  int m_nCutAfter = -1;         // reply line stops after this many payload bytes: no CR
+  int m_nOverlong = 0;          // this many extra payload bytes before the CR
+  bool m_bCrInAddress = false;  // third byte of both addresses sent as 0x0D
+  int m_nExtraAfterAck = -1;    // this byte right after the ACK
+  int m_nDelayMs = 0;           // wait before answering
   std::string m_strOnly;
   int m_nTimes = -1;
 };
@@ -60,7 +60,7 @@ struct CAnswer {
 };
 
 class CModuleSim {
-public:
+ public:
   static constexpr uint8_t FRAME_START = 0xE4;
   static constexpr uint8_t FRAME_MARK = 0xA1;
   static constexpr uint8_t FRAME_END = 0x0D;
@@ -87,7 +87,7 @@ public:
 
   static const char* CommandName(char letter);
 
-private:
+ private:
   enum class EParse { Idle, ProbeSpace, Start, Command, Payload, PeerEnd };
 
   void Reset();

@@ -49,16 +49,16 @@ struct COptions {
 };
 
 class CModsim {
-public:
+ public:
   explicit CModsim(const COptions& options)
-      : m_options(options), m_sim(options.m_state, options.m_faults,
-                                  static_cast<uint8_t>(options.m_nTrailer)) {}
+      : m_options(options),
+        m_sim(options.m_state, options.m_faults, static_cast<uint8_t>(options.m_nTrailer)) {}
   ~CModsim();
 
   bool Start();
   int Run();
 
-private:
+ private:
   bool OpenPty();
   bool OpenTty();
   void Log(double at, const char* kind, const std::string& text);
@@ -341,9 +341,30 @@ bool ParseInt(const char* text, int base, int low, int high, int& out) {
 
 bool ParseOptions(int argc, char** argv, COptions& o) {
   enum {
-    TTY = 1000, LINK, TRANSCRIPT, STATE, ADDRESS, PEER, NAME, PIN, ROLE, TRAILER, SILENT,
-    NO_OPEN, STOP_AFTER, VANISH_AFTER, WRONG_ACK, WRONG_TAG, CUT, OVERLONG, CR_IN_ADDRESS,
-    EXTRA_AFTER_ACK, DELAY, ONLY, TIMES, HELP
+    TTY = 1000,
+    LINK,
+    TRANSCRIPT,
+    STATE,
+    ADDRESS,
+    PEER,
+    NAME,
+    PIN,
+    ROLE,
+    TRAILER,
+    SILENT,
+    NO_OPEN,
+    STOP_AFTER,
+    VANISH_AFTER,
+    WRONG_ACK,
+    WRONG_TAG,
+    CUT,
+    OVERLONG,
+    CR_IN_ADDRESS,
+    EXTRA_AFTER_ACK,
+    DELAY,
+    ONLY,
+    TIMES,
+    HELP
   };
   static const option longOptions[] = {
       {"tty", required_argument, nullptr, TTY},
@@ -376,33 +397,79 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
   while ((opt = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
     bool ok = true;
     switch (opt) {
-      case TTY: o.m_strTty = optarg; break;
-      case LINK: o.m_strLink = optarg; break;
-      case TRANSCRIPT: o.m_strTranscript = optarg; break;
-      case STATE: o.m_strState = optarg; break;
-      case ADDRESS: ok = ParseAddress(optarg, o.m_state.m_abAddress); break;
-      case PEER: ok = ParseAddress(optarg, o.m_state.m_abPeer); break;
-      case NAME: o.m_state.m_strName = optarg; break;
-      case PIN: o.m_state.m_strPin = optarg; break;
+      case TTY:
+        o.m_strTty = optarg;
+        break;
+      case LINK:
+        o.m_strLink = optarg;
+        break;
+      case TRANSCRIPT:
+        o.m_strTranscript = optarg;
+        break;
+      case STATE:
+        o.m_strState = optarg;
+        break;
+      case ADDRESS:
+        ok = ParseAddress(optarg, o.m_state.m_abAddress);
+        break;
+      case PEER:
+        ok = ParseAddress(optarg, o.m_state.m_abPeer);
+        break;
+      case NAME:
+        o.m_state.m_strName = optarg;
+        break;
+      case PIN:
+        o.m_state.m_strPin = optarg;
+        break;
       case ROLE:
         ok = std::strcmp(optarg, "master") == 0 || std::strcmp(optarg, "slave") == 0;
         o.m_state.m_bMaster = std::strcmp(optarg, "master") == 0;
         break;
-      case TRAILER: ok = ParseInt(optarg, 16, 0, 255, o.m_nTrailer); break;
-      case SILENT: f.m_bSilent = true; break;
-      case NO_OPEN: f.m_bNoOpen = true; break;
-      case STOP_AFTER: ok = ParseInt(optarg, 10, 0, 1 << 30, f.m_nStopAfter); break;
-      case VANISH_AFTER: ok = ParseInt(optarg, 10, 1, 1 << 30, f.m_nVanishAfter); break;
-      case WRONG_ACK: ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongAck); break;
-      case WRONG_TAG: ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongTag); break;
-      case CUT: ok = ParseInt(optarg, 10, 0, 255, f.m_nCutAfter); break;
-      case OVERLONG: ok = ParseInt(optarg, 10, 0, 255, f.m_nOverlong); break;
-      case CR_IN_ADDRESS: f.m_bCrInAddress = true; break;
-      case EXTRA_AFTER_ACK: ok = ParseInt(optarg, 16, 0, 255, f.m_nExtraAfterAck); break;
-      case DELAY: ok = ParseInt(optarg, 10, 0, 600000, f.m_nDelayMs); break;
-      case ONLY: f.m_strOnly = optarg; break;
-      case TIMES: ok = ParseInt(optarg, 10, 0, 1 << 30, f.m_nTimes); break;
-      default: ok = false; break;
+      case TRAILER:
+        ok = ParseInt(optarg, 16, 0, 255, o.m_nTrailer);
+        break;
+      case SILENT:
+        f.m_bSilent = true;
+        break;
+      case NO_OPEN:
+        f.m_bNoOpen = true;
+        break;
+      case STOP_AFTER:
+        ok = ParseInt(optarg, 10, 0, 1 << 30, f.m_nStopAfter);
+        break;
+      case VANISH_AFTER:
+        ok = ParseInt(optarg, 10, 1, 1 << 30, f.m_nVanishAfter);
+        break;
+      case WRONG_ACK:
+        ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongAck);
+        break;
+      case WRONG_TAG:
+        ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongTag);
+        break;
+      case CUT:
+        ok = ParseInt(optarg, 10, 0, 255, f.m_nCutAfter);
+        break;
+      case OVERLONG:
+        ok = ParseInt(optarg, 10, 0, 255, f.m_nOverlong);
+        break;
+      case CR_IN_ADDRESS:
+        f.m_bCrInAddress = true;
+        break;
+      case EXTRA_AFTER_ACK:
+        ok = ParseInt(optarg, 16, 0, 255, f.m_nExtraAfterAck);
+        break;
+      case DELAY:
+        ok = ParseInt(optarg, 10, 0, 600000, f.m_nDelayMs);
+        break;
+      case ONLY:
+        f.m_strOnly = optarg;
+        break;
+      case TIMES:
+        ok = ParseInt(optarg, 10, 0, 1 << 30, f.m_nTimes);
+        break;
+      default:
+        ok = false;
+        break;
     }
     if (!ok) return false;
   }

@@ -18,7 +18,7 @@
 #include "tools/modsim/ModsimProcess.h"
 
 class CModsimRig {
-public:
+ public:
   CModsimRig() {
     char dir[] = "/tmp/modsim_rig.XXXXXX";
     if (mkdtemp(dir)) m_strDir = dir;
@@ -39,8 +39,7 @@ public:
   bool Start(std::vector<std::string> args) {
     args.insert(args.begin(), {"--state", m_strState, "--transcript", m_strTranscript});
     if (!m_modsim.Start(MODSIM_PATH, args)) return false;
-    m_pApi = std::make_unique<CPosixCommApi>(
-        CDeviceNamespace::FromMap({{3, m_modsim.Path()}}));
+    m_pApi = std::make_unique<CPosixCommApi>(CDeviceNamespace::FromMap({{3, m_modsim.Path()}}));
     m_pSerial = std::make_unique<CSerialPort>(*m_pApi);
     m_pOps = std::make_unique<CSetupOperations>(*m_pSerial, m_view, [this](DWORD ms) {
       m_pauses.push_back(ms);
@@ -56,9 +55,7 @@ public:
     return NowMs() - start;
   }
 
-  std::map<std::string, std::string> State() const {
-    return CModsimProcess::ReadState(m_strState);
-  }
+  std::map<std::string, std::string> State() const { return CModsimProcess::ReadState(m_strState); }
   std::string Transcript() const { return CModsimProcess::ReadFile(m_strTranscript); }
 
   static long long NowMs() {
@@ -71,7 +68,7 @@ public:
   std::vector<DWORD> m_pauses;
   std::unique_ptr<CSetupOperations> m_pOps;
 
-private:
+ private:
   std::string m_strDir, m_strState, m_strTranscript;
   CModsimProcess m_modsim;
   std::unique_ptr<CPosixCommApi> m_pApi;

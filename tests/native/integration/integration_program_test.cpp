@@ -25,8 +25,7 @@ TEST(IntegrationProgram, FullProgramWithTurnOffReachesTheModule) {
   EXPECT_TRUE(view.IsEnabled(IDC_READ));
   EXPECT_TRUE(view.IsEnabled(IDCANCEL));
   EXPECT_EQ(view.m_texts[IDC_DEVICE_NAME], " Bench 7 ");
-  EXPECT_EQ(rig.m_pauses,
-            std::vector<DWORD>({400, 100, 10, 100, 100, 10, 10, 100, 10, 10, 500}));
+  EXPECT_EQ(rig.m_pauses, std::vector<DWORD>({400, 100, 10, 100, 100, 10, 10, 100, 10, 10, 500}));
 
   auto state = rig.State();
   EXPECT_EQ(state["name"], " Bench 7 ");

@@ -6,8 +6,7 @@
 namespace {
 
 const char kCannotConnect[] = "Cannot connect the device !\n\r Connect the device and Retry!";
-const char kCommError[] =
-    "Communication Error  !\n\r Please disconnect and reconnect the device!";
+const char kCommError[] = "Communication Error  !\n\r Please disconnect and reconnect the device!";
 
 TEST(IntegrationRead, FullReadFillsTheControlsFromTheModule) {
   CModsimRig rig;

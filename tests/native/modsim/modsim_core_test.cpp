@@ -118,9 +118,9 @@ TEST(ModsimCore, FramesSplitAnywhereAndNoiseBetweenThemAreHandled) {
 TEST(ModsimCore, MalformedFramesAreCountedAndNotAnswered) {
   CModuleSim sim(Defaults(), CFaults(), 0x0A);
   const std::vector<Bytes> broken = {
-      {0xE4, 0x4F, 0x0D},                          // no FRAME_MARK
-      {0xE4, 0x61, 0xA1, 0x0D},                    // lower-case letter
-      {0xE4, 0x4F, 0xA1, 0x31, 0x0D},              // payload where none belongs
+      {0xE4, 0x4F, 0x0D},                             // no FRAME_MARK
+      {0xE4, 0x61, 0xA1, 0x0D},                       // lower-case letter
+      {0xE4, 0x4F, 0xA1, 0x31, 0x0D},                 // payload where none belongs
       {0xE4, 0x45, 0xA1, 1, 2, 3, 4, 5, 6, 7, 0x0D},  // seven address bytes
       Frame('N', Bytes(CModuleSim::MAX_TEXT + 1, 'x')),
   };

@@ -26,7 +26,7 @@ long long NowMs() {
 
 // One opening of the port by a host, raw, like the program's serial channel does it.
 class CHostLine {
-public:
+ public:
   explicit CHostLine(const std::string& path) {
     m_fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (m_fd < 0) return;
@@ -60,12 +60,12 @@ public:
     return got;
   }
 
-private:
+ private:
   int m_fd = -1;
 };
 
 class ModsimPty : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     char dir[] = "/tmp/modsim_pty_test.XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
@@ -163,8 +163,8 @@ TEST_F(ModsimPty, ManyOpeningsOfThePortAndNoSpinningWhileIdle) {
 }
 
 TEST_F(ModsimPty, FaultsReachTheWire) {
-  ASSERT_TRUE(Start({"--delay", "300", "--wrong-ack", "15", "--only", "N", "--times", "1",
-                     "--stop-after", "3"}));
+  ASSERT_TRUE(Start(
+      {"--delay", "300", "--wrong-ack", "15", "--only", "N", "--times", "1", "--stop-after", "3"}));
   CHostLine host(m_modsim.Path());
   long long start = NowMs();
   host.Send({0xE4, 0x4E, 0xA1, 'x', 0x0D});
