@@ -64,4 +64,22 @@ TEST(IntegrationProgram, DeviceGoingAwayMidProgramEndsWithTheCommunicationError)
   EXPECT_NE(rig.Transcript().find("EV hang-up"), std::string::npos);
 }
 
+TEST(IntegrationProgram, ModuleThatNeverAcceptsTheHandshakeIsTriedTwiceOver) {
+  CModsimRig rig;
+  ASSERT_TRUE(rig.Start({"--no-open"}));
+  rig.m_view.m_texts[IDC_DEVICE_NAME] = "never sent";
+  rig.Time(&CSetupOperations::OnProgram);
+
+  CFakeSetupView& view = rig.m_view;
+  EXPECT_EQ(view.m_nProgress, 0);
+  EXPECT_TRUE(view.IsEnabled(IDC_READ));
+  EXPECT_TRUE(view.IsEnabled(IDCANCEL));
+  EXPECT_EQ(rig.m_pOps->m_nRetry, 0);
+  auto state = rig.State();
+  EXPECT_EQ(state["probes"], "2");
+  EXPECT_EQ(state["opens"], "4");
+  EXPECT_EQ(state["commands"], "4");
+  EXPECT_EQ(state["name"], "CORVANE-BT");
+}
+
 }  // namespace
