@@ -11,6 +11,7 @@ import sys
 import time
 import traceback
 
+sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2elib import (MAIN_TITLE, Driver, DriverError, Modsim, Program, Session,  # noqa: E402
                     ensure_modsim)
