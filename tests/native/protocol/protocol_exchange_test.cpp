@@ -2,6 +2,7 @@
 // are judged, including broken and over-long ones.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -98,6 +99,8 @@ struct TimingRow {
   DWORD pauseBeforeRead;
   DWORD pauseAfterTry;
 };
+
+void PrintTo(const TimingRow& row, std::ostream* os) { *os << row.name; }
 
 class TimingTableTest : public ExchangeTest, public ::testing::WithParamInterface<TimingRow> {
 protected:

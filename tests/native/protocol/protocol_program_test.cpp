@@ -2,6 +2,7 @@
 // it can fail, and the conversion of the peer address boxes.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -164,6 +165,8 @@ struct ProgramFailureRow {
   std::vector<DWORD> pauses;
   Calls steps;  // view calls between the handshake and the failure
 };
+
+void PrintTo(const ProgramFailureRow& row, std::ostream* os) { *os << row.name; }
 
 class ProgramFailureTest : public ProgramTest,
                            public ::testing::WithParamInterface<ProgramFailureRow> {};

@@ -2,6 +2,7 @@
 // way it can fail.
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -129,6 +130,8 @@ struct FailureRow {
   const char* failingFrame;
   std::vector<DWORD> pauses;
 };
+
+void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
 
 class ReadFailureTest : public ReadTest, public ::testing::WithParamInterface<FailureRow> {};
 

@@ -85,11 +85,19 @@ TEST_F(SearchTest, FirstModuleInListWins) {
 }
 
 TEST_F(SearchTest, PortTakenBetweenProbeAndOpen) {
-  AddModulePort("COM3", GoodReadScript()).m_nOpensBeforeTaken = 1;
+  CScriptedCommApi::CPort& port = AddModulePort("COM3", GoodReadScript());
+  port.m_nOpensBeforeTaken = 1;
   m_ops.OnRead();
   EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnect, "enable PROGRAM", "enable EXIT"}),
             m_view.m_calls);
   EXPECT_EQ(1u, m_comm.m_sessions.size());
+
+  m_view.m_calls.clear();
+  port.m_nOpensBeforeTaken = 2;
+  m_ops.OnProgram();
+  EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnect, "enable READ", "enable EXIT"}),
+            m_view.m_calls);
+  EXPECT_EQ(2u, m_comm.m_sessions.size());
 }
 
 TEST_F(SearchTest, ProbePortClosesWhateverCameBack) {
