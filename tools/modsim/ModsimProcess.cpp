@@ -43,6 +43,9 @@ bool CModsimProcess::Start(const std::string& exe, const std::vector<std::string
   posix_spawn_file_actions_t actions;
   posix_spawn_file_actions_init(&actions);
   posix_spawn_file_actions_adddup2(&actions, pipeFds[1], STDOUT_FILENO);
+  // Only stdin, stdout and stderr: a port or pty master the caller holds must not stay open
+  // in modsim, or closing it would not reach the line.
+  posix_spawn_file_actions_addclosefrom_np(&actions, STDERR_FILENO + 1);
   pid_t pid = -1;
   int failed = posix_spawn(&pid, exe.c_str(), &actions, nullptr, argv.data(), environ);
   posix_spawn_file_actions_destroy(&actions);

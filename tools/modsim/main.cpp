@@ -65,7 +65,8 @@ class CModsim {
   void LogBytes(double at, const char* kind, const uint8_t* bytes, size_t n);
   void FlushRx();
   void WriteState();
-  void OnInput(double now);
+  // False when the line reported input but gave none: its far end is gone.
+  bool OnInput(double now);
   bool SendDue(double now);
   void HangUp();
 
@@ -84,6 +85,7 @@ class CModsim {
   std::deque<CPending> m_out;
   double m_dHangUpAt = -1;
   bool m_bWriteBlocked = false;
+  bool m_bLineDown = false;
 };
 
 CModsim::~CModsim() {
@@ -201,10 +203,11 @@ void CModsim::WriteState() {
   std::rename(temp.c_str(), m_options.m_strState.c_str());
 }
 
-void CModsim::OnInput(double now) {
+bool CModsim::OnInput(double now) {
   uint8_t buffer[256];
   ssize_t got = read(m_hLine, buffer, sizeof buffer);
-  if (got <= 0) return;
+  if (got < 0 && (errno == EAGAIN || errno == EINTR)) return true;
+  if (got <= 0) return false;
   for (ssize_t i = 0; i < got; ++i) {
     if (m_rx.empty()) m_dRxFirst = now;
     m_rx.push_back(buffer[i]);
@@ -220,6 +223,7 @@ void CModsim::OnInput(double now) {
     }
     if (m_sim.TakeStateChanged()) WriteState();
   }
+  return true;
 }
 
 // False when the line has gone away.
@@ -289,12 +293,20 @@ int CModsim::Run() {
         return 0;
       }
     }
+    bool lineUp = true;
     if (fds[0].revents & POLLIN) {
-      OnInput(now);
+      lineUp = OnInput(now);
     } else if (fds[0].revents & (POLLHUP | POLLERR)) {
+      lineUp = false;
+    }
+    if (!lineUp) {
       // A tty whose far end is closed reports a hang-up until it is opened again; wait for
       // that in the OS rather than spinning on the poll.
+      if (!m_bLineDown) Log(now, "EV", "line down");
+      m_bLineDown = true;
       poll(&fds[1], 1, 100);
+    } else if (fds[0].revents & POLLIN) {
+      m_bLineDown = false;
     }
     if (!m_rx.empty() && now - m_dRxLast >= RX_IDLE_MS / 1000.0) FlushRx();
   }
