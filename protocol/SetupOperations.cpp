@@ -14,7 +14,7 @@ constexpr int kPeerAddrIds[ADDRESS_BYTES] = {IDC_PEER_ADDR1, IDC_PEER_ADDR2, IDC
 
 // After the handshake the module takes a moment before it answers queries.
 constexpr DWORD kAfterHandshakeMs = 400;
-// The module is slow to get the PIN ready after it has sent the name.
+// After the name the module needs a moment before it takes the next command.
 constexpr DWORD kAfterNameMs = 100;
 // Keeps the full bar visible for a moment, the only sign of success.
 constexpr DWORD kBeforeEndMs = 500;
