@@ -850,6 +850,20 @@ TEST_F(IconButtonThemedPaint, DestroyingTheButtonClosesItsTheme) {
   EXPECT_EQ(close[0].hTheme, fake_theme::g_hFakeTheme);
 }
 
+TEST_F(IconButtonThemedPaint, PaintsThroughTheDrawItemItsParentReflects) {
+  CWnd parent;
+  ASSERT_TRUE(parent.SubclassWindow(m_hWndParent));
+  ::ShowWindow(m_hWndParent, SW_SHOWNA);
+  m_pButton->RedrawWindow();
+  EXPECT_EQ(Calls("OpenThemeData").size(), 1u);
+  EXPECT_EQ(Calls("DrawThemeBackground").size(), 1u);
+  const auto text = Calls("DrawThemeText");
+  ASSERT_EQ(text.size(), 1u);
+  EXPECT_EQ(text[0].strText, L"Read");
+  m_buttons.clear();
+  parent.UnsubclassWindow();
+}
+
 TEST_F(IconButtonThemedPaint, CaptionIsCentredByItsMeasuredHeightTruncatingTowardZero) {
   // Shorter than a line of text: the caption moves up by half the difference, rounded to 0.
   CIconButton& button = MakeButton(BS_PUSHBUTTON, "Read", kWidth, 9, 1002);
