@@ -671,6 +671,34 @@ TEST_F(IconButtonTest, ImagePlacementForBothAlignmentsAndOversizedIcons) {
   EXPECT_TRUE(RectIs(rcText, 0, 0, 30, 29)) << "without text the text rectangle stays";
 }
 
+// Wine ships a visual-styles library and runs themed: the real one paints icon and caption.
+TEST_F(IconButtonTest, RealVisualStylesLibraryPaintsIconAndCaption) {
+  CThemeApi::SetLoader(nullptr);
+  CThemeApi api;
+  ASSERT_TRUE(CThemeApi::IsLoaded());
+  CIconButton& button = MakeButton();
+  button.SetIcon(CreateSolidIcon(kIconColour), 1);
+  CCanvas canvas(kWidth, kHeight);
+  Paint(button, canvas, 0);
+  EXPECT_TRUE(button.IsThemed());
+  EXPECT_EQ(canvas.Count(kUntouched, canvas.Whole()), 0);
+  EXPECT_TRUE(RectIs(canvas.Find(kIconColour, canvas.Whole()), 8, 7, 24, 23));
+  // The caption: dark pixels right of the icon, none left of x = 32.
+  int nDark = 0;
+  int nLeftmost = kWidth;
+  for (int y = 3; y < kHeight - 3; ++y)
+    for (int x = 26; x < kWidth - 4; ++x) {
+      const COLORREF c = canvas.At(x, y);
+      if (GetRValue(c) + GetGValue(c) + GetBValue(c) < 200) {
+        ++nDark;
+        nLeftmost = std::min(nLeftmost, x);
+      }
+    }
+  EXPECT_GT(nDark, 20);
+  EXPECT_GE(nLeftmost, 32);
+  m_buttons.clear();
+}
+
 // ---------------------------------------------------------------------------------------
 // Themed look, through a fake visual-styles library
 
