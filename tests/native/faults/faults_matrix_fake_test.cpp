@@ -1,8 +1,6 @@
 // The whole fault matrix on the fake clock: the module simulator's core (the same byte
 // machine modsim runs) answers behind the scripted multi-port fake, so every scenario runs
-// the real protocol code in microseconds. A reply due later than the opening's read time-out
-// is delivered after one waited-out read; a hang-up fails every later read and write of the
-// opening and every later open of the port.
+// the real protocol code in microseconds.
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -12,49 +10,12 @@
 #include "fakes/FakeSetupView.h"
 #include "fakes/ScriptedCommApi.h"
 #include "faults/FaultMatrix.h"
+#include "faults/SimulatedModule.h"
 #include "protocol/SetupOperations.h"
 
 namespace {
 
 using namespace faults;
-
-class CSimulatedModule {
-public:
-  CSimulatedModule(const CModuleSetup& setup, CScriptedCommApi& comm, const std::string& port)
-      : m_sim(setup.m_state, setup.m_faults, 0x0A), m_comm(comm), m_strPort(port) {
-    comm.m_fnOnWrite = [this](CScriptedCommApi::CSession& session, BYTE b) {
-      if (session.m_strPort == m_strPort && !m_bGone) OnByte(session, b);
-    };
-  }
-
-  CModuleSim m_sim;
-  std::string m_strCommands;
-
-private:
-  void OnByte(CScriptedCommApi::CSession& session, BYTE b) {
-    CAnswer answer;
-    if (!m_sim.OnByte(b, answer)) return;
-    int number = 0;
-    char letter = 0;
-    if (std::sscanf(answer.m_strNote.c_str(), "command %d %c", &number, &letter) == 2) {
-      m_strCommands += letter;
-    }
-    auto& items = session.m_script.m_items;
-    if (!answer.m_bytes.empty() && answer.m_nDelayMs >= static_cast<int>(session.ReadTimeout())) {
-      items.push_back({CPortScript::Kind::Gap, 0});
-    }
-    for (BYTE out : answer.m_bytes) items.push_back({CPortScript::Kind::Byte, out});
-    if (answer.m_bHangUp) {
-      m_bGone = true;
-      items.push_back({CPortScript::Kind::LineError, 0});
-      m_comm.FindPort(m_strPort)->m_dwOpenError = ERROR_FILE_NOT_FOUND;
-    }
-  }
-
-  CScriptedCommApi& m_comm;
-  std::string m_strPort;
-  bool m_bGone = false;
-};
 
 CEnding RunOnFakes(const CScenario& s) {
   CFakeClock clock;
@@ -63,7 +24,8 @@ CEnding RunOnFakes(const CScenario& s) {
   CSerialPort serial(comm);
   CFakeSetupView view;
   CSetupOperations ops(serial, view, clock.Sleeper());
-  CSimulatedModule module(Setup(s), comm, "COM3");
+  const CModuleSetup setup = Setup(s);
+  CSimulatedModule module(setup.m_state, setup.m_faults, comm, "COM3");
   PrepareView(s.m_op, view.m_texts, view.m_checks);
 
   CEnding got;

@@ -4,7 +4,11 @@
 //
 // By default a representative subset runs: every fault mode at least once, on Read and on
 // Program, first and last commands included (about half a minute). With the environment
-// variable CORVANE_FAULTS_FULL=1 the whole cross product runs in real time (a few minutes).
+// variable CORVANE_FAULTS_FULL=1 the whole cross product runs in real time (two minutes or so).
+//
+// The probe waits only 100 ms for its answer, so on a heavily loaded machine a scenario can
+// miss it for reasons that have nothing to do with the code. A scenario that fails in the
+// parallel pass is run once more on its own; the summary says how many needed that.
 #include <gtest/gtest.h>
 
 #include <stdlib.h>
@@ -99,6 +103,9 @@ CEnding RunOnPty(const CScenario& s, std::string* error) {
     got.m_nWaitDepth = view.m_nWaitDepth;
     got.m_strPortProblems = ledger.Problems();
   }
+  // A failing try can end on bytes already queued before modsim has even read the frame
+  // that try sent: give it a moment to take in the last frames before it is stopped.
+  usleep(300 * 1000);
   modsim.Stop();
   got.m_module = CModsimProcess::ReadState(state);
   got.m_strCommands = CommandLetters(CModsimProcess::ReadFile(transcript));
@@ -130,7 +137,7 @@ TEST(FaultMatrixPty, ScenariosEndAsPrescribed) {
   const char* full = std::getenv("CORVANE_FAULTS_FULL");
   const bool bFull = full != nullptr && std::strcmp(full, "1") == 0;
   const std::vector<CScenario> scenarios = bFull ? AllScenarios() : Subset();
-  const int nWorkers = bFull ? 12 : 8;
+  const int nWorkers = bFull ? 10 : 8;
 
   std::vector<std::string> diffs(scenarios.size());
   std::atomic<std::size_t> next{0};
@@ -147,15 +154,28 @@ TEST(FaultMatrixPty, ScenariosEndAsPrescribed) {
   for (std::thread& worker : workers) worker.join();
 
   int passed = 0;
+  int passedAlone = 0;
   for (std::size_t i = 0; i < scenarios.size(); ++i) {
     if (diffs[i].empty()) {
       ++passed;
+      continue;
+    }
+    std::printf("%s failed in the parallel pass, running it again alone:\n%s",
+                scenarios[i].Name().c_str(), diffs[i].c_str());
+    std::string error;
+    CEnding got = RunOnPty(scenarios[i], &error);
+    const std::string again = error.empty() ? Compare(Expected(scenarios[i]), got) : error;
+    if (again.empty()) {
+      ++passed;
+      ++passedAlone;
     } else {
-      ADD_FAILURE() << scenarios[i].Name() << "\n" << diffs[i];
+      ADD_FAILURE() << scenarios[i].Name() << "\n" << again;
     }
   }
-  std::printf("fault matrix in real time over POSIX and modsim (%s): %zu scenarios ran, %d passed\n",
-              bFull ? "whole cross product" : "representative subset", scenarios.size(), passed);
+  std::printf("fault matrix in real time over POSIX and modsim (%s): %zu scenarios ran, %d passed "
+              "(%d of them only when run again alone)\n",
+              bFull ? "whole cross product" : "representative subset", scenarios.size(), passed,
+              passedAlone);
   EXPECT_EQ(static_cast<int>(scenarios.size()), passed);
 }
 

@@ -1,0 +1,54 @@
+// The module simulator's byte machine (the core modsim runs) behind one port of the scripted
+// multi-port fake: every byte the host writes to that port goes to CModuleSim, and its answer
+// is queued on the opening that sent the command. An answer due later than the opening's read
+// time-out is delivered after one waited-out read; a hang-up fails every later read and write
+// of the opening and every later open of the port. Bytes still queued when an opening is
+// closed are dropped.
+#pragma once
+
+#include <cstdio>
+#include <string>
+
+#include "fakes/ScriptedCommApi.h"
+#include "tools/modsim/ModuleSim.h"
+
+class CSimulatedModule {
+public:
+  // Attaches to comm (its m_fnOnWrite) for the port named port; must outlive comm's use.
+  CSimulatedModule(const CModuleState& state, const CFaults& faults, CScriptedCommApi& comm,
+                   const std::string& port)
+      : m_sim(state, faults, 0x0A), m_comm(comm), m_strPort(port) {
+    comm.m_fnOnWrite = [this](CScriptedCommApi::CSession& session, BYTE b) {
+      if (session.m_strPort == m_strPort && !m_bGone) OnByte(session, b);
+    };
+  }
+
+  CModuleSim m_sim;
+  // Letters of the framed commands it received, in order.
+  std::string m_strCommands;
+
+private:
+  void OnByte(CScriptedCommApi::CSession& session, BYTE b) {
+    CAnswer answer;
+    if (!m_sim.OnByte(b, answer)) return;
+    int number = 0;
+    char letter = 0;
+    if (std::sscanf(answer.m_strNote.c_str(), "command %d %c", &number, &letter) == 2) {
+      m_strCommands += letter;
+    }
+    auto& items = session.m_script.m_items;
+    if (!answer.m_bytes.empty() && answer.m_nDelayMs >= static_cast<int>(session.ReadTimeout())) {
+      items.push_back({CPortScript::Kind::Gap, 0});
+    }
+    for (BYTE out : answer.m_bytes) items.push_back({CPortScript::Kind::Byte, out});
+    if (answer.m_bHangUp) {
+      m_bGone = true;
+      items.push_back({CPortScript::Kind::LineError, 0});
+      m_comm.FindPort(m_strPort)->m_dwOpenError = ERROR_FILE_NOT_FOUND;
+    }
+  }
+
+  CScriptedCommApi& m_comm;
+  std::string m_strPort;
+  bool m_bGone = false;
+};
