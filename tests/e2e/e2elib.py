@@ -32,13 +32,14 @@ def wine_env(prefix):
 class Session:
     """A display, a prepared prefix and a persistent wineserver; close() stops what it started."""
 
-    def __init__(self, work, want_own_display=False):
+    def __init__(self, work, want_own_display=False, managed=False):
         self.work = os.path.abspath(work)
         self.prefix = os.path.join(self.work, "wineprefix")
         self.ports = os.path.join(self.work, "ports")
         self.link = os.path.join(self.ports, COM_PORT.lower())
         os.makedirs(self.ports, exist_ok=True)
         self.xvfb = None
+        self.managed = managed
         self.env = wine_env(self.prefix)
         if want_own_display or not os.environ.get("DISPLAY"):
             self._start_xvfb()
@@ -61,22 +62,28 @@ class Session:
         raise RuntimeError("no free X display number")
 
     def _prepare_prefix(self):
-        marker = os.path.join(self.prefix, "corvane-ports")
-        if os.path.exists(marker) and open(marker).read() == self.link:
+        marker = os.path.join(self.prefix, "corvane-e2e-setup")
+        setup = f"{COM_PORT}={self.link}\nmanaged={self.managed}\n"
+        if os.path.exists(marker) and open(marker).read() == setup:
             return
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
             print("e2e: creating the Wine prefix (once, about 15 s)", flush=True)
             subprocess.run([WINE, "wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, check=False)
             subprocess.run(["wineserver", "-w"], env=self.env, check=False)
-        subprocess.run([WINE, "reg", "add", r"HKLM\Software\Wine\Ports", "/v", COM_PORT,
-                        "/d", self.link, "/f"], env=self.env, stdout=subprocess.DEVNULL,
-                       stderr=subprocess.DEVNULL, check=True)
+        self._reg_add(r"HKLM\Software\Wine\Ports", COM_PORT, self.link)
+        # Unmanaged windows where no window manager runs (Xvfb): Wine otherwise waits two
+        # seconds for one each time a window is hidden, and draws no captions.
+        self._reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "Y" if self.managed else "N")
         # Wine's mount manager reads the port mapping only when the wineserver starts.
         subprocess.run(["wineserver", "-k"], env=self.env, check=False)
         subprocess.run(["wineserver", "-w"], env=self.env, check=False)
         with open(marker, "w") as f:
-            f.write(self.link)
+            f.write(setup)
+
+    def _reg_add(self, key, name, value):
+        subprocess.run([WINE, "reg", "add", key, "/v", name, "/d", value, "/f"], env=self.env,
+                       stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL, check=True)
 
     def close(self):
         subprocess.run(["wineserver", "-k"], env=self.env, check=False,

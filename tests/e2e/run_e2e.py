@@ -98,7 +98,7 @@ def watch_locking(check, drv, own, locked, what):
 class Env:
     def __init__(self, args):
         self.args = args
-        self.session = Session(args.work)
+        self.session = Session(args.work, want_own_display=True)
         self.modsim_path = ensure_modsim(args.modsim, args.source, args.work)
         self.drv = Driver(args.driver, self.session)
         self.counter = 0
@@ -148,6 +148,7 @@ def test_fresh_dialog(env, check):
         check.eq("about box version line", "-1=corvane_bt_config Versione 1.1" in texts, True)
         drv.ok(f"post-click {IDOK}")
         drv.ok(f"gone 5000 {ABOUT_TITLE}")
+        drv.ok(f"use 5000 {MAIN_TITLE}")
         drv.ok("syscommand 16")
         drv.ok(f"use 5000 {ABOUT_TITLE}")
         drv.ok(f"key {IDOK} ESCAPE")
@@ -209,7 +210,7 @@ def test_read(env, check):
         drv.ok("wait-click 30000")
         check.eq("no message after a good Read", drv.raw("nobox"), "ok")
         want = dict(INITIAL, address="00 : 1A : 7D : DA : 71 : 13", name="E2E-MODULE",
-                    peer=["01", "02", "0A", "0B", "C0", "FF"], pin="    1234", master="1",
+                    peer=["01", "02", "0A", "0B", "C0", "FF"], pin="1234", master="1",
                     slave="0")
         check.eq("controls after Read", state_of_controls(drv), want)
         for cid in (IDC_READ, IDC_PROGRAM, IDCANCEL):

@@ -359,7 +359,8 @@ void Run(const std::string& line) {
       if (!IsWindowVisible(child)) continue;
       std::string text;
       if (!GetText(child, &text)) return Reply("err busy");
-      out += "\t" + std::to_string(static_cast<short>(GetDlgCtrlID(child))) + "=" + Escape(text);
+      out += out.empty() ? " " : "\t";
+      out += std::to_string(static_cast<short>(GetDlgCtrlID(child))) + "=" + Escape(text);
     }
     return Reply("ok" + out);
   }
