@@ -66,9 +66,13 @@ void CIconButton::EndKeyPress() {
 LRESULT CIconButton::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
   switch (message) {
     case WM_GETDLGCODE: {
-      // Tab alone goes to the dialog manager, so that it still moves the focus.
+      // Tab and Escape go to the dialog manager, so that Tab still moves the focus and
+      // Escape still cancels the dialog: the first tab stop of the setup dialog is an icon
+      // button, so otherwise Escape would do nothing until the user moved the focus.
       const MSG* pMsg = reinterpret_cast<const MSG*>(lParam);
-      if (pMsg && pMsg->message == WM_KEYDOWN && pMsg->wParam == VK_TAB) return 0;
+      if (pMsg && pMsg->message == WM_KEYDOWN &&
+          (pMsg->wParam == VK_TAB || pMsg->wParam == VK_ESCAPE))
+        return 0;
       return DLGC_WANTALLKEYS;
     }
     case WM_CHAR:

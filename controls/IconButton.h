@@ -12,9 +12,10 @@
 // Towards its dialog it stays a push button: a click sends WM_COMMAND (id, BN_CLICKED) to the
 // parent, synchronously, so the parent's handler has run when the sending message returns.
 //
-// Keys. The button wants every key but Tab (its dialog code carries DLGC_WANTALLKEYS), so
-// the dialog manager neither moves the focus on arrow keys nor presses the default button
-// when Enter is pressed on it. Each key press gives exactly one click:
+// Keys. The button wants every key but Tab and Escape (its dialog code carries
+// DLGC_WANTALLKEYS for all others), so the dialog manager neither moves the focus on arrow
+// keys nor presses the default button when Enter is pressed on it, while Tab moves the focus
+// and Escape cancels the dialog as usual. Each key press gives exactly one click:
 //  - Enter sends the click at once, on its character message, and shows the button pressed
 //    until the key is released (WM_KEYUP) or the focus leaves. Auto-repeat does not click
 //    again.

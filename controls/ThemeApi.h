@@ -29,6 +29,9 @@ class CThemeApi {
   CThemeApi();
   // The last instance to go frees the library; a later instance loads it again.
   virtual ~CThemeApi();
+  // A copy would be one more instance that the count never saw.
+  CThemeApi(const CThemeApi&) = delete;
+  CThemeApi& operator=(const CThemeApi&) = delete;
 
   // Theme handle for the window and the class list (8-bit text in the system code page).
   // Null when not loaded, when the library refuses, or when the conversion buffer cannot

@@ -214,6 +214,8 @@ TEST_F(IconButtonTest, BecomesOwnerDrawnAndReportsPushButtonDialogCodes) {
   EXPECT_EQ(push.SendMessage(WM_GETDLGCODE), 0x24);
   EXPECT_EQ(push.SendMessage(WM_GETDLGCODE, VK_RETURN, reinterpret_cast<LPARAM>(&enter)), 0x24);
   EXPECT_EQ(push.SendMessage(WM_GETDLGCODE, VK_TAB, reinterpret_cast<LPARAM>(&tab)), 0x20);
+  MSG escape = {push.m_hWnd, WM_KEYDOWN, VK_ESCAPE, 0, 0, {0, 0}};
+  EXPECT_EQ(push.SendMessage(WM_GETDLGCODE, VK_ESCAPE, reinterpret_cast<LPARAM>(&escape)), 0x20);
   EXPECT_EQ(def.SendMessage(WM_GETDLGCODE), 0x14);
   EXPECT_EQ(def.SendMessage(WM_GETDLGCODE, VK_TAB, reinterpret_cast<LPARAM>(&tab)), 0x10);
   // Not a push button when bound: no push-button bit at all.
@@ -440,6 +442,11 @@ TEST(IconButtonInDialog, KeysTabAndDefaultStatusWithTheDialogManager) {
   EXPECT_EQ(CountClicks(1001), 1);
   EXPECT_EQ(CountClicks(1000), 2);
   EXPECT_EQ(static_cast<int>(g_commands.size()), 3);
+
+  PressKey(hDlg, program.m_hWnd, VK_ESCAPE, 0x01);
+  ASSERT_EQ(static_cast<int>(g_commands.size()), 4);
+  EXPECT_EQ(g_commands[3].nId, IDCANCEL) << "Escape on a focused icon button cancels the dialog";
+  EXPECT_EQ(CountClicks(1001), 1);
   ::DestroyWindow(hDlg);
 }
 
