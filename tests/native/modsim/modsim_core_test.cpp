@@ -11,8 +11,12 @@ namespace {
 using Bytes = std::vector<uint8_t>;
 
 Bytes Frame(char letter, const Bytes& payload = {}) {
-  Bytes frame = {0xE4, static_cast<uint8_t>(letter), 0xA1};
-  frame.insert(frame.end(), payload.begin(), payload.end());
+  Bytes frame;
+  frame.reserve(payload.size() + 4);
+  frame.push_back(0xE4);
+  frame.push_back(static_cast<uint8_t>(letter));
+  frame.push_back(0xA1);
+  for (uint8_t b : payload) frame.push_back(b);
   frame.push_back(0x0D);
   return frame;
 }
