@@ -41,3 +41,28 @@ test-windows: windows-x64
 
 clean:
 	rm -rf build
+
+# make demo: the program under Wine against the module simulator on a pty mapped as COM5. On a
+# display it opens there; without one it runs on Xvfb, presses Read through the UI driver,
+# saves docs/screenshot.png and prints the values read. make run: the program under Wine
+# against the machine's own serial ports (needs a display). Both run the 64-bit build, the
+# one this kind of machine can run; the shipped 32-bit program is built alongside.
+.PHONY: demo run
+DEMO_EXE = build/windows-x64/ui/Corvane_BT_Setup.exe
+
+demo: deps
+	@$(CMAKE) --preset native >/dev/null
+	@$(CMAKE) --build --preset native --target modsim
+	@$(CMAKE) --preset windows >/dev/null
+	@$(CMAKE) --build --preset windows --target Corvane_BT_Setup
+	@$(CMAKE) --preset windows-x64 >/dev/null
+	@$(CMAKE) --build --preset windows-x64 --target Corvane_BT_Setup uidriver
+	@echo "Shipped program (32-bit): build/windows/ui/Corvane_BT_Setup.exe"
+	@python3 tests/e2e/demo.py --exe $(DEMO_EXE) --driver build/windows-x64/tests/e2e/uidriver.exe \
+	  --modsim build/native/tools/modsim/modsim --work build/windows-x64/demo \
+	  --screenshot docs/screenshot.png
+
+run: deps
+	@$(CMAKE) --preset windows-x64 >/dev/null
+	@$(CMAKE) --build --preset windows-x64 --target Corvane_BT_Setup
+	@python3 tests/e2e/demo.py --real-ports --exe $(DEMO_EXE) --work build/windows-x64/run

@@ -6,7 +6,6 @@ that path a symlink to its own new pty (--link), so no test has to restart the w
 change the mapping: Wine resolves the path again on every CreateFile.
 """
 import os
-import shutil
 import signal
 import subprocess
 import sys
@@ -32,7 +31,7 @@ def wine_env(prefix):
 class Session:
     """A display, a prepared prefix and a persistent wineserver; close() stops what it started."""
 
-    def __init__(self, work, want_own_display=False, managed=False):
+    def __init__(self, work, want_own_display=False, managed=False, map_port=True):
         self.work = os.path.abspath(work)
         self.prefix = os.path.join(self.work, "wineprefix")
         self.ports = os.path.join(self.work, "ports")
@@ -40,12 +39,14 @@ class Session:
         os.makedirs(self.ports, exist_ok=True)
         self.xvfb = None
         self.managed = managed
+        self.map_port = map_port
         self.env = wine_env(self.prefix)
         if want_own_display or not os.environ.get("DISPLAY"):
             self._start_xvfb()
         self._prepare_prefix()
-        subprocess.run([shutil.which("wineserver") or "wineserver", "-p"], env=self.env,
-                       check=False)
+        # Kept up for the whole session so that each program start is quick; close() ends it.
+        subprocess.run(["wineserver", "-p"], env=self.env, stdout=subprocess.DEVNULL,
+                       stderr=subprocess.DEVNULL, check=False)
 
     def _start_xvfb(self):
         for n in range(90, 141):
@@ -63,7 +64,8 @@ class Session:
 
     def _prepare_prefix(self):
         marker = os.path.join(self.prefix, "corvane-e2e-setup")
-        setup = f"{COM_PORT}={self.link}\nmanaged={self.managed}\n"
+        setup = (f"{COM_PORT}={self.link if self.map_port else ''}\nmanaged={self.managed}\n"
+                 f"fonts={os.path.isdir('/usr/share/wine/fonts')}\n")
         if os.path.exists(marker) and open(marker).read() == setup:
             return
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
@@ -71,15 +73,37 @@ class Session:
             subprocess.run([WINE, "wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, check=False)
             subprocess.run(["wineserver", "-w"], env=self.env, check=False)
-        self._reg_add(r"HKLM\Software\Wine\Ports", COM_PORT, self.link)
+        if self.map_port:
+            self._reg_add(r"HKLM\Software\Wine\Ports", COM_PORT, self.link)
         # Unmanaged windows where no window manager runs (Xvfb): Wine otherwise waits two
         # seconds for one each time a window is hidden, and draws no captions.
         self._reg_add(r"HKCU\Software\Wine\X11 Driver", "Managed", "Y" if self.managed else "N")
+        self._link_wine_fonts()
         # Wine's mount manager reads the port mapping only when the wineserver starts.
         subprocess.run(["wineserver", "-k"], env=self.env, check=False)
         subprocess.run(["wineserver", "-w"], env=self.env, check=False)
         with open(marker, "w") as f:
             f.write(setup)
+
+    def _link_wine_fonts(self):
+        """Debian's Wine does not find the fonts of its fonts-wine package by itself; without
+        them "MS Sans Serif" falls back to a wider face (the dialog's labels are cut) and the
+        caption buttons lose their Marlett glyphs. Fonts in C:\\windows\\Fonts are always seen."""
+        source = "/usr/share/wine/fonts"
+        target = os.path.join(self.prefix, "drive_c", "windows", "Fonts")
+        if not os.path.isdir(source) or not os.path.isdir(target):
+            return
+        for name in os.listdir(source):
+            link = os.path.join(target, name)
+            if not os.path.lexists(link):
+                os.symlink(os.path.join(source, name), link)
+
+    def com_ports(self):
+        """The COM ports Wine has mapped in this prefix, as 'COMn -> path'."""
+        dosdevices = os.path.join(self.prefix, "dosdevices")
+        names = sorted((n for n in os.listdir(dosdevices) if n.startswith("com")),
+                       key=lambda n: int(n[3:]) if n[3:].isdigit() else 0)
+        return [f"{n.upper()} -> {os.readlink(os.path.join(dosdevices, n))}" for n in names]
 
     def _reg_add(self, key, name, value):
         subprocess.run([WINE, "reg", "add", key, "/v", name, "/d", value, "/f"], env=self.env,
