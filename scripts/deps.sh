@@ -11,7 +11,7 @@ PKGS=(
   cmake make g++ libgtest-dev googletest
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine64 xvfb xauth x11-utils imagemagick
+  wine64 fonts-wine xvfb xauth x11-utils imagemagick python3
   clang libclang-rt-14-dev
 )
 
