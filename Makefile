@@ -5,10 +5,11 @@ CMAKE ?= cmake
 CTEST ?= ctest
 
 .PHONY: test deps native windows windows-x64 sanitize test-native test-sanitize test-windows clean
+.PHONY: fuzz fuzz-short fuzz-long bench-wine
 
 # The shipped program is the 32-bit build (windows); its tests run from the 64-bit build of
 # the same sources (windows-x64), since only wine64 can run on this kind of machine.
-test: deps native windows windows-x64 test-native test-sanitize test-windows
+test: deps native windows windows-x64 test-native test-sanitize test-windows fuzz-short
 
 deps:
 	@bash scripts/deps.sh
@@ -38,6 +39,18 @@ test-sanitize: sanitize
 
 test-windows: windows-x64
 	@bash scripts/wine-session.sh build/windows-x64 $(CTEST) --preset windows-x64
+
+# The libFuzzer target: clang with its own build directory, so the gcc builds stay as they are.
+# fuzz-short (a fixed run of about half a minute) is part of make test; fuzz-long is a bench.
+fuzz: deps
+	@$(CMAKE) -S fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null
+	@$(CMAKE) --build build/fuzz -j2
+
+fuzz-short: fuzz
+	@$(CMAKE) --build build/fuzz --target fuzz-short
+
+fuzz-long: fuzz
+	@$(CMAKE) --build build/fuzz --target fuzz-long
 
 clean:
 	rm -rf build

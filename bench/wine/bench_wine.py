@@ -1,0 +1,221 @@
+#!/usr/bin/env python3
+"""Benchmarks of the real program under Wine: size and imports of both builds, start-up to
+the shown dialog, and Read and Program in real time against modsim on COM5, each beside the
+timeline that the protocol's own pacing prescribes (the same formula as bench_operations),
+with the CPU time they cost.
+
+    bench_wine.py --exe32 EXE --exe64 EXE --driver UIDRIVER --modsim MODSIM --work DIR [--runs N]
+
+Only the x86_64 build runs here (wine64); the i686 build, the one that ships, is measured
+for size and imports only. Uses the Wine and modsim plumbing of tests/e2e (e2elib.py).
+Exit status 1 when a target is missed or an operation did not succeed.
+"""
+import argparse
+import os
+import re
+import statistics
+import subprocess
+import sys
+import time
+
+sys.dont_write_bytecode = True
+HERE = os.path.dirname(os.path.abspath(__file__))
+SOURCE = os.path.dirname(os.path.dirname(HERE))
+sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
+from e2elib import MAIN_TITLE, Driver, Modsim, Program, Session, ensure_modsim  # noqa: E402
+
+IDCANCEL = 2
+IDC_READ, IDC_PROGRAM, IDC_DEVICE_NAME = 1000, 1001, 1003
+IDC_PEER = list(range(1004, 1010))
+IDC_PIN_CODE, IDC_MASTER, IDC_PROGRESS, IDC_TURN_OFF = 1010, 1011, 1013, 1014
+
+SIZE_LIMIT_KB = 400
+CPU_LIMIT_PCT = 1.0
+OVERHEAD_LIMIT_PCT = 2.0
+
+# The DLLs every Windows installation has. The C runtime msvcrt.dll is among them; a MinGW,
+# libstdc++ or winpthread DLL is not.
+SYSTEM_DLLS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "advapi32.dll", "shell32.dll",
+    "ole32.dll", "oleaut32.dll", "comdlg32.dll", "msvcrt.dll", "uxtheme.dll", "ntdll.dll",
+    "shlwapi.dll", "version.dll", "winmm.dll", "ws2_32.dll", "imm32.dll",
+}
+
+# The protocol's pacing with a module that answers at once and sends one byte after each reply
+# line (bench/README.md): one probe time-out after the probe's ACK, one operation time-out
+# after every ACK and trailer byte, and the fixed pauses.
+PROBE_TIMEOUT_MS, READ_TIMEOUT_MS = 100, 1000
+PAUSES_MS = {"read": 400 + 10 + 100 + 100 + 10 + 10 + 500,
+             "program": 400 + 110 + 100 + 110 + 10 + 110 + 500}
+TURN_OFF_PAUSE_MS = 10
+
+
+def timeline_ms(op, turn_off):
+    acked = 1 + (5 if op == "read" else 4) + (1 if turn_off else 0)
+    return (PROBE_TIMEOUT_MS + acked * READ_TIMEOUT_MS + PAUSES_MS[op]
+            + (TURN_OFF_PAUSE_MS if turn_off else 0))
+
+
+def objdump_for(exe):
+    out = subprocess.run(["file", "-b", exe], capture_output=True, text=True).stdout
+    return "x86_64-w64-mingw32-objdump" if "x86-64" in out else "i686-w64-mingw32-objdump"
+
+
+def size_and_imports(exe):
+    text = subprocess.run([objdump_for(exe), "-p", exe], capture_output=True, text=True,
+                          check=True).stdout
+    dlls = re.findall(r"DLL Name: (\S+)", text)
+    fmt = re.search(r"file format (\S+)", text)
+    return os.path.getsize(exe), (fmt.group(1) if fmt else "?"), dlls
+
+
+def cpu_ms(pid):
+    """User plus system time of a process so far, from /proc (clock ticks)."""
+    try:
+        with open(f"/proc/{pid}/stat") as f:
+            fields = f.read().rsplit(")", 1)[1].split()
+    except OSError:
+        return 0.0
+    return (int(fields[11]) + int(fields[12])) * 1000.0 / os.sysconf("SC_CLK_TCK")
+
+
+def wineserver_pid(prefix):
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            with open(f"/proc/{pid}/comm") as f:
+                if f.read().strip() != "wineserver":
+                    continue
+            with open(f"/proc/{pid}/environ", "rb") as f:
+                if f"WINEPREFIX={prefix}".encode() in f.read().split(b"\0"):
+                    return int(pid)
+        except OSError:
+            continue
+    return None
+
+
+def startup(env, exe, runs):
+    """Seconds from starting the program to its dialog being on screen, warm prefix."""
+    times = []
+    for run in range(runs + 1):
+        start = time.monotonic()
+        prog = Program(exe, env["session"], env["drv"], timeout_ms=30000)
+        shown = time.monotonic() - start
+        env["drv"].ok(f"click {IDCANCEL}")
+        prog.exited(10)
+        env["drv"].ok("wait-click 5000")
+        prog.close()
+        if run > 0:  # the first run warms the prefix and the file cache
+            times.append(shown * 1000)
+    return times
+
+
+def operation(env, exe, op, turn_off):
+    drv, session = env["drv"], env["session"]
+    env["n"] += 1
+    sim = Modsim(env["modsim"], session, f"bench{env['n']}")
+    prog = Program(exe, session, drv)
+    try:
+        if op == "program":
+            drv.ok(f"settext {IDC_DEVICE_NAME} BENCH-UNIT-01")
+            drv.ok(f"settext {IDC_PIN_CODE} 24680000")
+            for cid, text in zip(IDC_PEER, ("00", "11", "22", "33", "44", "55")):
+                drv.ok(f"settext {cid} {text}")
+            drv.ok(f"click {IDC_MASTER}")
+            drv.ok("wait-click 5000")
+        if turn_off:
+            drv.ok(f"click {IDC_TURN_OFF}")
+            drv.ok("wait-click 5000")
+        server = wineserver_pid(session.prefix)
+        before = (cpu_ms(prog.proc.pid), cpu_ms(server) if server else 0.0, cpu_ms(sim.proc.pid))
+        start = time.monotonic()
+        drv.ok(f"click {IDC_READ if op == 'read' else IDC_PROGRAM}")
+        drv.ok("wait-click 60000")
+        measured = (time.monotonic() - start) * 1000
+        after = (cpu_ms(prog.proc.pid), cpu_ms(server) if server else 0.0, cpu_ms(sim.proc.pid))
+        ok = drv.raw("nobox") == "ok" and drv.ok(f"pos {IDC_PROGRESS}") == "0"
+        state = sim.stop()
+        ok = ok and int(state.get("commands", "0")) == (6 if op == "read" else 5) + turn_off
+        return {"name": op.capitalize() + (" +turn-off" if turn_off else ""),
+                "measured": measured, "timeline": timeline_ms(op, turn_off),
+                "cpu": after[0] - before[0], "server": after[1] - before[1],
+                "modsim": after[2] - before[2], "ok": ok}
+    finally:
+        prog.close()
+        sim.stop()
+
+
+def main():
+    ap = argparse.ArgumentParser()
+    ap.add_argument("--exe32", required=True)
+    ap.add_argument("--exe64", required=True)
+    ap.add_argument("--driver", required=True)
+    ap.add_argument("--modsim", required=True)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--runs", type=int, default=3)
+    args = ap.parse_args()
+    failed = []
+
+    print("== Size and imports (objdump -p)")
+    for exe in (args.exe32, args.exe64):
+        size, fmt, dlls = size_and_imports(exe)
+        foreign = [d for d in dlls if d.lower() not in SYSTEM_DLLS]
+        print(f"{os.path.basename(os.path.dirname(os.path.dirname(exe)))}/"
+              f"{os.path.basename(exe)} ({fmt}): {size} bytes ({size / 1024:.1f} KB); imports: "
+              f"{', '.join(dlls)}" + (f"; NOT system DLLs: {', '.join(foreign)}" if foreign else ""))
+        if size > SIZE_LIMIT_KB * 1024:
+            failed.append(f"{exe} is larger than {SIZE_LIMIT_KB} KB")
+        if foreign:
+            failed.append(f"{exe} imports {', '.join(foreign)}")
+
+    session = Session(args.work, want_own_display=True)
+    env = {"session": session, "drv": Driver(args.driver, session),
+           "modsim": ensure_modsim(args.modsim, SOURCE, args.work), "n": 0}
+    try:
+        print(f"\nCOM ports under Wine: {env['drv'].ok('ports').strip()}")
+        print(f"\n== Start-up to the shown dialog, warm prefix ({args.runs} runs after one warm-up)")
+        times = startup(env, args.exe64, args.runs)
+        print("ms: " + ", ".join(f"{t:.0f}" for t in times)
+              + f"; median {statistics.median(times):.0f} ms (uidriver looks every 20 ms)")
+
+        print(f"\n== Read and Program under Wine against modsim ({args.runs} runs each)")
+        print(f"{'operation':<18} {'measured':>9} {'timeline':>9} {'overhead':>9} {'overhead':>9} "
+              f"{'CPU prog':>9} {'+server':>8} {'CPU':>7} {'modsim':>7}")
+        print(f"{'':<18} {'ms':>9} {'ms':>9} {'ms':>9} {'%':>9} {'ms':>9} {'ms':>8} "
+              f"{'% wall':>7} {'CPU ms':>7}")
+        results = []
+        for _ in range(args.runs):
+            for op in ("read", "program"):
+                for turn_off in (False, True):
+                    r = operation(env, args.exe64, op, turn_off)
+                    results.append(r)
+                    over = r["measured"] - r["timeline"]
+                    share = 100 * (r["cpu"] + r["server"]) / r["measured"]
+                    print(f"{r['name']:<18} {r['measured']:9.1f} {r['timeline']:9.0f} {over:9.1f} "
+                          f"{100 * over / r['timeline']:9.2f} {r['cpu']:9.0f} {r['server']:8.0f} "
+                          f"{share:7.2f} {r['modsim']:7.0f}" + ("" if r["ok"] else "  FAILED"),
+                          flush=True)
+                    if not r["ok"]:
+                        failed.append(f"{r['name']} did not succeed")
+                    if 100 * over / r["timeline"] > OVERHEAD_LIMIT_PCT:
+                        failed.append(f"{r['name']}: overhead above {OVERHEAD_LIMIT_PCT} %")
+                    if share > CPU_LIMIT_PCT:
+                        failed.append(f"{r['name']}: CPU above {CPU_LIMIT_PCT} % of wall time")
+        print("\nMeasured: from the click to the handler's return as uidriver sees them (a few ms "
+              "of pipe round trips included).\nCPU: the program's process plus the wineserver "
+              "of the private prefix over the same interval, in 10 ms clock ticks.")
+    finally:
+        env["drv"].close()
+        session.close()
+
+    print(f"\nTargets: exe <= {SIZE_LIMIT_KB} KB, system DLLs only, CPU <= {CPU_LIMIT_PCT} % of "
+          f"a Read, overhead <= {OVERHEAD_LIMIT_PCT} % of the timeline.")
+    for f in failed:
+        print(f"MISSED: {f}")
+    print("all targets met" if not failed else f"{len(failed)} target(s) missed")
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
