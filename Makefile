@@ -52,6 +52,14 @@ fuzz-short: fuzz
 fuzz-long: fuzz
 	@$(CMAKE) --build build/fuzz --target fuzz-long
 
+# Benchmarks of the real program under Wine: size and imports of both builds, start-up to the
+# dialog, Read and Program against modsim with their CPU time and overhead over the timeline.
+bench-wine: native windows windows-x64
+	@python3 bench/wine/bench_wine.py --exe32 build/windows/ui/Corvane_BT_Setup.exe \
+		--exe64 build/windows-x64/ui/Corvane_BT_Setup.exe \
+		--driver build/windows-x64/tests/e2e/uidriver.exe \
+		--modsim build/native/tools/modsim/modsim --work build/bench-wine
+
 clean:
 	rm -rf build
 
