@@ -341,13 +341,17 @@ void Run(const std::string& line) {
   if (cmd == "msgbox") {  // msgbox TIMEOUT_MS: title, text, icon and buttons of the box shown
     HWND box = nullptr;
     if (!WaitFor(ParseInt(rest), BoxShown, &box)) return Reply("err timeout");
-    // Let the box paint its icon before its pixels are looked at.
-    Sleep(300);
     std::string text;
     if (!GetText(GetDlgItem(box, 0xFFFF), &text)) return Reply("err busy");
     BoxChildren children{nullptr, ""};
     EnumChildWindows(box, BoxChildProc, reinterpret_cast<LPARAM>(&children));
-    const std::string icon = children.icon ? IdentifyIcon(children.icon) : "none";
+    // The icon's pixels are there only once the box has painted: look again for a while.
+    std::string icon = "none";
+    for (int i = 0; children.icon && i < 20; ++i) {
+      Sleep(150);
+      icon = IdentifyIcon(children.icon);
+      if (icon != "unknown") break;
+    }
     return Reply("ok title=" + Escape(CaptionOf(box)) + "\ttext=" + Escape(text) +
                  "\ticon=" + icon + "\tbuttons=" + children.buttons);
   }
