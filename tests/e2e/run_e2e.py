@@ -276,8 +276,40 @@ def test_silent_mid_read(env, check):
         sim.stop()
 
 
+def test_read_then_program_keeps_long_values(env, check):
+    """Texts that Read puts in the boxes are not cut to the typing limits, and a later Program
+    sends them back whole. A reply line keeps at most 19 payload bytes, so 19 is the longest
+    name a Read can show."""
+    drv = env.drv
+    name, pin = "ABCDEFGHIJKLMNOPQRS", "123456789012"
+    sim = env.modsim("--name", name, "--pin", pin, "--role", "master",
+                     "--peer", "0A:1B:2C:3D:4E:5F")
+    prog = env.program()
+    try:
+        drv.ok(f"click {IDC_READ}")
+        drv.ok("wait-click 30000")
+        check.eq("no message after Read", drv.raw("nobox"), "ok")
+        check.eq("long name shown whole", drv.ok(f"text {IDC_DEVICE_NAME}"), name)
+        check.eq("long PIN shown whole", drv.ok(f"text {IDC_PIN_CODE}"), pin)
+        drv.ok(f"click {IDC_SLAVE}")
+        drv.ok("wait-click 5000")
+        check.eq("Slave clicked: Master follows", drv.ok(f"check {IDC_MASTER}"), "0")
+        drv.ok(f"click {IDC_PROGRAM}")
+        drv.ok("wait-click 30000")
+        check.eq("no message after Program", drv.raw("nobox"), "ok")
+        state = sim.stop()
+        check.eq("module name", state.get("name"), name)
+        check.eq("module PIN", state.get("pin"), pin)
+        check.eq("module role", state.get("role"), "slave")
+        check.eq("module peer", state.get("peer"), "0A:1B:2C:3D:4E:5F")
+        check.eq("module radio", state.get("radio"), "on")
+    finally:
+        prog.close()
+        sim.stop()
+
+
 TESTS = [test_fresh_dialog, test_exit_button, test_no_module, test_read, test_program,
-         test_silent_mid_read]
+         test_silent_mid_read, test_read_then_program_keeps_long_values]
 
 
 def main():
