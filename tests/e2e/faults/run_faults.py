@@ -53,15 +53,17 @@ def pty_holders(pty, modsim_pid):
     return holders
 
 
-def moment(drv, locked):
-    """Bar and locked buttons while a box is up (the box's own loop answers the messages)."""
+def moment(drv, locked, sim):
+    """Bar, locked buttons and whether the port is open while a box is up (the box's own
+    loop answers the messages)."""
     return (drv.ok(f"pos {IDC_PROGRESS}"),
-            all(drv.ok(f"enabled {cid}") == "0" for cid in locked))
+            all(drv.ok(f"enabled {cid}") == "0" for cid in locked),
+            bool(pty_holders(sim.pty, sim.proc.pid)))
 
 
 def scenario(op, options, box=None, at_box=None, controls=None, module=None, turn_off=False):
     """op 'read' or 'program'; box: the one message wanted (None: none); at_box: (bar, locked)
-    while it shows; controls: the dialog afterwards (Read); module: state keys afterwards."""
+    and port open while it shows; controls: the dialog afterwards (Read); module: state keys afterwards."""
     def run(env, check):
         drv = env.drv
         sim = env.modsim(*MODULE, *options)
@@ -83,8 +85,8 @@ def scenario(op, options, box=None, at_box=None, controls=None, module=None, tur
             drv.ok(f"click {own}")
             if box is not None:
                 expect_box(check, drv, box, "the box")
-                check.eq("bar and locked buttons while the box shows", moment(drv, locked),
-                         at_box)
+                check.eq("bar, locked buttons and port open while the box shows",
+                         moment(drv, locked, sim), at_box)
                 drv.ok(f"answer {IDOK}")
             drv.ok("wait-click 40000")
             check.eq("no further box", drv.raw("nobox"), "ok")
@@ -110,7 +112,7 @@ def scenario(op, options, box=None, at_box=None, controls=None, module=None, tur
     return run
 
 
-CLOSED_EMPTY_LOCKED = ("0", True)
+CLOSED_EMPTY_LOCKED = ("0", True, False)
 PROGRAMMED = {"name": "Field unit", "pin": "87654321", "role": "master",
               "peer": "A5:0D:E4:06:00:7F"}
 
@@ -120,7 +122,7 @@ SCENARIOS = {
                              {"probes": "2", "opens": "4", "commands": "4"}),
     # The answer to the probe comes after its 100 ms: no module found, nothing locked.
     "read_probe_too_slow": scenario("read", ["--delay", "300", "--only", "0"], CANNOT_CONNECT,
-                                    ("0", False), INITIAL, {"probes": "1", "commands": "0"}),
+                                    ("0", False, False), INITIAL, {"probes": "1", "commands": "0"}),
     # The first CMD_OPEN answered wrongly, the second try succeeds.
     "read_open_wrong_once": scenario("read", ["--wrong-ack", "15", "--only", "O", "--times", "1"],
                                      None, None, READ_ALL, {"opens": "2", "commands": "7"}),
@@ -134,7 +136,7 @@ SCENARIOS = {
                                  dict(READ_ALL, address="00 : 1A : 7D : 00 : 00 : 00")),
     # CMD_TURN_OFF never acknowledged: the box shows with the port open and the bar full.
     "read_turn_off_refused": scenario("read", ["--wrong-ack", "15", "--only", "F"], COMM_ERROR,
-                                      ("7", True), dict(READ_ALL, turn_off="1"),
+                                      ("7", True, True), dict(READ_ALL, turn_off="1"),
                                       {"radio": "off", "commands": "8"}, turn_off=True),
     # The module stops answering at the PIN: the name stays programmed.
     "program_stops_at_pin": scenario("program", ["--stop-after", "2"], COMM_ERROR,
