@@ -12,10 +12,11 @@ namespace {
 
 BOOL IsLiveWindow(HWND hWnd) { return ::IsWindow(hWnd); }
 
-// Windows bound to objects by SubclassWindow.
+// Windows bound to objects by SubclassWindow. Never destroyed, so that a static window object
+// destroyed late at exit can still unbind itself.
 std::map<HWND, CWnd*>& PermanentMap() {
-  static std::map<HWND, CWnd*> s_map;
-  return s_map;
+  static auto* s_pMap = new std::map<HWND, CWnd*>;
+  return *s_pMap;
 }
 
 CTempMap<HWND, CWnd, IsLiveWindow>& TempWndMap() {

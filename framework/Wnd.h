@@ -112,10 +112,6 @@ class CWnd : public CCmdTarget {
   void BeginWaitCursor();
   void EndWaitCursor();
 
-  // Owner-drawn controls override: called with the control's own WM_DRAWITEM reflected by
-  // the parent (entry ON_WM_DRAWITEM_REFLECT in the control's map, e.g. CButton's).
-  virtual void DrawItem(LPDRAWITEMSTRUCT lpDrawItemStruct);
-
   // The default processing of a message: calls the window's original procedure when bound
   // by subclassing, else ::DefWindowProcA. Overrides change what "default" means for the
   // window and usually end by calling the base version.
@@ -129,6 +125,9 @@ class CWnd : public CCmdTarget {
   // Runs after the object is bound and before the window procedure is replaced, so style
   // changes made here still go through the control's own procedure.
   virtual void PreSubclassWindow();
+  // Owner-drawn controls override: called with the control's own WM_DRAWITEM reflected by
+  // the parent (entry ON_WM_DRAWITEM_REFLECT in the control's map, e.g. CButton's).
+  virtual void DrawItem(LPDRAWITEMSTRUCT lpDrawItemStruct);
   virtual void DoDataExchange(CDataExchange* pDX);
 
   // Dispatch of one message as the window procedure does it: reflection (see above), the
