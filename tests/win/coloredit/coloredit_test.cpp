@@ -23,37 +23,46 @@ struct CColourAnswer {
 
 class ColorEditTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    m_crFace = ::GetSysColor(COLOR_BTNFACE);
-    ASSERT_NE(m_crFace, kWhite) << "the cases below need a button face that is not white";
+  // Showing a top-level window costs seconds under Wine without a window manager, so all
+  // cases share one parent; each gets a fresh box.
+  static void SetUpTestSuite() {
     HINSTANCE hInstance = ::GetModuleHandleA(nullptr);
-    static const ATOM s_atom = [hInstance] {
-      WNDCLASSA wc = {};
-      wc.lpfnWndProc = ::DefWindowProcA;
-      wc.hInstance = hInstance;
-      wc.lpszClassName = "ColorEditTestParent";
-      wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
-      return ::RegisterClassA(&wc);
-    }();
-    (void)s_atom;
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = ::DefWindowProcA;
+    wc.hInstance = hInstance;
+    wc.lpszClassName = "ColorEditTestParent";
+    wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
+    ::RegisterClassA(&wc);
     HWND hWndParent = ::CreateWindowExA(0, "ColorEditTestParent", "parent",
                                         WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 320, 120,
                                         nullptr, nullptr, hInstance, nullptr);
-    ASSERT_NE(hWndParent, nullptr);
-    ASSERT_TRUE(m_parent.SubclassWindow(hWndParent));
+    s_pParent = new CWnd;
+    if (hWndParent) s_pParent->SubclassWindow(hWndParent);
+  }
+  static void TearDownTestSuite() {
+    if (s_pParent->m_hWnd) ::DestroyWindow(s_pParent->m_hWnd);
+    delete s_pParent;
+    s_pParent = nullptr;
+  }
+
+  void SetUp() override {
+    m_crFace = ::GetSysColor(COLOR_BTNFACE);
+    ASSERT_NE(m_crFace, kWhite) << "the cases below need a button face that is not white";
+    ASSERT_NE(s_pParent->m_hWnd, nullptr);
     HWND hWndBox = ::CreateWindowExA(0, "EDIT", "    ", WS_CHILD | WS_VISIBLE | WS_BORDER |
-                                     ES_AUTOHSCROLL, 10, 10, 240, 28, hWndParent,
-                                     reinterpret_cast<HMENU>(IDC_BOX), hInstance, nullptr);
+                                     ES_AUTOHSCROLL, 10, 10, 240, 28, s_pParent->m_hWnd,
+                                     reinterpret_cast<HMENU>(IDC_BOX),
+                                     ::GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(hWndBox, nullptr);
     m_pBox = new CColorEdit;
-    ASSERT_TRUE(m_pBox->SubclassDlgItem(IDC_BOX, &m_parent));
-    ::UpdateWindow(hWndParent);
+    ASSERT_TRUE(m_pBox->SubclassDlgItem(IDC_BOX, s_pParent));
+    ::UpdateWindow(s_pParent->m_hWnd);
     m_hDC = ::CreateCompatibleDC(nullptr);
   }
   void TearDown() override {
     delete m_pBox;
     ::DeleteDC(m_hDC);
-    if (m_parent.m_hWnd) ::DestroyWindow(m_parent.m_hWnd);
+    if (HWND hWndLeft = ::GetDlgItem(s_pParent->m_hWnd, IDC_BOX)) ::DestroyWindow(hWndLeft);
   }
 
   CColourAnswer Ask(UINT message) {
@@ -61,7 +70,7 @@ class ColorEditTest : public ::testing::Test {
     ::SetTextColor(m_hDC, RGB(2, 2, 2));
     CColourAnswer answer;
     answer.hBrush = reinterpret_cast<HBRUSH>(
-        ::SendMessageA(m_parent.m_hWnd, message, reinterpret_cast<WPARAM>(m_hDC),
+        ::SendMessageA(s_pParent->m_hWnd, message, reinterpret_cast<WPARAM>(m_hDC),
                        reinterpret_cast<LPARAM>(m_pBox->m_hWnd)));
     LOGBRUSH lb = {};
     if (answer.hBrush && ::GetObjectA(answer.hBrush, sizeof(lb), &lb) == sizeof(lb) &&
@@ -108,11 +117,13 @@ class ColorEditTest : public ::testing::Test {
     return (::GetWindowLongPtrA(m_pBox->m_hWnd, GWL_STYLE) & ES_READONLY) != 0;
   }
 
-  CWnd m_parent;
+  static CWnd* s_pParent;
   CColorEdit* m_pBox = nullptr;
   HDC m_hDC = nullptr;
   COLORREF m_crFace = 0;
 };
+
+CWnd* ColorEditTest::s_pParent = nullptr;
 
 TEST_F(ColorEditTest, FreshBoxFillsWhiteWithBlackTextOnButtonFaceCells) {
   CColourAnswer answer = AskBoth();
