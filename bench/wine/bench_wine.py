@@ -85,7 +85,7 @@ def wineserver_pid(prefix):
             continue
         try:
             with open(f"/proc/{pid}/comm") as f:
-                if f.read().strip() != "wineserver":
+                if not f.read().strip().startswith("wineserver"):
                     continue
             with open(f"/proc/{pid}/environ", "rb") as f:
                 if f"WINEPREFIX={prefix}".encode() in f.read().split(b"\0"):
