@@ -57,8 +57,12 @@ def timeline_ms(op, turn_off):
 
 
 def objdump_for(exe):
-    out = subprocess.run(["file", "-b", exe], capture_output=True, text=True).stdout
-    return "x86_64-w64-mingw32-objdump" if "x86-64" in out else "i686-w64-mingw32-objdump"
+    """The MinGW objdump that matches the PE header's machine field."""
+    with open(exe, "rb") as f:
+        head = f.read(4096)
+    pe = int.from_bytes(head[0x3C:0x40], "little")
+    machine = int.from_bytes(head[pe + 4:pe + 6], "little")
+    return "x86_64-w64-mingw32-objdump" if machine == 0x8664 else "i686-w64-mingw32-objdump"
 
 
 def size_and_imports(exe):
