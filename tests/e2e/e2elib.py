@@ -69,7 +69,7 @@ class Session:
         if os.path.exists(marker) and open(marker).read() == setup:
             return
         if not os.path.exists(os.path.join(self.prefix, "system.reg")):
-            print("e2e: creating the Wine prefix (once, about 15 s)", flush=True)
+            print(f"Creating the Wine prefix {self.prefix} (once, about 15 s)", flush=True)
             subprocess.run([WINE, "wineboot", "-i"], env=self.env, stdout=subprocess.DEVNULL,
                            stderr=subprocess.DEVNULL, check=False)
             subprocess.run(["wineserver", "-w"], env=self.env, check=False)
