@@ -239,13 +239,17 @@ BOOL CWnd::IsIconic() const { return ::IsIconic(m_hWnd); }
 
 BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
 
-void CWnd::Invalidate(BOOL bErase) { ::InvalidateRect(m_hWnd, nullptr, bErase); }
+// A null window handle means the whole desktop to these three calls.
+void CWnd::Invalidate(BOOL bErase) {
+  if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, bErase);
+}
 
 void CWnd::InvalidateRect(const RECT* lpRect, BOOL bErase) {
-  ::InvalidateRect(m_hWnd, lpRect, bErase);
+  if (m_hWnd) ::InvalidateRect(m_hWnd, lpRect, bErase);
 }
 
 BOOL CWnd::RedrawWindow(const RECT* lpRectUpdate, HRGN hrgnUpdate, UINT flags) {
+  if (!m_hWnd) return FALSE;
   return ::RedrawWindow(m_hWnd, lpRectUpdate, hrgnUpdate, flags);
 }
 

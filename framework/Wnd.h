@@ -85,6 +85,8 @@ class CWnd : public CCmdTarget {
   BOOL ShowWindow(int nCmdShow);
   BOOL IsIconic() const;
   BOOL IsWindowVisible() const;
+  // Invalidate, InvalidateRect, RedrawWindow: nothing happens without a window (for USER32 a
+  // null handle would mean every window on the desktop).
   void Invalidate(BOOL bErase = TRUE);
   void InvalidateRect(const RECT* lpRect, BOOL bErase = TRUE);
   BOOL RedrawWindow(const RECT* lpRectUpdate = nullptr, HRGN hrgnUpdate = nullptr,
