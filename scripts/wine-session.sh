@@ -39,8 +39,12 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
 fi
 
 if [ -f "$build/tests/win/keeper.exe" ]; then
-  "$WINE" "$build/tests/win/keeper.exe" >/dev/null 2>&1 &
+  "$WINE" "$build/tests/win/keeper.exe" </dev/null >/dev/null 2>&1 &
   keeper_pid=$!
+  # Wine's background services inherit the output of whichever process starts them. Wait
+  # until they run under the keeper's silenced output: started by a test, they would hold
+  # CTest's pipe open and turn a passed test into a time-out.
+  "$WINE" "$build/tests/win/keeper.exe" --ready </dev/null >/dev/null 2>&1
 fi
 
 "$@"
