@@ -8,7 +8,7 @@ set -euo pipefail
 # build, which is compiled and linked in every run.
 
 PKGS=(
-  cmake make g++ libgtest-dev googletest
+  cmake make g++ python3 libgtest-dev googletest
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine64 fonts-wine xvfb xauth x11-utils imagemagick python3
