@@ -27,6 +27,7 @@ class CProbeDlg : public CSetupDlg {
   std::vector<Stage> m_stages;
   bool m_bEndAfterStages = true;
   size_t m_nStagesRun = 0;
+  int m_nIconErases = 0;  // WM_ICONERASEBKGND seen: only the minimised paint sends it
 
   using CSetupDlg::m_btnExit;
   using CSetupDlg::m_btnProgram;
@@ -74,6 +75,10 @@ class CProbeDlg : public CSetupDlg {
     }
     return 0;
   }
+  LRESULT OnIconEraseBkgnd(WPARAM, LPARAM) {
+    ++m_nIconErases;
+    return Default();
+  }
   LRESULT OnTimer(WPARAM wParam, LPARAM) {
     if (wParam == kFailsafeTimer) EndDialog(-3);
     return 0;
@@ -85,6 +90,7 @@ class CProbeDlg : public CSetupDlg {
 BEGIN_MESSAGE_MAP(CProbeDlg, CSetupDlg)
   ON_MESSAGE(WM_NEXT_STAGE, OnNextStage)
   ON_MESSAGE(WM_TIMER, OnTimer)
+  ON_MESSAGE(WM_ICONERASEBKGND, OnIconEraseBkgnd)
 END_MESSAGE_MAP()
 
 INT_PTR RunStages(std::vector<CProbeDlg::Stage> stages, bool bEndAfterStages = true,
@@ -330,6 +336,20 @@ TEST(UiDialog, SystemMenuOpensTheAboutBox) {
     EXPECT_EQ(watcher.m_seen.nShown, 2);
     EXPECT_TRUE(::IsWindowEnabled(dlg.m_hWnd));
     EXPECT_EQ(dlg.Text(IDC_PIN_CODE), "58203716");
+  }});
+}
+
+TEST(UiDialog, MinimisedWindowPaintsTheAppIcon) {
+  RunStages({[](CProbeDlg& dlg) {
+    dlg.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
+    EXPECT_EQ(dlg.m_nIconErases, 0);
+    ::ShowWindow(dlg.m_hWnd, SW_MINIMIZE);
+    ASSERT_TRUE(::IsIconic(dlg.m_hWnd));
+    dlg.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_INTERNALPAINT | RDW_UPDATENOW);
+    EXPECT_GE(dlg.m_nIconErases, 1);
+    EXPECT_EQ(reinterpret_cast<HICON>(dlg.SendMessage(WM_QUERYDRAGICON)), dlg.m_hAppIcon);
+    ::ShowWindow(dlg.m_hWnd, SW_RESTORE);
+    EXPECT_FALSE(::IsIconic(dlg.m_hWnd));
   }});
 }
 

@@ -349,6 +349,16 @@ TEST(UiResources, AboutStringIconsAndVersion) {
   EXPECT_NE(manifest.find("<description>Test Application</description>"), std::string::npos);
   EXPECT_NE(manifest.find("name=\"Microsoft.Windows.Common-Controls\""), std::string::npos);
   EXPECT_NE(manifest.find("version=\"6.0.0.0\""), std::string::npos);
+  // Both identities name the process's own architecture, or the manifest is not activated.
+#ifdef _WIN64
+  const char* arch = "processorArchitecture=\"amd64\"";
+#else
+  const char* arch = "processorArchitecture=\"x86\"";
+#endif
+  const size_t first = manifest.find(arch);
+  ASSERT_NE(first, std::string::npos);
+  EXPECT_NE(manifest.find(arch, first + 1), std::string::npos);
+  EXPECT_EQ(manifest.find("processorArchitecture=\"", 0) , first);
 }
 
 TEST(UiResources, AllInItalian) {
