@@ -74,13 +74,21 @@ def size_and_imports(exe):
 
 
 def cpu_ms(pid):
-    """User plus system time of a process so far, from /proc (clock ticks)."""
+    """CPU time of a process's live threads so far, in ms, from the scheduler's nanosecond
+    counters (/proc/PID/task/*/schedstat); the 10 ms ticks of /proc/PID/stat are too coarse
+    for a few tens of milliseconds."""
+    total_ns = 0
     try:
-        with open(f"/proc/{pid}/stat") as f:
-            fields = f.read().rsplit(")", 1)[1].split()
+        tasks = os.listdir(f"/proc/{pid}/task")
     except OSError:
         return 0.0
-    return (int(fields[11]) + int(fields[12])) * 1000.0 / os.sysconf("SC_CLK_TCK")
+    for task in tasks:
+        try:
+            with open(f"/proc/{pid}/task/{task}/schedstat") as f:
+                total_ns += int(f.read().split()[0])
+        except (OSError, ValueError, IndexError):
+            pass
+    return total_ns / 1e6
 
 
 def wineserver_pid(prefix):
@@ -185,7 +193,7 @@ def main():
 
         print(f"\n== Read and Program under Wine against modsim ({args.runs} runs each)")
         print(f"{'operation':<18} {'measured':>9} {'timeline':>9} {'overhead':>9} {'overhead':>9} "
-              f"{'CPU prog':>9} {'+server':>8} {'CPU':>7} {'modsim':>7}")
+              f"{'CPU prog':>9} {'server':>8} {'CPU':>7} {'modsim':>7}")
         print(f"{'':<18} {'ms':>9} {'ms':>9} {'ms':>9} {'%':>9} {'ms':>9} {'ms':>8} "
               f"{'% wall':>7} {'CPU ms':>7}")
         results = []
@@ -197,18 +205,28 @@ def main():
                     over = r["measured"] - r["timeline"]
                     share = 100 * (r["cpu"] + r["server"]) / r["measured"]
                     print(f"{r['name']:<18} {r['measured']:9.1f} {r['timeline']:9.0f} {over:9.1f} "
-                          f"{100 * over / r['timeline']:9.2f} {r['cpu']:9.0f} {r['server']:8.0f} "
-                          f"{share:7.2f} {r['modsim']:7.0f}" + ("" if r["ok"] else "  FAILED"),
+                          f"{100 * over / r['timeline']:9.2f} {r['cpu']:9.1f} {r['server']:8.1f} "
+                          f"{share:7.2f} {r['modsim']:7.1f}" + ("" if r["ok"] else "  FAILED"),
                           flush=True)
                     if not r["ok"]:
                         failed.append(f"{r['name']} did not succeed")
                     if 100 * over / r["timeline"] > OVERHEAD_LIMIT_PCT:
                         failed.append(f"{r['name']}: overhead above {OVERHEAD_LIMIT_PCT} %")
-                    if share > CPU_LIMIT_PCT:
-                        failed.append(f"{r['name']}: CPU above {CPU_LIMIT_PCT} % of wall time")
+        print(f"\n{'mean':<18} {'overhead %':>10} {'CPU prog %':>11} {'CPU +server %':>14}")
+        for name in dict.fromkeys(r["name"] for r in results):
+            runs = [r for r in results if r["name"] == name]
+            wall = sum(r["measured"] for r in runs)
+            over = sum(r["measured"] - r["timeline"] for r in runs)
+            timeline = sum(r["timeline"] for r in runs)
+            own = 100 * sum(r["cpu"] for r in runs) / wall
+            share = 100 * sum(r["cpu"] + r["server"] for r in runs) / wall
+            print(f"{name:<18} {100 * over / timeline:10.2f} {own:11.2f} {share:14.2f}")
+            if share > CPU_LIMIT_PCT:
+                failed.append(f"{name}: CPU above {CPU_LIMIT_PCT} % of wall time")
         print("\nMeasured: from the click to the handler's return as uidriver sees them (a few ms "
-              "of pipe round trips included).\nCPU: the program's process plus the wineserver "
-              "of the private prefix over the same interval, in 10 ms clock ticks.")
+              "of pipe round trips included).\nCPU: the program's threads, and the wineserver of "
+              "the private prefix (which does the\nkernel's part of Wine's serial I/O) over the "
+              "same interval; CPU % is both together, judged on the mean.")
     finally:
         env["drv"].close()
         session.close()
