@@ -32,10 +32,21 @@ done
 for _ in $(seq 50); do [ -e "/tmp/.X11-unix/${DISPLAY#:}" ] && break; sleep 0.1; done
 [ -e "/tmp/.X11-unix/X${DISPLAY#:}" ] || { echo "wine-session: Xvfb did not start" >&2; exit 1; }
 
-if [ ! -f "$WINEPREFIX/system.reg" ]; then
+if [ ! -f "$WINEPREFIX/corvane-ready" ]; then
   echo "wine-session: creating the Wine prefix (once, about 15 s)"
   "$WINE" wineboot -i >/dev/null 2>&1
+  # No window manager runs on our display: unmanaged windows spare a two-second wait for one
+  # each time a window is hidden.
+  "$WINE" reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1
+  # Debian's Wine does not find the fonts of fonts-wine by itself; without them "MS Sans
+  # Serif" falls back to a wider face. Fonts in C:\windows\Fonts are always seen.
+  if [ -d /usr/share/wine/fonts ]; then
+    for f in /usr/share/wine/fonts/*; do
+      ln -sf "$f" "$WINEPREFIX/drive_c/windows/Fonts/$(basename "$f")"
+    done
+  fi
   wineserver -w
+  touch "$WINEPREFIX/corvane-ready"
 fi
 
 if [ -f "$build/tests/win/keeper.exe" ]; then
@@ -44,7 +55,7 @@ if [ -f "$build/tests/win/keeper.exe" ]; then
   # Wine's background services inherit the output of whichever process starts them. Wait
   # until they run under the keeper's silenced output: started by a test, they would hold
   # CTest's pipe open and turn a passed test into a time-out.
-  "$WINE" "$build/tests/win/keeper.exe" --ready </dev/null >/dev/null 2>&1
+  timeout 120 "$WINE" "$build/tests/win/keeper.exe" --ready </dev/null >/dev/null 2>&1 || true
 fi
 
 "$@"
