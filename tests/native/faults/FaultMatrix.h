@@ -94,6 +94,7 @@ struct CEnding {
   std::string m_strPortProblems;  // empty: every opening closed exactly once, no misuse
   std::string m_strCommands;      // letters of the framed commands the module received
   std::map<std::string, std::string> m_module;  // name, pin, role, peer, radio, probes, opens
+  std::string m_strLog;  // the device's side of the story, for a failure message; not compared
 };
 
 inline std::string Moment(bool bPortOpen, int nProgress, bool bLocked) {

@@ -108,7 +108,8 @@ CEnding RunOnPty(const CScenario& s, std::string* error) {
   usleep(300 * 1000);
   modsim.Stop();
   got.m_module = CModsimProcess::ReadState(state);
-  got.m_strCommands = CommandLetters(CModsimProcess::ReadFile(transcript));
+  got.m_strLog = CModsimProcess::ReadFile(transcript);
+  got.m_strCommands = CommandLetters(got.m_strLog);
   std::remove(state.c_str());
   std::remove(transcript.c_str());
   rmdir(dir);
@@ -148,6 +149,7 @@ TEST(FaultMatrixPty, ScenariosEndAsPrescribed) {
         std::string error;
         CEnding got = RunOnPty(scenarios[i], &error);
         diffs[i] = error.empty() ? Compare(Expected(scenarios[i]), got) : "  " + error + "\n";
+        if (!diffs[i].empty()) diffs[i] += "  modsim transcript:\n" + got.m_strLog.substr(0, 800);
       }
     });
   }
@@ -164,7 +166,8 @@ TEST(FaultMatrixPty, ScenariosEndAsPrescribed) {
                 scenarios[i].Name().c_str(), diffs[i].c_str());
     std::string error;
     CEnding got = RunOnPty(scenarios[i], &error);
-    const std::string again = error.empty() ? Compare(Expected(scenarios[i]), got) : error;
+    std::string again = error.empty() ? Compare(Expected(scenarios[i]), got) : error;
+    if (!again.empty()) again += "  modsim transcript:\n" + got.m_strLog.substr(0, 800);
     if (again.empty()) {
       ++passed;
       ++passedAlone;
