@@ -30,7 +30,7 @@ namespace {
 constexpr BYTE kEsc = 0xFE;
 
 class CInput {
-public:
+ public:
   CInput(const uint8_t* data, size_t size) : m_pData(data), m_nSize(size) {}
   bool Empty() const { return m_nPos >= m_nSize; }
   BYTE Next() { return Empty() ? 0 : m_pData[m_nPos++]; }
@@ -41,7 +41,7 @@ public:
     return text;
   }
 
-private:
+ private:
   const uint8_t* m_pData;
   size_t m_nSize;
   size_t m_nPos = 0;
@@ -75,14 +75,22 @@ void DecodeScripts(CInput& in, CScriptedCommApi& comm) {
     }
     const BYTE k = in.Next();
     switch (k % 5) {
-      case 0: script.Gap(1 + k / 5 % 3); break;
-      case 1: script.LineError(); break;
+      case 0:
+        script.Gap(1 + k / 5 % 3);
+        break;
+      case 1:
+        script.LineError();
+        break;
       case 2:
         flush();
         portIndex = in.Next() % comm.m_ports.size();
         break;
-      case 3: script.FailWrite(in.Next() % 32); break;
-      default: script.Bytes({kEsc}); break;
+      case 3:
+        script.FailWrite(in.Next() % 32);
+        break;
+      default:
+        script.Bytes({kEsc});
+        break;
     }
   }
   flush();
@@ -124,8 +132,8 @@ void RunExchange(EMode mode, CInput& in, CScriptedCommApi& comm, CSerialPort& se
   comm.AddPort("COM1");
   DecodeScripts(in, comm);
 
-  if (!serial.Open("COM1", LINE_BAUD, mode == kProbe ? READ_TIMEOUT_PROBE_MS
-                                                      : READ_TIMEOUT_OPERATION_MS)) {
+  if (!serial.Open("COM1", LINE_BAUD,
+                   mode == kProbe ? READ_TIMEOUT_PROBE_MS : READ_TIMEOUT_OPERATION_MS)) {
     Fail("the only port did not open");
   }
   switch (mode) {
@@ -133,9 +141,10 @@ void RunExchange(EMode mode, CInput& in, CScriptedCommApi& comm, CSerialPort& se
       if (exchange.ExchangeProbe()) Check(exchange.m_ackBuf[0] == ACK, "probe passed without ACK");
       break;
     case kAck: {
-      CFrame frame = payloadKind == 0   ? CFrame::Plain(command)
-                     : payloadKind == 1 ? CFrame::Text(command, text)
-                                        : CFrame::Raw(command, std::vector<BYTE>(text.begin(), text.end()));
+      CFrame frame = payloadKind == 0 ? CFrame::Plain(command)
+                     : payloadKind == 1
+                         ? CFrame::Text(command, text)
+                         : CFrame::Raw(command, std::vector<BYTE>(text.begin(), text.end()));
       if (exchange.ExchangeAck(frame, timing)) {
         Check(exchange.m_ackBuf[0] == ACK, "acknowledged without ACK");
       }
@@ -173,8 +182,8 @@ void RunExchange(EMode mode, CInput& in, CScriptedCommApi& comm, CSerialPort& se
   }
 }
 
-void RunOperation(EMode mode, BYTE flags, CInput& in, CScriptedCommApi& comm,
-                  CSerialPort& serial, CFakeClock& clock) {
+void RunOperation(EMode mode, BYTE flags, CInput& in, CScriptedCommApi& comm, CSerialPort& serial,
+                  CFakeClock& clock) {
   CFakeSetupView view;
   CSetupOperations ops(serial, view, clock.Sleeper());
   view.m_checks[IDC_TURN_OFF] = (flags & 0x08) != 0;

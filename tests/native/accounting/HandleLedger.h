@@ -15,12 +15,11 @@
 #include "serial/CommApi.h"
 
 class CHandleLedger : public CommApi {
-public:
+ public:
   explicit CHandleLedger(CommApi& inner) : m_inner(inner) {}
 
-  HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
-                     LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
-                     HANDLE templateFile) override {
+  HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                     DWORD creation, DWORD flags, HANDLE templateFile) override {
     HANDLE handle =
         m_inner.CreateFileA(fileName, access, shareMode, security, creation, flags, templateFile);
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -114,7 +113,7 @@ public:
     return m_nFailedOpens;
   }
 
-private:
+ private:
   struct SEntry {
     bool m_bOpen = false;
     int m_nCloses = 0;

@@ -23,13 +23,13 @@
 namespace {
 
 class CRandom {
-public:
+ public:
   explicit CRandom(unsigned seed) : m_engine(seed) {}
   int Below(int n) { return std::uniform_int_distribution<int>(0, n - 1)(m_engine); }
   bool Chance(int percent) { return Below(100) < percent; }
   BYTE Byte() { return static_cast<BYTE>(Below(256)); }
 
-private:
+ private:
   std::mt19937 m_engine;
 };
 
@@ -42,15 +42,22 @@ CPortScript RandomScript(CRandom& rnd) {
     switch (rnd.Below(8)) {
       case 0:
       case 1:
-      case 2: script.Ack(); break;
+      case 2:
+        script.Ack();
+        break;
       case 3: {
         std::vector<BYTE> payload(rnd.Below(26));
-        for (BYTE& b : payload) b = rnd.Chance(80) ? static_cast<BYTE>('0' + rnd.Below(75)) : rnd.Byte();
+        for (BYTE& b : payload)
+          b = rnd.Chance(80) ? static_cast<BYTE>('0' + rnd.Below(75)) : rnd.Byte();
         script.Reply(static_cast<BYTE>(0xF1 + rnd.Below(5)), payload, rnd.Byte());
         break;
       }
-      case 4: script.Bytes({rnd.Byte()}); break;
-      case 5: script.Gap(1 + rnd.Below(3)); break;
+      case 4:
+        script.Bytes({rnd.Byte()});
+        break;
+      case 5:
+        script.Gap(1 + rnd.Below(3));
+        break;
       case 6:
         if (rnd.Chance(30)) script.LineError();
         break;
@@ -66,18 +73,41 @@ CPortScript RandomScript(CRandom& rnd) {
 CFaults RandomFaults(CRandom& rnd) {
   CFaults f;
   switch (rnd.Below(12)) {
-    case 0: f.m_bSilent = true; break;
-    case 1: f.m_bNoOpen = true; break;
-    case 2: f.m_nStopAfter = rnd.Below(8); break;
-    case 3: f.m_nVanishAfter = 1 + rnd.Below(7); break;
-    case 4: f.m_nWrongAck = rnd.Byte(); break;
-    case 5: f.m_nWrongTag = rnd.Byte(); break;
-    case 6: f.m_nCutAfter = rnd.Below(8); break;
-    case 7: f.m_nOverlong = rnd.Below(30); break;
-    case 8: f.m_bCrInAddress = true; break;
-    case 9: f.m_nExtraAfterAck = rnd.Byte(); break;
-    case 10: f.m_nDelayMs = rnd.Below(1500); break;
-    default: break;
+    case 0:
+      f.m_bSilent = true;
+      break;
+    case 1:
+      f.m_bNoOpen = true;
+      break;
+    case 2:
+      f.m_nStopAfter = rnd.Below(8);
+      break;
+    case 3:
+      f.m_nVanishAfter = 1 + rnd.Below(7);
+      break;
+    case 4:
+      f.m_nWrongAck = rnd.Byte();
+      break;
+    case 5:
+      f.m_nWrongTag = rnd.Byte();
+      break;
+    case 6:
+      f.m_nCutAfter = rnd.Below(8);
+      break;
+    case 7:
+      f.m_nOverlong = rnd.Below(30);
+      break;
+    case 8:
+      f.m_bCrInAddress = true;
+      break;
+    case 9:
+      f.m_nExtraAfterAck = rnd.Byte();
+      break;
+    case 10:
+      f.m_nDelayMs = rnd.Below(1500);
+      break;
+    default:
+      break;
   }
   if (rnd.Chance(50)) {
     const std::string letters = "0OGLAHTNIMSEF";
@@ -89,7 +119,8 @@ CFaults RandomFaults(CRandom& rnd) {
 
 std::string RandomText(CRandom& rnd, int maxLength) {
   std::string text(rnd.Below(maxLength + 1), ' ');
-  for (char& c : text) c = static_cast<char>(rnd.Chance(90) ? 0x20 + rnd.Below(95) : 1 + rnd.Below(255));
+  for (char& c : text)
+    c = static_cast<char>(rnd.Chance(90) ? 0x20 + rnd.Below(95) : 1 + rnd.Below(255));
   return text;
 }
 
@@ -116,7 +147,8 @@ void RunMachine(unsigned seed, CTally& tally) {
   for (int i = 0; i < nPorts; ++i) {
     CScriptedCommApi::CPort& port = comm.AddPort("COM" + std::to_string(1 + rnd.Below(8)));
     port.m_bListed = !rnd.Chance(10);
-    if (rnd.Chance(10)) port.m_dwOpenError = rnd.Chance(50) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
+    if (rnd.Chance(10))
+      port.m_dwOpenError = rnd.Chance(50) ? ERROR_ACCESS_DENIED : ERROR_FILE_NOT_FOUND;
     port.m_bRejectSettings = rnd.Chance(5);
     if (rnd.Chance(15)) port.m_nOpensBeforeTaken = rnd.Below(4);
     const int openings = rnd.Below(12);
@@ -174,10 +206,11 @@ TEST(HandleAccounting, EveryOpenIsClosedOnceAcrossRandomMachines) {
     RunMachine(seed, tally);
     if (HasFatalFailure()) return;
   }
-  std::printf("handle accounting: %d presses, %d opens each closed once, %d refused opens, "
-              "%d presses past the handshake, %d without a message\n",
-              tally.m_nPresses, tally.m_nOpens, tally.m_nFailedOpens, tally.m_nWithHandshake,
-              tally.m_nSilent);
+  std::printf(
+      "handle accounting: %d presses, %d opens each closed once, %d refused opens, "
+      "%d presses past the handshake, %d without a message\n",
+      tally.m_nPresses, tally.m_nOpens, tally.m_nFailedOpens, tally.m_nWithHandshake,
+      tally.m_nSilent);
   EXPECT_GE(tally.m_nPresses, 5000);
   // The random machines must reach deep enough to mean something: past the handshake often,
   // to a clean ending sometimes, and into refused opens.

@@ -20,7 +20,8 @@
 
 namespace faults {
 
-inline const char kCannotConnect[] = "Cannot connect the device !\n\r Connect the device and Retry!";
+inline const char kCannotConnect[] =
+    "Cannot connect the device !\n\r Connect the device and Retry!";
 inline const char kCommError[] =
     "Communication Error  !\n\r Please disconnect and reconnect the device!";
 
@@ -45,29 +46,49 @@ enum class EFault {
 
 inline const char* FaultName(EFault fault) {
   switch (fault) {
-    case EFault::None: return "none";
-    case EFault::NoOpen: return "no-open";
-    case EFault::Stop: return "stop";
-    case EFault::Vanish: return "vanish";
-    case EFault::WrongAck: return "wrong-ack";
-    case EFault::WrongAckOnce: return "wrong-ack-once";
-    case EFault::WrongTag: return "wrong-tag";
-    case EFault::WrongTagOnce: return "wrong-tag-once";
-    case EFault::Cut: return "cut";
-    case EFault::Overlong: return "overlong";
-    case EFault::Overflow: return "overflow";
-    case EFault::CrInAddress: return "cr-in-address";
-    case EFault::ExtraAfterAck: return "extra-after-ack";
-    case EFault::Delay: return "delay";
+    case EFault::None:
+      return "none";
+    case EFault::NoOpen:
+      return "no-open";
+    case EFault::Stop:
+      return "stop";
+    case EFault::Vanish:
+      return "vanish";
+    case EFault::WrongAck:
+      return "wrong-ack";
+    case EFault::WrongAckOnce:
+      return "wrong-ack-once";
+    case EFault::WrongTag:
+      return "wrong-tag";
+    case EFault::WrongTagOnce:
+      return "wrong-tag-once";
+    case EFault::Cut:
+      return "cut";
+    case EFault::Overlong:
+      return "overlong";
+    case EFault::Overflow:
+      return "overflow";
+    case EFault::CrInAddress:
+      return "cr-in-address";
+    case EFault::ExtraAfterAck:
+      return "extra-after-ack";
+    case EFault::Delay:
+      return "delay";
   }
   return "?";
 }
 
 // '0' is the probe, 'O' CMD_OPEN, then the operation's own commands in order.
-inline std::string Commands(EOp op) { return op == EOp::Read ? "0OGLAHTF" : "0ONIMEF"; }
+inline std::string Commands(EOp op) {
+  return op == EOp::Read ? "0OGLAHTF" : "0ONIMEF";
+}
 
-inline bool IsQuery(char c) { return c == 'G' || c == 'L' || c == 'A' || c == 'H' || c == 'T'; }
-inline int Tries(char c) { return c == '0' ? 1 : (c == 'O' || c == 'F') ? 2 : 3; }
+inline bool IsQuery(char c) {
+  return c == 'G' || c == 'L' || c == 'A' || c == 'H' || c == 'T';
+}
+inline int Tries(char c) {
+  return c == '0' ? 1 : (c == 'O' || c == 'F') ? 2 : 3;
+}
 
 struct CScenario {
   EOp m_op = EOp::Read;
@@ -139,8 +160,11 @@ inline CModuleSetup Setup(const CScenario& s) {
   CModuleSetup setup;
   std::vector<std::string>& a = setup.m_args;
   CFaults& f = setup.m_faults;
-  a = {"--address", "00:1A:7D:DA:71:13", "--peer", "01:02:0A:0B:C0:FF", "--name", "CORVANE-BT",
-       "--pin", "1234", "--role", "slave"};
+  a = {"--address", "00:1A:7D:DA:71:13",
+       "--peer",    "01:02:0A:0B:C0:FF",
+       "--name",    "CORVANE-BT",
+       "--pin",     "1234",
+       "--role",    "slave"};
   const uint8_t peer[6] = {0x01, 0x02, 0x0A, 0x0B, 0xC0, 0xFF};
   for (int i = 0; i < 6; ++i) setup.m_state.m_abPeer[i] = peer[i];
 
@@ -153,7 +177,8 @@ inline CModuleSetup Setup(const CScenario& s) {
     f.m_nTimes = 1;
   };
   switch (s.m_fault) {
-    case EFault::None: break;
+    case EFault::None:
+      break;
     case EFault::NoOpen:
       a.push_back("--no-open");
       f.m_bNoOpen = true;
@@ -247,10 +272,10 @@ inline void PrepareView(EOp op, std::map<int, std::string>& texts, std::map<int,
 // How the targeted fault treats its command, worked out from what the module then sends and
 // what the host's reads accept.
 struct CEffect {
-  bool m_bFails = false;       // every try fails
-  bool m_bStored = false;      // a failing setting command was stored all the same
-  int m_nTriesUsed = 1;        // tries sent when it succeeds
-  bool m_bBreaksNext = false;  // leftover bytes make every try of the next command fail
+  bool m_bFails = false;         // every try fails
+  bool m_bStored = false;        // a failing setting command was stored all the same
+  int m_nTriesUsed = 1;          // tries sent when it succeeds
+  bool m_bBreaksNext = false;    // leftover bytes make every try of the next command fail
   bool m_bSilencesRest = false;  // nothing at all is answered from here on (stop)
   bool m_bDeviceGone = false;    // nothing can be sent from here on (vanish)
   std::string m_strValue;        // for a query: what it shows ("" = the module's value)
@@ -261,8 +286,11 @@ inline CEffect EffectOn(const CScenario& s, char c) {
   if (c != s.m_cTarget && !(s.m_fault == EFault::NoOpen && c == 'O')) return e;
   const bool ack = !IsQuery(c);
   switch (s.m_fault) {
-    case EFault::None: break;
-    case EFault::NoOpen: e.m_bFails = true; break;
+    case EFault::None:
+      break;
+    case EFault::NoOpen:
+      e.m_bFails = true;
+      break;
     case EFault::Stop:
       e.m_bFails = true;
       e.m_bSilencesRest = true;
@@ -323,7 +351,8 @@ inline CEffect EffectOn(const CScenario& s, char c) {
         e.m_bBreaksNext = true;
       }
       break;
-    case EFault::ExtraAfterAck: break;
+    case EFault::ExtraAfterAck:
+      break;
     case EFault::Delay:
       // 300 ms is within the 1000 ms of an operation's read but not the 100 ms of a probe.
       if (c == '0') e.m_bFails = true;
@@ -373,7 +402,7 @@ inline CEnding Expected(const CScenario& s) {
     x.m_strCommands += std::string(open.m_nTriesUsed, 'O');
     opens += open.m_nTriesUsed;
 
-    bool broken = false;     // leftover bytes from the previous command
+    bool broken = false;  // leftover bytes from the previous command
     bool gone = false;
     for (std::size_t i = 2; i < commands.size(); ++i) {
       const char c = commands[i];
@@ -389,12 +418,23 @@ inline CEnding Expected(const CScenario& s) {
       const bool processed = !gone && !e.m_bSilencesRest && (!e.m_bFails || e.m_bStored);
       if (processed) {
         switch (c) {
-          case 'N': m["name"] = "Field unit"; break;
-          case 'I': m["pin"] = "87654321"; break;
-          case 'M': m["role"] = "master"; break;
-          case 'E': m["peer"] = "A5:0D:E4:06:00:7F"; break;
-          case 'F': m["radio"] = "off"; break;
-          default: break;
+          case 'N':
+            m["name"] = "Field unit";
+            break;
+          case 'I':
+            m["pin"] = "87654321";
+            break;
+          case 'M':
+            m["role"] = "master";
+            break;
+          case 'E':
+            m["peer"] = "A5:0D:E4:06:00:7F";
+            break;
+          case 'F':
+            m["radio"] = "off";
+            break;
+          default:
+            break;
         }
       }
       if (e.m_bFails && c == 'F') {
@@ -415,14 +455,21 @@ inline CEnding Expected(const CScenario& s) {
           for (int k = 0; k < 6; ++k) x.m_texts[IDC_PEER_ADDR1 + k] = peer.substr(3 * k, 2);
           break;
         }
-        case 'L': x.m_texts[IDC_DEVICE_ADDRESS] = v.empty() ? "00 : 1A : 7D : DA : 71 : 13" : v; break;
-        case 'A': x.m_texts[IDC_DEVICE_NAME] = v.empty() ? "CORVANE-BT" : v; break;
-        case 'H': x.m_texts[IDC_PIN_CODE] = v.empty() ? "1234" : v; break;
+        case 'L':
+          x.m_texts[IDC_DEVICE_ADDRESS] = v.empty() ? "00 : 1A : 7D : DA : 71 : 13" : v;
+          break;
+        case 'A':
+          x.m_texts[IDC_DEVICE_NAME] = v.empty() ? "CORVANE-BT" : v;
+          break;
+        case 'H':
+          x.m_texts[IDC_PIN_CODE] = v.empty() ? "1234" : v;
+          break;
         case 'T':
           x.m_checks[IDC_MASTER] = false;
           x.m_checks[IDC_SLAVE] = true;
           break;
-        default: break;
+        default:
+          break;
       }
     }
     break;

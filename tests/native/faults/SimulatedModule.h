@@ -13,7 +13,7 @@
 #include "tools/modsim/ModuleSim.h"
 
 class CSimulatedModule {
-public:
+ public:
   // Attaches to comm (its m_fnOnWrite) for the port named port; must outlive comm's use.
   CSimulatedModule(const CModuleState& state, const CFaults& faults, CScriptedCommApi& comm,
                    const std::string& port)
@@ -27,7 +27,7 @@ public:
   // Letters of the framed commands it received, in order.
   std::string m_strCommands;
 
-private:
+ private:
   void OnByte(CScriptedCommApi::CSession& session, BYTE b) {
     CAnswer answer;
     if (!m_sim.OnByte(b, answer)) return;

@@ -10,7 +10,6 @@
 // miss it for reasons that have nothing to do with the code. A scenario that fails in the
 // parallel pass is run once more on its own; the summary says how many needed that.
 #include <gtest/gtest.h>
-
 #include <stdlib.h>
 #include <unistd.h>
 
@@ -120,16 +119,21 @@ std::vector<CScenario> Subset() {
   const EOp R = EOp::Read;
   const EOp P = EOp::Program;
   return {
-      {R, '0', EFault::None},         {R, '0', EFault::Stop},          {R, '0', EFault::Delay},
-      {R, '0', EFault::WrongAck},     {R, 'O', EFault::NoOpen},        {R, 'O', EFault::Stop},
-      {R, 'O', EFault::WrongAck},     {R, 'O', EFault::WrongAckOnce},  {R, 'G', EFault::Vanish},
-      {R, 'G', EFault::Overflow},     {R, 'L', EFault::CrInAddress},   {R, 'L', EFault::Cut},
-      {R, 'A', EFault::WrongTag},     {R, 'H', EFault::WrongTagOnce},  {R, 'A', EFault::Overlong},
-      {R, 'H', EFault::Overflow},     {R, 'T', EFault::Stop},          {R, 'F', EFault::WrongAck},
-      {R, 'F', EFault::ExtraAfterAck}, {R, 'H', EFault::Delay},        {P, '0', EFault::None},
-      {P, 'O', EFault::NoOpen},       {P, 'N', EFault::WrongAck},      {P, 'I', EFault::WrongAckOnce},
-      {P, 'M', EFault::Stop},         {P, 'E', EFault::Vanish},        {P, 'E', EFault::ExtraAfterAck},
-      {P, 'N', EFault::Delay},        {P, 'F', EFault::WrongAck},      {P, 'F', EFault::Vanish},
+      {R, '0', EFault::None},          {R, '0', EFault::Stop},
+      {R, '0', EFault::Delay},         {R, '0', EFault::WrongAck},
+      {R, 'O', EFault::NoOpen},        {R, 'O', EFault::Stop},
+      {R, 'O', EFault::WrongAck},      {R, 'O', EFault::WrongAckOnce},
+      {R, 'G', EFault::Vanish},        {R, 'G', EFault::Overflow},
+      {R, 'L', EFault::CrInAddress},   {R, 'L', EFault::Cut},
+      {R, 'A', EFault::WrongTag},      {R, 'H', EFault::WrongTagOnce},
+      {R, 'A', EFault::Overlong},      {R, 'H', EFault::Overflow},
+      {R, 'T', EFault::Stop},          {R, 'F', EFault::WrongAck},
+      {R, 'F', EFault::ExtraAfterAck}, {R, 'H', EFault::Delay},
+      {P, '0', EFault::None},          {P, 'O', EFault::NoOpen},
+      {P, 'N', EFault::WrongAck},      {P, 'I', EFault::WrongAckOnce},
+      {P, 'M', EFault::Stop},          {P, 'E', EFault::Vanish},
+      {P, 'E', EFault::ExtraAfterAck}, {P, 'N', EFault::Delay},
+      {P, 'F', EFault::WrongAck},      {P, 'F', EFault::Vanish},
       {P, 'N', EFault::Cut},
   };
 }
@@ -175,10 +179,11 @@ TEST(FaultMatrixPty, ScenariosEndAsPrescribed) {
       ADD_FAILURE() << scenarios[i].Name() << "\n" << again;
     }
   }
-  std::printf("fault matrix in real time over POSIX and modsim (%s): %zu scenarios ran, %d passed "
-              "(%d of them only when run again alone)\n",
-              bFull ? "whole cross product" : "representative subset", scenarios.size(), passed,
-              passedAlone);
+  std::printf(
+      "fault matrix in real time over POSIX and modsim (%s): %zu scenarios ran, %d passed "
+      "(%d of them only when run again alone)\n",
+      bFull ? "whole cross product" : "representative subset", scenarios.size(), passed,
+      passedAlone);
   EXPECT_EQ(static_cast<int>(scenarios.size()), passed);
 }
 
