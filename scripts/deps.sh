@@ -11,7 +11,7 @@ PKGS=(
   cmake make g++ python3 libgtest-dev googletest
   g++-mingw-w64-i686-posix binutils-mingw-w64-i686
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
-  wine64 fonts-wine xvfb xauth x11-utils imagemagick
+  wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev
 )
 
