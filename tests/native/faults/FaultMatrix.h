@@ -11,10 +11,13 @@
 // IDC_TURN_OFF is checked in every scenario, so CMD_TURN_OFF is a command of both operations.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "fakes/FakeSetupView.h"
+#include "protocol/SetupOperations.h"
 #include "res/resource.h"
 #include "tools/modsim/ModuleSim.h"
 
@@ -125,6 +128,34 @@ inline std::string Moment(bool bPortOpen, int nProgress, bool bLocked) {
 
 // The whole cross product, minus the pairs a fault cannot express: the device cannot vanish
 // before the probe or CMD_OPEN (modsim hangs up only after answering a command).
+// Presses the scenario's button and records what both runners judge the ending on: the
+// state at each message and the dialog and operation state afterwards. The port's own
+// account (closings, commands received, module state) is the runner's to add.
+inline CEnding Press(const CScenario& s, CSetupOperations& ops, CFakeSetupView& view,
+                     const std::function<bool()>& anyPortOpen) {
+  CEnding got;
+  const int lockedId = s.m_op == EOp::Read ? IDC_PROGRAM : IDC_READ;
+  view.m_fnOnMessage = [&](const char*) {
+    got.m_moments.push_back(Moment(anyPortOpen(), view.m_nProgress,
+                                   !view.IsEnabled(lockedId) && !view.IsEnabled(IDCANCEL)));
+  };
+  if (s.m_op == EOp::Read) {
+    ops.OnRead();
+  } else {
+    ops.OnProgram();
+  }
+  view.m_fnOnMessage = nullptr;
+  got.m_messages = view.m_messages;
+  got.m_texts = view.m_texts;
+  got.m_checks = view.m_checks;
+  got.m_nProgress = view.m_nProgress;
+  got.m_bButtonsEnabled =
+      view.IsEnabled(IDC_READ) && view.IsEnabled(IDC_PROGRAM) && view.IsEnabled(IDCANCEL);
+  got.m_nRetry = ops.m_nRetry;
+  got.m_nWaitDepth = view.m_nWaitDepth;
+  return got;
+}
+
 inline std::vector<CScenario> AllScenarios() {
   std::vector<CScenario> all;
   for (EOp op : {EOp::Read, EOp::Program}) {

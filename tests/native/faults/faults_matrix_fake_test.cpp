@@ -28,26 +28,7 @@ CEnding RunOnFakes(const CScenario& s) {
   CSimulatedModule module(setup.m_state, setup.m_faults, comm, "COM3");
   PrepareView(s.m_op, view.m_texts, view.m_checks);
 
-  CEnding got;
-  const int lockedId = s.m_op == EOp::Read ? IDC_PROGRAM : IDC_READ;
-  view.m_fnOnMessage = [&](const char*) {
-    got.m_moments.push_back(Moment(comm.AnyOpen(), view.m_nProgress,
-                                   !view.IsEnabled(lockedId) && !view.IsEnabled(IDCANCEL)));
-  };
-  if (s.m_op == EOp::Read) {
-    ops.OnRead();
-  } else {
-    ops.OnProgram();
-  }
-
-  got.m_messages = view.m_messages;
-  got.m_texts = view.m_texts;
-  got.m_checks = view.m_checks;
-  got.m_nProgress = view.m_nProgress;
-  got.m_bButtonsEnabled =
-      view.IsEnabled(IDC_READ) && view.IsEnabled(IDC_PROGRAM) && view.IsEnabled(IDCANCEL);
-  got.m_nRetry = ops.m_nRetry;
-  got.m_nWaitDepth = view.m_nWaitDepth;
+  CEnding got = Press(s, ops, view, [&] { return comm.AnyOpen(); });
   got.m_strPortProblems = comm.ClosingProblems() + (comm.AnyOpen() ? "a port left open" : "");
   got.m_strCommands = module.m_strCommands;
   got.m_module = ParseState(FormatState(module.m_sim.State()));

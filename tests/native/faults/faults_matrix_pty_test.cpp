@@ -82,24 +82,7 @@ CEnding RunOnPty(const CScenario& s, std::string* error) {
     CFakeSetupView view;
     CSetupOperations ops(serial, view, PlatformSleep);
     PrepareView(s.m_op, view.m_texts, view.m_checks);
-    const int lockedId = s.m_op == EOp::Read ? IDC_PROGRAM : IDC_READ;
-    view.m_fnOnMessage = [&](const char*) {
-      got.m_moments.push_back(Moment(ledger.OpenCount() > 0, view.m_nProgress,
-                                     !view.IsEnabled(lockedId) && !view.IsEnabled(IDCANCEL)));
-    };
-    if (s.m_op == EOp::Read) {
-      ops.OnRead();
-    } else {
-      ops.OnProgram();
-    }
-    got.m_messages = view.m_messages;
-    got.m_texts = view.m_texts;
-    got.m_checks = view.m_checks;
-    got.m_nProgress = view.m_nProgress;
-    got.m_bButtonsEnabled =
-        view.IsEnabled(IDC_READ) && view.IsEnabled(IDC_PROGRAM) && view.IsEnabled(IDCANCEL);
-    got.m_nRetry = ops.m_nRetry;
-    got.m_nWaitDepth = view.m_nWaitDepth;
+    got = Press(s, ops, view, [&] { return ledger.OpenCount() > 0; });
     got.m_strPortProblems = ledger.Problems();
   }
   // A failing try can end on bytes already queued before modsim has even read the frame
