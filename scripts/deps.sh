@@ -13,6 +13,7 @@ PKGS=(
   g++-mingw-w64-x86-64-posix binutils-mingw-w64-x86-64
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev
+  libcli11-dev nlohmann-json3-dev python3-pefile clang-format
 )
 
 missing=()
