@@ -1,0 +1,324 @@
+#include "cli/CliApp.h"
+
+#include <cctype>
+#include <climits>
+#include <exception>
+#include <vector>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/Gang.h"
+#include "cli/ModuleSession.h"
+#include "cli/Output.h"
+#include "cli/Progress.h"
+#include "serial/SerialPort.h"
+
+namespace {
+
+constexpr const char kVersion[] = "corvane 1.2.0";
+
+// A value check for CLI11: the rule broken, or empty.
+CLI::Validator Rule(std::string (*check)(const std::string&), const char* description) {
+  return CLI::Validator([check](std::string& value) { return check(value); }, description);
+}
+
+// "COM" and a port number, either case; normalised to "COM<n>".
+bool ParseComName(const std::string& text, std::string* name) {
+  if (text.size() < 4 || text.size() > 13) return false;
+  for (size_t k = 0; k < 3; ++k) {
+    if (std::toupper(static_cast<unsigned char>(text[k])) != "COM"[k]) return false;
+  }
+  long long number = 0;
+  for (size_t k = 3; k < text.size(); ++k) {
+    if (text[k] < '0' || text[k] > '9') return false;
+    number = number * 10 + (text[k] - '0');
+  }
+  if (number < 1 || number > INT_MAX) return false;
+  *name = "COM" + std::to_string(number);
+  return true;
+}
+
+struct CPortChoice {
+  std::unique_ptr<CommApi> m_owned;
+  CommApi* m_pApi = nullptr;
+  // The one port to list (the user's COM name), or empty for all.
+  std::string m_strOnly;
+  // The name to report instead of the listed one (a device path), or empty.
+  std::string m_strShown;
+};
+
+struct COptions {
+  std::string m_strFormat = "text";
+  std::string m_strPort;
+  bool m_bTurnOff = false;
+  bool m_bVerify = false;
+  bool m_bQuiet = false;
+  std::string m_strName, m_strPin, m_strRole, m_strPeer;
+};
+
+class CCommandLine {
+public:
+  explicit CCommandLine(CCliEnv& env) : m_env(env) {}
+
+  int Run(int argc, const char* const* argv);
+
+private:
+  void AddFormat(CLI::App* command);
+  void AddPort(CLI::App* command);
+  void AddQuiet(CLI::App* command) {
+    command->add_flag("--quiet,-q", m_options.m_bQuiet, "No progress bar");
+  }
+  bool ChoosePort(CPortChoice* choice);
+  bool Json() const { return m_options.m_strFormat == "json"; }
+
+  int Ports();
+  int Read();
+  int Program();
+  // Prints the outcome of a read or program and returns its exit code.
+  int Finish(bool program, const CModuleReport& report, const std::string& shownPort);
+
+  CCliEnv& m_env;
+  COptions m_options;
+  CGangOptions m_gang;
+};
+
+void CCommandLine::AddFormat(CLI::App* command) {
+  command->add_option("--format", m_options.m_strFormat, "Output: text (default) or json")
+      ->check(Rule(CheckFormat, "text|json"));
+}
+
+void CCommandLine::AddPort(CLI::App* command) {
+  const bool paths = static_cast<bool>(m_env.m_fnPathApi);
+  auto check = [paths](std::string& value) -> std::string {
+    std::string name;
+    if (ParseComName(value, &name)) return std::string();
+    if (paths && !value.empty() && value[0] == '/') return std::string();
+    return paths ? "the port is a name COM1, COM2, ... or a device path such as /dev/ttyUSB0"
+                 : "the port is a name COM1, COM2, ...";
+  };
+  command->add_option("--port,-p", m_options.m_strPort,
+                      paths ? "Port name (COM3) or device path; default: search every port"
+                            : "Port name (COM3); default: search every port")
+      ->check(CLI::Validator(check, "PORT"));
+}
+
+bool CCommandLine::ChoosePort(CPortChoice* choice) {
+  choice->m_pApi = &m_env.m_api;
+  const std::string& port = m_options.m_strPort;
+  if (port.empty()) return true;
+  if (ParseComName(port, &choice->m_strOnly)) return true;
+  // A device path: opened as given, so a device plugged in meanwhile cannot change which
+  // device a number means.
+  choice->m_owned = m_env.m_fnPathApi(port);
+  if (!choice->m_owned) return false;
+  choice->m_pApi = choice->m_owned.get();
+  choice->m_strShown = port;
+  return true;
+}
+
+int CCommandLine::Run(int argc, const char* const* argv) {
+  CLI::App app("Reads and programs a Corvane Bluetooth serial module over a serial port.",
+               "corvane");
+  app.set_version_flag("--version", kVersion);
+  app.require_subcommand(1);
+  app.footer(
+      "Exit codes: 0 success, 1 no module found or port cannot be opened, 2 communication "
+      "error, 3 --verify found a difference, 64 usage, 130 interrupted.");
+
+  CLI::App* ports = app.add_subcommand("ports", "List the serial ports in search order");
+  AddFormat(ports);
+
+  CLI::App* read = app.add_subcommand("read", "Read the module's settings");
+  AddPort(read);
+  read->add_flag("--turn-off", m_options.m_bTurnOff, "Turn Bluetooth off after reading");
+  AddFormat(read);
+  AddQuiet(read);
+
+  CLI::App* program = app.add_subcommand(
+      "program", "Write the module's settings; those not given keep their current values");
+  AddPort(program);
+  program->add_option("--name", m_options.m_strName, "Device name, at most 16 characters")
+      ->check(Rule(CheckName, "TEXT"));
+  program->add_option("--pin", m_options.m_strPin, "PIN code, 1 to 8 characters")
+      ->check(Rule(CheckPin, "TEXT"));
+  program->add_option("--role", m_options.m_strRole, "master or slave")
+      ->check(Rule(CheckRole, "master|slave"));
+  program->add_option("--peer", m_options.m_strPeer, "Peer address XX:XX:XX:XX:XX:XX")
+      ->check(Rule(CheckPeer, "ADDRESS"));
+  program->add_flag("--turn-off", m_options.m_bTurnOff, "Turn Bluetooth off at the end");
+  program->add_flag("--verify", m_options.m_bVerify, "Read back and compare");
+  AddFormat(program);
+  AddQuiet(program);
+
+  CLI::App* gang = AddGangCommand(app, m_gang);
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp&) {
+    m_env.m_out << app.help();
+    return EXIT_OK;
+  } catch (const CLI::CallForAllHelp&) {
+    m_env.m_out << app.help("", CLI::AppFormatMode::All);
+    return EXIT_OK;
+  } catch (const CLI::CallForVersion&) {
+    m_env.m_out << kVersion << "\n";
+    return EXIT_OK;
+  } catch (const CLI::ParseError& error) {
+    // A help request for a command is raised from the command, with the command in hand.
+    m_env.m_err << "corvane: " << error.what() << "\n";
+    return EXIT_USAGE;
+  }
+
+  if (ports->parsed()) return Ports();
+  if (read->parsed()) return Read();
+  if (program->parsed()) return Program();
+  if (gang->parsed()) return RunGang(m_gang, m_env);
+  return EXIT_USAGE;
+}
+
+int CCommandLine::Ports() {
+  CSerialPort serial(m_env.m_api);
+  std::vector<std::string> names;
+  serial.ListPorts(names);
+  CJson list = CJson::array();
+  for (const std::string& name : names) {
+    std::vector<char> target(4096, '\0');
+    const DWORD got = m_env.m_api.QueryDosDeviceA(name.c_str(), target.data(),
+                                                 static_cast<DWORD>(target.size() - 1));
+    const std::string device = got != 0 ? std::string(target.data()) : std::string();
+    if (Json()) {
+      list.push_back({{"port", name}, {"device", device}});
+    } else {
+      m_env.m_out << name << (device.empty() ? "" : "\t" + Printable(device)) << "\n";
+    }
+  }
+  if (Json()) m_env.m_out << DumpJson({{"ports", list}}) << "\n";
+  return EXIT_OK;
+}
+
+int CCommandLine::Read() {
+  CPortChoice port;
+  if (!ChoosePort(&port)) {
+    m_env.m_err << MSG_CANNOT_CONNECT << "\n";
+    return EXIT_NO_MODULE;
+  }
+  CTerminalProgress progress(m_env.m_err, m_env.m_bErrIsTerminal && !m_options.m_bQuiet);
+  CModuleSession session(*port.m_pApi, m_env.m_interrupt, &progress);
+  if (!port.m_strOnly.empty()) session.ListOnly(port.m_strOnly);
+  CModuleReport report;
+  session.Read(m_options.m_bTurnOff, report);
+  progress.Finish();
+  return Finish(false, report, port.m_strShown);
+}
+
+int CCommandLine::Program() {
+  CSettingChanges changes;
+  if (!m_options.m_strName.empty()) changes.m_name = m_options.m_strName;
+  if (!m_options.m_strPin.empty()) changes.m_pin = m_options.m_strPin;
+  bool master = false;
+  if (ParseRole(m_options.m_strRole, &master)) changes.m_master = master;
+  CAddress peer;
+  if (ParsePeer(m_options.m_strPeer, &peer)) changes.m_peer = peer;
+
+  CPortChoice port;
+  if (!ChoosePort(&port)) {
+    m_env.m_err << MSG_CANNOT_CONNECT << "\n";
+    return EXIT_NO_MODULE;
+  }
+  CTerminalProgress progress(m_env.m_err, m_env.m_bErrIsTerminal && !m_options.m_bQuiet);
+  CModuleSession session(*port.m_pApi, m_env.m_interrupt, &progress);
+  if (!port.m_strOnly.empty()) session.ListOnly(port.m_strOnly);
+  CModuleReport report;
+  // Settings left out keep what the module holds: read them first.
+  CModuleSettings values = changes.Over(CModuleSettings());
+  if (!changes.All()) {
+    if (!session.Read(false, report)) {
+      progress.Finish();
+      return Finish(true, report, port.m_strShown);
+    }
+    values = changes.Over(*report.m_read);
+  }
+  session.Program(values, m_options.m_bTurnOff, m_options.m_bVerify, report);
+  progress.Finish();
+  return Finish(true, report, port.m_strShown);
+}
+
+int CCommandLine::Finish(bool program, const CModuleReport& report,
+                         const std::string& shownPort) {
+  const std::string port = shownPort.empty() ? report.m_strPort : shownPort;
+  const bool ok = report.m_outcome == EOutcome::Ok;
+  // What the module now holds, as far as this run knows it.
+  const std::optional<CModuleSettings>& values = program ? report.m_written : report.m_read;
+  CModuleSettings shown;
+  if (values) shown = *values;
+  if (program && report.m_read) shown.m_strAddress = report.m_read->m_strAddress;
+
+  if (Json()) {
+    CJson json = values ? SettingsJson(port, shown) : CJson{{"port", port}};
+    if (program) {
+      json["written"] = report.m_acked;
+      if (m_options.m_bVerify && report.m_verified) json["verified"] = *report.m_verified;
+    }
+    json["result"] = OutcomeText(report.m_outcome);
+    if (!ok) {
+      json["differs"] = report.m_differs;
+      if (!report.m_strMessage.empty()) json["message"] = report.m_strMessage;
+    }
+    m_env.m_out << DumpJson(json) << "\n";
+  } else if (ok || report.m_outcome == EOutcome::VerifyDiffers) {
+    PrintSettingsText(m_env.m_out, port, shown);
+    if (program && m_options.m_bVerify) {
+      m_env.m_out << "Verified:       " << (ok ? "yes" : "no") << "\n";
+    }
+  }
+
+  switch (report.m_outcome) {
+    case EOutcome::Ok:
+      return EXIT_OK;
+    case EOutcome::NoModule:
+      m_env.m_err << MSG_CANNOT_CONNECT << "\n";
+      return EXIT_NO_MODULE;
+    case EOutcome::VerifyDiffers:
+      m_env.m_err << "corvane: the module holds other values than were written:";
+      for (const std::string& setting : report.m_differs) {
+        m_env.m_err << " " << setting;
+        if (setting == "name" || setting == "pin") {
+          const bool name = setting == "name";
+          m_env.m_err << " (wrote \""
+                      << Printable(name ? report.m_written->m_strName : report.m_written->m_strPin)
+                      << "\", read \""
+                      << Printable(name ? report.m_readBack->m_strName : report.m_readBack->m_strPin)
+                      << "\")";
+        }
+      }
+      m_env.m_err << "\n";
+      return EXIT_VERIFY_DIFFERS;
+    case EOutcome::Interrupted:
+      m_env.m_err << "corvane: interrupted; the port is closed.";
+      if (program) m_env.m_err << " The module had acknowledged: " << JoinSettings(report.m_acked) << ".";
+      m_env.m_err << "\n";
+      return EXIT_INTERRUPTED;
+    case EOutcome::CommError:
+    case EOutcome::NotInPlan:
+      break;
+  }
+  m_env.m_err << report.m_strMessage << "\n";
+  if (program) {
+    m_env.m_err << "corvane: the module had acknowledged: " << JoinSettings(report.m_acked)
+                << "\n";
+  }
+  return EXIT_COMM_ERROR;
+}
+
+}  // namespace
+
+int RunCli(int argc, const char* const* argv, CCliEnv& env) {
+  // Exceptions stop here: the options library and the streams may throw, nothing else does.
+  try {
+    CCommandLine commandLine(env);
+    return commandLine.Run(argc, argv);
+  } catch (const std::exception& error) {
+    env.m_err << "corvane: " << error.what() << "\n";
+    return EXIT_COMM_ERROR;
+  }
+}

@@ -1,0 +1,107 @@
+#include "cli/CliCommApi.h"
+
+#include <cstring>
+
+namespace {
+
+constexpr DWORD kErrorOperationAborted = 995;
+
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+}  // namespace
+
+CCliCommApi::CCliCommApi(CommApi& base, const CInterrupt& interrupt)
+    : m_base(base), m_interrupt(interrupt) {}
+
+bool CCliCommApi::Aborted() {
+  if (!m_interrupt.IsSet()) {
+    m_dwOwnError = 0;
+    return false;
+  }
+  m_dwOwnError = kErrorOperationAborted;
+  return true;
+}
+
+HANDLE CCliCommApi::CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
+                                LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
+                                HANDLE templateFile) {
+  if (Aborted()) return INVALID_HANDLE_VALUE;
+  if (m_fnOnOpen && fileName != nullptr) {
+    const char* name = fileName;
+    if (std::strlen(name) >= 4 && IsSeparator(name[0]) && IsSeparator(name[1]) &&
+        name[2] == '.' && IsSeparator(name[3])) {
+      name += 4;
+    }
+    m_fnOnOpen(name);
+  }
+  return m_base.CreateFileA(fileName, access, shareMode, security, creation, flags,
+                            templateFile);
+}
+
+BOOL CCliCommApi::CloseHandle(HANDLE handle) {
+  m_dwOwnError = 0;
+  return m_base.CloseHandle(handle);
+}
+
+BOOL CCliCommApi::GetCommState(HANDLE handle, LPDCB dcb) {
+  if (Aborted()) return FALSE;
+  return m_base.GetCommState(handle, dcb);
+}
+
+BOOL CCliCommApi::SetCommState(HANDLE handle, LPDCB dcb) {
+  if (Aborted()) return FALSE;
+  return m_base.SetCommState(handle, dcb);
+}
+
+BOOL CCliCommApi::GetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
+  if (Aborted()) return FALSE;
+  return m_base.GetCommTimeouts(handle, timeouts);
+}
+
+BOOL CCliCommApi::SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
+  if (Aborted()) return FALSE;
+  return m_base.SetCommTimeouts(handle, timeouts);
+}
+
+BOOL CCliCommApi::ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read,
+                           LPOVERLAPPED overlapped) {
+  if (Aborted()) {
+    if (read != nullptr) *read = 0;
+    return FALSE;
+  }
+  return m_base.ReadFile(handle, buffer, toRead, read, overlapped);
+}
+
+BOOL CCliCommApi::WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDWORD written,
+                            LPOVERLAPPED overlapped) {
+  if (Aborted()) {
+    if (written != nullptr) *written = 0;
+    return FALSE;
+  }
+  return m_base.WriteFile(handle, buffer, toWrite, written, overlapped);
+}
+
+BOOL CCliCommApi::GetVersionExA(LPOSVERSIONINFOA info) {
+  m_dwOwnError = 0;
+  return m_base.GetVersionExA(info);
+}
+
+DWORD CCliCommApi::QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD max) {
+  m_dwOwnError = 0;
+  if (deviceName != nullptr || m_strOnly.empty()) {
+    return m_base.QueryDosDeviceA(deviceName, targetPath, max);
+  }
+  // The one name, then the empty name that ends a listing.
+  const DWORD size = static_cast<DWORD>(m_strOnly.size() + 2);
+  if (targetPath == nullptr || size > max) {
+    m_dwOwnError = ERROR_INSUFFICIENT_BUFFER;
+    return 0;
+  }
+  std::memcpy(targetPath, m_strOnly.c_str(), m_strOnly.size() + 1);
+  targetPath[size - 1] = '\0';
+  return size;
+}
+
+DWORD CCliCommApi::GetLastError() {
+  return m_dwOwnError != 0 ? m_dwOwnError : m_base.GetLastError();
+}

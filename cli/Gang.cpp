@@ -1,0 +1,622 @@
+#include "cli/Gang.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cstring>
+#include <cstdio>
+#include <fstream>
+#include <functional>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include <CLI/CLI.hpp>
+
+#include "cli/CliPlatform.h"
+#include "cli/ModuleSession.h"
+#include "cli/Output.h"
+#include "cli/Progress.h"
+#include "serial/SerialPort.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+constexpr const char kSomeAddress[] = "000000000000";
+
+// The placeholders of a value template, in the order they are tried.
+bool MatchPlaceholder(const std::string& text, size_t at, size_t* length, int* width,
+                      std::string* kind) {
+  static const char* const kFixed[] = {"{seq}", "{addr4}", "{addr}"};
+  for (const char* fixed : kFixed) {
+    if (text.compare(at, std::strlen(fixed), fixed) == 0) {
+      *length = std::strlen(fixed);
+      *width = 0;
+      *kind = fixed;
+      return true;
+    }
+  }
+  // {seq:0N}: N from 1 to 9.
+  if (text.compare(at, 6, "{seq:0") == 0 && at + 8 <= text.size() && text[at + 6] >= '1' &&
+      text[at + 6] <= '9' && text[at + 7] == '}') {
+    *length = 8;
+    *width = text[at + 6] - '0';
+    *kind = "{seq}";
+    return true;
+  }
+  return false;
+}
+
+// RFC 4180 fields of one line: commas, and double quotes around a field that holds commas or
+// quotes (a quote inside doubled). False on a quote left open or text after a closing quote.
+bool SplitCsvLine(const std::string& line, std::vector<std::string>* fields) {
+  fields->clear();
+  std::string field;
+  size_t k = 0;
+  for (;;) {
+    field.clear();
+    if (k < line.size() && line[k] == '"') {
+      ++k;
+      for (;;) {
+        if (k >= line.size()) return false;
+        if (line[k] == '"') {
+          if (k + 1 < line.size() && line[k + 1] == '"') {
+            field.push_back('"');
+            k += 2;
+            continue;
+          }
+          ++k;
+          break;
+        }
+        field.push_back(line[k++]);
+      }
+      if (k < line.size() && line[k] != ',') return false;
+    } else {
+      while (k < line.size() && line[k] != ',') field.push_back(line[k++]);
+    }
+    fields->push_back(field);
+    if (k >= line.size()) return true;
+    ++k;  // the comma
+  }
+}
+
+std::string CsvField(const std::string& text) {
+  if (text.find_first_of(",\"\r\n") == std::string::npos) return text;
+  std::string quoted = "\"";
+  for (char c : text) {
+    if (c == '"') quoted.push_back('"');
+    quoted.push_back(c);
+  }
+  return quoted + "\"";
+}
+
+// Runs job(k) for every k on a thread of its own and waits for all of them.
+void RunParallel(size_t count, const std::function<void(size_t)>& job) {
+  std::vector<std::thread> threads;
+  threads.reserve(count);
+  for (size_t k = 0; k < count; ++k) threads.emplace_back(job, k);
+  for (std::thread& thread : threads) thread.join();
+}
+
+struct CWorker {
+  std::string m_strListed;  // the name the worker's search lists ("COM3")
+  std::string m_strShown;   // the name the report uses (the COM name, or a device path)
+  std::unique_ptr<CommApi> m_pOwnedApi;
+  std::unique_ptr<CModuleSession> m_pSession;
+  bool m_bAnswered = false;
+  bool m_bProgram = false;
+  CModuleSettings m_target;
+  CModuleReport m_report;
+  double m_dSeconds = 0;
+};
+
+const char* const kReportColumns[] = {"port",     "address",  "old_name", "old_pin",
+                                      "old_role", "old_peer", "new_name", "new_pin",
+                                      "new_role", "new_peer", "result",   "seconds"};
+
+bool Acked(const CModuleReport& report, const char* setting) {
+  for (const std::string& name : report.m_acked) {
+    if (name == setting) return true;
+  }
+  return false;
+}
+
+// One report row, its cells in the order of kReportColumns.
+std::vector<std::string> ReportRow(const CWorker& worker) {
+  const CModuleReport& report = worker.m_report;
+  std::vector<std::string> row(std::size(kReportColumns));
+  row[0] = worker.m_strShown;
+  if (report.m_read) {
+    const CModuleSettings& old = *report.m_read;
+    row[1] = AddressWithColons(old.m_strAddress);
+    row[2] = old.m_strName;
+    row[3] = old.m_strPin;
+    row[4] = old.m_bMaster ? "master" : "slave";
+    row[5] = FormatAddress(old.m_peer);
+  }
+  if (report.m_written) {
+    const CModuleSettings& now = *report.m_written;
+    // Only what the module acknowledged counts as written.
+    if (Acked(report, "name")) row[6] = now.m_strName;
+    if (Acked(report, "pin")) row[7] = now.m_strPin;
+    if (Acked(report, "role")) row[8] = now.m_bMaster ? "master" : "slave";
+    if (Acked(report, "peer")) row[9] = FormatAddress(now.m_peer);
+  }
+  row[10] = OutcomeText(report.m_outcome);
+  char seconds[32];
+  std::snprintf(seconds, sizeof seconds, "%.2f", worker.m_dSeconds);
+  row[11] = seconds;
+  return row;
+}
+
+CJson RowJson(const std::vector<std::string>& row) {
+  CJson json;
+  for (size_t k = 0; k < row.size(); ++k) json[kReportColumns[k]] = row[k];
+  return json;
+}
+
+bool EndsWith(const std::string& text, const std::string& tail) {
+  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+}
+
+bool WriteReport(const std::string& path, const std::vector<std::vector<std::string>>& rows) {
+  const std::string temporary = path + ".part";
+  {
+    std::ofstream file(temporary, std::ios::binary | std::ios::trunc);
+    if (!file) return false;
+    if (EndsWith(path, ".jsonl")) {
+      for (const auto& row : rows) file << DumpJson(RowJson(row)) << "\n";
+    } else {
+      for (size_t k = 0; k < std::size(kReportColumns); ++k) {
+        file << (k > 0 ? "," : "") << kReportColumns[k];
+      }
+      file << "\r\n";
+      for (const auto& row : rows) {
+        for (size_t k = 0; k < row.size(); ++k) file << (k > 0 ? "," : "") << CsvField(row[k]);
+        file << "\r\n";
+      }
+    }
+    file.flush();
+    if (!file) {
+      file.close();
+      std::remove(temporary.c_str());
+      return false;
+    }
+  }
+  if (ReplaceFile(temporary, path)) return true;
+  std::remove(temporary.c_str());
+  return false;
+}
+
+void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> widths;
+  for (const char* column : kReportColumns) widths.push_back(std::strlen(column));
+  std::vector<std::vector<std::string>> shown;
+  for (const auto& row : rows) {
+    shown.emplace_back();
+    for (size_t k = 0; k < row.size(); ++k) {
+      shown.back().push_back(Printable(row[k]));
+      widths[k] = std::max(widths[k], shown.back().back().size());
+    }
+  }
+  auto line = [&](const std::vector<std::string>& cells) {
+    std::string text;
+    for (size_t k = 0; k < cells.size(); ++k) {
+      text += cells[k];
+      if (k + 1 < cells.size()) text.append(widths[k] - cells[k].size() + 2, ' ');
+    }
+    out << text << "\n";
+  };
+  line(std::vector<std::string>(std::begin(kReportColumns), std::end(kReportColumns)));
+  for (const auto& cells : shown) line(cells);
+}
+
+class CGang {
+public:
+  CGang(const CGangOptions& options, CCliEnv& env) : m_options(options), m_env(env) {}
+  int Run();
+
+private:
+  bool Given(const CLI::Option* option) const { return option != nullptr && option->count() > 0; }
+  int Usage(const std::string& text) {
+    m_env.m_err << "corvane: " << text << "\n";
+    return EXIT_USAGE;
+  }
+  bool MakeWorkers(std::string* error);
+  bool NeedsRead() const;
+  // Works out every module's values; false with the first rule broken.
+  bool PlanValues(std::string* error);
+  double Elapsed(Clock::time_point start) const {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  int Report();
+
+  const CGangOptions& m_options;
+  CCliEnv& m_env;
+  CPlan m_plan;
+  std::vector<CWorker> m_workers;
+};
+
+bool CGang::MakeWorkers(std::string* error) {
+  std::vector<std::string> names;
+  if (m_options.m_strPorts == "all") {
+    CSerialPort(m_env.m_api).ListPorts(names);
+  } else {
+    std::stringstream list(m_options.m_strPorts);
+    for (std::string name; std::getline(list, name, ',');) names.push_back(name);
+  }
+  std::set<std::string> seen;
+  for (const std::string& name : names) {
+    CWorker worker;
+    worker.m_strShown = name;
+    if (name.size() > 3 && (name[0] == '/')) {
+      if (!m_env.m_fnPathApi) {
+        *error = "--ports: " + name + " is not a port name";
+        return false;
+      }
+      worker.m_pOwnedApi = m_env.m_fnPathApi(name);
+      worker.m_strListed = "COM1";
+    } else {
+      worker.m_strListed = name;
+      for (char& c : worker.m_strListed) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+      worker.m_strShown = worker.m_strListed;
+      if (worker.m_strListed.size() < 4 || worker.m_strListed.compare(0, 3, "COM") != 0 ||
+          worker.m_strListed.find_first_not_of("0123456789", 3) != std::string::npos) {
+        *error = "--ports: \"" + Printable(name) + "\" is not a port name COM1, COM2, ...";
+        return false;
+      }
+    }
+    if (!seen.insert(worker.m_strShown).second) {
+      *error = "--ports: " + worker.m_strShown + " is named twice";
+      return false;
+    }
+    m_workers.push_back(std::move(worker));
+  }
+  return true;
+}
+
+bool CGang::NeedsRead() const {
+  if (!m_options.m_strPlan.empty()) return true;
+  if (!Given(m_options.m_pName) || !Given(m_options.m_pPin) || !Given(m_options.m_pRole) ||
+      !Given(m_options.m_pPeer)) {
+    return true;
+  }
+  return CValueTemplate(m_options.m_strName).NeedsAddress() ||
+         CValueTemplate(m_options.m_strPin).NeedsAddress();
+}
+
+bool CGang::PlanValues(std::string* error) {
+  std::map<std::string, std::string> names;  // name given -> port that gets it
+  int seq = m_options.m_nStart;
+  for (CWorker& worker : m_workers) {
+    if (!worker.m_bAnswered) continue;
+    const int number = seq++;
+    const bool readOk = !worker.m_report.m_read || worker.m_report.m_outcome == EOutcome::Ok;
+    if (!readOk) continue;
+
+    CModuleSettings values = worker.m_report.m_read ? *worker.m_report.m_read : CModuleSettings();
+    const std::string digits = AddressDigits(values.m_strAddress);
+    bool nameSet = false;
+    if (Given(m_options.m_pName)) {
+      values.m_strName = CValueTemplate(m_options.m_strName).Expand(number, digits);
+      nameSet = true;
+    }
+    if (Given(m_options.m_pPin)) values.m_strPin = CValueTemplate(m_options.m_strPin).Expand(number, digits);
+    if (Given(m_options.m_pRole)) ParseRole(m_options.m_strRole, &values.m_bMaster);
+    if (Given(m_options.m_pPeer)) ParsePeer(m_options.m_strPeer, &values.m_peer);
+    if (!m_options.m_strPlan.empty()) {
+      const auto row = m_plan.find(digits);
+      if (row == m_plan.end()) {
+        worker.m_report.m_outcome = EOutcome::NotInPlan;
+        continue;
+      }
+      if (row->second.m_name) {
+        values.m_strName = *row->second.m_name;
+        nameSet = true;
+      }
+      if (row->second.m_pin) values.m_strPin = *row->second.m_pin;
+      if (row->second.m_master) values.m_bMaster = *row->second.m_master;
+      if (row->second.m_peer) values.m_peer = *row->second.m_peer;
+    }
+
+    std::string rule = CheckName(values.m_strName);
+    if (rule.empty()) rule = CheckPin(values.m_strPin);
+    if (!rule.empty()) {
+      *error = worker.m_strShown + ": name \"" + Printable(values.m_strName) + "\", PIN \"" +
+               Printable(values.m_strPin) + "\": " + rule;
+      return false;
+    }
+    if (nameSet) {
+      const auto taken = names.emplace(values.m_strName, worker.m_strShown);
+      if (!taken.second) {
+        *error = "two modules would get the name \"" + Printable(values.m_strName) + "\" (" +
+                 taken.first->second + " and " + worker.m_strShown + ")";
+        return false;
+      }
+    }
+    worker.m_target = values;
+    worker.m_bProgram = true;
+  }
+  return true;
+}
+
+int CGang::Run() {
+  if (!m_options.m_strPlan.empty()) {
+    std::ifstream file(m_options.m_strPlan, std::ios::binary);
+    if (!file) return Usage("--plan: cannot read " + m_options.m_strPlan);
+    std::stringstream text;
+    text << file.rdbuf();
+    std::string error;
+    if (!ParsePlan(text.str(), &m_plan, &error)) return Usage("--plan: " + error);
+  }
+  if (!m_options.m_strReport.empty() && !EndsWith(m_options.m_strReport, ".csv") &&
+      !EndsWith(m_options.m_strReport, ".jsonl")) {
+    return Usage("--report: the report file ends in .csv or .jsonl");
+  }
+  std::string error;
+  if (!MakeWorkers(&error)) return Usage(error);
+
+  std::vector<std::string> shown;
+  for (const CWorker& worker : m_workers) shown.push_back(worker.m_strShown);
+  CGangProgress progress(m_env.m_err, m_env.m_bErrIsTerminal, m_options.m_bQuiet, shown);
+  for (size_t k = 0; k < m_workers.size(); ++k) {
+    CWorker& worker = m_workers[k];
+    CommApi& api = worker.m_pOwnedApi ? *worker.m_pOwnedApi : m_env.m_api;
+    worker.m_pSession = std::make_unique<CModuleSession>(api, m_env.m_interrupt, &progress.Sink(k));
+    worker.m_pSession->ListOnly(worker.m_strListed);
+    worker.m_report.m_outcome = EOutcome::Interrupted;
+  }
+
+  // Every port at once: the probe's own bytes and wait on each.
+  RunParallel(m_workers.size(), [this, &progress](size_t k) {
+    CWorker& worker = m_workers[k];
+    const Clock::time_point start = Clock::now();
+    worker.m_bAnswered = worker.m_pSession->Probe(worker.m_strListed);
+    if (!worker.m_bAnswered && !m_env.m_interrupt.IsSet()) {
+      worker.m_report.m_outcome = EOutcome::NoModule;
+      progress.Sink(k).OnProgress(0, OutcomeText(EOutcome::NoModule));
+    }
+    worker.m_dSeconds += Elapsed(start);
+  });
+
+  if (NeedsRead() && !m_env.m_interrupt.IsSet()) {
+    RunParallel(m_workers.size(), [this](size_t k) {
+      CWorker& worker = m_workers[k];
+      if (!worker.m_bAnswered) return;
+      const Clock::time_point start = Clock::now();
+      worker.m_pSession->Read(false, worker.m_report);
+      worker.m_dSeconds += Elapsed(start);
+    });
+  }
+
+  if (!m_env.m_interrupt.IsSet()) {
+    if (!PlanValues(&error)) return Usage(error + "; nothing was programmed");
+    RunParallel(m_workers.size(), [this](size_t k) {
+      CWorker& worker = m_workers[k];
+      if (!worker.m_bProgram) return;
+      const Clock::time_point start = Clock::now();
+      worker.m_report.m_outcome = EOutcome::Ok;
+      worker.m_pSession->Program(worker.m_target, m_options.m_bTurnOff, m_options.m_bVerify,
+                                 worker.m_report);
+      worker.m_dSeconds += Elapsed(start);
+    });
+  }
+  // Sessions close their ports before they return; drop them with their channels now.
+  for (CWorker& worker : m_workers) worker.m_pSession.reset();
+  return Report();
+}
+
+int CGang::Report() {
+  std::vector<std::vector<std::string>> rows;
+  bool allOk = true;
+  bool anyAnswered = false;
+  for (const CWorker& worker : m_workers) {
+    rows.push_back(ReportRow(worker));
+    if (worker.m_report.m_outcome == EOutcome::NoModule) continue;
+    anyAnswered = true;
+    if (worker.m_report.m_outcome != EOutcome::Ok) allOk = false;
+  }
+  if (m_options.m_strFormat == "json") {
+    CJson modules = CJson::array();
+    for (const auto& row : rows) modules.push_back(RowJson(row));
+    m_env.m_out << DumpJson({{"modules", modules}}) << "\n";
+  } else {
+    PrintTable(m_env.m_out, rows);
+  }
+  int code = allOk ? EXIT_OK : EXIT_COMM_ERROR;
+  if (!anyAnswered) {
+    m_env.m_err << MSG_CANNOT_CONNECT << "\n";
+    code = EXIT_NO_MODULE;
+  }
+  if (!m_options.m_strReport.empty() && !WriteReport(m_options.m_strReport, rows)) {
+    m_env.m_err << "corvane: cannot write the report " << m_options.m_strReport << "\n";
+    if (code == EXIT_OK) code = EXIT_COMM_ERROR;
+  }
+  if (m_env.m_interrupt.IsSet()) {
+    m_env.m_err << "corvane: interrupted; every port is closed.\n";
+    return EXIT_INTERRUPTED;
+  }
+  return code;
+}
+
+}  // namespace
+
+std::string CValueTemplate::Check(const std::string& text) {
+  for (size_t at = 0; at < text.size(); ++at) {
+    if (text[at] == '}') return "a '}' without its '{'";
+    if (text[at] != '{') continue;
+    size_t length = 0;
+    int width = 0;
+    std::string kind;
+    if (!MatchPlaceholder(text, at, &length, &width, &kind)) {
+      return "unknown placeholder at \"" + Printable(text.substr(at)) +
+             "\" (there are {seq}, {seq:0N}, {addr} and {addr4})";
+    }
+    at += length - 1;
+  }
+  return std::string();
+}
+
+bool CValueTemplate::NeedsAddress() const {
+  return m_strText.find("{addr") != std::string::npos;
+}
+
+std::string CValueTemplate::Expand(int seq, const std::string& addressDigits) const {
+  std::string out;
+  for (size_t at = 0; at < m_strText.size(); ++at) {
+    size_t length = 0;
+    int width = 0;
+    std::string kind;
+    if (m_strText[at] != '{' || !MatchPlaceholder(m_strText, at, &length, &width, &kind)) {
+      out.push_back(m_strText[at]);
+      continue;
+    }
+    if (kind == "{seq}") {
+      char number[32];
+      std::snprintf(number, sizeof number, "%0*d", width, seq);
+      out += number;
+    } else if (kind == "{addr}") {
+      out += addressDigits;
+    } else {
+      out += addressDigits.size() >= 4 ? addressDigits.substr(addressDigits.size() - 4)
+                                       : addressDigits;
+    }
+    at += length - 1;
+  }
+  return out;
+}
+
+bool ParsePlan(const std::string& text, CPlan* plan, std::string* error) {
+  plan->clear();
+  std::stringstream lines(text);
+  std::string line;
+  std::vector<std::string> cells;
+  std::vector<std::string> columns;
+  int number = 0;
+  while (std::getline(lines, line)) {
+    ++number;
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const std::string at = "line " + std::to_string(number) + ": ";
+    if (!SplitCsvLine(line, &cells)) {
+      *error = at + "a quoted field is not closed";
+      return false;
+    }
+    if (columns.empty()) {
+      static const std::set<std::string> kKnown = {"name", "pin", "role", "peer"};
+      if (cells.empty() || cells[0] != "address") {
+        *error = at + "the header starts with address (address,name,pin,role,peer)";
+        return false;
+      }
+      for (size_t k = 1; k < cells.size(); ++k) {
+        if (kKnown.count(cells[k]) == 0 ||
+            std::find(cells.begin(), cells.begin() + static_cast<long>(k), cells[k]) !=
+                cells.begin() + static_cast<long>(k)) {
+          *error = at + "unknown or repeated column \"" + Printable(cells[k]) +
+                   "\" (the columns are address,name,pin,role,peer)";
+          return false;
+        }
+      }
+      columns = cells;
+      continue;
+    }
+    if (line.empty()) continue;
+    if (cells.size() != columns.size()) {
+      *error = at + "has " + std::to_string(cells.size()) + " fields, the header " +
+               std::to_string(columns.size());
+      return false;
+    }
+    CAddress address;
+    if (!ParsePeer(cells[0], &address)) {
+      *error = at + "the address \"" + Printable(cells[0]) + "\" is not six hex bytes";
+      return false;
+    }
+    const std::string digits = AddressDigits(FormatAddress(address));
+    CPlanRow row;
+    for (size_t k = 1; k < cells.size(); ++k) {
+      const std::string& cell = cells[k];
+      if (cell.empty()) continue;
+      std::string rule;
+      if (columns[k] == "name") {
+        rule = CheckName(cell);
+        row.m_name = cell;
+      } else if (columns[k] == "pin") {
+        rule = CheckPin(cell);
+        row.m_pin = cell;
+      } else if (columns[k] == "role") {
+        bool master = false;
+        rule = CheckRole(cell);
+        if (ParseRole(cell, &master)) row.m_master = master;
+      } else {
+        CAddress peer;
+        rule = CheckPeer(cell);
+        if (ParsePeer(cell, &peer)) row.m_peer = peer;
+      }
+      if (!rule.empty()) {
+        *error = at + columns[k] + " \"" + Printable(cell) + "\": " + rule;
+        return false;
+      }
+    }
+    if (!plan->emplace(digits, row).second) {
+      *error = at + "the address " + FormatAddress(address) + " is planned twice";
+      return false;
+    }
+  }
+  if (columns.empty()) {
+    *error = "the plan is empty (it starts with the header address,name,pin,role,peer)";
+    return false;
+  }
+  std::map<std::string, std::string> names;
+  for (const auto& entry : *plan) {
+    if (!entry.second.m_name) continue;
+    const auto taken = names.emplace(*entry.second.m_name, entry.first);
+    if (!taken.second) {
+      *error = "two modules would get the name \"" + Printable(*entry.second.m_name) + "\"";
+      return false;
+    }
+  }
+  return true;
+}
+
+CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
+  CLI::App* gang =
+      app.add_subcommand("gang", "Program every module on every port at once, with a report");
+  auto rule = [](std::string (*check)(const std::string&), const char* name) {
+    return CLI::Validator([check](std::string& value) { return check(value); }, name);
+  };
+  // Before any port is opened, a template is held to the rules as far as it can be: an
+  // address always puts in 12 or 4 digits, a number at least its padding. Each module's own
+  // value is checked again once its number and address are known.
+  auto nameRule = [](const std::string& text) {
+    std::string rule = CValueTemplate::Check(text);
+    return rule.empty() ? CheckName(CValueTemplate(text).Expand(0, kSomeAddress)) : rule;
+  };
+  auto pinRule = [](const std::string& text) {
+    std::string rule = CValueTemplate::Check(text);
+    return rule.empty() ? CheckPin(CValueTemplate(text).Expand(0, kSomeAddress)) : rule;
+  };
+  gang->add_option("--ports", options.m_strPorts, "all (default) or P1,P2,...");
+  options.m_pName = gang->add_option("--name", options.m_strName, "Name template: {seq}, {seq:03}, {addr}, {addr4}")
+                        ->check(CLI::Validator([nameRule](std::string& v) { return nameRule(v); }, "TEMPLATE"));
+  options.m_pPin = gang->add_option("--pin", options.m_strPin, "PIN template")
+                       ->check(CLI::Validator([pinRule](std::string& v) { return pinRule(v); }, "TEMPLATE"));
+  options.m_pRole = gang->add_option("--role", options.m_strRole, "master or slave")
+                        ->check(rule(CheckRole, "master|slave"));
+  options.m_pPeer = gang->add_option("--peer", options.m_strPeer, "Peer address XX:XX:XX:XX:XX:XX")
+                        ->check(rule(CheckPeer, "ADDRESS"));
+  gang->add_option("--start", options.m_nStart, "First {seq} number (default 1)")
+      ->check(CLI::Range(0, 99999999));
+  gang->add_option("--plan", options.m_strPlan, "CSV file: address,name,pin,role,peer");
+  gang->add_flag("--verify", options.m_bVerify, "Read back and compare");
+  gang->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
+  gang->add_option("--report", options.m_strReport, "Write the report to FILE.csv or FILE.jsonl");
+  gang->add_option("--format", options.m_strFormat, "Output: text (default) or json")
+      ->check(rule(CheckFormat, "text|json"));
+  gang->add_flag("--quiet,-q", options.m_bQuiet, "No progress lines");
+  return gang;
+}
+
+int RunGang(const CGangOptions& options, CCliEnv& env) {
+  CGang gang(options, env);
+  return gang.Run();
+}

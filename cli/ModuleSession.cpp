@@ -1,0 +1,167 @@
+#include "cli/ModuleSession.h"
+
+#include <cstdio>
+
+#include "res/resource.h"
+
+namespace {
+
+constexpr int kPeerIds[6] = {IDC_PEER_ADDR1, IDC_PEER_ADDR2, IDC_PEER_ADDR3,
+                             IDC_PEER_ADDR4, IDC_PEER_ADDR5, IDC_PEER_ADDR6};
+
+// What each operation is doing while the bar stands at a position (index) before the last.
+const char* const kReadSteps[] = {"",
+                                  "opening the link",
+                                  "reading the peer address",
+                                  "reading the device address",
+                                  "reading the name",
+                                  "reading the PIN",
+                                  "reading the role"};
+const char* const kProgramSteps[] = {"",
+                                     "opening the link",
+                                     "writing the name",
+                                     "storing the name",
+                                     "writing the PIN",
+                                     "writing the role",
+                                     "writing the peer address"};
+
+// The settings each Program step acknowledges, by the bar position it reaches.
+struct CAckStep {
+  int m_nPos;
+  const char* m_pszSetting;
+};
+constexpr CAckStep kAckSteps[] = {{3, "name"}, {5, "pin"}, {6, "role"}, {7, "peer"}};
+
+}  // namespace
+
+const char* OutcomeText(EOutcome outcome) {
+  switch (outcome) {
+    case EOutcome::Ok: return "ok";
+    case EOutcome::NoModule: return "no module";
+    case EOutcome::CommError: return "communication error";
+    case EOutcome::VerifyDiffers: return "verify differs";
+    case EOutcome::Interrupted: return "interrupted";
+    case EOutcome::NotInPlan: return "not in plan";
+  }
+  return "";
+}
+
+CModuleSession::CModuleSession(CommApi& base, const CInterrupt& interrupt, CProgressSink* sink)
+    : m_interrupt(interrupt),
+      m_pSink(sink),
+      m_api(base, interrupt),
+      m_serial(m_api),
+      m_view(this),
+      m_ops(m_serial, m_view, [&interrupt](DWORD ms) { interrupt.Wait(ms); }) {
+  m_api.m_fnOnOpen = [this](const std::string& portName) { OnOpen(portName); };
+}
+
+bool CModuleSession::Probe(const std::string& portName) {
+  m_bSearching = true;
+  const bool answered = m_ops.ProbePort(portName);
+  m_bSearching = false;
+  return answered;
+}
+
+bool CModuleSession::Read(bool turnOff, CModuleReport& report) {
+  if (!RunRead(turnOff, report)) return false;
+  report.m_read = ViewSettings();
+  return true;
+}
+
+bool CModuleSession::RunRead(bool turnOff, CModuleReport& report) {
+  m_operation = EOperation::Read;
+  m_bTurnOff = turnOff;
+  m_view.SetCheck(IDC_TURN_OFF, turnOff);
+  m_view.BeginRun();
+  m_ops.OnRead();
+  return Conclude(report);
+}
+
+bool CModuleSession::Program(const CModuleSettings& values, bool turnOff, bool verify,
+                             CModuleReport& report) {
+  report.m_written = values;
+  m_view.SetControlText(IDC_DEVICE_NAME, values.m_strName);
+  m_view.SetControlText(IDC_PIN_CODE, values.m_strPin);
+  m_view.SetCheck(IDC_MASTER, values.m_bMaster);
+  m_view.SetCheck(IDC_SLAVE, !values.m_bMaster);
+  for (size_t k = 0; k < values.m_peer.size(); ++k) {
+    char text[4];
+    std::snprintf(text, sizeof text, "%02X", values.m_peer[k]);
+    m_view.SetControlText(kPeerIds[k], text);
+  }
+
+  m_operation = EOperation::Program;
+  // With a verifying read, the turn-off waits for it: the module must still be on to answer.
+  m_bTurnOff = turnOff && !verify;
+  m_view.SetCheck(IDC_TURN_OFF, m_bTurnOff);
+  m_view.BeginRun();
+  m_ops.OnProgram();
+  for (const CAckStep& step : kAckSteps) {
+    if (m_view.Reached() >= step.m_nPos) report.m_acked.emplace_back(step.m_pszSetting);
+  }
+  if (!Conclude(report) || !verify) return report.m_outcome == EOutcome::Ok;
+
+  if (!RunRead(turnOff, report)) return false;
+  report.m_readBack = ViewSettings();
+  report.m_differs = Differences(values, *report.m_readBack);
+  report.m_verified = report.m_differs.empty();
+  if (!report.m_differs.empty()) report.m_outcome = EOutcome::VerifyDiffers;
+  return report.m_differs.empty();
+}
+
+bool CModuleSession::Conclude(CModuleReport& report) {
+  const std::vector<std::string>& messages = m_view.Messages();
+  if (!messages.empty() && report.m_strMessage.empty()) report.m_strMessage = messages.front();
+  if (m_interrupt.IsSet()) {
+    report.m_outcome = EOutcome::Interrupted;
+  } else if (!messages.empty() && messages.front() == MSG_CANNOT_CONNECT) {
+    report.m_outcome = EOutcome::NoModule;
+  } else if (!messages.empty() || m_view.Reached() < CHeadlessView::PROGRESS_STEPS) {
+    // A run that ended short without a word (a handshake missed twice) failed all the same.
+    report.m_outcome = EOutcome::CommError;
+    if (report.m_strMessage.empty()) report.m_strMessage = MSG_COMM_ERROR;
+  } else {
+    report.m_outcome = EOutcome::Ok;
+  }
+  if (report.m_outcome != EOutcome::NoModule && !m_ops.m_strPortName.empty()) {
+    report.m_strPort = m_ops.m_strPortName;
+    // Whatever follows talks to this module, not to another one found first meanwhile.
+    m_api.ListOnly(m_ops.m_strPortName);
+  }
+  if (m_pSink != nullptr) {
+    m_pSink->OnProgress(m_view.Reached(), OutcomeText(report.m_outcome));
+  }
+  return report.m_outcome == EOutcome::Ok;
+}
+
+CModuleSettings CModuleSession::ViewSettings() {
+  CModuleSettings settings;
+  settings.m_strAddress = m_view.GetControlText(IDC_DEVICE_ADDRESS);
+  settings.m_strName = m_view.GetControlText(IDC_DEVICE_NAME);
+  settings.m_strPin = m_view.GetControlText(IDC_PIN_CODE);
+  settings.m_bMaster = m_view.IsChecked(IDC_MASTER);
+  for (size_t k = 0; k < settings.m_peer.size(); ++k) {
+    settings.m_peer[k] = CSetupOperations::ParseHexByte(m_view.GetControlText(kPeerIds[k]).c_str());
+  }
+  return settings;
+}
+
+void CModuleSession::OnSearching(bool searching) { m_bSearching = searching; }
+
+void CModuleSession::OnOpen(const std::string& portName) {
+  Tell(0, (m_bSearching ? "searching " : "opening ") + portName);
+}
+
+void CModuleSession::OnProgress(int pos) {
+  if (pos <= 0) return;
+  if (pos >= CHeadlessView::PROGRESS_STEPS) {
+    Tell(pos, m_bTurnOff ? "turning Bluetooth off" : "closing the port");
+    return;
+  }
+  Tell(pos, m_operation == EOperation::Read ? kReadSteps[pos] : kProgramSteps[pos]);
+}
+
+void CModuleSession::Tell(int step, const std::string& doing) {
+  if (m_pSink != nullptr) m_pSink->OnProgress(step, doing);
+}

@@ -1,0 +1,91 @@
+// One module, driven through the dialog's own operations: CSetupOperations runs the search,
+// the frames, the tries and the pauses; this class only fills and reads a headless view around
+// it and tells how each run ended. The command line runs one session; gang programming runs
+// one per port, each on its own thread, channel and view.
+//
+// Contract: every call blocks until the operation has ended and the port is closed again
+// (the operation closes it on every path). An interruption makes the run fail at its next
+// exchange; the outcome is then Interrupted. The base CommApi and the interrupt must outlive
+// the session.
+#pragma once
+
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "cli/CliCommApi.h"
+#include "cli/HeadlessView.h"
+#include "cli/Interrupt.h"
+#include "cli/Settings.h"
+#include "protocol/SetupOperations.h"
+
+enum class EOutcome { Ok, NoModule, CommError, VerifyDiffers, Interrupted, NotInPlan };
+
+// The words a report uses for each outcome.
+const char* OutcomeText(EOutcome outcome);
+
+// Where a session is: the bar's position (0 to 7) and what is being done, such as
+// "searching COM3" or "reading the name".
+class CProgressSink {
+public:
+  virtual ~CProgressSink() = default;
+  virtual void OnProgress(int step, const std::string& doing) = 0;
+};
+
+struct CModuleReport {
+  EOutcome m_outcome = EOutcome::Ok;
+  // The port the module answered on ("COM3"); empty when none did.
+  std::string m_strPort;
+  // What a Read fetched: the read command's values, or program's current values.
+  std::optional<CModuleSettings> m_read;
+  // What a Program set out to write.
+  std::optional<CModuleSettings> m_written;
+  // The settings the module acknowledged, in the order written: "name", "pin", "role", "peer".
+  std::vector<std::string> m_acked;
+  // With a verifying read: whether it matched, and the settings that differ.
+  std::optional<bool> m_verified;
+  std::vector<std::string> m_differs;
+  std::optional<CModuleSettings> m_readBack;
+  // The dialog's text that ended the run, if one did.
+  std::string m_strMessage;
+};
+
+class CModuleSession final : private CViewObserver {
+public:
+  CModuleSession(CommApi& base, const CInterrupt& interrupt, CProgressSink* sink = nullptr);
+
+  // From now on the search lists only this port.
+  void ListOnly(const std::string& portName) { m_api.ListOnly(portName); }
+
+  // The dialog's probe of one port: open at the probe's time-out, probe, close. True when
+  // the module answered.
+  bool Probe(const std::string& portName);
+  // A Read into report.m_read. True when it succeeded.
+  bool Read(bool turnOff, CModuleReport& report);
+  // A Program of all four values; with verify, a Read afterwards that must give them back.
+  // CMD_TURN_OFF ends the last operation run. True when everything succeeded.
+  bool Program(const CModuleSettings& values, bool turnOff, bool verify, CModuleReport& report);
+
+private:
+  enum class EOperation { Read, Program };
+
+  bool RunRead(bool turnOff, CModuleReport& report);
+  // How the run that just ended went; sets report's outcome, port and message.
+  bool Conclude(CModuleReport& report);
+  CModuleSettings ViewSettings();
+
+  void OnSearching(bool searching) override;
+  void OnProgress(int pos) override;
+  void OnOpen(const std::string& portName);
+  void Tell(int step, const std::string& doing);
+
+  const CInterrupt& m_interrupt;
+  CProgressSink* m_pSink;
+  CCliCommApi m_api;
+  CSerialPort m_serial;
+  CHeadlessView m_view;
+  CSetupOperations m_ops;
+  EOperation m_operation = EOperation::Read;
+  bool m_bSearching = false;
+  bool m_bTurnOff = false;
+};

@@ -1,0 +1,145 @@
+#include "cli/Settings.h"
+
+#include <cctype>
+#include <cstdio>
+
+namespace {
+
+bool IsPrintableAscii(const std::string& text) {
+  for (char c : text) {
+    if (c < 0x20 || c > 0x7E) return false;
+  }
+  return true;
+}
+
+int HexValue(char c) {
+  if (c >= '0' && c <= '9') return c - '0';
+  if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+  if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+  return -1;
+}
+
+std::string Lower(std::string text) {
+  for (char& c : text) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return text;
+}
+
+}  // namespace
+
+CModuleSettings CSettingChanges::Over(CModuleSettings current) const {
+  if (m_name) current.m_strName = *m_name;
+  if (m_pin) current.m_strPin = *m_pin;
+  if (m_master) current.m_bMaster = *m_master;
+  if (m_peer) current.m_peer = *m_peer;
+  return current;
+}
+
+std::string CheckName(const std::string& name) {
+  // A CR would end the frame early, and the module's name field takes 16 characters.
+  if (name.size() > NAME_MAX_CHARS || !IsPrintableAscii(name)) {
+    return "the name is at most 16 printable ASCII characters (0x20-0x7E)";
+  }
+  return std::string();
+}
+
+std::string CheckPin(const std::string& pin) {
+  if (pin.empty() || pin.size() > PIN_MAX_CHARS || !IsPrintableAscii(pin)) {
+    return "the PIN is 1 to 8 printable ASCII characters (0x20-0x7E)";
+  }
+  return std::string();
+}
+
+bool ParseRole(const std::string& text, bool* master) {
+  const std::string role = Lower(text);
+  if (role != "master" && role != "slave") return false;
+  *master = role == "master";
+  return true;
+}
+
+std::string CheckRole(const std::string& text) {
+  bool master = false;
+  return ParseRole(text, &master) ? std::string() : "the role is master or slave";
+}
+
+bool ParsePeer(const std::string& text, CAddress* address) {
+  // Either twelve digits, or six pairs with the same separator between each.
+  size_t stride = 2;
+  char separator = 0;
+  if (text.size() == 17 && (text[2] == ':' || text[2] == '-')) {
+    stride = 3;
+    separator = text[2];
+  } else if (text.size() != 12) {
+    return false;
+  }
+  CAddress bytes{};
+  for (size_t k = 0; k < bytes.size(); ++k) {
+    const size_t at = k * stride;
+    const int high = HexValue(text[at]);
+    const int low = HexValue(text[at + 1]);
+    if (high < 0 || low < 0) return false;
+    if (separator != 0 && k + 1 < bytes.size() && text[at + 2] != separator) return false;
+    bytes[k] = static_cast<BYTE>(high * 16 + low);
+  }
+  *address = bytes;
+  return true;
+}
+
+std::string CheckPeer(const std::string& text) {
+  CAddress address;
+  return ParsePeer(text, &address)
+             ? std::string()
+             : "the peer address is six hex bytes: 01:02:0A:0B:C0:FF, 01-02-0A-0B-C0-FF or "
+               "01020A0BC0FF";
+}
+
+std::string FormatAddress(const CAddress& address) {
+  char text[24];
+  std::snprintf(text, sizeof text, "%02X:%02X:%02X:%02X:%02X:%02X", address[0], address[1],
+                address[2], address[3], address[4], address[5]);
+  return text;
+}
+
+std::string AddressDigits(const std::string& shown) {
+  std::string digits;
+  for (char c : shown) {
+    if (c == ' ' || c == ':') continue;
+    if (HexValue(c) < 0) return std::string();
+    digits.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
+  }
+  return digits.size() == 12 ? digits : std::string();
+}
+
+std::string AddressWithColons(const std::string& shown) {
+  const std::string digits = AddressDigits(shown);
+  if (digits.empty()) return shown;
+  std::string text;
+  for (size_t k = 0; k < digits.size(); k += 2) {
+    if (k > 0) text.push_back(':');
+    text.append(digits, k, 2);
+  }
+  return text;
+}
+
+std::string Printable(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b > 0x7E || c == '\\') {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", b);
+      out += escaped;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::vector<std::string> Differences(const CModuleSettings& wanted, const CModuleSettings& got) {
+  std::vector<std::string> names;
+  if (wanted.m_strName != got.m_strName) names.emplace_back("name");
+  if (wanted.m_strPin != got.m_strPin) names.emplace_back("pin");
+  if (wanted.m_bMaster != got.m_bMaster) names.emplace_back("role");
+  if (wanted.m_peer != got.m_peer) names.emplace_back("peer");
+  return names;
+}

@@ -1,0 +1,61 @@
+// The module's settings as the command line takes, checks and shows them.
+//
+// Contract: the checks are those of values a user may type, made before any port is opened.
+// Each returns an empty string when the value is good, else the rule it breaks, worded for a
+// one-line error after the option's name. Nothing here touches a port.
+#pragma once
+
+#include <array>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "wintypes.h"
+
+using CAddress = std::array<BYTE, 6>;
+
+// What a Read fetched, or what a Program writes.
+struct CModuleSettings {
+  std::string m_strAddress;  // the module's own address as the dialog shows it; may be empty
+  std::string m_strName;
+  std::string m_strPin;
+  bool m_bMaster = false;
+  CAddress m_peer{};
+};
+
+// The settings a `program` was given; those left out keep the module's current values.
+struct CSettingChanges {
+  std::optional<std::string> m_name;
+  std::optional<std::string> m_pin;
+  std::optional<bool> m_master;
+  std::optional<CAddress> m_peer;
+
+  bool All() const { return m_name && m_pin && m_master && m_peer; }
+  // Puts the given values over current ones.
+  CModuleSettings Over(CModuleSettings current) const;
+};
+
+constexpr size_t NAME_MAX_CHARS = 16;
+constexpr size_t PIN_MAX_CHARS = 8;
+
+std::string CheckName(const std::string& name);
+std::string CheckPin(const std::string& pin);
+// "master" or "slave", either case.
+bool ParseRole(const std::string& text, bool* master);
+std::string CheckRole(const std::string& text);
+// Six hex bytes: "01:02:0A:0B:C0:FF", "01-02-0A-0B-C0-FF" or "01020A0BC0FF", either case.
+bool ParsePeer(const std::string& text, CAddress* address);
+std::string CheckPeer(const std::string& text);
+
+// "01:02:0A:0B:C0:FF".
+std::string FormatAddress(const CAddress& address);
+// The dialog's own-address text "00 : 1A : 7D : DA : 71 : 13" as 12 hex digits; empty when the
+// text is not six such pairs.
+std::string AddressDigits(const std::string& shown);
+// "00:1A:7D:DA:71:13" from the dialog's own-address text; the text itself when it is not one.
+std::string AddressWithColons(const std::string& shown);
+// A module's text for a terminal: bytes outside printable ASCII and the backslash as \xHH, so
+// a module can never send escape sequences to the user's screen.
+std::string Printable(const std::string& text);
+// Names of the settings in which two sets of values differ: "name", "pin", "role", "peer".
+std::vector<std::string> Differences(const CModuleSettings& wanted, const CModuleSettings& got);
