@@ -152,6 +152,18 @@ int CCommandLine::Run(int argc, const char* const* argv) {
 
   CLI::App* gang = AddGangCommand(app, m_gang);
 
+  // CLI11 words a missing or unknown command as a stray argument; say what it is.
+  if (argc < 2) {
+    m_env.m_err << "corvane: a command is required: ports, read, program or gang\n";
+    return EXIT_USAGE;
+  }
+  const std::string first = argv[1];
+  if (first[0] != '-' && first != "ports" && first != "read" && first != "program" &&
+      first != "gang") {
+    m_env.m_err << "corvane: unknown command \"" << Printable(first)
+                << "\" (commands: ports, read, program, gang)\n";
+    return EXIT_USAGE;
+  }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -164,7 +176,6 @@ int CCommandLine::Run(int argc, const char* const* argv) {
     m_env.m_out << kVersion << "\n";
     return EXIT_OK;
   } catch (const CLI::ParseError& error) {
-    // A help request for a command is raised from the command, with the command in hand.
     m_env.m_err << "corvane: " << error.what() << "\n";
     return EXIT_USAGE;
   }

@@ -19,6 +19,7 @@ bool CCliCommApi::Aborted() {
     return false;
   }
   m_dwOwnError = kErrorOperationAborted;
+  m_bStopped = true;
   return true;
 }
 
@@ -44,31 +45,35 @@ BOOL CCliCommApi::CloseHandle(HANDLE handle) {
 }
 
 BOOL CCliCommApi::GetCommState(HANDLE handle, LPDCB dcb) {
-  if (Aborted()) return FALSE;
+  m_dwOwnError = 0;
   return m_base.GetCommState(handle, dcb);
 }
 
 BOOL CCliCommApi::SetCommState(HANDLE handle, LPDCB dcb) {
-  if (Aborted()) return FALSE;
+  m_dwOwnError = 0;
   return m_base.SetCommState(handle, dcb);
 }
 
 BOOL CCliCommApi::GetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
-  if (Aborted()) return FALSE;
+  m_dwOwnError = 0;
   return m_base.GetCommTimeouts(handle, timeouts);
 }
 
 BOOL CCliCommApi::SetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
-  if (Aborted()) return FALSE;
+  m_dwOwnError = 0;
   return m_base.SetCommTimeouts(handle, timeouts);
 }
 
 BOOL CCliCommApi::ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read,
                            LPOVERLAPPED overlapped) {
-  if (Aborted()) {
+  // The exchange under way when the user interrupted still gets its answer; only once the
+  // next one has been refused does waiting for bytes stop too.
+  if (m_bStopped) {
+    m_dwOwnError = kErrorOperationAborted;
     if (read != nullptr) *read = 0;
     return FALSE;
   }
+  m_dwOwnError = 0;
   return m_base.ReadFile(handle, buffer, toRead, read, overlapped);
 }
 

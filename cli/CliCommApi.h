@@ -3,9 +3,10 @@
 //  - The port listing can be narrowed to one name, so the dialog's search (list, probe in
 //    order, take the first that answers) runs unchanged over the port the user named.
 //  - Every open is told to an observer, so progress can say which port is being searched.
-//  - Once the user interrupts, no port is opened and no byte is written or waited for: every
-//    exchange then fails at once and the operation takes its own failure path, which closes
-//    the port. Closing always passes through.
+//  - Once the user interrupts, no port is opened and no byte is written: the exchange under
+//    way still reads its answer, the next one is refused, and from then on reads fail at once
+//    too, so the operation takes its own failure path quickly, which closes the port. Closing
+//    always passes through.
 //
 // Contract: one object per worker thread; the base must outlive it.
 #pragma once
@@ -42,12 +43,13 @@ public:
   DWORD GetLastError() override;
 
 private:
-  // Fails the call as aborted when the user has interrupted.
+  // Fails the call as aborted when the user has interrupted; the channel is stopped then.
   bool Aborted();
 
   CommApi& m_base;
   const CInterrupt& m_interrupt;
   std::string m_strOnly;
+  bool m_bStopped = false;
   // Set when the last failure was ours rather than the base's.
   DWORD m_dwOwnError = 0;
 };

@@ -238,6 +238,11 @@ void CModuleSim::OnFrame(CAnswer& answer) {
     case 'N':
     case 'I':
     case 'E':
+      if (m_faults.m_strNoStore.find(letter) != std::string::npos) {
+        answer.m_strNote += " [fault] not stored";
+        Acknowledge(letter, answer);
+        break;
+      }
       if (letter == 'F') m_state.m_bRadioOn = false;
       if (letter == 'M' || letter == 'S') m_state.m_bMaster = letter == 'M';
       if (letter == 'N') m_state.m_strName.assign(payload.begin(), payload.end());

@@ -50,6 +50,9 @@ struct CFaults {
   int m_nDelayMs = 0;           // wait before answering
   std::string m_strOnly;
   int m_nTimes = -1;
+  // Setting commands with these letters are acknowledged but not stored: a module whose
+  // memory did not take the write.
+  std::string m_strNoStore;
 };
 
 struct CAnswer {

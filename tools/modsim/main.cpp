@@ -337,6 +337,7 @@ void Usage() {
       "  --cr-in-address       send the third address byte as 0D\n"
       "  --extra-after-ack HEX send this byte right after ACK\n"
       "  --delay MS            wait before answering\n"
+      "  --no-store LETTERS    acknowledge these setting commands but keep the old value\n"
       "  --only LETTERS        reply faults only for these commands ('0' is the probe)\n"
       "  --times K             reply faults only for the first K replies they hit\n",
       stderr);
@@ -375,6 +376,7 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
     EXTRA_AFTER_ACK,
     DELAY,
     ONLY,
+    NO_STORE,
     TIMES,
     HELP
   };
@@ -401,6 +403,7 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
       {"extra-after-ack", required_argument, nullptr, EXTRA_AFTER_ACK},
       {"delay", required_argument, nullptr, DELAY},
       {"only", required_argument, nullptr, ONLY},
+      {"no-store", required_argument, nullptr, NO_STORE},
       {"times", required_argument, nullptr, TIMES},
       {"help", no_argument, nullptr, HELP},
       {nullptr, 0, nullptr, 0}};
@@ -475,6 +478,9 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
         break;
       case ONLY:
         f.m_strOnly = optarg;
+        break;
+      case NO_STORE:
+        f.m_strNoStore = optarg;
         break;
       case TIMES:
         ok = ParseInt(optarg, 10, 0, 1 << 30, f.m_nTimes);

@@ -1,0 +1,248 @@
+// corvane read / program / ports against modsim: what a user of the command line sees (output,
+// exit code, messages) and what the module holds afterwards.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <thread>
+
+#include "cli/CliRig.h"
+#include "protocol/CommandSet.h"
+
+namespace {
+
+// The framed commands a module heard, as their letters in order ("OGLAHT" for a Read).
+std::string Commands(const std::string& transcript) {
+  static const std::regex kCommand("EV command [0-9]+ ([A-Z])");
+  std::string letters;
+  for (std::sregex_iterator it(transcript.begin(), transcript.end(), kCommand), end; it != end;
+       ++it) {
+    letters += (*it)[1].str();
+  }
+  return letters;
+}
+
+const std::vector<std::string> kModule = {"--address", "00:1A:7D:DA:71:13", "--name",
+                                          "CORVANE-BT", "--pin", "1234", "--role", "slave",
+                                          "--peer", "00:12:6F:34:56:78"};
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+TEST(CliRead, SearchesThePortsAndPrintsTheSettingsAsTextWithProgressOnATerminal) {
+  CCliRig rig;
+  // COM3 is silent, the module answers on COM4: the search goes on past a silent port.
+  ASSERT_TRUE(rig.Start({{"--silent"}, kModule}));
+  ASSERT_EQ(rig.Run({"read"}, /*terminal=*/true), 0) << rig.m_strErr;
+  EXPECT_EQ(rig.m_strOut,
+            "Port:           COM4\n"
+            "Device Address: 00 : 1A : 7D : DA : 71 : 13\n"
+            "Device Name:    CORVANE-BT\n"
+            "Peer Address:   00 12 6F 34 56 78\n"
+            "Pin Code:       1234\n"
+            "Role:           Slave\n");
+  EXPECT_EQ(Commands(rig.Transcript(1)), "OGLAHT");
+  EXPECT_NE(rig.m_strErr.find("searching COM3"), std::string::npos);
+  EXPECT_NE(rig.m_strErr.find("searching COM4"), std::string::npos);
+  EXPECT_NE(rig.m_strErr.find("[####---] 4/7 reading the name"), std::string::npos);
+  EXPECT_NE(rig.m_strErr.find("[#######] 7/7"), std::string::npos);
+  // The bar is erased at the end: the last thing on the terminal is an empty line.
+  EXPECT_EQ(rig.m_strErr.substr(rig.m_strErr.size() - 4), "\r\x1b[K");
+}
+
+TEST(CliRead, JsonOnANamedPortWithTurnOffAndNoProgressWhenQuiet) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({kModule, kModule}));
+  ASSERT_EQ(rig.Run({"read", "--port", "com4", "--format", "json", "--turn-off", "--quiet"},
+                    /*terminal=*/true),
+            0)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.m_strOut,
+            "{\"port\":\"COM4\",\"address\":\"00:1A:7D:DA:71:13\",\"name\":\"CORVANE-BT\","
+            "\"pin\":\"1234\",\"role\":\"slave\",\"peer\":\"00:12:6F:34:56:78\",\"result\":"
+            "\"ok\"}\n");
+  EXPECT_EQ(rig.m_strErr, "");
+  EXPECT_TRUE(rig.Untouched(0)) << "--port COM4 must not probe COM3";
+  EXPECT_EQ(Commands(rig.Transcript(1)), "OGLAHTF");
+  EXPECT_EQ(rig.State(1).at("radio"), "off");
+}
+
+TEST(CliProgram, AllFourSettingsAreWrittenWithoutARead) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({kModule}));
+  ASSERT_EQ(rig.Run({"program", "--port", rig.Path(0), "--name", "BENCH 07", "--pin", "4711",
+                     "--role", "MASTER", "--peer", "0102 0a0b c0ff" + std::string()}),
+            64)
+      << "a peer with spaces is not one of the three forms";
+  ASSERT_EQ(rig.Run({"program", "--port", rig.Path(0), "--name", "BENCH 07", "--pin", "4711",
+                     "--role", "MASTER", "--peer", "01020a0bc0ff", "--format", "json"}),
+            0)
+      << rig.m_strErr;
+  const auto state = rig.State(0);
+  EXPECT_EQ(state.at("name"), "BENCH 07");
+  EXPECT_EQ(state.at("pin"), "4711");
+  EXPECT_EQ(state.at("role"), "master");
+  EXPECT_EQ(state.at("peer"), "01:02:0A:0B:C0:FF");
+  EXPECT_EQ(Commands(rig.Transcript(0)), "ONIME");
+  const auto json = nlohmann::json::parse(rig.m_strOut);
+  EXPECT_EQ(json["port"], rig.Path(0));
+  EXPECT_TRUE(json["address"].is_null()) << "no Read, so the address is not known";
+  EXPECT_EQ(json["written"], nlohmann::json({"name", "pin", "role", "peer"}));
+  EXPECT_FALSE(json.contains("verified"));
+}
+
+TEST(CliProgram, OneSettingReadsTheOthersFirstAndKeepsThem) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({With(kModule, {"--role", "master"})}));
+  ASSERT_EQ(rig.Run({"program", "--pin", "0000"}), 0) << rig.m_strErr;
+  const auto state = rig.State(0);
+  EXPECT_EQ(state.at("pin"), "0000");
+  EXPECT_EQ(state.at("name"), "CORVANE-BT");
+  EXPECT_EQ(state.at("role"), "master");
+  EXPECT_EQ(state.at("peer"), "00:12:6F:34:56:78");
+  // A whole Read, then the whole Program with the read values sent back.
+  EXPECT_EQ(Commands(rig.Transcript(0)), "OGLAHTONIME");
+  EXPECT_NE(rig.m_strOut.find("Pin Code:       0000\n"), std::string::npos);
+  EXPECT_NE(rig.m_strOut.find("Device Address: 00 : 1A : 7D : DA : 71 : 13\n"),
+            std::string::npos);
+}
+
+TEST(CliProgram, VerifyConfirmsWhatTheModuleHoldsThenTurnsItOff) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({kModule}));
+  ASSERT_EQ(rig.Run({"program", "--name", "A", "--pin", "1", "--role", "slave", "--peer",
+                     "00-00-00-00-00-01", "--verify", "--turn-off", "--format", "json"}),
+            0)
+      << rig.m_strErr;
+  EXPECT_EQ(nlohmann::json::parse(rig.m_strOut)["verified"], true);
+  // The turn-off comes at the very end, after the verifying Read.
+  EXPECT_EQ(Commands(rig.Transcript(0)), "ONISEOGLAHTF");
+  EXPECT_EQ(rig.State(0).at("radio"), "off");
+}
+
+TEST(CliProgram, VerifyReportsASettingTheModuleAcknowledgedButDidNotStore) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({With(kModule, {"--no-store", "N"})}));
+  EXPECT_EQ(rig.Run({"program", "--name", "NEW-NAME", "--pin", "9999", "--role", "slave",
+                     "--peer", "00:12:6F:34:56:78", "--verify"}),
+            3);
+  EXPECT_NE(rig.m_strErr.find("name (wrote \"NEW-NAME\", read \"CORVANE-BT\")"),
+            std::string::npos)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.m_strErr.find("pin"), std::string::npos) << "only the name differs";
+  EXPECT_NE(rig.m_strOut.find("Verified:       no\n"), std::string::npos);
+}
+
+TEST(CliFailures, NoModuleSilentModuleAndWhatWasAcknowledged) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--silent"}, With(kModule, {"--stop-after", "2"})}));
+  // Nobody answers the probe on COM3.
+  EXPECT_EQ(rig.Run({"read", "--port", "COM3"}), 1);
+  EXPECT_EQ(rig.m_strErr, std::string(MSG_CANNOT_CONNECT) + "\n");
+  EXPECT_EQ(rig.Run({"read", "--port", "COM9"}), 1) << "a port that does not exist";
+
+  // COM4 takes the handshake and the name, then falls silent.
+  EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--name", "X", "--pin", "1", "--role",
+                     "master", "--peer", "010203040506", "--format", "json"}),
+            2);
+  EXPECT_EQ(rig.m_strErr.substr(0, sizeof MSG_COMM_ERROR),
+            std::string(MSG_COMM_ERROR) + "\n");
+  EXPECT_NE(rig.m_strErr.find("acknowledged: name\n"), std::string::npos) << rig.m_strErr;
+  const auto json = nlohmann::json::parse(rig.m_strOut);
+  EXPECT_EQ(json["result"], "communication error");
+  EXPECT_EQ(json["written"], nlohmann::json({"name"}));
+  EXPECT_EQ(rig.State(1).at("name"), "X");
+}
+
+TEST(CliUsage, BadInputIsRefusedBeforeAnyPortIsOpened) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({kModule}));
+  const std::vector<std::pair<std::vector<std::string>, std::string>> cases = {
+      {{"program", "--name", "SEVENTEEN-CHARS-X"}, "--name"},
+      {{"program", "--name", "tab\there"}, "--name"},
+      {{"program", "--name", "cr\rhere"}, "--name"},
+      {{"program", "--pin", ""}, "--pin"},
+      {{"program", "--pin", "123456789"}, "--pin"},
+      {{"program", "--pin", "12\xC3\xA9"}, "--pin"},
+      {{"program", "--role", "boss"}, "--role"},
+      {{"program", "--peer", "01:02:03:04:05"}, "--peer"},
+      {{"program", "--peer", "01:02-03:04:05:06"}, "--peer"},
+      {{"program", "--peer", "0102030405GG"}, "--peer"},
+      {{"read", "--port", "COM"}, "--port"},
+      {{"read", "--port", "ttyUSB0"}, "--port"},
+      {{"read", "--format", "xml"}, "--format"},
+      {{"read", "--verify"}, "--verify"},
+      {{"flash"}, "flash"},
+      {{}, "command"},
+  };
+  for (const auto& entry : cases) {
+    std::string line;
+    for (const std::string& arg : entry.first) line += " " + arg;
+    EXPECT_EQ(rig.Run(entry.first), 64) << line;
+    EXPECT_NE(rig.m_strErr.find(entry.second), std::string::npos) << line << ": " << rig.m_strErr;
+    EXPECT_EQ(std::count(rig.m_strErr.begin(), rig.m_strErr.end(), '\n'), 1) << rig.m_strErr;
+    EXPECT_EQ(rig.m_strOut, "") << line;
+  }
+  EXPECT_TRUE(rig.Untouched(0));
+}
+
+TEST(CliPorts, ListsTheSearchOrderWithEachDevice) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({kModule, kModule}));
+  ASSERT_EQ(rig.Run({"ports"}), 0);
+  EXPECT_EQ(rig.m_strOut, "COM3\t" + rig.Path(0) + "\nCOM4\t" + rig.Path(1) + "\n");
+  ASSERT_EQ(rig.Run({"ports", "--format", "json"}), 0);
+  EXPECT_EQ(nlohmann::json::parse(rig.m_strOut)["ports"][1],
+            nlohmann::json({{"port", "COM4"}, {"device", rig.Path(1)}}));
+  EXPECT_TRUE(rig.Untouched(0) && rig.Untouched(1)) << "listing opens no port";
+}
+
+// The real program, interrupted with SIGINT while it programs: it stops at the next exchange,
+// says what the module had acknowledged, exits 130 and leaves the port free for the next user.
+TEST(CliInterrupt, SigintMidProgramClosesThePortAndExits130) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({kModule}));
+  int errPipe[2];
+  ASSERT_EQ(pipe(errPipe), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    dup2(errPipe[1], STDERR_FILENO);
+    execl(CORVANE_PATH, "corvane", "program", "--port", rig.Path(0).c_str(), "--name", "HALF",
+          "--pin", "5555", "--role", "master", "--peer", "010203040506", "--quiet",
+          static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  close(errPipe[1]);
+  // Wait until the PIN has been written, then interrupt.
+  for (int k = 0; k < 200 && rig.State(0).at("pin") != "5555"; ++k) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  ASSERT_EQ(rig.State(0).at("pin"), "5555");
+  const auto sent = std::chrono::steady_clock::now();
+  kill(child, SIGINT);
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  const auto took = std::chrono::steady_clock::now() - sent;
+  std::string err;
+  char buffer[512];
+  for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) > 0;) err.append(buffer, n);
+  close(errPipe[0]);
+
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_LT(took, std::chrono::milliseconds(1500)) << "at most one read time-out";
+  EXPECT_NE(err.find("interrupted"), std::string::npos) << err;
+  EXPECT_NE(err.find("acknowledged: name, pin"), std::string::npos) << err;
+  // Nothing was sent after the interruption: the role and peer stayed.
+  EXPECT_EQ(rig.State(0).at("role"), "slave");
+  EXPECT_EQ(rig.State(0).at("peer"), "00:12:6F:34:56:78");
+  // The port is neither open nor locked: the next program can read the module at once.
+  EXPECT_EQ(rig.Run({"read", "--port", rig.Path(0), "--format", "json"}), 0) << rig.m_strErr;
+}
+
+}  // namespace
