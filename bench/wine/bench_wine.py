@@ -4,10 +4,15 @@ the shown dialog, and Read and Program in real time against modsim on COM5, each
 timeline that the protocol's own pacing prescribes (the same formula as bench_operations),
 with the CPU time they cost.
 
-    bench_wine.py --exe32 EXE --exe64 EXE --driver UIDRIVER --modsim MODSIM --work DIR [--runs N]
+    bench_wine.py --exe32 EXE --exe64 EXE --baseline EXE --driver UIDRIVER --modsim MODSIM
+                  --work DIR [--runs N]
+
+Start-up is also reported as a ratio to a minimal dialog program of the same build (same
+title, one button, no manifest: bench/wine/startup_baseline), under the same Wine in the same
+run.
 
 Only the x86_64 build runs here (wine64); the i686 build, the one that ships, is measured
-for size and imports only. Uses the Wine and modsim plumbing of tests/e2e (e2elib.py).
+for size and imports only. Uses the Wine, modsim and uidriver plumbing of tests/e2e (e2elib.py).
 Exit status 1 when a target is missed or an operation did not succeed.
 """
 import argparse
@@ -22,16 +27,13 @@ sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 sys.path.insert(0, os.path.join(SOURCE, "tests", "e2e"))
-from e2elib import MAIN_TITLE, Driver, Modsim, Program, Session, ensure_modsim  # noqa: E402
-
-IDCANCEL = 2
-IDC_READ, IDC_PROGRAM, IDC_DEVICE_NAME = 1000, 1001, 1003
-IDC_PEER = list(range(1004, 1010))
-IDC_PIN_CODE, IDC_MASTER, IDC_PROGRESS, IDC_TURN_OFF = 1010, 1011, 1013, 1014
+from e2elib import (IDC_DEVICE_NAME, IDC_MASTER, IDC_PEER, IDC_PIN_CODE,  # noqa: E402
+                    IDC_PROGRAM, IDC_PROGRESS, IDC_READ, IDC_TURN_OFF, IDCANCEL, Env, Program)
 
 SIZE_LIMIT_KB = 400
 CPU_LIMIT_PCT = 1.0
 OVERHEAD_LIMIT_PCT = 2.0
+STARTUP_RATIO_LIMIT = 1.2
 
 # The DLLs every Windows installation has. The C runtime msvcrt.dll is among them; a MinGW,
 # libstdc++ or winpthread DLL is not.
@@ -108,26 +110,36 @@ def wineserver_pid(prefix):
 
 
 def startup(env, exe, runs):
-    """Seconds from starting the program to its dialog being on screen, warm prefix."""
+    """Milliseconds from starting exe to its dialog being on screen, warm prefix, for each of
+    the runs (after one warm-up)."""
     times = []
     for run in range(runs + 1):
         start = time.monotonic()
-        prog = Program(exe, env["session"], env["drv"], timeout_ms=30000)
+        prog = Program(exe, env.session, env.drv, timeout_ms=30000)
         shown = time.monotonic() - start
-        env["drv"].ok(f"click {IDCANCEL}")
+        env.drv.ok(f"click {IDCANCEL}")
         prog.exited(10)
-        env["drv"].ok("wait-click 5000")
+        env.drv.ok("wait-click 5000")
         prog.close()
         if run > 0:  # the first run warms the prefix and the file cache
             times.append(shown * 1000)
     return times
 
 
-def operation(env, exe, op, turn_off):
-    drv, session = env["drv"], env["session"]
-    env["n"] += 1
-    sim = Modsim(env["modsim"], session, f"bench{env['n']}")
-    prog = Program(exe, session, drv)
+def startup_ratio(env, exe, baseline, rounds, runs):
+    """Start-up of the program and of the baseline, in alternating rounds so that both see the
+    same state of the machine. Returns both lists of times."""
+    prog_times, base_times = [], []
+    for _ in range(rounds):
+        base_times += startup(env, baseline, runs)
+        prog_times += startup(env, exe, runs)
+    return prog_times, base_times
+
+
+def operation(env, op, turn_off):
+    drv, session = env.drv, env.session
+    sim = env.modsim()
+    prog = env.program()
     try:
         if op == "program":
             drv.ok(f"settext {IDC_DEVICE_NAME} BENCH-UNIT-01")
@@ -162,6 +174,8 @@ def main():
     ap = argparse.ArgumentParser()
     ap.add_argument("--exe32", required=True)
     ap.add_argument("--exe64", required=True)
+    ap.add_argument("--baseline", required=True,
+                    help="the minimal dialog program (bench/wine/startup_baseline) of the same build")
     ap.add_argument("--driver", required=True)
     ap.add_argument("--modsim", required=True)
     ap.add_argument("--work", required=True)
@@ -181,15 +195,21 @@ def main():
         if foreign:
             failed.append(f"{exe} imports {', '.join(foreign)}")
 
-    session = Session(args.work, want_own_display=True)
-    env = {"session": session, "drv": Driver(args.driver, session),
-           "modsim": ensure_modsim(args.modsim, SOURCE, args.work), "n": 0}
+    env = Env(argparse.Namespace(exe=args.exe64, driver=args.driver, modsim=args.modsim,
+                                 work=args.work, source=SOURCE))
     try:
-        print(f"\nCOM ports under Wine: {env['drv'].ok('ports').strip()}")
-        print(f"\n== Start-up to the shown dialog, warm prefix ({args.runs} runs after one warm-up)")
-        times = startup(env, args.exe64, args.runs)
-        print("ms: " + ", ".join(f"{t:.0f}" for t in times)
-              + f"; median {statistics.median(times):.0f} ms (uidriver looks every 20 ms)")
+        print(f"\nCOM ports under Wine: {env.drv.ok('ports').strip()}")
+        rounds, per_round = 4, max(args.runs, 3)
+        print(f"\n== Start-up to the shown dialog, warm prefix ({rounds} alternating rounds of "
+              f"{per_round} runs, each after one warm-up; uidriver looks every 5 ms)")
+        prog_times, base_times = startup_ratio(env, args.exe64, args.baseline, rounds, per_round)
+        for name, times in (("program", prog_times), ("baseline", base_times)):
+            print(f"{name:<9} ms: " + ", ".join(f"{t:.0f}" for t in times)
+                  + f"; median {statistics.median(times):.1f} ms")
+        ratio = statistics.median(prog_times) / statistics.median(base_times)
+        print(f"ratio program / baseline (medians): {ratio:.2f} (target <= {STARTUP_RATIO_LIMIT})")
+        if ratio > STARTUP_RATIO_LIMIT:
+            failed.append(f"start-up {ratio:.2f} times the baseline's")
 
         print(f"\n== Read and Program under Wine against modsim ({args.runs} runs each)")
         print(f"{'operation':<18} {'measured':>9} {'timeline':>9} {'overhead':>9} {'overhead':>9} "
@@ -200,7 +220,7 @@ def main():
         for _ in range(args.runs):
             for op in ("read", "program"):
                 for turn_off in (False, True):
-                    r = operation(env, args.exe64, op, turn_off)
+                    r = operation(env, op, turn_off)
                     results.append(r)
                     over = r["measured"] - r["timeline"]
                     share = 100 * (r["cpu"] + r["server"]) / r["measured"]
@@ -228,8 +248,7 @@ def main():
               "the private prefix (which does the\nkernel's part of Wine's serial I/O) over the "
               "same interval; CPU % is both together, judged on the mean.")
     finally:
-        env["drv"].close()
-        session.close()
+        env.close()
 
     print(f"\nTargets: exe <= {SIZE_LIMIT_KB} KB, system DLLs only, CPU <= {CPU_LIMIT_PCT} % of "
           f"a Read, overhead <= {OVERHEAD_LIMIT_PCT} % of the timeline.")

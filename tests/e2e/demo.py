@@ -4,7 +4,8 @@
     demo.py --exe EXE --driver UIDRIVER --modsim MODSIM --work DIR [--screenshot PNG]
     demo.py --real-ports --exe EXE --work DIR
 
-With a module simulator (the default): modsim plays the module on a new pty, mapped as COM5.
+With a module simulator (the default): modsim plays the module on a new pty, mapped as COM5,
+the only COM port of the demo's prefix.
 On a display ($DISPLAY set) the program opens there and the demo waits until you close it,
 then prints what the module holds. Without a display it runs on a virtual one, presses Read
 through uidriver, saves a screenshot of the dialog and prints the values read.
@@ -19,11 +20,8 @@ import sys
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2elib import WINE, Driver, Modsim, Program, Session, ensure_modsim  # noqa: E402
-
-IDC_READ, IDC_DEVICE_ADDRESS, IDC_DEVICE_NAME = 1000, 1002, 1003
-IDC_PEER = list(range(1004, 1010))
-IDC_PIN_CODE, IDC_MASTER = 1010, 1011
+from e2elib import (IDC_DEVICE_ADDRESS, IDC_DEVICE_NAME, IDC_MASTER, IDC_PEER,  # noqa: E402
+                    IDC_PIN_CODE, IDC_READ, IDCANCEL, WINE, Env, Modsim, Session)
 
 DEMO_MODULE = ["--address", "00:1A:7D:DA:71:13", "--peer", "00:12:6F:34:56:78",
                "--name", "CORVANE-BT", "--pin", "1234", "--role", "slave"]
@@ -35,20 +33,20 @@ def show_state(title, state):
         print(f"  {key:8} {state.get(key, '?')}")
 
 
-def run_on_display(args, session, modsim_path):
-    sim = Modsim(modsim_path, session, "demo", DEMO_MODULE)
+def run_on_display(args, env):
+    sim = Modsim(env.modsim_path, env.session, "demo", DEMO_MODULE)
     print(f"modsim plays the module on {sim.pty}, which the program sees as COM5.")
     print("The program is open on your display: press Read, change values, press Program.")
     print("Close it (EXIT) to end the demo.")
-    proc = subprocess.Popen([WINE, args.exe], env=session.env)
+    proc = subprocess.Popen([WINE, args.exe], env=env.session.env)
     proc.wait()
     show_state("The module now holds:", sim.stop())
 
 
-def run_headless(args, session, modsim_path):
-    sim = Modsim(modsim_path, session, "demo", DEMO_MODULE)
-    drv = Driver(args.driver, session)
-    prog = Program(args.exe, session, drv)
+def run_headless(args, env):
+    drv = env.drv
+    sim = Modsim(env.modsim_path, env.session, "demo", DEMO_MODULE)
+    prog = env.program()
     try:
         drv.ok(f"click {IDC_READ}")
         drv.ok("wait-click 30000")
@@ -65,16 +63,15 @@ def run_headless(args, session, modsim_path):
         if args.screenshot:
             x, y, w, h = drv.ok("rect").split()
             os.makedirs(os.path.dirname(os.path.abspath(args.screenshot)), exist_ok=True)
-            subprocess.run(["import", "-display", session.env["DISPLAY"], "-window", "root",
+            subprocess.run(["import", "-display", env.session.env["DISPLAY"], "-window", "root",
                             "-crop", f"{w}x{h}+{x}+{y}", "+repage", args.screenshot],
                            check=True)
             print(f"Screenshot of the dialog: {args.screenshot}")
-        drv.ok("click 2")
+        drv.ok(f"click {IDCANCEL}")
         prog.exited(10)
         drv.ok("wait-click 5000")
     finally:
         prog.close()
-        drv.close()
         sim.stop()
     return 0
 
@@ -105,16 +102,19 @@ def main():
             session.close()
         return 0
 
+    if not args.driver or not args.modsim:
+        print("demo.py needs --driver and --modsim (or --real-ports).", file=sys.stderr)
+        return 2
     on_display = bool(os.environ.get("DISPLAY"))
-    session = Session(args.work, managed=on_display)
+    env = Env(args, want_own_display=False, managed=on_display)
     try:
-        modsim_path = ensure_modsim(args.modsim, args.source, args.work)
+        print(f"COM ports under Wine: {' '.join(env.ports)}")
         if on_display:
-            run_on_display(args, session, modsim_path)
+            run_on_display(args, env)
             return 0
-        return run_headless(args, session, modsim_path)
+        return run_headless(args, env)
     finally:
-        session.close()
+        env.close()
 
 
 if __name__ == "__main__":

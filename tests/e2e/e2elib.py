@@ -1,19 +1,38 @@
-"""Plumbing shared by the end-to-end tests and the demo: a private Wine prefix with COM5
-mapped to a fixed path, a display, modsim serving that path, the program, and uidriver.
+"""Plumbing shared by the end-to-end tests, the fault scenarios, the Wine benchmarks and the
+demo: a private Wine prefix with COM5 mapped to a fixed path, a display, modsim serving that
+path, the program, uidriver, the control ids of res/resource.h, and the loop that runs a list
+of checks and reports each.
 
 COM5 is mapped once, when the prefix is made, to <work>/ports/com5. Each modsim then makes
 that path a symlink to its own new pty (--link), so no test has to restart the wineserver to
 change the mapping: Wine resolves the path again on every CreateFile.
 """
+import argparse
 import os
+import re
 import signal
 import subprocess
 import sys
 import time
+import traceback
 
 WINE = "/usr/lib/wine/wine64"
 MAIN_TITLE = "Corvane Bluetooth Setup Utility v1.2"
 COM_PORT = "COM5"
+SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
+
+
+def resource_ids(path=os.path.join(SOURCE_DIR, "res", "resource.h")):
+    """The program's resource and control ids, as its resource header defines them."""
+    with open(path) as f:
+        return {m.group(1): int(m.group(2), 0) for m in
+                re.finditer(r"^#define\s+(ID\w+)\s+(0x[0-9A-Fa-f]+|\d+)\s*$", f.read(), re.M)}
+
+
+# IDOK, IDCANCEL, IDC_READ and the other names of res/resource.h, with their values there.
+globals().update(resource_ids())
+IDC_PEER = [IDC_PEER_ADDR1, IDC_PEER_ADDR2, IDC_PEER_ADDR3,  # noqa: F821
+            IDC_PEER_ADDR4, IDC_PEER_ADDR5, IDC_PEER_ADDR6]  # noqa: F821
 
 
 def wine_env(prefix):
@@ -97,6 +116,19 @@ class Session:
             link = os.path.join(target, name)
             if not os.path.lexists(link):
                 os.symlink(os.path.join(source, name), link)
+
+    def keep_only_simulator_port(self, driver):
+        """Unlists every COM port but COM5 and returns the COM names then listed. Wine maps the
+        machine's own /dev/ttyS*, ttyUSB* and ttyACM* as further COM ports each time the
+        wineserver starts, so every search would also send the probe to the real serial
+        ports. uidriver removes their DOS device names (after the mount manager has made
+        them); the dosdevices links go here, or Wine would still open //./COMn through them."""
+        listed = driver.ok(f"only-ports 30000 {COM_PORT}").split()
+        dosdevices = os.path.join(self.prefix, "dosdevices")
+        for name in os.listdir(dosdevices):
+            if re.fullmatch(r"com\d+", name) and name != COM_PORT.lower():
+                os.unlink(os.path.join(dosdevices, name))
+        return listed
 
     def com_ports(self):
         """The COM ports Wine has mapped in this prefix, as 'COMn -> path'."""
@@ -262,3 +294,84 @@ def ensure_modsim(path, source_dir, work):
 
 def log(msg):
     print(msg, file=sys.stderr, flush=True)
+
+
+def runner_args(description, modsim_required=True):
+    """The options every runner takes: the program, uidriver, modsim and a work folder."""
+    ap = argparse.ArgumentParser(description=description)
+    ap.add_argument("--exe", required=True)
+    ap.add_argument("--driver", required=True)
+    ap.add_argument("--modsim", required=modsim_required)
+    ap.add_argument("--work", required=True)
+    ap.add_argument("--source", default=SOURCE_DIR)
+    return ap
+
+
+class Env:
+    """A session whose prefix lists only the simulator's port, uidriver in it, and modsim and
+    the program on demand. close() stops what it started."""
+
+    def __init__(self, args, want_own_display=True, managed=False):
+        self.args = args
+        self.session = Session(args.work, want_own_display=want_own_display, managed=managed)
+        self.drv = None
+        try:
+            self.modsim_path = (ensure_modsim(args.modsim, args.source, args.work)
+                                if args.modsim else None)
+            self.drv = Driver(args.driver, self.session)
+            self.ports = self.session.keep_only_simulator_port(self.drv)
+        except BaseException:
+            self.close()
+            raise
+        self.counter = 0
+
+    def modsim(self, *options):
+        self.counter += 1
+        return Modsim(self.modsim_path, self.session, f"modsim{self.counter}", options)
+
+    def program(self, timeout_ms=20000):
+        return Program(self.args.exe, self.session, self.drv, timeout_ms)
+
+    def close(self):
+        if self.drv:
+            self.drv.close()
+        self.session.close()
+
+
+class Check:
+    """Collects every failed expectation of one test instead of stopping at the first."""
+
+    def __init__(self):
+        self.failures = []
+
+    def eq(self, what, got, want):
+        if got != want:
+            self.failures.append(f"{what}: got {got!r}, want {want!r}")
+
+
+def run_checks(env, checks, only=None):
+    """Runs each (name, function(env, check)) not left out by only, printing one line per
+    check and its failures. Returns (ran, passed)."""
+    ran = passed = 0
+    for name, run in checks:
+        if only and name not in only:
+            continue
+        check = Check()
+        start = time.time()
+        try:
+            run(env, check)
+        except (DriverError, AssertionError, RuntimeError) as e:
+            check.failures.append(f"{type(e).__name__}: {e}")
+        except Exception:  # report and go on with the next one
+            check.failures.append(traceback.format_exc())
+        ran += 1
+        took = time.time() - start
+        if check.failures:
+            print(f"FAIL {name} ({took:.1f} s)")
+            for f in check.failures:
+                print(f"    {f}")
+        else:
+            passed += 1
+            print(f"ok   {name} ({took:.1f} s)")
+        sys.stdout.flush()
+    return ran, passed

@@ -5,37 +5,22 @@
 
 Prints one line per test and closes with 'N passed, N failed'; exit status 1 on a failure.
 """
-import argparse
 import os
 import sys
 import time
-import traceback
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from e2elib import (MAIN_TITLE, Driver, DriverError, Modsim, Program, Session,  # noqa: E402
-                    ensure_modsim)
+from e2elib import (COM_PORT, IDC_DEVICE_ADDRESS, IDC_DEVICE_NAME, IDC_MASTER,  # noqa: E402
+                    IDC_PEER, IDC_PIN_CODE, IDC_PROGRAM, IDC_PROGRESS, IDC_READ, IDC_SLAVE,
+                    IDC_TURN_OFF, IDCANCEL, IDM_ABOUTBOX, IDOK, MAIN_TITLE, Env, run_checks,
+                    runner_args)
 
-IDOK, IDCANCEL = 1, 2
-IDC_READ, IDC_PROGRAM, IDC_DEVICE_ADDRESS, IDC_DEVICE_NAME = 1000, 1001, 1002, 1003
-IDC_PEER = list(range(1004, 1010))
-IDC_PIN_CODE, IDC_MASTER, IDC_SLAVE, IDC_PROGRESS, IDC_TURN_OFF = 1010, 1011, 1012, 1013, 1014
 ES_READONLY = 0x0800
 ABOUT_TITLE = "Informazioni su corvane_bt_config"
 CANNOT_CONNECT = "Cannot connect the device !\n\r Connect the device and Retry!"
 COMM_ERROR = "Communication Error  !\n\r Please disconnect and reconnect the device!"
 WARNING_BOX = {"title": "Corvane_BT_Setup", "icon": "exclamation", "buttons": "1:OK"}
-
-
-class Check:
-    """Collects every failed expectation of one test instead of stopping at the first."""
-
-    def __init__(self):
-        self.failures = []
-
-    def eq(self, what, got, want):
-        if got != want:
-            self.failures.append(f"{what}: got {got!r}, want {want!r}")
 
 
 def parse_box(answer):
@@ -95,26 +80,6 @@ def watch_locking(check, drv, own, locked, what):
     check.eq(f"{what}: own button enabled during the operation", drv.ok(f"enabled {own}"), "1")
 
 
-class Env:
-    def __init__(self, args):
-        self.args = args
-        self.session = Session(args.work, want_own_display=True)
-        self.modsim_path = ensure_modsim(args.modsim, args.source, args.work)
-        self.drv = Driver(args.driver, self.session)
-        self.counter = 0
-
-    def modsim(self, *options):
-        self.counter += 1
-        return Modsim(self.modsim_path, self.session, f"modsim{self.counter}", options)
-
-    def program(self):
-        return Program(self.args.exe, self.session, self.drv)
-
-    def close(self):
-        self.drv.close()
-        self.session.close()
-
-
 # ---- the tests ----------------------------------------------------------------------------
 
 def test_fresh_dialog(env, check):
@@ -142,14 +107,14 @@ def test_fresh_dialog(env, check):
         time.sleep(0.5)
         check.eq("Enter in a text box leaves the program running", prog.exited(0.5), False)
 
-        drv.ok("syscommand 16")
+        drv.ok(f"syscommand {IDM_ABOUTBOX}")
         drv.ok(f"use 5000 {ABOUT_TITLE}")
         texts = drv.ok("texts").split("\t")
         check.eq("about box version line", "-1=corvane_bt_config Versione 1.1" in texts, True)
         drv.ok(f"post-click {IDOK}")
         drv.ok(f"gone 5000 {ABOUT_TITLE}")
         drv.ok(f"use 5000 {MAIN_TITLE}")
-        drv.ok("syscommand 16")
+        drv.ok(f"syscommand {IDM_ABOUTBOX}")
         drv.ok(f"use 5000 {ABOUT_TITLE}")
         drv.ok(f"key {IDOK} ESCAPE")
         drv.ok(f"gone 5000 {ABOUT_TITLE}")
@@ -308,49 +273,31 @@ def test_read_then_program_keeps_long_values(env, check):
         sim.stop()
 
 
-TESTS = [test_fresh_dialog, test_exit_button, test_no_module, test_read, test_program,
-         test_silent_mid_read, test_read_then_program_keeps_long_values]
+def test_only_the_simulator_port(env, check):
+    """The prefix lists the simulator's port and no port of this machine, so no search sends
+    the probe to a real serial port."""
+    check.eq("COM ports listed once the session is ready", env.ports, [COM_PORT])
+    check.eq("COM ports the program would see", env.drv.ok("ports").split(), [COM_PORT])
+    links = sorted(n for n in os.listdir(os.path.join(env.session.prefix, "dosdevices"))
+                   if n.startswith("com"))
+    check.eq("COM links in the prefix", links, [COM_PORT.lower()])
+
+
+TESTS = [test_only_the_simulator_port, test_fresh_dialog, test_exit_button, test_no_module,
+         test_read, test_program, test_silent_mid_read, test_read_then_program_keeps_long_values]
 
 
 def main():
-    here = os.path.dirname(os.path.abspath(__file__))
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--exe", required=True)
-    ap.add_argument("--driver", required=True)
-    ap.add_argument("--modsim", required=True)
-    ap.add_argument("--work", required=True)
-    ap.add_argument("--source", default=os.path.dirname(os.path.dirname(here)))
+    ap = runner_args(__doc__)
     ap.add_argument("--only", nargs="*")
     args = ap.parse_args()
-
     env = Env(args)
-    passed = failed = 0
     try:
-        for test in TESTS:
-            if args.only and test.__name__ not in args.only:
-                continue
-            check = Check()
-            start = time.time()
-            try:
-                test(env, check)
-            except (DriverError, AssertionError, RuntimeError) as e:
-                check.failures.append(f"{type(e).__name__}: {e}")
-            except Exception:  # report and go on with the next test
-                check.failures.append(traceback.format_exc())
-            took = time.time() - start
-            if check.failures:
-                failed += 1
-                print(f"FAIL {test.__name__} ({took:.1f} s)")
-                for f in check.failures:
-                    print(f"    {f}")
-            else:
-                passed += 1
-                print(f"ok   {test.__name__} ({took:.1f} s)")
-            sys.stdout.flush()
+        ran, passed = run_checks(env, [(t.__name__, t) for t in TESTS], args.only)
     finally:
         env.close()
-    print(f"{passed} passed, {failed} failed")
-    return 1 if failed else 0
+    print(f"{passed} passed, {ran - passed} failed")
+    return 0 if ran == passed else 1
 
 
 if __name__ == "__main__":

@@ -136,12 +136,60 @@ HWND FindMessageBox() {
   return ctx.found;
 }
 
-bool WaitFor(DWORD timeoutMs, bool (*ready)(void*), void* arg) {
+std::vector<std::string> ListedComPorts() {
+  std::vector<char> buf(65536);
+  DWORD n = QueryDosDeviceA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
+  std::vector<std::string> names;
+  for (DWORD i = 0; i < n && buf[i];) {
+    std::string name(&buf[i]);
+    if (name.compare(0, 3, "COM") == 0) names.push_back(name);
+    i += static_cast<DWORD>(name.size()) + 1;
+  }
+  return names;
+}
+
+// Wine's mount manager maps the ports of the prefix's Ports key and then every /dev/ttyS*,
+// ttyUSB* and ttyACM* of the machine, once each time the wineserver starts. Unlisting ports
+// before it has run would be undone by it.
+bool MountManagerRunning(void*) {
+  SC_HANDLE scm = OpenSCManagerA(nullptr, nullptr, SC_MANAGER_CONNECT);
+  if (!scm) return false;
+  SC_HANDLE svc = OpenServiceA(scm, "MountMgr", SERVICE_QUERY_STATUS);
+  SERVICE_STATUS status{};
+  bool running = svc && QueryServiceStatus(svc, &status) &&
+                 status.dwCurrentState == SERVICE_RUNNING;
+  if (svc) CloseServiceHandle(svc);
+  CloseServiceHandle(scm);
+  return running;
+}
+
+// The mount manager also lists each port under HARDWARE\DEVICEMAP\SERIALCOMM, where some
+// programs look for ports instead of the DOS device names.
+void ForgetSerialCommEntry(const std::string& port) {
+  HKEY key;
+  if (RegOpenKeyExA(HKEY_LOCAL_MACHINE, "HARDWARE\\DEVICEMAP\\SERIALCOMM", 0,
+                    KEY_QUERY_VALUE | KEY_SET_VALUE, &key) != ERROR_SUCCESS)
+    return;
+  for (DWORD i = 0;; ++i) {
+    char name[256], data[256];
+    DWORD nameLen = sizeof name, dataLen = sizeof data, type = 0;
+    if (RegEnumValueA(key, i, name, &nameLen, nullptr, &type, reinterpret_cast<BYTE*>(data),
+                      &dataLen) != ERROR_SUCCESS)
+      break;
+    if (type == REG_SZ && dataLen > 0 && _stricmp(data, port.c_str()) == 0) {
+      RegDeleteValueA(key, name);
+      break;
+    }
+  }
+  RegCloseKey(key);
+}
+
+bool WaitFor(DWORD timeoutMs, bool (*ready)(void*), void* arg, DWORD pollMs = 20) {
   DWORD start = GetTickCount();
   for (;;) {
     if (ready(arg)) return true;
     if (GetTickCount() - start >= timeoutMs) return false;
-    Sleep(20);
+    Sleep(pollMs);
   }
 }
 
@@ -311,7 +359,8 @@ void Run(const std::string& line) {
     std::vector<std::string> a = Split(rest, 1, &rest);
     WaitTitle ctx{Unescape(rest), nullptr};
     if (cmd == "use") {
-      if (!WaitFor(ParseInt(a[0]), TitleShown, &ctx)) return Reply("err timeout");
+      // Looked for often: the start-up benchmark times a program's start by this wait.
+      if (!WaitFor(ParseInt(a[0]), TitleShown, &ctx, 5)) return Reply("err timeout");
       g_hwndCurrent = ctx.found;
       char buf[32];
       std::snprintf(buf, sizeof buf, "ok %p", static_cast<void*>(ctx.found));
@@ -320,14 +369,27 @@ void Run(const std::string& line) {
     return Reply(WaitFor(ParseInt(a[0]), TitleGone, &ctx) ? "ok" : "err timeout");
   }
   if (cmd == "ports") {  // the COM names the system lists, as the program would see them
-    std::vector<char> buf(65536);
-    DWORD n = QueryDosDeviceA(nullptr, buf.data(), static_cast<DWORD>(buf.size()));
     std::string names;
-    for (DWORD i = 0; i < n && buf[i];) {
-      std::string name(&buf[i]);
-      if (name.compare(0, 3, "COM") == 0) names += " " + name;
-      i += static_cast<DWORD>(name.size()) + 1;
+    for (const std::string& name : ListedComPorts()) names += " " + name;
+    return Reply("ok" + names);
+  }
+  if (cmd == "only-ports") {  // only-ports TIMEOUT_MS NAME...: every other COM port unlisted
+    std::vector<std::string> keep;
+    while (!rest.empty()) keep.push_back(Split(rest, 1, &rest)[0]);
+    if (keep.empty()) return Reply("err usage");
+    DWORD timeoutMs = static_cast<DWORD>(ParseInt(keep[0]));
+    keep.erase(keep.begin());
+    if (!WaitFor(timeoutMs, MountManagerRunning, nullptr)) return Reply("err mountmgr");
+    std::string names;
+    for (const std::string& name : ListedComPorts()) {
+      bool kept = false;
+      for (const std::string& k : keep) kept = kept || _stricmp(k.c_str(), name.c_str()) == 0;
+      if (kept) continue;
+      if (!DefineDosDeviceA(DDD_REMOVE_DEFINITION, name.c_str(), nullptr))
+        return Reply("err remove " + name);
+      ForgetSerialCommEntry(name);
     }
+    for (const std::string& name : ListedComPorts()) names += " " + name;
     return Reply("ok" + names);
   }
   if (cmd == "wait-click") {  // wait-click TIMEOUT_MS

@@ -8,21 +8,19 @@ holds the pty afterwards (Wine keeps a port's descriptor in the program or in wi
     run_faults.py --exe EXE --driver UIDRIVER --modsim MODSIM --work DIR [--only NAME...]
 
 Prints one line per scenario and closes with 'N scenarios ran, N passed'; exit status 1 on a
-failure. Reuses the plumbing of tests/e2e (e2elib.py, run_e2e.py).
+failure. The plumbing and the loop are those of tests/e2e (e2elib.py), the dialog's
+expectations those of run_e2e.py.
 """
-import argparse
 import os
 import sys
-import time
-import traceback
 
 sys.dont_write_bytecode = True
 HERE = os.path.dirname(os.path.abspath(__file__))
 sys.path.insert(0, os.path.dirname(HERE))
-from e2elib import DriverError  # noqa: E402
-from run_e2e import (CANNOT_CONNECT, COMM_ERROR, IDC_DEVICE_ADDRESS, IDC_DEVICE_NAME,  # noqa: E402
-                     IDC_MASTER, IDC_PEER, IDC_PIN_CODE, IDC_PROGRAM, IDC_PROGRESS, IDC_READ,
-                     IDC_TURN_OFF, IDCANCEL, IDOK, INITIAL, Check, Env, expect_box,
+from e2elib import (IDC_DEVICE_NAME, IDC_MASTER, IDC_PEER, IDC_PIN_CODE,  # noqa: E402
+                    IDC_PROGRAM, IDC_PROGRESS, IDC_READ, IDC_TURN_OFF, IDCANCEL, IDOK, Env,
+                    run_checks, runner_args)
+from run_e2e import (CANNOT_CONNECT, COMM_ERROR, INITIAL, expect_box,  # noqa: E402
                      state_of_controls)
 
 MODULE = ("--address", "00:1A:7D:DA:71:13", "--peer", "01:02:0A:0B:C0:FF", "--name",
@@ -156,40 +154,12 @@ SCENARIOS = {
 
 
 def main():
-    here = os.path.dirname(HERE)
-    ap = argparse.ArgumentParser()
-    ap.add_argument("--exe", required=True)
-    ap.add_argument("--driver", required=True)
-    ap.add_argument("--modsim", required=True)
-    ap.add_argument("--work", required=True)
-    ap.add_argument("--source", default=os.path.dirname(os.path.dirname(here)))
+    ap = runner_args(__doc__)
     ap.add_argument("--only", nargs="*")
     args = ap.parse_args()
-
     env = Env(args)
-    ran = passed = 0
     try:
-        for name, run in SCENARIOS.items():
-            if args.only and name not in args.only:
-                continue
-            check = Check()
-            start = time.time()
-            try:
-                run(env, check)
-            except (DriverError, AssertionError, RuntimeError) as e:
-                check.failures.append(f"{type(e).__name__}: {e}")
-            except Exception:  # report and go on with the next scenario
-                check.failures.append(traceback.format_exc())
-            ran += 1
-            took = time.time() - start
-            if check.failures:
-                print(f"FAIL {name} ({took:.1f} s)")
-                for f in check.failures:
-                    print(f"    {f}")
-            else:
-                passed += 1
-                print(f"ok   {name} ({took:.1f} s)")
-            sys.stdout.flush()
+        ran, passed = run_checks(env, SCENARIOS.items(), args.only)
     finally:
         env.close()
     print(f"fault scenarios under Wine: {ran} scenarios ran, {passed} passed")

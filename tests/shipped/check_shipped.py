@@ -1,0 +1,242 @@
+#!/usr/bin/python3
+"""Static checks of the files that ship: the i686 programs, which this kind of machine cannot
+run, against their x86_64 builds, which the tests run under wine64.
+
+    check_shipped.py [--source DIR] [--self-test]
+
+For Corvane_BT_Setup.exe (GUI) and corvane.exe (console; skipped with a note until it is
+built): the i686 file has exactly the resources of the x86_64 build (dialog templates, icons,
+strings, version record), its manifest differing only in naming the x86 processor
+architecture; the expected subsystem; ASLR (DYNAMIC_BASE) and DEP (NX_COMPAT); imports from
+system DLLs only; no TLS callbacks, which would run code of ours before the entry point and
+in every thread. --self-test also damages copies of the files and expects each damage to be
+caught. Exit status 1 on any failure.
+"""
+import argparse
+import os
+import re
+import sys
+import tempfile
+
+try:
+    import pefile
+except ImportError:
+    sys.exit("check_shipped: needs python3-pefile (scripts/deps.sh installs it)")
+
+# The DLLs every Windows installation has. The C runtime msvcrt.dll is among them; a MinGW,
+# libstdc++ or winpthread DLL is not.
+SYSTEM_DLLS = {
+    "kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "advapi32.dll", "shell32.dll",
+    "ole32.dll", "oleaut32.dll", "comdlg32.dll", "msvcrt.dll", "uxtheme.dll", "ntdll.dll",
+    "shlwapi.dll", "version.dll", "winmm.dll", "ws2_32.dll", "imm32.dll",
+}
+
+GUI, CONSOLE = pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_GUI"], \
+    pefile.SUBSYSTEM_TYPE["IMAGE_SUBSYSTEM_WINDOWS_CUI"]
+DYNAMIC_BASE = pefile.DLL_CHARACTERISTICS["IMAGE_DLLCHARACTERISTICS_DYNAMIC_BASE"]
+NX_COMPAT = pefile.DLL_CHARACTERISTICS["IMAGE_DLLCHARACTERISTICS_NX_COMPAT"]
+I386 = pefile.MACHINE_TYPE["IMAGE_FILE_MACHINE_I386"]
+RELOCS_STRIPPED = pefile.IMAGE_CHARACTERISTICS["IMAGE_FILE_RELOCS_STRIPPED"]
+RT_MANIFEST = pefile.RESOURCE_TYPE["RT_MANIFEST"]
+
+# (i686 path, x86_64 path, subsystem) below the source folder.
+PROGRAMS = [
+    ("build/windows/ui/Corvane_BT_Setup.exe", "build/windows-x64/ui/Corvane_BT_Setup.exe", GUI),
+    ("build/windows/cli/corvane.exe", "build/windows-x64/cli/corvane.exe", CONSOLE),
+]
+
+ARCH = re.compile(rb'processorArchitecture="([^"]*)"')
+
+
+def resources(pe):
+    """{(type, name, language): bytes} of every resource in the file."""
+    out = {}
+    if not hasattr(pe, "DIRECTORY_ENTRY_RESOURCE"):
+        return out
+
+    def key(entry):
+        return str(entry.name) if entry.name is not None else entry.id
+
+    for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        for name in rtype.directory.entries:
+            for lang in name.directory.entries:
+                data = lang.data.struct
+                out[(key(rtype), key(name), lang.id)] = pe.get_data(data.OffsetToData, data.Size)
+    return out
+
+
+def tls_callbacks(pe):
+    """The addresses in the TLS directory's null-terminated callback array."""
+    if not hasattr(pe, "DIRECTORY_ENTRY_TLS"):
+        return []
+    va = pe.DIRECTORY_ENTRY_TLS.struct.AddressOfCallBacks
+    if not va:
+        return []
+    size = 8 if pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS else 4
+    rva = va - pe.OPTIONAL_HEADER.ImageBase
+    out = []
+    while True:
+        ptr = int.from_bytes(pe.get_data(rva + size * len(out), size), "little")
+        if not ptr:
+            return out
+        out.append(ptr)
+
+
+def describe(key):
+    rtype = {v: k for k, v in pefile.RESOURCE_TYPE.items() if isinstance(v, int)}.get(key[0], key[0])
+    return f"{rtype} {key[1]} (language 0x{key[2]:04x})"
+
+
+def check(shipped, tested, subsystem):
+    """The failures of the shipped i686 file, compared with the tested x86_64 one."""
+    failures = []
+    pe = pefile.PE(shipped)
+    if pe.FILE_HEADER.Machine != I386:
+        failures.append(f"machine 0x{pe.FILE_HEADER.Machine:x}, not i386")
+    if pe.OPTIONAL_HEADER.Subsystem != subsystem:
+        failures.append(f"subsystem {pe.OPTIONAL_HEADER.Subsystem}, want {subsystem}")
+    flags = pe.OPTIONAL_HEADER.DllCharacteristics
+    for bit, name in ((DYNAMIC_BASE, "DYNAMIC_BASE"), (NX_COMPAT, "NX_COMPAT")):
+        if not flags & bit:
+            failures.append(f"{name} not set")
+    # Without its relocations the loader cannot move the image, whatever DYNAMIC_BASE says.
+    relocs = pe.OPTIONAL_HEADER.DATA_DIRECTORY[
+        pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_BASERELOC"]]
+    if pe.FILE_HEADER.Characteristics & RELOCS_STRIPPED or not relocs.Size:
+        failures.append("no base relocations: the image cannot be moved")
+    dlls = [e.dll.decode().lower() for e in getattr(pe, "DIRECTORY_ENTRY_IMPORT", [])]
+    foreign = sorted(d for d in dlls if d not in SYSTEM_DLLS)
+    if foreign:
+        failures.append(f"imports non-system DLLs: {', '.join(foreign)}")
+    callbacks = tls_callbacks(pe)
+    if callbacks:
+        failures.append(f"{len(callbacks)} TLS callback(s): "
+                        + ", ".join(f"0x{c:x}" for c in callbacks))
+
+    ours = resources(pe)
+    theirs = resources(pefile.PE(tested))
+    for key in sorted(set(ours) | set(theirs), key=str):
+        if key not in ours:
+            failures.append(f"resource {describe(key)} missing")
+        elif key not in theirs:
+            failures.append(f"resource {describe(key)} not in the x86_64 build")
+        elif key[0] == RT_MANIFEST:
+            archs = ARCH.findall(ours[key])
+            if not archs or any(a != b"x86" for a in archs):
+                failures.append(f"manifest names processor architectures {archs}, want x86")
+            if ARCH.sub(b"", ours[key]) != ARCH.sub(b"", theirs[key]):
+                failures.append("manifest differs beyond the processor architecture")
+        elif ours[key] != theirs[key]:
+            failures.append(f"resource {describe(key)} differs from the x86_64 build")
+    return failures, dlls, len(ours)
+
+
+def run(source):
+    failed = False
+    for rel32, rel64, subsystem in PROGRAMS:
+        shipped, tested = os.path.join(source, rel32), os.path.join(source, rel64)
+        if not os.path.exists(shipped):
+            print(f"skip {rel32}: not built")
+            continue
+        if not os.path.exists(tested):
+            print(f"FAIL {rel32}: {rel64} is missing to compare with")
+            failed = True
+            continue
+        failures, dlls, count = check(shipped, tested, subsystem)
+        if failures:
+            failed = True
+            print(f"FAIL {rel32}")
+            for f in failures:
+                print(f"    {f}")
+        else:
+            print(f"ok   {rel32}: {'GUI' if subsystem == GUI else 'console'}, DYNAMIC_BASE, "
+                  f"NX_COMPAT, no TLS callbacks, {count} resources as in the x86_64 build, "
+                  f"imports {', '.join(dlls)}")
+    return failed
+
+
+def damaged_copies(shipped, tested, work):
+    """(what, path) of copies of the shipped file, each with one fault the check must catch."""
+    def copy(name, change):
+        pe = pefile.PE(shipped)
+        change(pe)
+        path = os.path.join(work, name + ".exe")
+        pe.write(path)
+        pe.close()
+        return name, path
+
+    def flip_resource_byte(pe):
+        for key, data in resources(pe).items():
+            if key[0] != RT_MANIFEST and data:
+                for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+                    for name in rtype.directory.entries:
+                        for lang in name.directory.entries:
+                            entry = lang.data.struct
+                            if pe.get_data(entry.OffsetToData, entry.Size) == data:
+                                offset = pe.get_offset_from_rva(entry.OffsetToData)
+                                pe.set_bytes_at_offset(offset, bytes([data[0] ^ 0xFF]))
+                                return
+
+    def manifest_amd64(pe):
+        for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+            if rtype.id == RT_MANIFEST:
+                entry = rtype.directory.entries[0].directory.entries[0].data.struct
+                data = pe.get_data(entry.OffsetToData, entry.Size)
+                # Same length, so the file's layout stays.
+                pe.set_bytes_at_offset(pe.get_offset_from_rva(entry.OffsetToData),
+                                       data.replace(b'"x86"', b'"ia4"', 1))
+
+    def rename_import(pe):
+        for imp in pe.DIRECTORY_ENTRY_IMPORT:
+            if imp.dll.lower() == b"kernel32.dll":
+                pe.set_bytes_at_offset(pe.get_offset_from_rva(imp.struct.Name), b"kernel33.dll")
+
+    subsystem = pefile.PE(shipped).OPTIONAL_HEADER.Subsystem
+    yield copy("no-aslr", lambda pe: setattr(pe.OPTIONAL_HEADER, "DllCharacteristics",
+                                              pe.OPTIONAL_HEADER.DllCharacteristics
+                                              & ~DYNAMIC_BASE))
+    yield copy("no-dep", lambda pe: setattr(pe.OPTIONAL_HEADER, "DllCharacteristics",
+                                             pe.OPTIONAL_HEADER.DllCharacteristics & ~NX_COMPAT))
+    yield copy("relocations", lambda pe: setattr(pe.FILE_HEADER, "Characteristics",
+                                                  pe.FILE_HEADER.Characteristics
+                                                  | RELOCS_STRIPPED))
+    yield copy("subsystem", lambda pe: setattr(pe.OPTIONAL_HEADER, "Subsystem",
+                                                CONSOLE if subsystem == GUI else GUI))
+    yield copy("resource", flip_resource_byte)
+    yield copy("manifest", manifest_amd64)
+    yield copy("import", rename_import)
+
+
+def self_test(source):
+    """Each damaged copy of each built program must fail the check."""
+    failed = False
+    with tempfile.TemporaryDirectory() as work:
+        for rel32, rel64, subsystem in PROGRAMS:
+            shipped, tested = os.path.join(source, rel32), os.path.join(source, rel64)
+            if not (os.path.exists(shipped) and os.path.exists(tested)):
+                continue
+            for what, path in damaged_copies(shipped, tested, work):
+                if what in ("resource", "manifest") and not resources(pefile.PE(path)):
+                    continue
+                if not check(path, tested, subsystem)[0]:
+                    print(f"FAIL self-test: a copy of {rel32} with damage '{what}' passes")
+                    failed = True
+    if not failed:
+        print("ok   self-test: every damaged copy is caught")
+    return failed
+
+
+def main():
+    here = os.path.dirname(os.path.abspath(__file__))
+    ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
+    ap.add_argument("--source", default=os.path.dirname(os.path.dirname(here)))
+    ap.add_argument("--self-test", action="store_true")
+    args = ap.parse_args()
+    failed = run(args.source)
+    if args.self_test:
+        failed = self_test(args.source) or failed
+    return 1 if failed else 0
+
+
+if __name__ == "__main__":
+    sys.exit(main())
