@@ -1,13 +1,12 @@
 #!/usr/bin/env python3
 """corvane.exe, the Windows console build, under Wine against modsim on COM5.
 
-    run_cli_e2e.py --exe CORVANE_EXE --modsim MODSIM --work DIR
+    run_cli_e2e.py --exe CORVANE_EXE --driver UIDRIVER --modsim MODSIM --work DIR
 
-Checks, end to end through Wine's serial layer: `ports` lists the simulator's COM5,
-`read --format json` gives the module's settings, `program` stores all four in the module,
-and a bad option is refused before any port is touched.
+Through Wine's serial layer: `ports` lists the simulator's COM5 alone, `read --format json`
+gives the module's settings, `program` stores all four in the module, and a bad option is
+refused before any port is touched.
 """
-import argparse
 import json
 import os
 import subprocess
@@ -15,75 +14,81 @@ import sys
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
-from e2elib import WINE, Modsim, Session, ensure_modsim, log  # noqa: E402
+from e2elib import WINE, Env, run_checks, runner_args  # noqa: E402
 
 MODULE = ["--address", "00:1A:7D:DA:71:13", "--peer", "00:12:6F:34:56:78",
           "--name", "CORVANE-BT", "--pin", "1234", "--role", "slave"]
 
 
-def corvane(session, exe, *args, timeout=120):
+def corvane(env, *args, timeout=120):
+    """Runs corvane.exe; returns its exit code, stdout and stderr."""
+    session = env.session
     # Output goes through files, not pipes: Wine's services, started by the first program of
     # the prefix, inherit its handles and would hold a pipe open long after the program ended.
     out_path = os.path.join(session.work, "corvane.out")
     err_path = os.path.join(session.work, "corvane.err")
     with open(out_path, "wb") as out, open(err_path, "wb") as err:
-        code = subprocess.run([WINE, exe, *args], env=session.env, stdin=subprocess.DEVNULL,
-                              stdout=out, stderr=err, timeout=timeout).returncode
-    read = lambda path: open(path, encoding="utf-8", errors="replace").read().replace("\r\n", "\n")
-    return code, read(out_path), read(err_path)
+        code = subprocess.run([WINE, env.args.exe, *args], env=session.env,
+                              stdin=subprocess.DEVNULL, stdout=out, stderr=err,
+                              timeout=timeout).returncode
+
+    def text(path):
+        return open(path, encoding="utf-8", errors="replace").read().replace("\r\n", "\n")
+    return code, text(out_path), text(err_path)
 
 
-def check(failures, what, condition, detail=""):
-    log(f"{'ok  ' if condition else 'FAIL'} {what}")
-    if not condition:
-        failures.append(f"{what}: {detail}")
+def test_ports(env, check):
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "ports", "--format", "json")
+    sim.stop()
+    check.eq("exit code", code, 0)
+    check.eq("ports", [p["port"] for p in json.loads(out)["ports"]] if code == 0 else err,
+             ["COM5"])
+
+
+def test_read_json(env, check):
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "read", "--format", "json")
+    sim.stop()
+    check.eq("exit code", (code, err), (0, ""))
+    check.eq("read", json.loads(out) if out.strip() else out,
+             {"port": "COM5", "address": "00:1A:7D:DA:71:13", "name": "CORVANE-BT",
+              "pin": "1234", "role": "slave", "peer": "00:12:6F:34:56:78", "result": "ok"})
+
+
+def test_program(env, check):
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "program", "--port", "COM5", "--name", "BENCH-07", "--pin",
+                             "4711", "--role", "master", "--peer", "01-02-0A-0B-C0-FF")
+    state = sim.stop()
+    check.eq("exit code", (code, err), (0, ""))
+    check.eq("module", {k: state.get(k) for k in ("name", "pin", "role", "peer")},
+             {"name": "BENCH-07", "pin": "4711", "role": "master", "peer": "01:02:0A:0B:C0:FF"})
+    check.eq("printed", out.splitlines()[0] if out else out, "Port:           COM5")
+
+
+def test_refused_option(env, check):
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "program", "--pin", "123456789")
+    state = sim.stop()
+    check.eq("exit code", code, 64)
+    check.eq("one line naming the option", (err.count("\n"), "--pin" in err), (1, True))
+    check.eq("nothing sent", (state.get("probes"), state.get("commands")), ("0", "0"))
+
+
+CHECKS = [("ports", test_ports), ("read_json", test_read_json), ("program", test_program),
+          ("refused_option", test_refused_option)]
 
 
 def main():
-    parser = argparse.ArgumentParser()
-    parser.add_argument("--exe", required=True)
-    parser.add_argument("--modsim", required=True)
-    parser.add_argument("--work", required=True)
-    args = parser.parse_args()
-    os.makedirs(args.work, exist_ok=True)
-    modsim = ensure_modsim(args.modsim, os.path.join(os.path.dirname(__file__), "..", "..", ".."),
-                           args.work)
-    session = Session(args.work)
-    failures = []
+    args = runner_args(__doc__.splitlines()[0]).parse_args()
+    env = Env(args, want_own_display=False)
     try:
-        sim = Modsim(modsim, session, "cli", MODULE)
-        code, out, err = corvane(session, args.exe, "ports", "--format", "json")
-        ports = [p["port"] for p in json.loads(out)["ports"]] if code == 0 else []
-        check(failures, "ports lists COM5", code == 0 and "COM5" in ports, f"{code} {out} {err}")
-
-        code, out, err = corvane(session, args.exe, "read", "--format", "json")
-        got = json.loads(out) if out.strip() else {}
-        want = {"port": "COM5", "address": "00:1A:7D:DA:71:13", "name": "CORVANE-BT",
-                "pin": "1234", "role": "slave", "peer": "00:12:6F:34:56:78", "result": "ok"}
-        check(failures, "read --format json", code == 0 and got == want, f"{code} {out} {err}")
-
-        code, out, err = corvane(session, args.exe, "program", "--port", "COM5", "--name",
-                                 "BENCH-07", "--pin", "4711", "--role", "master", "--peer",
-                                 "01-02-0A-0B-C0-FF")
-        state = sim.state()
-        check(failures, "program stores all four settings",
-              code == 0 and state.get("name") == "BENCH-07" and state.get("pin") == "4711"
-              and state.get("role") == "master" and state.get("peer") == "01:02:0A:0B:C0:FF",
-              f"{code} {out} {err} {state}")
-
-        before = sim.state()
-        code, out, err = corvane(session, args.exe, "program", "--pin", "123456789")
-        after = sim.state()
-        check(failures, "a bad PIN is refused with nothing sent",
-              code == 64 and "--pin" in err and before.get("probes") == after.get("probes")
-              and before.get("commands") == after.get("commands"), f"{code} {err} {after}")
-        sim.stop()
+        ran, passed = run_checks(env, CHECKS)
     finally:
-        session.close()
-    if failures:
-        print("\n".join(failures), file=sys.stderr)
-        return 1
-    return 0
+        env.close()
+    print(f"{passed}/{ran} passed")
+    return 0 if ran and passed == ran else 1
 
 
 if __name__ == "__main__":
