@@ -361,6 +361,44 @@ TEST_F(IconButtonTest, DoubleClickGivesTwoClicksAndLeavesNothingPending) {
   EXPECT_EQ(CountClicks(), 2) << "a stray release clicks nothing";
 }
 
+TEST_F(IconButtonTest, PressReleasedOutsideTheButtonTakesTheClickBack) {
+  CIconButton& button = MakeButton();
+  const LPARAM inside = MAKELPARAM(10, 10);
+  const LPARAM outside = MAKELPARAM(kWidth + 20, 10);
+  const LPARAM leftOfIt = MAKELPARAM(-20, 10);
+
+  // A single press dragged off and let go there.
+  button.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, inside);
+  button.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, outside);
+  button.SendMessage(WM_LBUTTONUP, 0, outside);
+  EXPECT_EQ(CountClicks(), 0);
+  EXPECT_FALSE(button.GetState() & BST_PUSHED);
+
+  // The double-click's press, dragged off to either side and let go there.
+  for (LPARAM away : {outside, leftOfIt}) {
+    g_commands.clear();
+    button.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, inside);
+    button.SendMessage(WM_LBUTTONUP, 0, inside);
+    button.SendMessage(WM_LBUTTONDBLCLK, MK_LBUTTON, inside);
+    button.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, away);
+    button.SendMessage(WM_LBUTTONUP, 0, away);
+    EXPECT_EQ(CountClicks(), 1) << "only the first click of the double-click";
+    EXPECT_FALSE(button.GetState() & BST_PUSHED);
+    EXPECT_NE(::GetCapture(), button.m_hWnd);
+    button.SendMessage(WM_LBUTTONUP, 0, inside);
+    EXPECT_EQ(CountClicks(), 1) << "nothing left pending for a later release";
+  }
+
+  // Dragged off and back in before letting go: the second click stands.
+  g_commands.clear();
+  button.SendMessage(WM_LBUTTONDBLCLK, MK_LBUTTON, inside);
+  button.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, outside);
+  button.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, inside);
+  button.SendMessage(WM_LBUTTONUP, 0, inside);
+  EXPECT_EQ(CountClicks(), 1);
+  ::ReleaseCapture();
+}
+
 TEST_F(IconButtonTest, EnterClicksOnceAtOnceAndItsPressEndsAtKeyRelease) {
   CIconButton& button = MakeButton();
   const LPARAM down = 0x001C0001;
