@@ -251,7 +251,8 @@ class IconButtonTest : public ::testing::Test {
     return button;
   }
 
-  // Draws each of the program's button icons on the button; see its definition.
+  // Paints the button with each of the program's own button icons and checks the icon's
+  // pixels against what the button paints beneath it.
   void ExpectResourceIconsTransparent(CIconButton& button);
 
   static void Paint(CIconButton& button, CCanvas& canvas, UINT nState, int nWidth = kWidth,
