@@ -97,7 +97,12 @@ LRESULT CIconButton::DefWindowProc(UINT message, WPARAM wParam, LPARAM lParam) {
         SendMessage(BM_SETSTATE, FALSE);
         m_bPressPending = FALSE;
         if (::GetCapture() == m_hWnd) ::ReleaseCapture();
-        SendClick();
+        // The capture brings the release here wherever it happens; as with a single press,
+        // letting go outside the button takes the click back.
+        RECT rcClient;
+        GetClientRect(&rcClient);
+        const POINT pt = {static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+        if (::PtInRect(&rcClient, pt)) SendClick();
       }
       break;
     case WM_LBUTTONDBLCLK:

@@ -24,7 +24,8 @@
 //
 // Mouse. A double-click counts as two clicks: the standard control handles the first click;
 // the double-click shows the button pressed (with the mouse captured) and the next left
-// button release sends the second click.
+// button release sends the second click, unless it happens outside the button: like a single
+// press dragged off, that press then ends without a click.
 //
 // Owns its icon (DestroyIcon) and its theme handle (CThemeApi::CloseThemeData).
 class CIconButton : public COwnerDrawButton {

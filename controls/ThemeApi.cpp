@@ -40,8 +40,31 @@ void CThemeApi::SetLoader(const CLoader* pLoader) {
   m_pLoader = pLoader;
 }
 
+HMODULE CThemeApi::LoadSystemLibrary(LPCSTR pszName) {
+  // LOAD_LIBRARY_SEARCH_SYSTEM32 also keeps the library's own imports to the system folder,
+  // but only systems with AddDllDirectory (Windows 8, or 7 with its loader update) know the
+  // flag; older ones reject it, and there the full path does.
+  HMODULE hKernel = ::GetModuleHandleA("KERNEL32.DLL");
+  if (hKernel && ::GetProcAddress(hKernel, "AddDllDirectory"))
+    return ::LoadLibraryExA(pszName, nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+  return LoadSystemLibraryByPath(pszName);
+}
+
+HMODULE CThemeApi::LoadSystemLibraryByPath(LPCSTR pszName) {
+  char szPath[MAX_PATH];
+  const UINT nDir = ::GetSystemDirectoryA(szPath, MAX_PATH);
+  const size_t nName = std::strlen(pszName);
+  if (nDir == 0 || nDir + 1 + nName >= MAX_PATH) return nullptr;
+  szPath[nDir] = '\\';
+  std::memcpy(szPath + nDir + 1, pszName, nName + 1);
+  // With a full path, the altered search order looks for the library's imports beside it,
+  // in the system folder, before the program's folder.
+  return ::LoadLibraryExA(szPath, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 void CThemeApi::Load() {
-  m_hLibrary = m_pLoader ? m_pLoader->pfnLoadLibrary("UXTHEME.DLL") : ::LoadLibraryA("UXTHEME.DLL");
+  m_hLibrary =
+      m_pLoader ? m_pLoader->pfnLoadLibrary("UXTHEME.DLL") : LoadSystemLibrary("UXTHEME.DLL");
   if (!m_hLibrary) return;
 
   auto lookUp = [](LPCSTR pszName) {

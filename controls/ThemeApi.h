@@ -4,10 +4,10 @@
 // uxtheme.h builds on the types of windows.h.
 #include <uxtheme.h>
 
-// Run-time access to the visual-styles library "UXTHEME.DLL". The program never links
-// against it, so it starts on systems that lack it; every operation here can always be
-// called and answers with its negative value (null theme handle or FALSE), calling
-// nothing, while the library is not loaded.
+// Run-time access to the visual-styles library "UXTHEME.DLL", loaded from the system folder
+// only. The program never links against it, so it starts on systems that lack it; every operation
+// here can always be called and answers with its negative value (null theme handle or FALSE),
+// calling nothing, while the library is not loaded.
 //
 // All state is class-wide. The program has exactly one instance, a static object defined
 // next to the application object; its constructor loads the library before the first
@@ -15,8 +15,8 @@
 // these operations; there is no lock.
 class CThemeApi {
  public:
-  // The three platform operations loading goes through. The default is the system's own
-  // LoadLibraryA / GetProcAddress / FreeLibrary; tests put in a fake library.
+  // The three platform operations loading goes through. The default is LoadSystemLibrary,
+  // GetProcAddress and FreeLibrary; tests put in a fake library.
   struct CLoader {
     decltype(::LoadLibraryA)* pfnLoadLibrary;
     decltype(::GetProcAddress)* pfnGetProcAddress;
@@ -51,6 +51,14 @@ class CThemeApi {
   static BOOL IsAppThemed();
   // TRUE while the library and all seven functions are present.
   static BOOL IsLoaded();
+
+  // Loads a DLL from the system folder only. A bare name would be looked up in the program's
+  // own folder first, so a file of that name placed beside the program (a downloads folder)
+  // would run inside it. Null when the library is not there.
+  static HMODULE LoadSystemLibrary(LPCSTR pszName);
+  // The same by the full path in the system folder: what LoadSystemLibrary does on systems
+  // without the loader's search flags.
+  static HMODULE LoadSystemLibraryByPath(LPCSTR pszName);
 
   // Replaces the platform operations used by later loading and unloading; null restores
   // the system's. The loader must outlive its use; set it only while no instance is alive.

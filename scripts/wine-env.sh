@@ -5,4 +5,5 @@ WINE=/usr/lib/wine/wine64
 export WINELOADER="$WINE"
 export WINEARCH=win64
 export WINEDEBUG=-all
-export WINEDLLOVERRIDES="mscoree,mshtml="
+# A test may add overrides of its own through CORVANE_WINEDLLOVERRIDES.
+export WINEDLLOVERRIDES="mscoree,mshtml=${CORVANE_WINEDLLOVERRIDES:+;$CORVANE_WINEDLLOVERRIDES}"

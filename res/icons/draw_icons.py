@@ -188,6 +188,10 @@ def dib(img, bpp, palette=None):
     header = struct.pack("<IiiHHIIiiII", 40, w, h * 2, 1, bpp, 0, 0, 0, 0,
                          len(palette) if palette else 0, 0)
     pal = b"".join(struct.pack("BBBB", b, g, r, 0) for (r, g, b) in palette or [])
+    # Windows draws an icon by AND-ing the mask into the background and then XOR-ing the
+    # colour bits over it, so a transparent pixel must be black in the colour bits, whatever
+    # palette entry that takes; any other colour would be XOR-ed into the background.
+    clear = palette.index((0, 0, 0)) if palette else None
     xor = bytearray()
     for row in reversed(img):
         line = bytearray()
@@ -197,9 +201,9 @@ def dib(img, bpp, palette=None):
                 line += bytes((b, g, r))
         elif bpp == 8:
             for px in row:
-                line.append(palette.index(px) if px else 0)
+                line.append(palette.index(px) if px else clear)
         elif bpp == 4:
-            idx = [palette.index(px) if px else 0 for px in row]
+            idx = [palette.index(px) if px else clear for px in row]
             for i in range(0, w, 2):
                 line.append((idx[i] << 4) | idx[i + 1])
         line += b"\0" * (-len(line) % 4)
@@ -229,7 +233,8 @@ def ico(images):
 
 
 def palette256(img):
-    used = []
+    """Black first, for the transparent pixels, then the image's colours in order of use."""
+    used = [(0, 0, 0)]
     for row in img:
         for px in row:
             if px and px not in used:

@@ -10,6 +10,7 @@
 #include "controls/IconButton.h"
 #include "controls/ThemeApi.h"
 #include "fakes/FakeThemeLibrary.h"
+#include "res/resource.h"
 
 namespace {
 
@@ -71,6 +72,75 @@ HICON CreateSolidIcon(COLORREF colour, int nSize = 16) {
   ::DeleteObject(hColour);
   ::DeleteObject(hMask);
   return hIcon;
+}
+
+// A 16 x 16 icon whose every pixel is transparent: painting with it leaves what the button
+// drew under its icon, in the same layout as with a real icon.
+HICON CreateInvisibleIcon() {
+  std::vector<BYTE> ones(16 * 2, 0xFF);
+  std::vector<BYTE> zeros(16 * 2, 0);
+  HBITMAP hMask = ::CreateBitmap(16, 16, 1, 1, ones.data());
+  HBITMAP hColour = ::CreateBitmap(16, 16, 1, 1, zeros.data());
+  ICONINFO info = {TRUE, 0, 0, hMask, hColour};
+  HICON hIcon = ::CreateIconIndirect(&info);
+  ::DeleteObject(hColour);
+  ::DeleteObject(hMask);
+  return hIcon;
+}
+
+// What an icon resource of this program holds, pixel by pixel: which pixels its mask makes
+// transparent, and the colour of the others.
+struct CIconPixels {
+  int nWidth = 0;
+  int nHeight = 0;
+  std::vector<bool> transparent;
+  std::vector<COLORREF> colour;
+};
+
+CIconPixels ReadResourceIcon(UINT nId) {
+  CIconPixels icon;
+  HICON hIcon = static_cast<HICON>(::LoadImageA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(nId),
+                                                IMAGE_ICON, 0, 0, LR_DEFAULTCOLOR));
+  ICONINFO info = {};
+  if (!hIcon || !::GetIconInfo(hIcon, &info)) return icon;
+  BITMAP bm = {};
+  if (info.hbmColor && ::GetObjectA(info.hbmColor, sizeof bm, &bm)) {
+    icon.nWidth = bm.bmWidth;
+    icon.nHeight = bm.bmHeight;
+    const size_t n = static_cast<size_t>(bm.bmWidth * bm.bmHeight);
+    struct {
+      BITMAPINFOHEADER header;
+      RGBQUAD colours[2];
+    } bmi = {};
+    bmi.header.biSize = sizeof bmi.header;
+    bmi.header.biWidth = bm.bmWidth;
+    bmi.header.biHeight = -bm.bmHeight;
+    bmi.header.biPlanes = 1;
+    bmi.header.biBitCount = 32;
+    bmi.header.biCompression = BI_RGB;
+    std::vector<DWORD> colour(n);
+    HDC hDC = ::GetDC(nullptr);
+    ::GetDIBits(hDC, info.hbmColor, 0, static_cast<UINT>(bm.bmHeight), colour.data(),
+                reinterpret_cast<BITMAPINFO*>(&bmi), DIB_RGB_COLORS);
+    // The mask as one bit a pixel, rows padded to 32 bits; a set bit is transparent.
+    const int nStride = (bm.bmWidth + 31) / 32 * 4;
+    std::vector<BYTE> mask(static_cast<size_t>(nStride * bm.bmHeight));
+    bmi.header.biBitCount = 1;
+    ::GetDIBits(hDC, info.hbmMask, 0, static_cast<UINT>(bm.bmHeight), mask.data(),
+                reinterpret_cast<BITMAPINFO*>(&bmi), DIB_RGB_COLORS);
+    ::ReleaseDC(nullptr, hDC);
+    for (int y = 0; y < bm.bmHeight; ++y)
+      for (int x = 0; x < bm.bmWidth; ++x) {
+        const DWORD px = colour[static_cast<size_t>(y * bm.bmWidth + x)];
+        icon.colour.push_back(RGB((px >> 16) & 0xFF, (px >> 8) & 0xFF, px & 0xFF));
+        icon.transparent.push_back((mask[static_cast<size_t>(y * nStride + x / 8)] << (x % 8)) &
+                                   0x80);
+      }
+  }
+  if (info.hbmColor) ::DeleteObject(info.hbmColor);
+  if (info.hbmMask) ::DeleteObject(info.hbmMask);
+  ::DestroyIcon(hIcon);
+  return icon;
 }
 
 bool IsIconAlive(HICON hIcon) {
@@ -181,6 +251,10 @@ class IconButtonTest : public ::testing::Test {
     return button;
   }
 
+  // Paints the button with each of the program's own button icons and checks the icon's
+  // pixels against what the button paints beneath it.
+  void ExpectResourceIconsTransparent(CIconButton& button);
+
   static void Paint(CIconButton& button, CCanvas& canvas, UINT nState, int nWidth = kWidth,
                     int nHeight = kHeight) {
     DRAWITEMSTRUCT dis = {};
@@ -286,6 +360,44 @@ TEST_F(IconButtonTest, DoubleClickGivesTwoClicksAndLeavesNothingPending) {
 
   button.SendMessage(WM_LBUTTONUP, 0, pt);
   EXPECT_EQ(CountClicks(), 2) << "a stray release clicks nothing";
+}
+
+TEST_F(IconButtonTest, PressReleasedOutsideTheButtonTakesTheClickBack) {
+  CIconButton& button = MakeButton();
+  const LPARAM inside = MAKELPARAM(10, 10);
+  const LPARAM outside = MAKELPARAM(kWidth + 20, 10);
+  const LPARAM leftOfIt = MAKELPARAM(-20, 10);
+
+  // A single press dragged off and let go there.
+  button.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, inside);
+  button.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, outside);
+  button.SendMessage(WM_LBUTTONUP, 0, outside);
+  EXPECT_EQ(CountClicks(), 0);
+  EXPECT_FALSE(button.GetState() & BST_PUSHED);
+
+  // The double-click's press, dragged off to either side and let go there.
+  for (LPARAM away : {outside, leftOfIt}) {
+    g_commands.clear();
+    button.SendMessage(WM_LBUTTONDOWN, MK_LBUTTON, inside);
+    button.SendMessage(WM_LBUTTONUP, 0, inside);
+    button.SendMessage(WM_LBUTTONDBLCLK, MK_LBUTTON, inside);
+    button.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, away);
+    button.SendMessage(WM_LBUTTONUP, 0, away);
+    EXPECT_EQ(CountClicks(), 1) << "only the first click of the double-click";
+    EXPECT_FALSE(button.GetState() & BST_PUSHED);
+    EXPECT_NE(::GetCapture(), button.m_hWnd);
+    button.SendMessage(WM_LBUTTONUP, 0, inside);
+    EXPECT_EQ(CountClicks(), 1) << "nothing left pending for a later release";
+  }
+
+  // Dragged off and back in before letting go: the second click stands.
+  g_commands.clear();
+  button.SendMessage(WM_LBUTTONDBLCLK, MK_LBUTTON, inside);
+  button.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, outside);
+  button.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, inside);
+  button.SendMessage(WM_LBUTTONUP, 0, inside);
+  EXPECT_EQ(CountClicks(), 1);
+  ::ReleaseCapture();
 }
 
 TEST_F(IconButtonTest, EnterClicksOnceAtOnceAndItsPressEndsAtKeyRelease) {
@@ -703,6 +815,67 @@ TEST_F(IconButtonTest, RealVisualStylesLibraryPaintsIconAndCaption) {
     }
   EXPECT_GT(nDark, 20);
   EXPECT_GE(nLeftmost, 32);
+  m_buttons.clear();
+}
+
+// The program's own button icons, painted as the dialog paints them: every pixel their mask
+// makes transparent shows what the button drew beneath, every other pixel the icon's colour.
+void IconButtonTest::ExpectResourceIconsTransparent(CIconButton& button) {
+  for (UINT nId : {IDI_EXIT, IDI_PROGRAM, IDI_READ}) {
+    const CIconPixels icon = ReadResourceIcon(nId);
+    ASSERT_EQ(icon.nWidth, 16) << "icon " << nId;
+    ASSERT_EQ(icon.nHeight, 16) << "icon " << nId;
+
+    button.SetIcon(CreateInvisibleIcon(), 1);
+    CCanvas background(kWidth, kHeight);
+    Paint(button, background, 0);
+    button.SetIcon(nId, 1);
+    CCanvas canvas(kWidth, kHeight);
+    Paint(button, canvas, 0);
+
+    // The dialog's buttons place a 16 x 16 icon 8 pixels from the left, centred in height.
+    const int nLeft = 8;
+    const int nTop = (kHeight - 16) / 2;
+    int nTransparent = 0;
+    int nBackgroundLost = 0;
+    int nOpaque = 0;
+    int nColourWrong = 0;
+    for (int y = 0; y < 16; ++y)
+      for (int x = 0; x < 16; ++x) {
+        const size_t i = static_cast<size_t>(y * 16 + x);
+        const COLORREF bg = background.At(nLeft + x, nTop + y);
+        const COLORREF got = canvas.At(nLeft + x, nTop + y);
+        if (icon.transparent[i]) {
+          ++nTransparent;
+          if (got != bg) ++nBackgroundLost;
+        } else {
+          ++nOpaque;
+          if (got != icon.colour[i] || got == bg) ++nColourWrong;
+        }
+      }
+    EXPECT_GT(nTransparent, 0) << "icon " << nId;
+    EXPECT_GT(nOpaque, 0) << "icon " << nId;
+    EXPECT_EQ(nBackgroundLost, 0) << "icon " << nId << ": transparent pixels changed, of "
+                                  << nTransparent;
+    EXPECT_EQ(nColourWrong, 0) << "icon " << nId << ": opaque pixels not the icon's, of "
+                               << nOpaque;
+  }
+}
+
+TEST_F(IconButtonTest, ResourceIconsAreTransparentInTheClassicLook) {
+  ASSERT_FALSE(CThemeApi::IsLoaded()) << "no CThemeApi instance may be alive here";
+  CIconButton& button = MakeButton();
+  ExpectResourceIconsTransparent(button);
+  ASSERT_FALSE(button.IsThemed());
+}
+
+TEST_F(IconButtonTest, ResourceIconsAreTransparentInTheThemedLook) {
+  CThemeApi::SetLoader(nullptr);
+  CThemeApi api;
+  ASSERT_TRUE(CThemeApi::IsLoaded());
+  CIconButton& button = MakeButton();
+  ExpectResourceIconsTransparent(button);
+  ASSERT_TRUE(button.IsThemed());
   m_buttons.clear();
 }
 

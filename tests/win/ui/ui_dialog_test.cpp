@@ -2,7 +2,6 @@
 // dialog shows, the role boxes, the operations the protocol uses on it, its message box, the
 // about box from the system menu and the keys that end it or do not.
 #include <gtest/gtest.h>
-
 #include <windows.h>
 
 #include <functional>
@@ -16,6 +15,8 @@ namespace {
 
 const UINT WM_NEXT_STAGE = WM_APP + 1;
 const UINT_PTR kFailsafeTimer = 77;
+// What the probe paints as the minimised window's background, so the icon shows against it.
+const COLORREF kIconBackground = RGB(255, 0, 255);
 
 // The setup dialog with a list of stages, each run from the dialog's own message loop once
 // the dialog is up. After the last stage the dialog ends with IDABORT unless a stage ended
@@ -28,6 +29,10 @@ class CProbeDlg : public CSetupDlg {
   bool m_bEndAfterStages = true;
   size_t m_nStagesRun = 0;
   int m_nIconErases = 0;  // WM_ICONERASEBKGND seen: only the minimised paint sends it
+  // While minimised, the client area is the whole minimised window less its last column,
+  // as on the Windows versions where the minimised paint shows (today's give a minimised
+  // window no client area). 159 x 24 under Wine: odd and even, wider and lower than the icon.
+  bool m_bIconClient = false;
 
   using CSetupDlg::m_btnExit;
   using CSetupDlg::m_btnProgram;
@@ -75,9 +80,20 @@ class CProbeDlg : public CSetupDlg {
     }
     return 0;
   }
-  LRESULT OnIconEraseBkgnd(WPARAM, LPARAM) {
+  LRESULT OnIconEraseBkgnd(WPARAM wParam, LPARAM) {
     ++m_nIconErases;
-    return Default();
+    RECT rc;
+    GetClientRect(&rc);
+    HBRUSH hBrush = ::CreateSolidBrush(kIconBackground);
+    ::FillRect(reinterpret_cast<HDC>(wParam), &rc, hBrush);
+    ::DeleteObject(hBrush);
+    return TRUE;
+  }
+  LRESULT OnNcCalcSize(WPARAM, LPARAM lParam) {
+    if (!m_bIconClient || !IsIconic()) return Default();
+    // The first rectangle is the proposed window rectangle; what is left of it is the client.
+    reinterpret_cast<RECT*>(lParam)->right -= 1;
+    return 0;
   }
   LRESULT OnTimer(WPARAM wParam, LPARAM) {
     if (wParam == kFailsafeTimer) EndDialog(-3);
@@ -91,6 +107,7 @@ BEGIN_MESSAGE_MAP(CProbeDlg, CSetupDlg)
   ON_MESSAGE(WM_NEXT_STAGE, OnNextStage)
   ON_MESSAGE(WM_TIMER, OnTimer)
   ON_MESSAGE(WM_ICONERASEBKGND, OnIconEraseBkgnd)
+  ON_MESSAGE(WM_NCCALCSIZE, OnNcCalcSize)
 END_MESSAGE_MAP()
 
 INT_PTR RunStages(std::vector<CProbeDlg::Stage> stages, bool bEndAfterStages = true,
@@ -106,6 +123,15 @@ INT_PTR RunStages(std::vector<CProbeDlg::Stage> stages, bool bEndAfterStages = t
   app.m_pMainWnd = nullptr;
   if (pStagesRun) *pStagesRun = dlg.m_nStagesRun;
   return result;
+}
+
+// Runs the stages and fails unless the dialog came up and every stage ran: a DoModal that
+// fails returns at once and would skip every check.
+void RunAllStages(std::vector<CProbeDlg::Stage> stages) {
+  const size_t nStages = stages.size();
+  size_t nRun = 0;
+  EXPECT_EQ(RunStages(std::move(stages), true, &nRun), IDABORT);
+  EXPECT_EQ(nRun, nStages) << "stages run";
 }
 
 // Watches for the next dialog window this thread shows (a message box or the about box),
@@ -248,7 +274,7 @@ TEST(UiDialog, FreshDialogShowsTheInitialState) {
 }
 
 TEST(UiDialog, RoleBoxesKeepExactlyOneChecked) {
-  RunStages({[](CProbeDlg& dlg) {
+  RunAllStages({[](CProbeDlg& dlg) {
     struct CStep {
       int clicked;
       LRESULT master, slave;
@@ -266,7 +292,7 @@ TEST(UiDialog, RoleBoxesKeepExactlyOneChecked) {
 }
 
 TEST(UiDialog, ViewOperationsActOnTheControls) {
-  RunStages({[](CProbeDlg& dlg) {
+  RunAllStages({[](CProbeDlg& dlg) {
     CSetupView& view = dlg;
     // Texts set by Read are not cut to the typing limits.
     const std::string longName(40, 'N');
@@ -309,7 +335,7 @@ TEST(UiDialog, ViewOperationsActOnTheControls) {
 }
 
 TEST(UiDialog, MessageIsAWarningBoxUnderTheAppTitleOverADisabledDialog) {
-  RunStages({[](CProbeDlg& dlg) {
+  RunAllStages({[](CProbeDlg& dlg) {
     CBoxWatcher watcher(dlg.m_hWnd);
     dlg.ShowMessage("Cannot connect the device !\n\r Connect the device and Retry!");
     const CBoxWatcher::CSeen& seen = watcher.m_seen;
@@ -324,7 +350,7 @@ TEST(UiDialog, MessageIsAWarningBoxUnderTheAppTitleOverADisabledDialog) {
 }
 
 TEST(UiDialog, SystemMenuOpensTheAboutBox) {
-  RunStages({[](CProbeDlg& dlg) {
+  RunAllStages({[](CProbeDlg& dlg) {
     CBoxWatcher watcher(dlg.m_hWnd);
     dlg.SendMessage(WM_SYSCOMMAND, IDM_ABOUTBOX);
     EXPECT_EQ(watcher.m_seen.nShown, 1);
@@ -340,13 +366,50 @@ TEST(UiDialog, SystemMenuOpensTheAboutBox) {
 }
 
 TEST(UiDialog, MinimisedWindowPaintsTheAppIcon) {
-  RunStages({[](CProbeDlg& dlg) {
+  RunAllStages({[](CProbeDlg& dlg) {
     dlg.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW);
     EXPECT_EQ(dlg.m_nIconErases, 0);
+    dlg.m_bIconClient = true;
     ::ShowWindow(dlg.m_hWnd, SW_MINIMIZE);
     ASSERT_TRUE(::IsIconic(dlg.m_hWnd));
+    ::SetWindowPos(dlg.m_hWnd, nullptr, 0, 0, 0, 0,
+                   SWP_NOMOVE | SWP_NOSIZE | SWP_NOZORDER | SWP_FRAMECHANGED);
+    RECT rc;
+    ::GetClientRect(dlg.m_hWnd, &rc);
+    ASSERT_EQ(rc.right, 159);
+    ASSERT_EQ(rc.bottom, 24);
+    ASSERT_EQ(::GetSystemMetrics(SM_CXICON), 32);
+    ASSERT_EQ(::GetSystemMetrics(SM_CYICON), 32);
     dlg.RedrawWindow(nullptr, nullptr, RDW_INVALIDATE | RDW_INTERNALPAINT | RDW_UPDATENOW);
     EXPECT_GE(dlg.m_nIconErases, 1);
+
+    // The application icon at x = (159 - 32 + 1) / 2 = 64 and y = (24 - 32 + 1) / 2 = -3, the
+    // halves rounded toward zero, drawn at the system's icon size: so the window must look
+    // like this picture.
+    HDC hScreen = ::GetDC(nullptr);
+    HDC hMem = ::CreateCompatibleDC(hScreen);
+    HBITMAP hBitmap = ::CreateCompatibleBitmap(hScreen, rc.right, rc.bottom);
+    HGDIOBJ hOld = ::SelectObject(hMem, hBitmap);
+    ::ReleaseDC(nullptr, hScreen);
+    HBRUSH hBrush = ::CreateSolidBrush(kIconBackground);
+    ::FillRect(hMem, &rc, hBrush);
+    ::DeleteObject(hBrush);
+    ::DrawIcon(hMem, 64, -3, dlg.m_hAppIcon);
+    HDC hWindow = ::GetDC(dlg.m_hWnd);
+    int nIconPixels = 0;
+    int nDifferent = 0;
+    for (int y = 0; y < rc.bottom; ++y)
+      for (int x = 0; x < rc.right; ++x) {
+        const COLORREF expected = ::GetPixel(hMem, x, y);
+        nIconPixels += expected != kIconBackground;
+        nDifferent += ::GetPixel(hWindow, x, y) != expected;
+      }
+    ::ReleaseDC(dlg.m_hWnd, hWindow);
+    ::SelectObject(hMem, hOld);
+    ::DeleteObject(hBitmap);
+    ::DeleteDC(hMem);
+    EXPECT_GT(nIconPixels, 300) << "most of the icon lies inside the window";
+    EXPECT_EQ(nDifferent, 0) << "pixels unlike the icon centred in the minimised window";
     EXPECT_EQ(reinterpret_cast<HICON>(dlg.SendMessage(WM_QUERYDRAGICON)), dlg.m_hAppIcon);
     ::ShowWindow(dlg.m_hWnd, SW_RESTORE);
     EXPECT_FALSE(::IsIconic(dlg.m_hWnd));
