@@ -224,6 +224,8 @@ private:
     return EXIT_USAGE;
   }
   bool MakeWorkers(std::string* error);
+  // The templates against the number of ports, before any is opened.
+  bool CheckTemplates(std::string* error) const;
   bool NeedsRead() const;
   // Works out every module's values; false with the first rule broken.
   bool PlanValues(std::string* error);
@@ -276,6 +278,33 @@ bool CGang::MakeWorkers(std::string* error) {
   return true;
 }
 
+bool CGang::CheckTemplates(std::string* error) const {
+  // The highest number any module can get gives the longest value.
+  const int last = m_options.m_nStart + static_cast<int>(m_workers.size()) - 1;
+  if (Given(m_options.m_pName)) {
+    const CValueTemplate name(m_options.m_strName);
+    if (m_workers.size() > 1 && !name.HasPlaceholder()) {
+      *error = "--name: every module would get the name \"" + Printable(m_options.m_strName) +
+               "\"; number them with {seq} or tell them apart with {addr} or {addr4}";
+      return false;
+    }
+    const std::string rule = CheckName(name.Expand(last, kSomeAddress));
+    if (!rule.empty()) {
+      *error = "--name: " + rule + " (as module " + std::to_string(last) + " it would be \"" +
+               Printable(name.Expand(last, kSomeAddress)) + "\")";
+      return false;
+    }
+  }
+  if (Given(m_options.m_pPin)) {
+    const std::string rule = CheckPin(CValueTemplate(m_options.m_strPin).Expand(last, kSomeAddress));
+    if (!rule.empty()) {
+      *error = "--pin: " + rule;
+      return false;
+    }
+  }
+  return true;
+}
+
 bool CGang::NeedsRead() const {
   if (!m_options.m_strPlan.empty()) return true;
   if (!Given(m_options.m_pName) || !Given(m_options.m_pPin) || !Given(m_options.m_pRole) ||
@@ -288,12 +317,13 @@ bool CGang::NeedsRead() const {
 
 bool CGang::PlanValues(std::string* error) {
   std::map<std::string, std::string> names;  // name given -> port that gets it
+  const bool needsRead = NeedsRead();
   int seq = m_options.m_nStart;
   for (CWorker& worker : m_workers) {
     if (!worker.m_bAnswered) continue;
     const int number = seq++;
-    const bool readOk = !worker.m_report.m_read || worker.m_report.m_outcome == EOutcome::Ok;
-    if (!readOk) continue;
+    // A module whose Read failed keeps the outcome it had.
+    if (needsRead && !worker.m_report.m_read) continue;
 
     CModuleSettings values = worker.m_report.m_read ? *worker.m_report.m_read : CModuleSettings();
     const std::string digits = AddressDigits(values.m_strAddress);
@@ -356,6 +386,7 @@ int CGang::Run() {
   }
   std::string error;
   if (!MakeWorkers(&error)) return Usage(error);
+  if (!CheckTemplates(&error)) return Usage(error);
 
   std::vector<std::string> shown;
   for (const CWorker& worker : m_workers) shown.push_back(worker.m_strShown);
@@ -456,6 +487,10 @@ std::string CValueTemplate::Check(const std::string& text) {
     at += length - 1;
   }
   return std::string();
+}
+
+bool CValueTemplate::HasPlaceholder() const {
+  return m_strText.find('{') != std::string::npos;
 }
 
 bool CValueTemplate::NeedsAddress() const {

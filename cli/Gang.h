@@ -48,6 +48,7 @@ public:
   static std::string Check(const std::string& text);
   explicit CValueTemplate(std::string text) : m_strText(std::move(text)) {}
 
+  bool HasPlaceholder() const;
   bool NeedsAddress() const;
   // A well-formed template with seq and the address digits put in.
   std::string Expand(int seq, const std::string& addressDigits) const;

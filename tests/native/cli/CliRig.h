@@ -55,7 +55,7 @@ public:
     std::vector<const char*> argv;
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     std::ostringstream out, err;
-    CCliEnv env{*m_pApi, PlatformDevicePaths(), out, err, terminal, m_interrupt};
+    CCliEnv env{*m_pApi, PlatformDevicePaths(), out, err, terminal, *m_pInterrupt};
     const int code = RunCli(static_cast<int>(argv.size()), argv.data(), env);
     m_strOut = out.str();
     m_strErr = err.str();
@@ -80,8 +80,11 @@ public:
            state.at("malformed") == "0";
   }
 
+  // The user's Ctrl-C as the runs see it; a fresh one for the runs after an interruption.
+  CInterrupt& Interrupt() { return *m_pInterrupt; }
+  void ClearInterrupt() { m_pInterrupt = std::make_unique<CInterrupt>(); }
+
   std::string m_strOut, m_strErr;
-  CInterrupt m_interrupt;
 
 private:
   std::string StatePath(size_t k) const { return m_strDir + "/state" + std::to_string(k); }
@@ -92,5 +95,6 @@ private:
   std::string m_strDir;
   std::vector<std::unique_ptr<CModsimProcess>> m_modules;
   std::unique_ptr<CPosixCommApi> m_pApi;
+  std::unique_ptr<CInterrupt> m_pInterrupt = std::make_unique<CInterrupt>();
   std::vector<std::string> m_extraFiles;
 };
