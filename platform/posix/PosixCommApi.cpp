@@ -16,9 +16,10 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "platform/ComPortName.h"
 
 namespace {
 
@@ -609,9 +610,7 @@ DWORD CPosixCommApi::QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD 
   std::string listing;
   if (deviceName == nullptr) {
     for (const auto& port : m_namespace.Ports()) {
-      char name[16];
-      std::snprintf(name, sizeof name, "COM%d", port.first);
-      listing.append(name);
+      listing.append(ComPortName(port.first));
       listing.push_back('\0');
     }
   } else {
