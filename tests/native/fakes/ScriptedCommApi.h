@@ -99,7 +99,15 @@ public:
     return *this;
   }
 
+  // An opening played by the port's simulated module (see SimulatedModule.h), not by items.
+  static CPortScript ByModule() {
+    CPortScript script;
+    script.m_bByModule = true;
+    return script;
+  }
+
   std::deque<CItem> m_items;
+  bool m_bByModule = false;
   std::set<std::size_t> m_failingWrites;
   std::size_t m_nFailWritesFrom = static_cast<std::size_t>(-1);
 };
@@ -123,6 +131,8 @@ public:
 
   struct CSession {
     std::string m_strPort;
+    // Which opening of its port this is, counted from 0.
+    std::size_t m_nOpening = 0;
     HANDLE m_hHandle = nullptr;
     COMMTIMEOUTS m_timeouts{};
     DCB m_dcb{};
@@ -211,6 +221,7 @@ public:
 
     CSession session;
     session.m_strPort = name;
+    session.m_nOpening = static_cast<std::size_t>(port->m_nOpens);
     session.m_hHandle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1000 + m_sessions.size()));
     if (static_cast<std::size_t>(port->m_nOpens) < port->m_openings.size()) {
       session.m_script = port->m_openings[port->m_nOpens];
