@@ -9,8 +9,9 @@
 // abort-on-error). A read past the end of the script is a gap.
 //
 // A scripted stream is delivered regardless of what was written; the transcript (m_written
-// of each opening and the shared timeline) shows what the host sent before each read. For a
-// device that answers what it is sent, set m_fnOnWrite and queue the answer there.
+// of each opening and the shared timeline) shows what the host sent before each read. A
+// module that answers what it is sent is CSimulatedModule (modsim's core), which hooks
+// m_fnOnWrite and queues its answers on the opening.
 //
 // Misuse by the code under test (closing a handle twice or one never opened, reading or
 // writing a closed handle, a second open of a port already open) is recorded in m_errors,
