@@ -20,12 +20,14 @@ native: deps
 	@$(CMAKE) --preset native >/dev/null
 	@$(CMAKE) --build --preset native
 
+# A build directory configured with a toolchain file that no longer exists (before the two
+# MinGW-w64 files became one) cannot be configured again in place: start its cache afresh.
 windows: deps
-	@$(CMAKE) --preset windows >/dev/null
+	@$(CMAKE) --preset windows >/dev/null 2>&1 || $(CMAKE) --preset windows --fresh >/dev/null
 	@$(CMAKE) --build --preset windows
 
 windows-x64: deps
-	@$(CMAKE) --preset windows-x64 >/dev/null
+	@$(CMAKE) --preset windows-x64 >/dev/null 2>&1 || $(CMAKE) --preset windows-x64 --fresh >/dev/null
 	@$(CMAKE) --build --preset windows-x64
 
 # The native suite again under AddressSanitizer and UndefinedBehaviorSanitizer (clang).

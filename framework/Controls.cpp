@@ -6,8 +6,6 @@ BOOL CEdit::SetReadOnly(BOOL bReadOnly) {
 
 void CEdit::LimitText(int nMax) { SendMessage(EM_LIMITTEXT, static_cast<WPARAM>(nMax), 0); }
 
-void CEdit::SetLimitText(UINT nMax) { SendMessage(EM_SETLIMITTEXT, nMax, 0); }
-
 BEGIN_MESSAGE_MAP(CButton, CWnd)
   ON_WM_DRAWITEM_REFLECT()
 END_MESSAGE_MAP()
@@ -15,16 +13,6 @@ END_MESSAGE_MAP()
 int CButton::GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
 
 void CButton::SetCheck(int nCheck) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(nCheck)); }
-
-UINT CButton::GetState() const { return static_cast<UINT>(SendMessage(BM_GETSTATE)); }
-
-void CButton::SetState(BOOL bHighlight) { SendMessage(BM_SETSTATE, bHighlight ? TRUE : FALSE); }
-
-UINT CButton::GetButtonStyle() const { return GetStyle() & 0xFF; }
-
-void CButton::SetButtonStyle(UINT nStyle, BOOL bRedraw) {
-  SendMessage(BM_SETSTYLE, nStyle & 0xFFFF, bRedraw ? TRUE : FALSE);
-}
 
 void CButton::DrawItem(LPDRAWITEMSTRUCT) {}
 
@@ -35,8 +23,6 @@ void CProgressCtrl::SetRange(short nLower, short nUpper) {
 int CProgressCtrl::SetPos(int nPos) {
   return static_cast<int>(SendMessage(PBM_SETPOS, static_cast<WPARAM>(nPos)));
 }
-
-int CProgressCtrl::GetPos() const { return static_cast<int>(SendMessage(PBM_GETPOS)); }
 
 int CProgressCtrl::SetStep(int nStep) {
   return static_cast<int>(SendMessage(PBM_SETSTEP, static_cast<WPARAM>(nStep)));

@@ -14,17 +14,12 @@ class CEdit : public CWnd {
   BOOL SetReadOnly(BOOL bReadOnly = TRUE);
   // EM_LIMITTEXT: typing stops at nMax characters; text set by program is not cut.
   void LimitText(int nMax);
-  void SetLimitText(UINT nMax);
 };
 
 class CButton : public CWnd {
  public:
   int GetCheck() const;  // BM_GETCHECK: BST_UNCHECKED, BST_CHECKED or BST_INDETERMINATE
   void SetCheck(int nCheck);  // BM_SETCHECK
-  UINT GetState() const;  // BM_GETSTATE
-  void SetState(BOOL bHighlight);  // BM_SETSTATE: shows or ends the pushed look
-  UINT GetButtonStyle() const;  // the low byte of the window style (BS_ type and flags)
-  void SetButtonStyle(UINT nStyle, BOOL bRedraw = TRUE);  // BM_SETSTYLE
 
   // Called with the button's own WM_DRAWITEM reflected by its parent; does nothing here.
   void DrawItem(LPDRAWITEMSTRUCT lpDrawItemStruct) override;
@@ -37,7 +32,6 @@ class CProgressCtrl : public CWnd {
  public:
   void SetRange(short nLower, short nUpper);  // PBM_SETRANGE
   int SetPos(int nPos);  // PBM_SETPOS: previous position
-  int GetPos() const;  // PBM_GETPOS
   int SetStep(int nStep);  // PBM_SETSTEP: previous step
   int StepIt();  // PBM_STEPIT: previous position
 };

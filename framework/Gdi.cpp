@@ -39,11 +39,6 @@ BOOL CGdiObject::DeleteObject() {
   return ::DeleteObject(Detach());
 }
 
-int CGdiObject::GetObject(int nCount, LPVOID lpObject) const {
-  if (!m_hObject) return 0;
-  return ::GetObjectA(m_hObject, nCount, lpObject);
-}
-
 CBrush::CBrush(COLORREF crColor) { CreateSolidBrush(crColor); }
 
 BOOL CBrush::CreateSolidBrush(COLORREF crColor) {
@@ -152,8 +147,6 @@ COLORREF CDC::SetTextColor(COLORREF crColor) {
   if (m_hAttribDC) crOld = ::SetTextColor(m_hAttribDC, crColor);
   return crOld;
 }
-
-COLORREF CDC::GetTextColor() const { return ::GetTextColor(m_hAttribDC); }
 
 int CDC::GetClipBox(LPRECT lpRect) const { return ::GetClipBox(m_hDC, lpRect); }
 

@@ -28,8 +28,6 @@ class CGdiObject {
   HGDIOBJ Detach();
   // Deletes the GDI object (::DeleteObject) and forgets it; FALSE when there was none.
   BOOL DeleteObject();
-  // ::GetObjectA on the handle: bytes written, 0 on failure or without a handle.
-  int GetObject(int nCount, LPVOID lpObject) const;
 };
 
 class CBrush : public CGdiObject {
@@ -106,7 +104,6 @@ class CDC {
   COLORREF SetBkColor(COLORREF crColor);  // previous colour
   COLORREF GetBkColor() const;
   COLORREF SetTextColor(COLORREF crColor);  // previous colour
-  COLORREF GetTextColor() const;
   // ::GetClipBox on m_hDC, logical units: the region type (NULLREGION, SIMPLEREGION, ...).
   int GetClipBox(LPRECT lpRect) const;
   void LPtoDP(LPRECT lpRect) const;

@@ -30,5 +30,3 @@ HMENU CMenu::Detach() {
 BOOL CMenu::AppendMenu(UINT nFlags, UINT_PTR nIDNewItem, LPCSTR lpszNewItem) {
   return ::AppendMenuA(m_hMenu, nFlags, nIDNewItem, lpszNewItem);
 }
-
-int CMenu::GetMenuItemCount() const { return ::GetMenuItemCount(m_hMenu); }

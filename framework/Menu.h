@@ -12,7 +12,6 @@ class CMenu {
 
   HMENU m_hMenu = nullptr;
 
-  HMENU GetSafeHmenu() const { return m_hMenu; }
   operator HMENU() const { return m_hMenu; }
   // A framework-owned temporary CMenu for the handle (null for a null handle); do not delete
   // it or keep it beyond the current message.
@@ -23,5 +22,4 @@ class CMenu {
 
   // ::AppendMenuA: nFlags MF_STRING/MF_SEPARATOR..., nIDNewItem the command id.
   BOOL AppendMenu(UINT nFlags, UINT_PTR nIDNewItem = 0, LPCSTR lpszNewItem = nullptr);
-  int GetMenuItemCount() const;  // -1 on failure
 };

@@ -211,10 +211,6 @@ LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
   return ::SendMessageA(m_hWnd, message, wParam, lParam);
 }
 
-BOOL CWnd::PostMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
-  return ::PostMessageA(m_hWnd, message, wParam, lParam);
-}
-
 CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
 
 int CWnd::GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
@@ -231,19 +227,9 @@ int CWnd::GetWindowTextLength() const { return ::GetWindowTextLengthA(m_hWnd); }
 
 BOOL CWnd::EnableWindow(BOOL bEnable) { return ::EnableWindow(m_hWnd, bEnable); }
 
-BOOL CWnd::IsWindowEnabled() const { return ::IsWindowEnabled(m_hWnd); }
-
-BOOL CWnd::ShowWindow(int nCmdShow) { return ::ShowWindow(m_hWnd, nCmdShow); }
-
 BOOL CWnd::IsIconic() const { return ::IsIconic(m_hWnd); }
 
-BOOL CWnd::IsWindowVisible() const { return ::IsWindowVisible(m_hWnd); }
-
-// A null window handle means the whole desktop to these three calls.
-void CWnd::Invalidate(BOOL bErase) {
-  if (m_hWnd) ::InvalidateRect(m_hWnd, nullptr, bErase);
-}
-
+// A null window handle means the whole desktop to these two calls.
 void CWnd::InvalidateRect(const RECT* lpRect, BOOL bErase) {
   if (m_hWnd) ::InvalidateRect(m_hWnd, lpRect, bErase);
 }
@@ -259,13 +245,7 @@ void CWnd::GetWindowRect(LPRECT lpRect) const { ::GetWindowRect(m_hWnd, lpRect);
 
 void CWnd::ClientToScreen(LPPOINT lpPoint) const { ::ClientToScreen(m_hWnd, lpPoint); }
 
-void CWnd::ScreenToClient(LPPOINT lpPoint) const { ::ScreenToClient(m_hWnd, lpPoint); }
-
 DWORD CWnd::GetStyle() const { return static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE)); }
-
-DWORD CWnd::GetExStyle() const {
-  return static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_EXSTYLE));
-}
 
 BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags) {
   DWORD dwStyle = GetStyle();
@@ -288,12 +268,6 @@ HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
                                                 bBigIcon ? ICON_BIG : ICON_SMALL,
                                                 reinterpret_cast<LPARAM>(hIcon)));
 }
-
-HFONT CWnd::GetFont() const {
-  return reinterpret_cast<HFONT>(::SendMessageA(m_hWnd, WM_GETFONT, 0, 0));
-}
-
-CWnd* CWnd::SetFocus() { return FromHandle(::SetFocus(m_hWnd)); }
 
 CWnd* CWnd::SetCapture() { return FromHandle(::SetCapture(m_hWnd)); }
 

@@ -73,7 +73,6 @@ class CWnd : public CCmdTarget {
 
   // Thin wrappers of the USER32 calls of the same name on m_hWnd (8-bit text).
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
-  BOOL PostMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
   CWnd* GetDlgItem(int nID) const;  // null when there is no such child
   int GetDlgCtrlID() const;
   CWnd* GetParent() const;          // null when there is none
@@ -81,22 +80,16 @@ class CWnd : public CCmdTarget {
   int GetWindowText(LPSTR lpszStringBuf, int nMaxCount) const;  // chars copied, w/o the NUL
   int GetWindowTextLength() const;
   BOOL EnableWindow(BOOL bEnable = TRUE);  // the previous disabled state, as ::EnableWindow
-  BOOL IsWindowEnabled() const;
-  BOOL ShowWindow(int nCmdShow);
   BOOL IsIconic() const;
-  BOOL IsWindowVisible() const;
-  // Invalidate, InvalidateRect, RedrawWindow: nothing happens without a window (for USER32 a
-  // null handle would mean every window on the desktop).
-  void Invalidate(BOOL bErase = TRUE);
+  // InvalidateRect, RedrawWindow: nothing happens without a window (for USER32 a null handle
+  // would mean every window on the desktop).
   void InvalidateRect(const RECT* lpRect, BOOL bErase = TRUE);
   BOOL RedrawWindow(const RECT* lpRectUpdate = nullptr, HRGN hrgnUpdate = nullptr,
                     UINT flags = RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
   void GetClientRect(LPRECT lpRect) const;
   void GetWindowRect(LPRECT lpRect) const;
   void ClientToScreen(LPPOINT lpPoint) const;
-  void ScreenToClient(LPPOINT lpPoint) const;
   DWORD GetStyle() const;
-  DWORD GetExStyle() const;
   // Clears dwRemove and sets dwAdd in GWL_STYLE; with nFlags non-zero it then calls
   // SetWindowPos(SWP_NOSIZE|SWP_NOMOVE|SWP_NOZORDER|SWP_NOACTIVATE|nFlags), e.g.
   // SWP_FRAMECHANGED. Returns FALSE when the style was already so (nothing done).
@@ -105,8 +98,6 @@ class CWnd : public CCmdTarget {
   CMenu* GetSystemMenu(BOOL bRevert) const;
   // WM_SETICON; returns the previous icon. The window does not take ownership.
   HICON SetIcon(HICON hIcon, BOOL bBigIcon);
-  HFONT GetFont() const;  // WM_GETFONT; null when the window uses the system font
-  CWnd* SetFocus();
   CWnd* SetCapture();
   // MessageBoxA(m_hWnd, ...); a null caption means the application's title.
   int MessageBox(LPCSTR lpszText, LPCSTR lpszCaption = nullptr, UINT nType = MB_OK);

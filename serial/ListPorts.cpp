@@ -1,9 +1,8 @@
-#include <cctype>
-#include <climits>
 #include <cstring>
-#include <cstdio>
+#include <string>
 #include <vector>
 
+#include "platform/ComPortName.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -13,35 +12,6 @@ namespace {
 constexpr DWORD kFirstListingSize = 65536;
 constexpr DWORD kLargestListingSize = 16u * 1024 * 1024;
 constexpr int kHighestProbedPort = 255;
-
-bool StartsWithCom(const char* name) {
-  return std::toupper(static_cast<unsigned char>(name[0])) == 'C' &&
-         std::toupper(static_cast<unsigned char>(name[1])) == 'O' &&
-         std::toupper(static_cast<unsigned char>(name[2])) == 'M';
-}
-
-// Reads the number after "COM" like strtol: leading white space, an optional sign, digits
-// up to the first other character, 0 without digits. False when it does not fit an int.
-bool ParsePortNumber(const char* text, int* number) {
-  while (*text == ' ' || (*text >= '\t' && *text <= '\r')) ++text;
-  bool negative = false;
-  if (*text == '+' || *text == '-') negative = *text++ == '-';
-  long long value = 0;
-  for (; *text >= '0' && *text <= '9'; ++text) {
-    value = value * 10 + (*text - '0');
-    if (value > static_cast<long long>(INT_MAX) + 1) return false;
-  }
-  if (negative) value = -value;
-  if (value > INT_MAX || value < INT_MIN) return false;
-  *number = static_cast<int>(value);
-  return true;
-}
-
-std::string PortName(int number) {
-  char name[16];
-  std::snprintf(name, sizeof name, "COM%d", number);
-  return name;
-}
 
 void ListByDeviceNames(CommApi& api, std::vector<std::string>& list) {
   std::vector<char> names;
@@ -55,9 +25,7 @@ void ListByDeviceNames(CommApi& api, std::vector<std::string>& list) {
   for (const char* name = names.data(); *name != '\0';) {
     const std::size_t length = std::strlen(name);
     int number = 0;
-    if (length > 3 && StartsWithCom(name) && ParsePortNumber(name + 3, &number)) {
-      list.push_back(PortName(number));
-    }
+    if (ParseListedComPortName(name, &number)) list.push_back(ComPortName(number));
     name += length + 1;
     if (name >= names.data() + names.size()) break;
   }
@@ -65,9 +33,8 @@ void ListByDeviceNames(CommApi& api, std::vector<std::string>& list) {
 
 void ListByProbing(CommApi& api, std::vector<std::string>& list) {
   for (int n = 1; n <= kHighestProbedPort; ++n) {
-    char path[32];
-    std::snprintf(path, sizeof path, "\\\\.\\COM%d", n);
-    HANDLE handle = api.CreateFileA(path, GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+    const std::string path = "\\\\.\\" + ComPortName(n);
+    HANDLE handle = api.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
                                     OPEN_EXISTING, 0, nullptr);
     bool exists = false;
     if (handle != INVALID_HANDLE_VALUE) {
@@ -78,7 +45,7 @@ void ListByProbing(CommApi& api, std::vector<std::string>& list) {
       const DWORD error = api.GetLastError();
       exists = error == ERROR_ACCESS_DENIED || error == ERROR_GEN_FAILURE;
     }
-    if (exists) list.push_back(PortName(n));
+    if (exists) list.push_back(ComPortName(n));
   }
 }
 

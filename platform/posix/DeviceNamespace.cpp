@@ -5,10 +5,11 @@
 
 #include <algorithm>
 #include <cctype>
-#include <cstring>
 #include <fstream>
 #include <tuple>
 #include <vector>
+
+#include "platform/ComPortName.h"
 
 namespace {
 
@@ -56,25 +57,6 @@ bool IsGhostUart(const std::string& ttyDir) {
   return value == 0;
 }
 
-bool ParseComName(const char* name, int* number) {
-  if (name == nullptr || std::strlen(name) < 4) return false;
-  if (std::toupper(static_cast<unsigned char>(name[0])) != 'C' ||
-      std::toupper(static_cast<unsigned char>(name[1])) != 'O' ||
-      std::toupper(static_cast<unsigned char>(name[2])) != 'M') {
-    return false;
-  }
-  const char* digits = name + 3;
-  // Exactly the form "COM%d" prints for a port number: no sign, no leading zero.
-  if (digits[0] == '0' || std::strlen(digits) > 9) return false;
-  int value = 0;
-  for (const char* p = digits; *p != '\0'; ++p) {
-    if (*p < '0' || *p > '9') return false;
-    value = value * 10 + (*p - '0');
-  }
-  *number = value;
-  return true;
-}
-
 }  // namespace
 
 CDeviceNamespace CDeviceNamespace::FromSysfs(const std::string& sysfsTtyDir,
@@ -98,7 +80,7 @@ CDeviceNamespace::PortMap CDeviceNamespace::Ports() const {
 
 bool CDeviceNamespace::Resolve(const char* portName, std::string* path) const {
   int number = 0;
-  if (!ParseComName(portName, &number)) return false;
+  if (!ParseExactComPortName(portName, &number)) return false;
   const PortMap ports = Ports();
   const auto found = ports.find(number);
   if (found == ports.end()) return false;

@@ -1,9 +1,13 @@
 #include "PosixCommApi.h"
 
 #include <fcntl.h>
+#include <limits.h>
 #include <poll.h>
+#include <signal.h>
+#include <stdlib.h>
 #include <sys/file.h>
 #include <sys/ioctl.h>
+#include <sys/types.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -12,9 +16,10 @@
 #include <chrono>
 #include <climits>
 #include <cstdint>
-#include <cstdio>
 #include <cstring>
 #include <string>
+
+#include "platform/ComPortName.h"
 
 namespace {
 
@@ -229,6 +234,49 @@ bool IsDevicePrefix(const char* name) {
   return separator(name[0]) && separator(name[1]) && name[2] == '.' && separator(name[3]);
 }
 
+std::string BaseName(const std::string& path) {
+  const std::size_t slash = path.find_last_of('/');
+  return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+// The pid in a UUCP lock file: ten ASCII digits and a newline (HDB, most programs), or the
+// pid as a binary int (old UUCP). Anything else gives 0.
+pid_t LockHolder(const std::string& lockPath) {
+  const int fd = open(lockPath.c_str(), O_RDONLY | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+  if (fd < 0) return 0;
+  char text[32];
+  ssize_t n;
+  do {
+    n = read(fd, text, sizeof text - 1);
+  } while (n < 0 && errno == EINTR);
+  close(fd);
+  if (n <= 0) return 0;
+  text[n] = '\0';
+
+  bool ascii = true;
+  for (ssize_t i = 0; i < n; ++i) {
+    const char c = text[i];
+    ascii = ascii && ((c >= '0' && c <= '9') || c == ' ' || c == '\t' || c == '\n');
+  }
+  if (!ascii) {
+    if (n != sizeof(int)) return 0;
+    int pid = 0;
+    std::memcpy(&pid, text, sizeof pid);
+    return pid > 0 ? static_cast<pid_t>(pid) : 0;
+  }
+  const char* p = text;
+  while (*p == ' ' || *p == '\t') ++p;
+  long long pid = 0;
+  for (; *p >= '0' && *p <= '9' && pid <= INT_MAX; ++p) pid = pid * 10 + (*p - '0');
+  return pid > 0 && pid <= INT_MAX ? static_cast<pid_t>(pid) : 0;
+}
+
+// A lock whose process has ended is stale: the program died without removing it. EPERM means
+// the process runs under another user.
+bool IsRunning(pid_t pid) {
+  return pid > 0 && (kill(pid, 0) == 0 || errno == EPERM);
+}
+
 using Clock = std::chrono::steady_clock;
 
 // Rounded up: a wait cut to 0 ms would give up before the deadline.
@@ -241,13 +289,30 @@ Clock::time_point Deadline(uint64_t ms) { return Clock::now() + std::chrono::mil
 
 }  // namespace
 
-CPosixCommApi::CPosixCommApi(CDeviceNamespace ns) : m_namespace(std::move(ns)) {}
+CPosixCommApi::CPosixCommApi(CDeviceNamespace ns, std::string lockDir)
+    : m_namespace(std::move(ns)), m_strLockDir(std::move(lockDir)) {}
 
 CPosixCommApi::~CPosixCommApi() {
   for (const auto& entry : m_ports) {
-    ioctl(entry.first, TIOCNXCL);
+    if (entry.second.bSetExclusive) ioctl(entry.first, TIOCNXCL);
     close(entry.first);
   }
+}
+
+// Terminal programs (minicom, picocom, cu) name the lock after the device they opened, which
+// may be a symlink to the one we were given or the other way round: try both names.
+bool CPosixCommApi::IsLockedByUucp(const std::string& path) const {
+  if (m_strLockDir.empty()) return false;
+  std::string names[2] = {BaseName(path), std::string()};
+  if (char* real = realpath(path.c_str(), nullptr)) {
+    names[1] = BaseName(real);
+    free(real);
+  }
+  for (const std::string& name : names) {
+    if (name.empty() || name == "." || name == "..") continue;
+    if (IsRunning(LockHolder(m_strLockDir + "/LCK.." + name))) return true;
+  }
+  return false;
 }
 
 bool CPosixCommApi::Find(HANDLE handle, int* fd, SPort* port) {
@@ -275,6 +340,12 @@ HANDLE CPosixCommApi::CreateFileA(LPCSTR fileName, DWORD /*access*/, DWORD /*sha
     return INVALID_HANDLE_VALUE;
   }
 
+  // Before the open, which would raise the lines of a device another program is using.
+  if (IsLockedByUucp(path)) {
+    Fail(ERROR_ACCESS_DENIED);
+    return INVALID_HANDLE_VALUE;
+  }
+
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
   if (fd < 0) {
     Fail(ErrorFromErrno(errno));
@@ -289,10 +360,23 @@ HANDLE CPosixCommApi::CreateFileA(LPCSTR fileName, DWORD /*access*/, DWORD /*sha
     Fail(error == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ErrorFromErrno(error));
     return INVALID_HANDLE_VALUE;
   }
-  ioctl(fd, TIOCEXCL);
+  // Root opens a tty whatever its exclusive flag says, so a flag that is already set is
+  // another program's claim: refuse, and leave the flag to its owner. A device that is no
+  // tty answers neither call and is held by flock alone.
+  int exclusive = 0;
+  bool setExclusive = false;
+  if (ioctl(fd, TIOCGEXCL, &exclusive) == 0) {
+    if (exclusive != 0) {
+      close(fd);
+      Fail(ERROR_ACCESS_DENIED);
+      return INVALID_HANDLE_VALUE;
+    }
+    setExclusive = ioctl(fd, TIOCEXCL) == 0;
+  }
 
   SPort port;
   std::memset(&port, 0, sizeof port);
+  port.bSetExclusive = setExclusive;
   termios tio;
   if (tcgetattr(fd, &tio) == 0) {
     MakeRaw(tio);
@@ -308,13 +392,14 @@ HANDLE CPosixCommApi::CreateFileA(LPCSTR fileName, DWORD /*access*/, DWORD /*sha
 
 BOOL CPosixCommApi::CloseHandle(HANDLE handle) {
   int fd = -1;
-  if (!Find(handle, &fd, nullptr)) return Fail(ERROR_INVALID_HANDLE);
+  SPort port;
+  if (!Find(handle, &fd, &port)) return Fail(ERROR_INVALID_HANDLE);
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ports.erase(fd);
   }
   // On a pty the exclusive flag outlives the last close and would lock out the next open.
-  ioctl(fd, TIOCNXCL);
+  if (port.bSetExclusive) ioctl(fd, TIOCNXCL);
   if (close(fd) != 0 && errno != EINTR) return Fail(ErrorFromErrno(errno));
   return TRUE;
 }
@@ -525,9 +610,7 @@ DWORD CPosixCommApi::QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD 
   std::string listing;
   if (deviceName == nullptr) {
     for (const auto& port : m_namespace.Ports()) {
-      char name[16];
-      std::snprintf(name, sizeof name, "COM%d", port.first);
-      listing.append(name);
+      listing.append(ComPortName(port.first));
       listing.push_back('\0');
     }
   } else {

@@ -1,9 +1,36 @@
 // The serial calls of Win32 on a POSIX system, over termios, poll and the device namespace.
+// This is product code for the Linux command-line tool and the test stand-in for Win32 alike.
 //
-// Handles: CreateFileA opens the device non-blocking and takes it exclusively (flock, which
-// holds even against root, and TIOCEXCL); the handle is the file descriptor plus one, never
-// null and never INVALID_HANDLE_VALUE. CloseHandle releases TIOCEXCL before closing, because
-// a pty keeps the flag after the last close. Handles from another CPosixCommApi are refused.
+// Handles: CreateFileA opens the device non-blocking and takes it for this handle alone, as
+// share mode 0 does on Windows. It refuses the port with ERROR_ACCESS_DENIED when another
+// program holds it by any of the three conventions of Linux serial programs:
+//   - a UUCP lock file LCK..<device> in the lock directory (normally /var/lock) that holds the
+//     pid of a running process, in ASCII or as a binary int; the device's own name and, behind
+//     a symlink such as /dev/serial/by-id/..., the name of the real device are both looked for.
+//     This is checked before the device is opened. A lock of a dead process is stale and does
+//     not refuse. CreateFileA writes no lock file of its own;
+//   - flock(LOCK_EX), which holds even against root;
+//   - the tty's exclusive flag (TIOCEXCL). The kernel refuses other openers while it is set,
+//     except root; so the flag is read back after open (TIOCGEXCL) and a set flag refuses the
+//     port whoever we run as.
+// Then it takes flock and sets TIOCEXCL itself. CloseHandle clears TIOCEXCL before closing
+// when, and only when, this handle set it: a pty keeps the flag after the last close, and a
+// flag that another program set is that program's.
+// The handle is the file descriptor plus one, never null and never INVALID_HANDLE_VALUE.
+// Handles from another CPosixCommApi are refused.
+//
+// What cannot be detected: a program that holds the device open without a lock file, without
+// flock and without TIOCEXCL (a plain `cat /dev/ttyUSB0`, for instance) does not stop the open;
+// both programs then read from the same line and each gets some of the bytes. Nor can the
+// exclusive flag tell two holders apart: a root program that opens the port while we hold it
+// and sets the flag too loses it when we close.
+//
+// Modem lines: the kernel raises DTR and RTS at every open of a serial tty (a non-blocking open
+// with a baud rate other than 0 does so even when another program holds the tty open with its
+// lines dropped), and termios offers no way to open without it. So every CreateFileA raises both
+// for a moment, until SetCommState drops them (the channel does so right after opening); a
+// device that resets or wakes on DTR sees that pulse. Only the lock-file refusal comes before
+// the open; a port refused for flock or TIOCEXCL has had its lines raised by the attempt.
 //
 // Errors: each failing call sets the calling thread's last error to the Win32 code
 // (ENOENT/ENODEV/ENXIO -> ERROR_FILE_NOT_FOUND, EBUSY/EAGAIN/EACCES -> ERROR_ACCESS_DENIED,
@@ -22,13 +49,16 @@
 
 #include <map>
 #include <mutex>
+#include <string>
 
 #include "DeviceNamespace.h"
 #include "serial/CommApi.h"
 
 class CPosixCommApi final : public CommApi {
 public:
-  explicit CPosixCommApi(CDeviceNamespace ns);
+  // lockDir is where UUCP lock files are looked for; tests give a directory of their own, an
+  // empty one looks for none.
+  explicit CPosixCommApi(CDeviceNamespace ns, std::string lockDir = "/var/lock");
   // Closes any handle still open.
   ~CPosixCommApi() override;
 
@@ -60,11 +90,15 @@ private:
   struct SPort {
     DCB dcb;
     COMMTIMEOUTS timeouts;
+    // This handle set the tty's exclusive flag and so clears it again on close.
+    bool bSetExclusive;
   };
 
   bool Find(HANDLE handle, int* fd, SPort* port);
+  bool IsLockedByUucp(const std::string& path) const;
 
   CDeviceNamespace m_namespace;
+  std::string m_strLockDir;
   std::mutex m_mutex;
   std::map<int, SPort> m_ports;
 };

@@ -17,7 +17,7 @@
 #include "fakes/FakeClock.h"
 #include "fakes/FakeSetupView.h"
 #include "fakes/ScriptedCommApi.h"
-#include "faults/SimulatedModule.h"
+#include "fakes/SimulatedModule.h"
 #include "protocol/SetupOperations.h"
 
 namespace {

@@ -9,8 +9,9 @@
 // abort-on-error). A read past the end of the script is a gap.
 //
 // A scripted stream is delivered regardless of what was written; the transcript (m_written
-// of each opening and the shared timeline) shows what the host sent before each read. For a
-// device that answers what it is sent, set m_fnOnWrite and queue the answer there.
+// of each opening and the shared timeline) shows what the host sent before each read. A
+// module that answers what it is sent is CSimulatedModule (modsim's core), which hooks
+// m_fnOnWrite and queues its answers on the opening.
 //
 // Misuse by the code under test (closing a handle twice or one never opened, reading or
 // writing a closed handle, a second open of a port already open) is recorded in m_errors,
@@ -99,7 +100,15 @@ public:
     return *this;
   }
 
+  // An opening played by the port's simulated module (see SimulatedModule.h), not by items.
+  static CPortScript ByModule() {
+    CPortScript script;
+    script.m_bByModule = true;
+    return script;
+  }
+
   std::deque<CItem> m_items;
+  bool m_bByModule = false;
   std::set<std::size_t> m_failingWrites;
   std::size_t m_nFailWritesFrom = static_cast<std::size_t>(-1);
 };
@@ -123,6 +132,8 @@ public:
 
   struct CSession {
     std::string m_strPort;
+    // Which opening of its port this is, counted from 0.
+    std::size_t m_nOpening = 0;
     HANDLE m_hHandle = nullptr;
     COMMTIMEOUTS m_timeouts{};
     DCB m_dcb{};
@@ -211,6 +222,7 @@ public:
 
     CSession session;
     session.m_strPort = name;
+    session.m_nOpening = static_cast<std::size_t>(port->m_nOpens);
     session.m_hHandle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1000 + m_sessions.size()));
     if (static_cast<std::size_t>(port->m_nOpens) < port->m_openings.size()) {
       session.m_script = port->m_openings[port->m_nOpens];

@@ -1,8 +1,9 @@
-// CSetupOperations wired to a scripted machine: ports with scripted module behaviour, a
-// recording view and a fake clock, all writing to one timeline. Plus the scripts of a module
-// that answers everything at once.
+// CSetupOperations wired to a scripted machine: ports played by modsim's core or by scripted
+// byte streams, a recording view and a fake clock, all writing to one timeline.
 #pragma once
 
+#include <iterator>
+#include <list>
 #include <string>
 #include <vector>
 
@@ -10,10 +11,11 @@
 #include "fakes/FakeClock.h"
 #include "fakes/FakeSetupView.h"
 #include "fakes/ScriptedCommApi.h"
+#include "fakes/SimulatedModule.h"
 #include "protocol/SetupOperations.h"
 #include "serial/SerialPort.h"
 
-// A module's settings as it reports them.
+// A module's settings as it reports them: the values the tests expect to see shown.
 struct CModuleSettings {
   std::vector<BYTE> m_peerAddr{0x01, 0x02, 0x0A, 0x0B, 0xC0, 0xFF};
   std::vector<BYTE> m_deviceAddr{0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x13};
@@ -22,26 +24,17 @@ struct CModuleSettings {
   BYTE m_nRole = 'M';
 };
 
-// The replies of a Read in which every query succeeds at its first try, CMD_OPEN included.
-inline CPortScript GoodReadScript(const CModuleSettings& module = CModuleSettings(),
-                                  bool bTurnOff = false) {
-  CPortScript script;
-  script.Ack()
-      .Reply(0xF2, module.m_peerAddr)
-      .Reply(0xF4, module.m_deviceAddr)
-      .ReplyText(0xF1, module.m_strName)
-      .ReplyText(0xF3, module.m_strPin)
-      .Reply(0xF5, std::vector<BYTE>{module.m_nRole});
-  if (bTurnOff) script.Ack();
-  return script;
-}
-
-// The acknowledgements of a Program in which every command succeeds at its first try.
-inline CPortScript GoodProgramScript(bool bTurnOff = false) {
-  CPortScript script;
-  script.Ack().Ack().Ack().Ack().Ack();
-  if (bTurnOff) script.Ack();
-  return script;
+// The same module as modsim's core holds it.
+inline CModuleState ModuleState(const CModuleSettings& settings = CModuleSettings()) {
+  CModuleState state;
+  for (std::size_t i = 0; i < 6; ++i) {
+    state.m_abAddress[i] = i < settings.m_deviceAddr.size() ? settings.m_deviceAddr[i] : 0;
+    state.m_abPeer[i] = i < settings.m_peerAddr.size() ? settings.m_peerAddr[i] : 0;
+  }
+  state.m_strName = settings.m_strName;
+  state.m_strPin = settings.m_strPin;
+  state.m_bMaster = settings.m_nRole == 'M';
+  return state;
 }
 
 class CSetupRig {
@@ -56,9 +49,24 @@ public:
   // A port without a module: it opens, and stays silent.
   CScriptedCommApi::CPort& AddSilentPort(const std::string& name) { return m_comm.AddPort(name); }
 
-  // A port with a module that answers the probe; operation is the script of the opening
-  // for the operation that follows.
-  CScriptedCommApi::CPort& AddModulePort(const std::string& name, const CPortScript& operation) {
+  // A port with the module behind it (modsim's core), misbehaving as faults say.
+  CScriptedCommApi::CPort& AddModulePort(const std::string& name, const CFaults& faults = CFaults(),
+                                         const CModuleSettings& settings = CModuleSettings()) {
+    return AddModulePort(name, ModuleState(settings), faults);
+  }
+  CScriptedCommApi::CPort& AddModulePort(const std::string& name, const CModuleState& state,
+                                         const CFaults& faults = CFaults()) {
+    CScriptedCommApi::CPort& port = m_comm.AddPort(name);
+    m_modules.emplace_back(state, faults, m_comm, name);
+    return port;
+  }
+  // The module behind the n-th port added with AddModulePort.
+  CSimulatedModule& Module(std::size_t n = 0) { return *std::next(m_modules.begin(), n); }
+
+  // A port whose device answers the probe with ACK and plays operation on the opening for the
+  // operation that follows: for bytes no module would send.
+  CScriptedCommApi::CPort& AddScriptedModulePort(const std::string& name,
+                                                 const CPortScript& operation) {
     CScriptedCommApi::CPort& port = m_comm.AddPort(name);
     port.m_openings.push_back(CPortScript().Ack());
     port.m_openings.push_back(operation);
@@ -76,4 +84,5 @@ public:
   CSerialPort m_serial;
   CFakeSetupView m_view;
   CSetupOperations m_ops;
+  std::list<CSimulatedModule> m_modules;
 };

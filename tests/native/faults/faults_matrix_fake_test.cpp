@@ -9,8 +9,8 @@
 #include "fakes/FakeClock.h"
 #include "fakes/FakeSetupView.h"
 #include "fakes/ScriptedCommApi.h"
+#include "fakes/SimulatedModule.h"
 #include "faults/FaultMatrix.h"
-#include "faults/SimulatedModule.h"
 #include "protocol/SetupOperations.h"
 
 namespace {

@@ -6,7 +6,6 @@
 #include <string>
 #include <vector>
 
-#include "fakes/ReactiveModule.h"
 #include "fakes/SetupRig.h"
 
 namespace {
@@ -27,8 +26,16 @@ protected:
     const char* const boxes[] = {"a5", "0D", "F", "1G", "", "123"};
     for (int k = 0; k < 6; ++k) m_view.m_texts[IDC_PEER_ADDR1 + k] = boxes[k];
   }
+  // The module on COM1, answering the first commands only when stopAfter is not negative.
+  void ProgramOnModule(int stopAfter = -1) {
+    CFaults faults;
+    faults.m_nStopAfter = stopAfter;
+    AddModulePort("COM1", faults);
+    m_ops.OnProgram();
+  }
+  // A device on COM1 that answers the probe, then sends op's bytes whatever it is asked.
   void ProgramWith(const CPortScript& op) {
-    AddModulePort("COM1", op);
+    AddScriptedModulePort("COM1", op);
     m_ops.OnProgram();
   }
   std::string OperationBytes() const { return Written(1); }
@@ -64,7 +71,7 @@ std::string Frames(std::initializer_list<const char*> frames) {
 }
 
 TEST_F(ProgramTest, WholeRoad) {
-  ProgramWith(GoodProgramScript());
+  ProgramOnModule();
 
   EXPECT_EQ("20 30", Written(0));
   EXPECT_EQ(Frames({kOpen, kName, kPin, kMaster, kPeer}), OperationBytes());
@@ -80,7 +87,7 @@ TEST_F(ProgramTest, WholeRoad) {
 }
 
 TEST_F(ProgramTest, ProgressPausesLieBetweenTheRightSteps) {
-  ProgramWith(GoodProgramScript());
+  ProgramOnModule();
   const std::vector<std::string> stepsAndPauses = [this] {
     std::vector<std::string> events;
     for (const std::string& e : m_timeline.m_events) {
@@ -99,14 +106,14 @@ TEST_F(ProgramTest, ProgressPausesLieBetweenTheRightSteps) {
 TEST_F(ProgramTest, EmptyNameAndPinStillSendTheirFrames) {
   m_view.m_texts[IDC_DEVICE_NAME] = "";
   m_view.m_texts[IDC_PIN_CODE] = "";
-  ProgramWith(GoodProgramScript());
+  ProgramOnModule();
   EXPECT_EQ(Frames({kOpen, "E4 4E A1 0D", "E4 49 A1 0D", kMaster, kPeer}), OperationBytes());
 }
 
 TEST_F(ProgramTest, NameAndPinAreSentExactlyAsTheyStand) {
   m_view.m_texts[IDC_DEVICE_NAME] = " my bt ";
   m_view.m_texts[IDC_PIN_CODE] = " 12";
-  ProgramWith(GoodProgramScript());
+  ProgramOnModule();
   EXPECT_EQ(Frames({kOpen, "E4 4E A1 20 6D 79 20 62 74 20 0D", "E4 49 A1 20 31 32 0D", kMaster,
                     kPeer}),
             OperationBytes());
@@ -127,7 +134,7 @@ TEST_F(ProgramTest, OnlyTheMasterBoxDecidesTheRole) {
     CSetupRig rig;
     rig.m_view.m_checks[IDC_MASTER] = c.bMaster;
     rig.m_view.m_checks[IDC_SLAVE] = c.bSlave;
-    rig.AddModulePort("COM1", GoodProgramScript());
+    rig.AddModulePort("COM1");
     rig.m_ops.OnProgram();
     EXPECT_EQ(Frames({kOpen, "E4 4E A1 0D", "E4 49 A1 0D", c.frame,
                       "E4 45 A1 00 00 00 00 00 00 0D"}),
@@ -173,8 +180,6 @@ class ProgramFailureTest : public ProgramTest,
 
 TEST_P(ProgramFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
   const ProgramFailureRow& row = GetParam();
-  CPortScript script = CPortScript().Ack();
-  for (int i = 0; i < row.nAcked; ++i) script.Ack();
   bool bOpenAtMessage = true;
   int nProgressAtMessage = -1;
   bool bReadEnabledAtMessage = true;
@@ -183,7 +188,8 @@ TEST_P(ProgramFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
     nProgressAtMessage = m_view.m_nProgress;
     bReadEnabledAtMessage = m_view.IsEnabled(IDC_READ);
   };
-  ProgramWith(script);
+  // CMD_OPEN and the commands before the failing one are acknowledged, then nothing.
+  ProgramOnModule(1 + row.nAcked);
 
   const char* const frames[] = {kName, kPin, kMaster, kPeer};
   std::string expectedBytes = kOpen;
@@ -227,7 +233,7 @@ INSTANTIATE_TEST_SUITE_P(
 
 TEST_F(ProgramTest, TurnOffSentLastWhenChecked) {
   m_view.m_checks[IDC_TURN_OFF] = true;
-  ProgramWith(GoodProgramScript(true));
+  ProgramOnModule();
   EXPECT_EQ(Frames({kOpen, kName, kPin, kMaster, kPeer, "E4 46 A1 0D"}), OperationBytes());
   EXPECT_EQ((std::vector<DWORD>{400, 100, 10, 100, 100, 10, 10, 100, 10, 10, 500}),
             m_clock.m_pauses);
@@ -242,7 +248,8 @@ TEST_F(ProgramTest, UnansweredTurnOffIsReportedWhilePortIsOpenThenEndsNormally) 
     bOpenAtMessage = m_comm.AnyOpen();
     nProgressAtMessage = m_view.m_nProgress;
   };
-  ProgramWith(GoodProgramScript());
+  // The module acknowledges CMD_OPEN and the four settings, then nothing.
+  ProgramOnModule(5);
   EXPECT_EQ(Frames({kOpen, kName, kPin, kMaster, kPeer, "E4 46 A1 0D", "E4 46 A1 0D"}),
             OperationBytes());
   EXPECT_TRUE(bOpenAtMessage);
@@ -256,26 +263,28 @@ TEST_F(ProgramTest, UnansweredTurnOffIsReportedWhilePortIsOpenThenEndsNormally) 
 }
 
 TEST_F(ProgramTest, FailedWriteCostsATryAndTheFrameIsSentWhole) {
-  // A module that answers only what reaches it: the name's CR is lost on the first try.
-  CReactiveModule module;
-  module.Attach(m_comm, "COM1");
+  // The module answers only what reaches it: the name's frame is cut on the first try.
   // Write 10 of the opening is the name's fourth byte: CMD_OPEN takes 0 to 3, the name's
   // frame head 4 to 6.
-  AddSilentPort("COM1").m_openings = {CPortScript(), CPortScript().FailWrite(10)};
+  AddModulePort("COM1").m_openings = {CPortScript::ByModule(),
+                                      CPortScript::ByModule().FailWrite(10)};
   m_ops.OnProgram();
   EXPECT_EQ("E4 4F A1 0D E4 4E A1 43 6F 72 E4 4E A1 43 6F 72 76 61 6E 65 0D " +
                 Frames({kPin, kMaster, kPeer}),
             OperationBytes());
   EXPECT_EQ(1, m_comm.m_sessions[1].m_nFailedWrites);
   EXPECT_TRUE(m_view.m_messages.empty());
-  EXPECT_EQ("Corvane", module.m_settings.m_strName);
-  EXPECT_EQ((std::vector<BYTE>{0xA5, 0x0D, 0x00, 0x00, 0x00, 0x12}), module.m_settings.m_peerAddr);
+  // The module takes the cut frame's bytes and the whole one after them as one name; what
+  // matters here is that the whole frame reached it and was acknowledged.
+  EXPECT_EQ(std::string("Cor\xE4N\xA1") + "Corvane", Module().m_sim.State().m_strName);
+  EXPECT_EQ("ONIME", Module().m_strCommands);
+  const uint8_t* peer = Module().m_sim.State().m_abPeer;
+  EXPECT_EQ((std::vector<BYTE>{0xA5, 0x0D, 0x00, 0x00, 0x00, 0x12}),
+            std::vector<BYTE>(peer, peer + 6));
 }
 
 TEST_F(ProgramTest, ProgramThenReadGivesBackWhatWasWritten) {
-  CReactiveModule module;
-  module.Attach(m_comm, "COM1");
-  AddSilentPort("COM1");
+  AddModulePort("COM1");
   m_view.m_texts[IDC_DEVICE_NAME] = "Desk \xE9";
   m_view.m_texts[IDC_PIN_CODE] = "87654321";
   m_view.m_checks[IDC_MASTER] = false;
@@ -283,13 +292,10 @@ TEST_F(ProgramTest, ProgramThenReadGivesBackWhatWasWritten) {
   const char* const boxes[] = {"00", "1a", "7D", "da", "71", "13"};
   for (int k = 0; k < 6; ++k) m_view.m_texts[IDC_PEER_ADDR1 + k] = boxes[k];
   m_ops.OnProgram();
-  EXPECT_EQ("ONISE", module.m_strCommands);
+  EXPECT_EQ("ONISE", Module().m_strCommands);
 
   CSetupRig reader;
-  CReactiveModule same;
-  same.m_settings = module.m_settings;
-  same.Attach(reader.m_comm, "COM1");
-  reader.AddSilentPort("COM1");
+  reader.AddModulePort("COM1", Module().m_sim.State());
   reader.m_ops.OnRead();
   EXPECT_EQ("Desk \xE9", reader.m_view.m_texts[IDC_DEVICE_NAME]);
   EXPECT_EQ("87654321", reader.m_view.m_texts[IDC_PIN_CODE]);

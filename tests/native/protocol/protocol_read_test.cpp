@@ -34,10 +34,20 @@ Calls Join(std::initializer_list<Calls> parts) {
 
 class ReadTest : public CSetupRig, public ::testing::Test {
 protected:
-  // The module on COM1; op is what it answers on the operation's opening.
-  void ReadWith(const CPortScript& op) {
-    AddModulePort("COM1", op);
+  // The module on COM1, misbehaving as faults say.
+  void ReadFromModule(const CFaults& faults = CFaults()) {
+    AddModulePort("COM1", faults);
     m_ops.OnRead();
+  }
+  // A device on COM1 that answers the probe, then sends op's bytes whatever it is asked.
+  void ReadWith(const CPortScript& op) {
+    AddScriptedModulePort("COM1", op);
+    m_ops.OnRead();
+  }
+  static CFaults StopsAfter(int commands) {
+    CFaults faults;
+    faults.m_nStopAfter = commands;
+    return faults;
   }
   // The text an earlier Read left in each box, so a test can tell what was overwritten.
   void FillBoxes() {
@@ -56,7 +66,7 @@ protected:
 };
 
 TEST_F(ReadTest, WholeRoad) {
-  ReadWith(GoodReadScript());
+  ReadFromModule();
 
   EXPECT_EQ("20 30", Written(0));
   EXPECT_EQ(kReadFrames, OperationBytes());
@@ -73,7 +83,7 @@ TEST_F(ReadTest, WholeRoad) {
 }
 
 TEST_F(ReadTest, EndingClosesThenPausesThenEmptiesTheBar) {
-  ReadWith(GoodReadScript());
+  ReadFromModule();
   const std::size_t probe = m_timeline.Find("open COM1");
   const std::size_t close = m_timeline.Find("close COM1", m_timeline.Find("open COM1", probe + 1));
   const std::size_t pause = m_timeline.Find("sleep 500");
@@ -84,7 +94,7 @@ TEST_F(ReadTest, EndingClosesThenPausesThenEmptiesTheBar) {
 }
 
 TEST_F(ReadTest, EachReplyIsShownBeforeItsTrailingByteIsRead) {
-  ReadWith(GoodReadScript(CModuleSettings()));
+  ReadFromModule();
   // The module sends 0x0A after each line; the first one follows the peer address's CR.
   const std::size_t shown = m_timeline.Find("view text PEER_ADDR6=FF");
   const std::size_t lineEnd = m_timeline.Find("rx COM1 0D", m_timeline.Find("rx COM1 F2"));
@@ -95,7 +105,7 @@ TEST_F(ReadTest, EachReplyIsShownBeforeItsTrailingByteIsRead) {
 
 TEST_F(ReadTest, TurnOffOptionSendsTurnOffAfterTheQueries) {
   m_view.m_checks[IDC_TURN_OFF] = true;
-  ReadWith(GoodReadScript(CModuleSettings(), true));
+  ReadFromModule();
   EXPECT_EQ(std::string(kReadFrames) + " E4 46 A1 0D", OperationBytes());
   EXPECT_EQ((std::vector<DWORD>{400, 10, 100, 100, 10, 10, 10, 500}), m_clock.m_pauses);
   EXPECT_TRUE(m_view.m_messages.empty());
@@ -109,7 +119,8 @@ TEST_F(ReadTest, UnansweredTurnOffIsReportedWhilePortIsOpenThenEndsNormally) {
     bOpenAtMessage = m_comm.AnyOpen();
     nProgressAtMessage = m_view.m_nProgress;
   };
-  ReadWith(GoodReadScript());
+  // The module answers CMD_OPEN and the five queries, then nothing.
+  ReadFromModule(StopsAfter(6));
 
   EXPECT_EQ(std::string(kReadFrames) + " E4 46 A1 0D E4 46 A1 0D", OperationBytes());
   EXPECT_TRUE(bOpenAtMessage);
@@ -138,13 +149,6 @@ class ReadFailureTest : public ReadTest, public ::testing::WithParamInterface<Fa
 TEST_P(ReadFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
   const FailureRow& row = GetParam();
   FillBoxes();
-  CPortScript script = CPortScript().Ack();
-  // The queries before the failing one are answered, then the module falls silent.
-  CModuleSettings module;
-  if (row.nAnswered > 0) script.Reply(0xF2, module.m_peerAddr);
-  if (row.nAnswered > 1) script.Reply(0xF4, module.m_deviceAddr);
-  if (row.nAnswered > 2) script.ReplyText(0xF1, module.m_strName);
-  if (row.nAnswered > 3) script.ReplyText(0xF3, module.m_strPin);
 
   bool bOpenAtMessage = true;
   int nProgressAtMessage = -1;
@@ -154,7 +158,8 @@ TEST_P(ReadFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
     nProgressAtMessage = m_view.m_nProgress;
     bExitEnabledAtMessage = m_view.IsEnabled(IDCANCEL);
   };
-  ReadWith(script);
+  // CMD_OPEN and the queries before the failing one are answered, then the module falls silent.
+  ReadFromModule(StopsAfter(1 + row.nAnswered));
 
   const std::string frames(kReadFrames);
   const std::string sent = frames.substr(0, 12 * (row.nAnswered + 1) - 1);
@@ -202,7 +207,7 @@ TEST_F(ReadTest, RoleOnlyMeansMasterForCapitalM) {
         .ReplyText(0xF1, module.m_strName)
         .ReplyText(0xF3, module.m_strPin)
         .Reply(0xF5, role);
-    rig.AddModulePort("COM1", script);
+    rig.AddScriptedModulePort("COM1", script);
     rig.m_ops.OnRead();
     EXPECT_FALSE(rig.m_view.m_checks[IDC_MASTER]) << HexBytes(role);
     EXPECT_TRUE(rig.m_view.m_checks[IDC_SLAVE]) << HexBytes(role);
@@ -216,7 +221,7 @@ TEST_F(ReadTest, PinIsShownAsSentWithoutPadding) {
     CSetupRig rig;
     CModuleSettings module;
     module.m_strPin = pin;
-    rig.AddModulePort("COM1", GoodReadScript(module));
+    rig.AddModulePort("COM1", CFaults(), module);
     rig.m_ops.OnRead();
     EXPECT_EQ(pin, rig.m_view.m_texts[IDC_PIN_CODE]);
   }
@@ -239,7 +244,7 @@ TEST_F(ReadTest, NameRepliesOfAnyContentAreShownSafely) {
     CPortScript script = CPortScript().Ack();
     script.Reply(0xF2, module.m_peerAddr).Reply(0xF4, module.m_deviceAddr);
     script.Bytes({0xF1}).Bytes(c.payload).Bytes({0x0D, 0x0A}).Gap();
-    rig.AddModulePort("COM1", script);
+    rig.AddScriptedModulePort("COM1", script);
     rig.m_ops.OnRead();
     EXPECT_EQ(c.shown, rig.m_view.m_texts[IDC_DEVICE_NAME]) << HexBytes(c.payload);
     EXPECT_EQ("", rig.m_comm.ClosingProblems());
@@ -247,13 +252,11 @@ TEST_F(ReadTest, NameRepliesOfAnyContentAreShownSafely) {
 }
 
 TEST_F(ReadTest, DeviceAddressCutShortShowsZeros) {
-  CModuleSettings module;
-  CPortScript script = CPortScript().Ack();
-  script.Reply(0xF2, module.m_peerAddr);
   // Three bytes, then nothing: the line and its trailing read both time out.
-  script.Bytes({0xF4, 0x00, 0x1A, 0x7D}).Gap(2);
-  script.ReplyText(0xF1, "n").ReplyText(0xF3, "p").Reply(0xF5, std::vector<BYTE>{'S'});
-  ReadWith(script);
+  CFaults faults;
+  faults.m_nCutAfter = 3;
+  faults.m_strOnly = "L";
+  ReadFromModule(faults);
   EXPECT_EQ("00 : 1A : 7D : 00 : 00 : 00", m_view.m_texts[IDC_DEVICE_ADDRESS]);
   EXPECT_TRUE(m_view.m_messages.empty());
 }
@@ -282,7 +285,7 @@ TEST_F(ReadTest, PeerAddressWithCrInsideFillsTheRestWithZeros) {
 
 TEST_F(ReadTest, ModuleThatAnswersOnlyTheFirstQueryLeavesPeerAddressShown) {
   FillBoxes();
-  ReadWith(CPortScript().Ack().Reply(0xF2, CModuleSettings().m_peerAddr));
+  ReadFromModule(StopsAfter(2));
   EXPECT_EQ("C0", m_view.m_texts[IDC_PEER_ADDR5]);
   EXPECT_EQ("old", m_view.m_texts[IDC_DEVICE_ADDRESS]);
   EXPECT_EQ("old", m_view.m_texts[IDC_DEVICE_NAME]);

@@ -30,7 +30,7 @@ TEST_F(SearchTest, NoPortAtAllShowsMessageAfterTheBusyCursorIsGone) {
 }
 
 TEST_F(SearchTest, ListingFailureIsLikeNoPort) {
-  AddModulePort("COM1", GoodReadScript());
+  AddModulePort("COM1");
   m_comm.m_bListingFails = true;
   m_ops.OnProgram();
   EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnect}), m_view.m_calls);
@@ -57,8 +57,8 @@ TEST_F(SearchTest, NoModuleProbesEveryPortOnceAndChangesNoControl) {
 TEST_F(SearchTest, ModuleOnThirdOfFourPorts) {
   AddSilentPort("COM1");
   AddSilentPort("COM2");
-  AddModulePort("COM3", GoodReadScript());
-  AddModulePort("COM4", GoodReadScript());
+  AddModulePort("COM3");
+  AddModulePort("COM4");
   m_ops.OnRead();
 
   EXPECT_EQ((std::vector<std::string>{"COM1", "COM2", "COM3", "COM3"}), m_comm.OpenedPorts());
@@ -77,15 +77,15 @@ TEST_F(SearchTest, ModuleOnThirdOfFourPorts) {
 }
 
 TEST_F(SearchTest, FirstModuleInListWins) {
-  AddModulePort("COM7", GoodReadScript());
-  AddModulePort("COM2", GoodReadScript());
+  AddModulePort("COM7");
+  AddModulePort("COM2");
   m_ops.OnRead();
   EXPECT_EQ((std::vector<std::string>{"COM7", "COM7"}), m_comm.OpenedPorts());
   EXPECT_EQ("COM7", m_ops.m_strPortName);
 }
 
 TEST_F(SearchTest, PortTakenBetweenProbeAndOpen) {
-  CScriptedCommApi::CPort& port = AddModulePort("COM3", GoodReadScript());
+  CScriptedCommApi::CPort& port = AddModulePort("COM3");
   port.m_nOpensBeforeTaken = 1;
   m_ops.OnRead();
   EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnect, "enable PROGRAM", "enable EXIT"}),
@@ -101,7 +101,7 @@ TEST_F(SearchTest, PortTakenBetweenProbeAndOpen) {
 }
 
 TEST_F(SearchTest, ProbePortClosesWhateverCameBack) {
-  AddModulePort("COM1", CPortScript());
+  AddModulePort("COM1");
   AddSilentPort("COM2");
   EXPECT_TRUE(m_ops.ProbePort("COM1"));
   EXPECT_FALSE(m_ops.ProbePort("COM2"));
@@ -112,7 +112,8 @@ TEST_F(SearchTest, ProbePortClosesWhateverCameBack) {
 
 TEST_F(SearchTest, FindModulePortKeepsTheLastFoundName) {
   AddSilentPort("COM1");
-  AddModulePort("COM2", CPortScript());
+  // The module answers the first search only.
+  AddModulePort("COM2").m_openings = {CPortScript::ByModule()};
   EXPECT_TRUE(m_ops.FindModulePort());
   EXPECT_EQ("COM2", m_ops.m_strPortName);
   // A later search that finds nothing leaves the name as it was.
@@ -121,14 +122,14 @@ TEST_F(SearchTest, FindModulePortKeepsTheLastFoundName) {
 }
 
 TEST_F(SearchTest, EachOperationLocksTheOtherButtonAndExitNeverItself) {
-  AddModulePort("COM1", GoodReadScript());
+  AddModulePort("COM1");
   m_ops.OnRead();
   const Calls readHead(m_view.m_calls.begin(), m_view.m_calls.begin() + 6);
   EXPECT_EQ((Calls{"wait on", "wait off", "disable PROGRAM", "disable EXIT", "step", "step"}),
             readHead);
 
   CSetupRig program;
-  program.AddModulePort("COM1", GoodProgramScript());
+  program.AddModulePort("COM1");
   program.m_ops.OnProgram();
   const Calls programHead(program.m_view.m_calls.begin(), program.m_view.m_calls.begin() + 6);
   EXPECT_EQ((Calls{"wait on", "wait off", "disable READ", "disable EXIT", "step", "step"}),
@@ -169,9 +170,10 @@ TEST_F(SearchTest, HandshakeFailingTwiceShowsOneErrorWithPortClosedAndButtonsSti
 }
 
 TEST_F(SearchTest, NextPressAfterTwoFailedHandshakesStartsAfresh) {
-  CScriptedCommApi::CPort& port = AddSilentPort("COM1");
-  port.m_openings = {CPortScript().Ack(), CPortScript(), CPortScript().Ack(), CPortScript(),
-                     CPortScript().Ack(), GoodProgramScript()};
+  // Two presses of a module that does not answer CMD_OPEN, then the module itself.
+  CScriptedCommApi::CPort& port = AddModulePort("COM1");
+  port.m_openings = {CPortScript().Ack(), CPortScript(),           CPortScript().Ack(),
+                     CPortScript(),       CPortScript::ByModule(), CPortScript::ByModule()};
   m_ops.OnProgram();
   m_view.m_messages.clear();
   const int nStepsBefore = m_view.m_nSteps;
@@ -182,10 +184,10 @@ TEST_F(SearchTest, NextPressAfterTwoFailedHandshakesStartsAfresh) {
 }
 
 TEST_F(SearchTest, HandshakeFailsThenRerunSucceeds) {
-  CScriptedCommApi::CPort& port = AddSilentPort("COM1");
+  CScriptedCommApi::CPort& port = AddModulePort("COM1");
   // A line error on the first opening: only a fresh opening clears it.
-  port.m_openings = {CPortScript().Ack(), CPortScript().LineError(), CPortScript().Ack(),
-                     GoodReadScript()};
+  port.m_openings = {CPortScript().Ack(), CPortScript().LineError(), CPortScript::ByModule(),
+                     CPortScript::ByModule()};
   m_ops.OnRead();
 
   EXPECT_TRUE(m_view.m_messages.empty());
@@ -211,7 +213,7 @@ TEST_F(SearchTest, RerunThatFindsNoModuleShowsOnlyCannotConnect) {
 }
 
 TEST_F(SearchTest, RerunCounterAboveOneReturnsAtOnce) {
-  AddModulePort("COM1", GoodReadScript());
+  AddModulePort("COM1");
   m_ops.m_nRetry = 2;
   m_ops.OnRead();
   m_ops.OnProgram();
@@ -222,11 +224,11 @@ TEST_F(SearchTest, RerunCounterAboveOneReturnsAtOnce) {
 
 TEST_F(SearchTest, OperationLeavesNoPortOpenOnAnyPath) {
   // Every way a press can end, one after the other on the same objects.
-  CScriptedCommApi::CPort& port = AddSilentPort("COM1");
-  port.m_openings = {CPortScript().Ack(), GoodReadScript(),         // success
-                     CPortScript().Ack(), CPortScript().Ack(),      // fails after CMD_OPEN
-                     CPortScript().Ack(), CPortScript(),            // handshake fails ...
-                     CPortScript().Ack(), GoodProgramScript(true)}; // ... rerun succeeds
+  CScriptedCommApi::CPort& port = AddModulePort("COM1");
+  port.m_openings = {CPortScript::ByModule(), CPortScript::ByModule(),   // success
+                     CPortScript().Ack(),     CPortScript().Ack(),       // fails after CMD_OPEN
+                     CPortScript().Ack(),     CPortScript(),             // handshake fails ...
+                     CPortScript::ByModule(), CPortScript::ByModule()};  // ... rerun succeeds
   m_view.m_checks[IDC_TURN_OFF] = true;
   m_ops.OnRead();
   m_ops.OnRead();

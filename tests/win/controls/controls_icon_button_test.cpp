@@ -348,11 +348,11 @@ TEST_F(IconButtonTest, DoubleClickGivesTwoClicksAndLeavesNothingPending) {
   button.SendMessage(WM_LBUTTONUP, 0, pt);
   EXPECT_EQ(CountClicks(), 1);
   button.SendMessage(WM_LBUTTONDBLCLK, MK_LBUTTON, pt);
-  EXPECT_TRUE(button.GetState() & BST_PUSHED) << "the double-click shows the press";
+  EXPECT_TRUE(button.SendMessage(BM_GETSTATE) & BST_PUSHED) << "the double-click shows the press";
   EXPECT_EQ(CountClicks(), 1);
   button.SendMessage(WM_LBUTTONUP, 0, pt);
   EXPECT_EQ(CountClicks(), 2);
-  EXPECT_FALSE(button.GetState() & BST_PUSHED);
+  EXPECT_FALSE(button.SendMessage(BM_GETSTATE) & BST_PUSHED);
   EXPECT_NE(::GetCapture(), button.m_hWnd);
 
   ASSERT_EQ(g_commands.size(), 2u);
@@ -412,14 +412,14 @@ TEST_F(IconButtonTest, EnterClicksOnceAtOnceAndItsPressEndsAtKeyRelease) {
   EXPECT_EQ(CountClicks(), 1) << "the click goes out on the character, before key release";
   ASSERT_EQ(g_commands.size(), 1u);
   EXPECT_EQ(g_commands[0].hWndFrom, button.m_hWnd);
-  EXPECT_TRUE(button.GetState() & BST_PUSHED);
+  EXPECT_TRUE(button.SendMessage(BM_GETSTATE) & BST_PUSHED);
 
   button.SendMessage(WM_KEYDOWN, VK_RETURN, repeat);
   button.SendMessage(WM_CHAR, VK_RETURN, repeat);
   EXPECT_EQ(CountClicks(), 1) << "auto-repeat is the same key press";
 
   button.SendMessage(WM_KEYUP, VK_RETURN, up);
-  EXPECT_FALSE(button.GetState() & BST_PUSHED);
+  EXPECT_FALSE(button.SendMessage(BM_GETSTATE) & BST_PUSHED);
   EXPECT_EQ(CountClicks(), 1);
 
   button.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(10, 10));
@@ -429,9 +429,9 @@ TEST_F(IconButtonTest, EnterClicksOnceAtOnceAndItsPressEndsAtKeyRelease) {
 TEST_F(IconButtonTest, EnterPressEndsWhenTheFocusLeavesBeforeKeyRelease) {
   CIconButton& button = MakeButton();
   button.SendMessage(WM_CHAR, VK_RETURN, 0x001C0001);
-  EXPECT_TRUE(button.GetState() & BST_PUSHED);
+  EXPECT_TRUE(button.SendMessage(BM_GETSTATE) & BST_PUSHED);
   button.SendMessage(WM_KILLFOCUS, 0, 0);
-  EXPECT_FALSE(button.GetState() & BST_PUSHED);
+  EXPECT_FALSE(button.SendMessage(BM_GETSTATE) & BST_PUSHED);
   button.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(10, 10));
   EXPECT_EQ(CountClicks(), 1);
 }
@@ -443,10 +443,10 @@ TEST_F(IconButtonTest, SpaceClicksOnceOnKeyRelease) {
   button.SendMessage(WM_KEYDOWN, VK_SPACE, 0x00390001);
   button.SendMessage(WM_CHAR, VK_SPACE, 0x00390001);
   EXPECT_EQ(CountClicks(), 0);
-  EXPECT_TRUE(button.GetState() & BST_PUSHED);
+  EXPECT_TRUE(button.SendMessage(BM_GETSTATE) & BST_PUSHED);
   button.SendMessage(WM_KEYUP, VK_SPACE, static_cast<LPARAM>(0xC0390001u));
   EXPECT_EQ(CountClicks(), 1);
-  EXPECT_FALSE(button.GetState() & BST_PUSHED);
+  EXPECT_FALSE(button.SendMessage(BM_GETSTATE) & BST_PUSHED);
 
   button.SendMessage(WM_LBUTTONUP, 0, MAKELPARAM(10, 10));
   EXPECT_EQ(CountClicks(), 1) << "no click left pending for a mouse release";
@@ -537,11 +537,11 @@ TEST(IconButtonInDialog, KeysTabAndDefaultStatusWithTheDialogManager) {
   PressKey(hDlg, read.m_hWnd, VK_RETURN, 0x1C);
   EXPECT_EQ(CountClicks(1000), 1);
   EXPECT_EQ(CountClicks(IDOK), 0) << "Enter on the button is the button's, not the dialog's";
-  EXPECT_FALSE(read.GetState() & BST_PUSHED);
+  EXPECT_FALSE(read.SendMessage(BM_GETSTATE) & BST_PUSHED);
 
   PressKey(hDlg, read.m_hWnd, VK_SPACE, 0x39);
   EXPECT_EQ(CountClicks(1000), 2);
-  EXPECT_FALSE(read.GetState() & BST_PUSHED);
+  EXPECT_FALSE(read.SendMessage(BM_GETSTATE) & BST_PUSHED);
 
   PressKey(hDlg, read.m_hWnd, VK_TAB, 0x0F);
   EXPECT_EQ(::GetFocus(), program.m_hWnd) << "Tab still moves the focus";

@@ -65,7 +65,7 @@ class CTestDlg : public CDialog {
     m_hWndDuringInit = m_hWnd;
     m_bBaseInitResult = CDialog::OnInitDialog();
     m_bBoundDuringInit = m_editName.m_hWnd != nullptr;
-    if (m_bBaseInitResult) PostMessage(WM_RUN_STEP);
+    if (m_bBaseInitResult) ::PostMessageA(m_hWnd, WM_RUN_STEP, 0, 0);
     return m_bBaseInitResult;
   }
   void OnOK() override {
@@ -171,12 +171,12 @@ TEST(DialogTest, NestedDialogDisablesItsOwnerUntilItEnds) {
   outer.m_fnStep = [&](CTestDlg& o) {
     CTestDlg inner(t.Get(), &o);
     inner.m_fnStep = [&](CTestDlg& i) {
-      bOwnerDisabled = !o.IsWindowEnabled();
+      bOwnerDisabled = !::IsWindowEnabled(o.m_hWnd);
       EXPECT_EQ(::GetWindow(i.m_hWnd, GW_OWNER), o.m_hWnd);
       i.EndDialog(7);
     };
     nInner = inner.DoModal();
-    EXPECT_TRUE(o.IsWindowEnabled());
+    EXPECT_TRUE(::IsWindowEnabled(o.m_hWnd));
     o.EndDialog(IDCANCEL);
   };
   EXPECT_EQ(outer.DoModal(), IDCANCEL);
@@ -192,10 +192,10 @@ TEST(DialogTest, SystemMenuTakesAppendedItemsAndTheirCommandsReachTheMap) {
   dlg.m_fnStep = [&](CTestDlg& d) {
     CMenu* pMenu = d.GetSystemMenu(FALSE);
     ASSERT_NE(pMenu, nullptr);
-    nItemsBefore = pMenu->GetMenuItemCount();
+    nItemsBefore = ::GetMenuItemCount(pMenu->m_hMenu);
     EXPECT_TRUE(pMenu->AppendMenu(MF_SEPARATOR));
     EXPECT_TRUE(pMenu->AppendMenu(MF_STRING, 0x10, "About..."));
-    nItemsAfter = pMenu->GetMenuItemCount();
+    nItemsAfter = ::GetMenuItemCount(pMenu->m_hMenu);
     char szText[32] = {};
     ::GetMenuStringA(pMenu->m_hMenu, 0x10, szText, sizeof(szText), MF_BYCOMMAND);
     EXPECT_STREQ(szText, "About...");

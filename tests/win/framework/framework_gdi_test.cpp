@@ -38,7 +38,7 @@ TEST(GdiOwnershipTest, BrushesAndBitmapsDeleteWhatTheyHoldAndNothingElse) {
     CBrush brush(RGB(9, 8, 7));
     hBrush = brush.GetSafeHandle();
     LOGBRUSH lb = {};
-    ASSERT_EQ(brush.GetObject(sizeof(lb), &lb), static_cast<int>(sizeof(lb)));
+    ASSERT_EQ(::GetObjectA(brush.m_hObject, sizeof(lb), &lb), static_cast<int>(sizeof(lb)));
     EXPECT_EQ(lb.lbColor, RGB(9, 8, 7));
     EXPECT_FALSE(brush.CreateSolidBrush(RGB(1, 1, 1))) << "the first brush would leak";
     CBrush detached(RGB(1, 2, 3));

@@ -66,7 +66,7 @@ class CProbeDlg : public CSetupDlg {
   BOOL OnInitDialog() override {
     const BOOL result = CSetupDlg::OnInitDialog();
     ::SetTimer(m_hWnd, kFailsafeTimer, 20000, nullptr);
-    PostMessage(WM_NEXT_STAGE);
+    ::PostMessageA(m_hWnd, WM_NEXT_STAGE, 0, 0);
     return result;
   }
 
@@ -74,7 +74,7 @@ class CProbeDlg : public CSetupDlg {
   LRESULT OnNextStage(WPARAM, LPARAM) {
     if (m_nStagesRun < m_stages.size()) {
       m_stages[m_nStagesRun++](*this);
-      PostMessage(WM_NEXT_STAGE);
+      ::PostMessageA(m_hWnd, WM_NEXT_STAGE, 0, 0);
     } else if (m_bEndAfterStages) {
       EndDialog(IDABORT);
     }
