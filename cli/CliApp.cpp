@@ -1,7 +1,5 @@
 #include "cli/CliApp.h"
 
-#include <cctype>
-#include <climits>
 #include <exception>
 #include <vector>
 
@@ -11,6 +9,7 @@
 #include "cli/ModuleSession.h"
 #include "cli/Output.h"
 #include "cli/Progress.h"
+#include "platform/ComPortName.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -24,17 +23,9 @@ CLI::Validator Rule(std::string (*check)(const std::string&), const char* descri
 
 // "COM" and a port number, either case; normalised to "COM<n>".
 bool ParseComName(const std::string& text, std::string* name) {
-  if (text.size() < 4 || text.size() > 13) return false;
-  for (size_t k = 0; k < 3; ++k) {
-    if (std::toupper(static_cast<unsigned char>(text[k])) != "COM"[k]) return false;
-  }
-  long long number = 0;
-  for (size_t k = 3; k < text.size(); ++k) {
-    if (text[k] < '0' || text[k] > '9') return false;
-    number = number * 10 + (text[k] - '0');
-  }
-  if (number < 1 || number > INT_MAX) return false;
-  *name = "COM" + std::to_string(number);
+  int number = 0;
+  if (!ParseExactComPortName(text.c_str(), &number) || number < 1) return false;
+  *name = ComPortName(number);
   return true;
 }
 

@@ -17,6 +17,7 @@
 #include "cli/ModuleSession.h"
 #include "cli/Output.h"
 #include "cli/Progress.h"
+#include "platform/ComPortName.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -252,7 +253,7 @@ bool CGang::MakeWorkers(std::string* error) {
   for (const std::string& name : names) {
     CWorker worker;
     worker.m_strShown = name;
-    if (name.size() > 3 && (name[0] == '/')) {
+    if (!name.empty() && name[0] == '/') {
       if (!m_env.m_fnPathApi) {
         *error = "--ports: " + name + " is not a port name";
         return false;
@@ -260,14 +261,13 @@ bool CGang::MakeWorkers(std::string* error) {
       worker.m_pOwnedApi = m_env.m_fnPathApi(name);
       worker.m_strListed = "COM1";
     } else {
-      worker.m_strListed = name;
-      for (char& c : worker.m_strListed) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-      worker.m_strShown = worker.m_strListed;
-      if (worker.m_strListed.size() < 4 || worker.m_strListed.compare(0, 3, "COM") != 0 ||
-          worker.m_strListed.find_first_not_of("0123456789", 3) != std::string::npos) {
+      int number = 0;
+      if (!ParseExactComPortName(name.c_str(), &number) || number < 1) {
         *error = "--ports: \"" + Printable(name) + "\" is not a port name COM1, COM2, ...";
         return false;
       }
+      worker.m_strListed = ComPortName(number);
+      worker.m_strShown = worker.m_strListed;
     }
     if (!seen.insert(worker.m_strShown).second) {
       *error = "--ports: " + worker.m_strShown + " is named twice";

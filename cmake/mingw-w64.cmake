@@ -21,5 +21,10 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
 set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
 set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
 
-# Everything static: the program and the test executables import only system DLLs.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static -static-libgcc -static-libstdc++")
+# Everything static: the program and the test executables import only system DLLs. ASLR and
+# DEP are asked for by name: binutils sets them by default only since 2.36.
+set(CMAKE_EXE_LINKER_FLAGS_INIT
+    "-static -static-libgcc -static-libstdc++ -Wl,--dynamicbase,--nxcompat")
+if(CORVANE_MINGW_ARCH STREQUAL "x86_64")
+  string(APPEND CMAKE_EXE_LINKER_FLAGS_INIT ",--high-entropy-va")
+endif()
