@@ -89,7 +89,7 @@ DEMO_EXE = build/windows-x64/ui/Corvane_BT_Setup.exe
 
 demo: deps
 	@$(CMAKE) --preset native >/dev/null
-	@$(CMAKE) --build --preset native --target modsim
+	@$(CMAKE) --build --preset native --target modsim corvane
 	@$(CMAKE) --preset windows >/dev/null
 	@$(CMAKE) --build --preset windows --target Corvane_BT_Setup
 	@$(CMAKE) --preset windows-x64 >/dev/null
@@ -98,6 +98,7 @@ demo: deps
 	@python3 tests/e2e/demo.py --exe $(DEMO_EXE) --driver build/windows-x64/tests/e2e/uidriver.exe \
 	  --modsim build/native/tools/modsim/modsim --work build/windows-x64/demo \
 	  --screenshot docs/screenshot.png
+	@bash scripts/demo-cli.sh build/native/tools/modsim/modsim build/native/cli/corvane
 
 run: deps
 	@$(CMAKE) --preset windows-x64 >/dev/null

@@ -45,6 +45,11 @@ struct COptions {
   bool m_bVerify = false;
   bool m_bQuiet = false;
   std::string m_strName, m_strPin, m_strRole, m_strPeer;
+  // Given or not: an empty name is a value too.
+  CLI::Option* m_pName = nullptr;
+  CLI::Option* m_pPin = nullptr;
+  CLI::Option* m_pRole = nullptr;
+  CLI::Option* m_pPeer = nullptr;
 };
 
 class CCommandLine {
@@ -128,14 +133,17 @@ int CCommandLine::Run(int argc, const char* const* argv) {
   CLI::App* program = app.add_subcommand(
       "program", "Write the module's settings; those not given keep their current values");
   AddPort(program);
-  program->add_option("--name", m_options.m_strName, "Device name, at most 16 characters")
-      ->check(Rule(CheckName, "TEXT"));
-  program->add_option("--pin", m_options.m_strPin, "PIN code, 1 to 8 characters")
-      ->check(Rule(CheckPin, "TEXT"));
-  program->add_option("--role", m_options.m_strRole, "master or slave")
-      ->check(Rule(CheckRole, "master|slave"));
-  program->add_option("--peer", m_options.m_strPeer, "Peer address XX:XX:XX:XX:XX:XX")
-      ->check(Rule(CheckPeer, "ADDRESS"));
+  m_options.m_pName =
+      program->add_option("--name", m_options.m_strName, "Device name, at most 16 characters")
+          ->check(Rule(CheckName, "TEXT"));
+  m_options.m_pPin =
+      program->add_option("--pin", m_options.m_strPin, "PIN code, 1 to 8 characters")
+          ->check(Rule(CheckPin, "TEXT"));
+  m_options.m_pRole = program->add_option("--role", m_options.m_strRole, "master or slave")
+                          ->check(Rule(CheckRole, "master|slave"));
+  m_options.m_pPeer =
+      program->add_option("--peer", m_options.m_strPeer, "Peer address XX:XX:XX:XX:XX:XX")
+          ->check(Rule(CheckPeer, "ADDRESS"));
   program->add_flag("--turn-off", m_options.m_bTurnOff, "Turn Bluetooth off at the end");
   program->add_flag("--verify", m_options.m_bVerify, "Read back and compare");
   AddFormat(program);
@@ -215,12 +223,16 @@ int CCommandLine::Read() {
 
 int CCommandLine::Program() {
   CSettingChanges changes;
-  if (!m_options.m_strName.empty()) changes.m_name = m_options.m_strName;
-  if (!m_options.m_strPin.empty()) changes.m_pin = m_options.m_strPin;
+  if (m_options.m_pName->count() > 0) changes.m_name = m_options.m_strName;
+  if (m_options.m_pPin->count() > 0) changes.m_pin = m_options.m_strPin;
   bool master = false;
-  if (ParseRole(m_options.m_strRole, &master)) changes.m_master = master;
+  if (m_options.m_pRole->count() > 0 && ParseRole(m_options.m_strRole, &master)) {
+    changes.m_master = master;
+  }
   CAddress peer;
-  if (ParsePeer(m_options.m_strPeer, &peer)) changes.m_peer = peer;
+  if (m_options.m_pPeer->count() > 0 && ParsePeer(m_options.m_strPeer, &peer)) {
+    changes.m_peer = peer;
+  }
 
   CPortChoice port;
   if (!ChoosePort(&port)) {

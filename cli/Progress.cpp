@@ -56,5 +56,3 @@ void CGangProgress::Redraw() {
   m_err << std::flush;
   m_bDrawn = true;
 }
-
-void CGangProgress::Finish() {}

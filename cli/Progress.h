@@ -36,7 +36,6 @@ public:
 
   // A sink for the worker of port index k.
   CProgressSink& Sink(size_t k) { return m_sinks[k]; }
-  void Finish();
 
 private:
   class CSink final : public CProgressSink {
