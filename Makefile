@@ -7,14 +7,26 @@ CTEST ?= ctest
 PYTHON ?= /usr/bin/python3
 
 .PHONY: test deps native windows windows-x64 sanitize test-native test-sanitize test-windows clean
-.PHONY: fuzz fuzz-short fuzz-long bench-wine check-shipped dist
+.PHONY: fuzz fuzz-short fuzz-long bench-wine check-shipped dist format check-format
 
 # The shipped program is the 32-bit build (windows); its tests run from the 64-bit build of
 # the same sources (windows-x64), since only wine64 can run on this kind of machine.
-test: deps native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows
+test: deps check-format native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows
 
 deps:
 	@bash scripts/deps.sh
+
+# Every C and C++ file of the repository follows .clang-format (Debian's clang-format 14):
+# make format rewrites them, make check-format (part of make test) fails on any difference.
+CLANG_FORMAT ?= clang-format
+FORMATTED = $(shell git ls-files '*.c' '*.cpp' '*.h')
+
+format: deps
+	@$(CLANG_FORMAT) -i $(FORMATTED)
+
+check-format: deps
+	@$(CLANG_FORMAT) --dry-run --Werror $(FORMATTED) || \
+	  { echo "Unformatted C++ above: run make format" >&2; exit 1; }
 
 native: deps
 	@$(CMAKE) --preset native >/dev/null

@@ -274,10 +274,8 @@ int CCommandLine::Finish(bool program, const CModuleReport& report,
       if (m_options.m_bVerify && report.m_verified) json["verified"] = *report.m_verified;
     }
     json["result"] = OutcomeText(report.m_outcome);
-    if (!ok) {
-      json["differs"] = report.m_differs;
-      if (!report.m_strMessage.empty()) json["message"] = report.m_strMessage;
-    }
+    if (!report.m_differs.empty()) json["differs"] = report.m_differs;
+    if (!ok && !report.m_strMessage.empty()) json["message"] = report.m_strMessage;
     m_env.m_out << DumpJson(json) << "\n";
   } else if (ok || report.m_outcome == EOutcome::VerifyDiffers) {
     PrintSettingsText(m_env.m_out, port, shown);

@@ -107,6 +107,8 @@ struct CWorker {
   std::unique_ptr<CModuleSession> m_pSession;
   bool m_bAnswered = false;
   bool m_bProgram = false;
+  // The Program has run (whatever its outcome).
+  bool m_bFinished = false;
   CModuleSettings m_target;
   CModuleReport m_report;
   double m_dSeconds = 0;
@@ -153,7 +155,8 @@ std::vector<std::string> ReportRow(const CWorker& worker) {
 
 CJson RowJson(const std::vector<std::string>& row) {
   CJson json;
-  for (size_t k = 0; k < row.size(); ++k) json[kReportColumns[k]] = row[k];
+  for (size_t k = 0; k + 1 < row.size(); ++k) json[kReportColumns[k]] = row[k];
+  json["seconds"] = std::stod(row.back());
   return json;
 }
 
@@ -430,11 +433,19 @@ int CGang::Run() {
       worker.m_report.m_outcome = EOutcome::Ok;
       worker.m_pSession->Program(worker.m_target, m_options.m_bTurnOff, m_options.m_bVerify,
                                  worker.m_report);
+      worker.m_bFinished = true;
       worker.m_dSeconds += Elapsed(start);
     });
   }
   // Sessions close their ports before they return; drop them with their channels now.
-  for (CWorker& worker : m_workers) worker.m_pSession.reset();
+  for (CWorker& worker : m_workers) {
+    worker.m_pSession.reset();
+    // Read but never programmed: the interruption came between the two.
+    if (m_env.m_interrupt.IsSet() && worker.m_bAnswered && !worker.m_bFinished &&
+        worker.m_report.m_outcome == EOutcome::Ok) {
+      worker.m_report.m_outcome = EOutcome::Interrupted;
+    }
+  }
   return Report();
 }
 

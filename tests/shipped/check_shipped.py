@@ -178,7 +178,8 @@ def damaged_copies(shipped, tested, work):
                                 return
 
     def manifest_amd64(pe):
-        for rtype in pe.DIRECTORY_ENTRY_RESOURCE.entries:
+        # A program without resources (the console one) has nothing to damage here.
+        for rtype in getattr(getattr(pe, "DIRECTORY_ENTRY_RESOURCE", None), "entries", []):
             if rtype.id == RT_MANIFEST:
                 entry = rtype.directory.entries[0].directory.entries[0].data.struct
                 data = pe.get_data(entry.OffsetToData, entry.Size)

@@ -4,8 +4,9 @@
     run_cli_e2e.py --exe CORVANE_EXE --driver UIDRIVER --modsim MODSIM --work DIR
 
 Through Wine's serial layer: `ports` lists the simulator's COM5 alone, `read --format json`
-gives the module's settings, `program` stores all four in the module, and a bad option is
-refused before any port is touched.
+gives the module's settings, `program` stores all four in the module, a bad option is refused
+before any port is touched, and `gang` (worker threads) programs the module and writes its
+report.
 """
 import json
 import os
@@ -76,8 +77,24 @@ def test_refused_option(env, check):
     check.eq("nothing sent", (state.get("probes"), state.get("commands")), ("0", "0"))
 
 
+def test_gang(env, check):
+    sim = env.modsim(*MODULE)
+    report = os.path.join(env.session.work, "gang.jsonl")
+    if os.path.exists(report):
+        os.unlink(report)
+    # Wine's drive Z: is the Linux root.
+    code, out, err = corvane(env, "gang", "--name", "W-{seq:02}", "--pin", "{addr4}", "--quiet",
+                             "--report", "Z:" + report.replace("/", "\\"))
+    state = sim.stop()
+    check.eq("exit code", (code, err), (0, ""))
+    check.eq("module", (state.get("name"), state.get("pin")), ("W-01", "7113"))
+    rows = [json.loads(line) for line in open(report)] if os.path.exists(report) else []
+    check.eq("report", [(r["port"], r["old_name"], r["new_name"], r["result"]) for r in rows],
+             [("COM5", "CORVANE-BT", "W-01", "ok")])
+
+
 CHECKS = [("ports", test_ports), ("read_json", test_read_json), ("program", test_program),
-          ("refused_option", test_refused_option)]
+          ("refused_option", test_refused_option), ("gang", test_gang)]
 
 
 def main():
