@@ -6,6 +6,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 
 #include "wintypes.h"
 
@@ -27,9 +28,10 @@ public:
   void InstallHandlers();
 
 private:
+  // What a waiter blocks on: the two ends of a pipe written once by Set, which wakes every
+  // waiting poll() (POSIX), or a manual-reset event (Windows).
+  struct CWaitable;
+
   std::atomic<bool> m_bSet{false};
-  // POSIX: the two ends of a pipe written once by Set, which wakes every waiting poll().
-  // Windows: a manual-reset event in m_hEvent.
-  int m_fds[2] = {-1, -1};
-  void* m_hEvent = nullptr;
+  std::unique_ptr<CWaitable> m_pWaitable;
 };

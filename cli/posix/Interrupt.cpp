@@ -18,20 +18,25 @@ void OnSignal(int) {
 
 }  // namespace
 
-CInterrupt::CInterrupt() {
-  if (pipe(m_fds) == 0) {
-    for (int fd : m_fds) {
-      fcntl(fd, F_SETFD, FD_CLOEXEC);
-      fcntl(fd, F_SETFL, O_NONBLOCK);
+struct CInterrupt::CWaitable {
+  int m_fds[2] = {-1, -1};
+};
+
+CInterrupt::CInterrupt() : m_pWaitable(std::make_unique<CWaitable>()) {
+  int* fds = m_pWaitable->m_fds;
+  if (pipe(fds) == 0) {
+    for (int k = 0; k < 2; ++k) {
+      fcntl(fds[k], F_SETFD, FD_CLOEXEC);
+      fcntl(fds[k], F_SETFL, O_NONBLOCK);
     }
   } else {
-    m_fds[0] = m_fds[1] = -1;
+    fds[0] = fds[1] = -1;
   }
 }
 
 CInterrupt::~CInterrupt() {
   if (g_pReceiver == this) g_pReceiver = nullptr;
-  for (int fd : m_fds) {
+  for (int fd : m_pWaitable->m_fds) {
     if (fd >= 0) close(fd);
   }
 }
@@ -40,9 +45,9 @@ void CInterrupt::Set() {
   // Only async-signal-safe calls here. The byte is never read, so the pipe stays readable and
   // wakes every waiter, now and later.
   if (m_bSet.exchange(true)) return;
-  if (m_fds[1] >= 0) {
+  if (m_pWaitable->m_fds[1] >= 0) {
     const char byte = 1;
-    const ssize_t written = write(m_fds[1], &byte, 1);
+    const ssize_t written = write(m_pWaitable->m_fds[1], &byte, 1);
     (void)written;
   }
 }
@@ -55,7 +60,7 @@ bool CInterrupt::Wait(DWORD ms) const {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
     if (left <= 0) return IsSet();
-    pollfd pfd{m_fds[0], POLLIN, 0};
+    pollfd pfd{m_pWaitable->m_fds[0], POLLIN, 0};
     // Without a pipe (no descriptor left) poll() on -1 still sleeps out the time.
     const int ready = poll(&pfd, 1, static_cast<int>(left));
     if (ready < 0 && errno != EINTR) return IsSet();

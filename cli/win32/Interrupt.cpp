@@ -22,27 +22,33 @@ BOOL WINAPI OnConsoleControl(DWORD event) {
 
 }  // namespace
 
-CInterrupt::CInterrupt() { m_hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr); }
+struct CInterrupt::CWaitable {
+  HANDLE m_hEvent = nullptr;
+};
+
+CInterrupt::CInterrupt() : m_pWaitable(std::make_unique<CWaitable>()) {
+  m_pWaitable->m_hEvent = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+}
 
 CInterrupt::~CInterrupt() {
   if (g_pReceiver == this) {
     SetConsoleCtrlHandler(OnConsoleControl, FALSE);
     g_pReceiver = nullptr;
   }
-  if (m_hEvent != nullptr) CloseHandle(m_hEvent);
+  if (m_pWaitable->m_hEvent != nullptr) CloseHandle(m_pWaitable->m_hEvent);
 }
 
 void CInterrupt::Set() {
   if (m_bSet.exchange(true)) return;
-  if (m_hEvent != nullptr) SetEvent(m_hEvent);
+  if (m_pWaitable->m_hEvent != nullptr) SetEvent(m_pWaitable->m_hEvent);
 }
 
 bool CInterrupt::Wait(DWORD ms) const {
   if (IsSet()) return true;
-  if (m_hEvent == nullptr) {
+  if (m_pWaitable->m_hEvent == nullptr) {
     Sleep(ms);
   } else {
-    WaitForSingleObject(m_hEvent, ms);
+    WaitForSingleObject(m_pWaitable->m_hEvent, ms);
   }
   return IsSet();
 }
