@@ -2,13 +2,16 @@
 
 #include <algorithm>
 #include <chrono>
+#include <condition_variable>
 #include <cstring>
 #include <cstdio>
 #include <fstream>
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <set>
 #include <sstream>
+#include <system_error>
 #include <thread>
 
 #include <CLI/CLI.hpp>
@@ -92,13 +95,44 @@ std::string CsvField(const std::string& text) {
   return quoted + "\"";
 }
 
-// Runs job(k) for every k on a thread of its own and waits for all of them.
-void RunParallel(size_t count, const std::function<void(size_t)>& job) {
-  std::vector<std::thread> threads;
-  threads.reserve(count);
-  for (size_t k = 0; k < count; ++k) threads.emplace_back(job, k);
-  for (std::thread& thread : threads) thread.join();
-}
+// Where the workers and the coordinating thread meet between two phases: every port probed
+// before the modules are numbered, every module read before the values are worked out, and
+// the values checked before any module is programmed. One thread per worker for the whole
+// run: a thread costs more than all of a phase's own work.
+class CPhaseGate {
+public:
+  explicit CPhaseGate(size_t parties) : m_nParties(parties) {}
+
+  // Blocks until every party has arrived at this meeting.
+  void Arrive() {
+    std::unique_lock<std::mutex> lock(m_mutex);
+    const size_t generation = m_nGeneration;
+    if (++m_nArrived >= m_nParties) {
+      Release();
+      return;
+    }
+    m_cv.wait(lock, [&] { return m_nGeneration != generation; });
+  }
+  // One party fewer from now on (a worker whose thread could not start).
+  void Leave() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    --m_nParties;
+    if (m_nArrived > 0 && m_nArrived >= m_nParties) Release();
+  }
+
+private:
+  void Release() {
+    m_nArrived = 0;
+    ++m_nGeneration;
+    m_cv.notify_all();
+  }
+
+  std::mutex m_mutex;
+  std::condition_variable m_cv;
+  size_t m_nParties;
+  size_t m_nArrived = 0;
+  size_t m_nGeneration = 0;
+};
 
 struct CWorker {
   std::string m_strListed;  // the name the worker's search lists ("COM3")
@@ -233,6 +267,8 @@ private:
   bool NeedsRead() const;
   // Works out every module's values; false with the first rule broken.
   bool PlanValues(std::string* error);
+  void Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool needsRead,
+            const bool& planned);
   double Elapsed(Clock::time_point start) const {
     return std::chrono::duration<double>(Clock::now() - start).count();
   }
@@ -279,6 +315,37 @@ bool CGang::MakeWorkers(std::string* error) {
     m_workers.push_back(std::move(worker));
   }
   return true;
+}
+
+void CGang::Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool needsRead,
+                 const bool& planned) {
+  const CInterrupt& interrupt = m_env.m_interrupt;
+  // Every port at once: the probe's own bytes and wait on each.
+  Clock::time_point start = Clock::now();
+  worker.m_bAnswered = worker.m_pSession->Probe(worker.m_strListed);
+  if (!worker.m_bAnswered && !interrupt.IsSet()) {
+    worker.m_report.m_outcome = EOutcome::NoModule;
+    sink.OnProgress(0, OutcomeText(EOutcome::NoModule));
+  }
+  worker.m_dSeconds += Elapsed(start);
+  gate.Arrive();
+
+  if (needsRead && worker.m_bAnswered && !interrupt.IsSet()) {
+    start = Clock::now();
+    worker.m_pSession->Read(false, worker.m_report);
+    worker.m_dSeconds += Elapsed(start);
+  }
+  gate.Arrive();
+
+  // The coordinating thread works out every module's values here.
+  gate.Arrive();
+  if (!planned || !worker.m_bProgram || interrupt.IsSet()) return;
+  start = Clock::now();
+  worker.m_report.m_outcome = EOutcome::Ok;
+  worker.m_pSession->Program(worker.m_target, m_options.m_bTurnOff, m_options.m_bVerify,
+                             worker.m_report);
+  worker.m_bFinished = true;
+  worker.m_dSeconds += Elapsed(start);
 }
 
 bool CGang::CheckTemplates(std::string* error) const {
@@ -402,41 +469,34 @@ int CGang::Run() {
     worker.m_report.m_outcome = EOutcome::Interrupted;
   }
 
-  // Every port at once: the probe's own bytes and wait on each.
-  RunParallel(m_workers.size(), [this, &progress](size_t k) {
-    CWorker& worker = m_workers[k];
-    const Clock::time_point start = Clock::now();
-    worker.m_bAnswered = worker.m_pSession->Probe(worker.m_strListed);
-    if (!worker.m_bAnswered && !m_env.m_interrupt.IsSet()) {
-      worker.m_report.m_outcome = EOutcome::NoModule;
-      progress.Sink(k).OnProgress(0, OutcomeText(EOutcome::NoModule));
+  // The workers and this thread, which works out the values between the reads and the
+  // programming.
+  CPhaseGate gate(m_workers.size() + 1);
+  const bool needsRead = NeedsRead();
+  bool planned = false;
+  std::vector<std::thread> threads;
+  for (size_t k = 0; k < m_workers.size(); ++k) {
+    try {
+      threads.emplace_back([this, k, &gate, &progress, needsRead, &planned] {
+        Work(m_workers[k], gate, progress.Sink(k), needsRead, planned);
+      });
+    } catch (const std::system_error&) {
+      // Out of threads: this port is left out, the others go on.
+      gate.Leave();
+      m_workers[k].m_report.m_outcome = EOutcome::CommError;
+      m_workers[k].m_report.m_strMessage = "no thread could be started for this port";
     }
-    worker.m_dSeconds += Elapsed(start);
-  });
-
-  if (NeedsRead() && !m_env.m_interrupt.IsSet()) {
-    RunParallel(m_workers.size(), [this](size_t k) {
-      CWorker& worker = m_workers[k];
-      if (!worker.m_bAnswered) return;
-      const Clock::time_point start = Clock::now();
-      worker.m_pSession->Read(false, worker.m_report);
-      worker.m_dSeconds += Elapsed(start);
-    });
+  }
+  gate.Arrive();  // every port probed
+  gate.Arrive();  // every module that needed it read
+  planned = !m_env.m_interrupt.IsSet() && PlanValues(&error);
+  gate.Arrive();  // the workers program, or end
+  for (std::thread& thread : threads) thread.join();
+  if (!planned && !m_env.m_interrupt.IsSet()) {
+    for (CWorker& worker : m_workers) worker.m_pSession.reset();
+    return Usage(error + "; nothing was programmed");
   }
 
-  if (!m_env.m_interrupt.IsSet()) {
-    if (!PlanValues(&error)) return Usage(error + "; nothing was programmed");
-    RunParallel(m_workers.size(), [this](size_t k) {
-      CWorker& worker = m_workers[k];
-      if (!worker.m_bProgram) return;
-      const Clock::time_point start = Clock::now();
-      worker.m_report.m_outcome = EOutcome::Ok;
-      worker.m_pSession->Program(worker.m_target, m_options.m_bTurnOff, m_options.m_bVerify,
-                                 worker.m_report);
-      worker.m_bFinished = true;
-      worker.m_dSeconds += Elapsed(start);
-    });
-  }
   // Sessions close their ports before they return; drop them with their channels now.
   for (CWorker& worker : m_workers) {
     worker.m_pSession.reset();
@@ -455,7 +515,8 @@ int CGang::Report() {
   bool anyAnswered = false;
   for (const CWorker& worker : m_workers) {
     rows.push_back(ReportRow(worker));
-    if (worker.m_report.m_outcome == EOutcome::NoModule) continue;
+    // A module lost after it answered the probe counts among those that answered.
+    if (!worker.m_bAnswered) continue;
     anyAnswered = true;
     if (worker.m_report.m_outcome != EOutcome::Ok) allOk = false;
   }
