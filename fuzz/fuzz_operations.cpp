@@ -22,6 +22,7 @@
 #include "fakes/ScriptedCommApi.h"
 #include "protocol/SetupOperations.h"
 #include "res/resource.h"
+#include "tests/common/MessageTexts.h"
 
 namespace {
 
@@ -113,7 +114,7 @@ void CheckEnding(const CScriptedCommApi& comm, const CFakeSetupView& view,
   Check(view.m_nWaitDepth == 0, "busy cursor left on");
   Check(view.m_messages.size() <= 1, "more than one message for one press");
   for (const std::string& text : view.m_messages) {
-    Check(text == MSG_CANNOT_CONNECT || text == MSG_COMM_ERROR, "unknown message text");
+    Check(text == kCannotConnect || text == kCommError, "unknown message text");
   }
   Check(view.m_nSteps - stepsBefore <= 1 + CFakeSetupView::kProgressMax,
         "too many progress steps for one press");

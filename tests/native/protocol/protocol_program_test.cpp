@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "fakes/SetupRig.h"
+#include "tests/common/MessageTexts.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
 
-const std::string kCommError = std::string("message ") + MSG_COMM_ERROR;
+const std::string kCommErrorCall = std::string("message ") + kCommError;
 
 const Calls kBegin{"wait on", "wait off", "disable READ", "disable EXIT", "step", "step"};
 const Calls kEnd{"reset", "enable READ", "enable EXIT"};
@@ -199,7 +200,7 @@ TEST_P(ProgramFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
 
   Calls expected = kBegin;
   expected.insert(expected.end(), row.steps.begin(), row.steps.end());
-  expected.insert(expected.end(), {"reset", kCommError, "enable READ", "enable EXIT"});
+  expected.insert(expected.end(), {"reset", kCommErrorCall, "enable READ", "enable EXIT"});
   EXPECT_EQ(expected, m_view.m_calls);
   EXPECT_EQ(row.pauses, m_clock.m_pauses);
   EXPECT_FALSE(bOpenAtMessage);
@@ -255,7 +256,7 @@ TEST_F(ProgramTest, UnansweredTurnOffIsReportedWhilePortIsOpenThenEndsNormally) 
   EXPECT_TRUE(bOpenAtMessage);
   EXPECT_EQ(7, nProgressAtMessage);
   Calls expected = kBegin;
-  expected.insert(expected.end(), {"step", "step", "step", "step", "step", kCommError});
+  expected.insert(expected.end(), {"step", "step", "step", "step", "step", kCommErrorCall});
   expected.insert(expected.end(), kEnd.begin(), kEnd.end());
   EXPECT_EQ(expected, m_view.m_calls);
   EXPECT_EQ((std::vector<DWORD>{400, 100, 10, 100, 100, 10, 10, 100, 10, 10, 10, 500}),

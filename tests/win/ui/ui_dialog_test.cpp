@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "res/resource.h"
+#include "tests/common/MessageTexts.h"
 #include "ui/SetupDlg.h"
 
 namespace {
@@ -337,10 +338,10 @@ TEST(UiDialog, ViewOperationsActOnTheControls) {
 TEST(UiDialog, MessageIsAWarningBoxUnderTheAppTitleOverADisabledDialog) {
   RunAllStages({[](CProbeDlg& dlg) {
     CBoxWatcher watcher(dlg.m_hWnd);
-    dlg.ShowMessage("Cannot connect the device !\n\r Connect the device and Retry!");
+    dlg.ShowMessage(kCannotConnect);
     const CBoxWatcher::CSeen& seen = watcher.m_seen;
     EXPECT_EQ(seen.nShown, 1);
-    EXPECT_EQ(seen.text, "Cannot connect the device !\n\r Connect the device and Retry!");
+    EXPECT_EQ(seen.text, kCannotConnect);
     EXPECT_EQ(seen.title, AfxGetAppTitle());
     EXPECT_EQ(seen.hIcon, ::LoadIconA(nullptr, MAKEINTRESOURCEA(32515)));  // IDI_EXCLAMATION
     EXPECT_EQ(seen.buttons, std::vector<int>{IDOK});
