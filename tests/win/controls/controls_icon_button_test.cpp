@@ -373,7 +373,7 @@ TEST_F(IconButtonTest, PressReleasedOutsideTheButtonTakesTheClickBack) {
   button.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, outside);
   button.SendMessage(WM_LBUTTONUP, 0, outside);
   EXPECT_EQ(CountClicks(), 0);
-  EXPECT_FALSE(button.GetState() & BST_PUSHED);
+  EXPECT_FALSE(button.SendMessage(BM_GETSTATE) & BST_PUSHED);
 
   // The double-click's press, dragged off to either side and let go there.
   for (LPARAM away : {outside, leftOfIt}) {
@@ -384,7 +384,7 @@ TEST_F(IconButtonTest, PressReleasedOutsideTheButtonTakesTheClickBack) {
     button.SendMessage(WM_MOUSEMOVE, MK_LBUTTON, away);
     button.SendMessage(WM_LBUTTONUP, 0, away);
     EXPECT_EQ(CountClicks(), 1) << "only the first click of the double-click";
-    EXPECT_FALSE(button.GetState() & BST_PUSHED);
+    EXPECT_FALSE(button.SendMessage(BM_GETSTATE) & BST_PUSHED);
     EXPECT_NE(::GetCapture(), button.m_hWnd);
     button.SendMessage(WM_LBUTTONUP, 0, inside);
     EXPECT_EQ(CountClicks(), 1) << "nothing left pending for a later release";
