@@ -166,7 +166,7 @@ TEST_F(ProgramTest, ValuesAreTakenAgainOnEveryTry) {
             OperationBytes());
 }
 
-struct ProgramFailureRow {
+struct CProgramFailureRow {
   const char* name;
   int nAcked;  // setting commands acknowledged before the failing one
   const char* failingFrame;
@@ -174,13 +174,13 @@ struct ProgramFailureRow {
   Calls steps;  // view calls between the handshake and the failure
 };
 
-void PrintTo(const ProgramFailureRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const CProgramFailureRow& row, std::ostream* os) { *os << row.name; }
 
 class ProgramFailureTest : public ProgramTest,
-                           public ::testing::WithParamInterface<ProgramFailureRow> {};
+                           public ::testing::WithParamInterface<CProgramFailureRow> {};
 
 TEST_P(ProgramFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
-  const ProgramFailureRow& row = GetParam();
+  const CProgramFailureRow& row = GetParam();
   bool bOpenAtMessage = true;
   int nProgressAtMessage = -1;
   bool bReadEnabledAtMessage = true;
@@ -212,23 +212,23 @@ TEST_P(ProgramFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
 INSTANTIATE_TEST_SUITE_P(
     EveryCommand, ProgramFailureTest,
     ::testing::Values(
-        ProgramFailureRow{"Name", 0, kName, {400, 100, 10, 100, 10, 100, 10}, {}},
-        ProgramFailureRow{"Pin",
+        CProgramFailureRow{"Name", 0, kName, {400, 100, 10, 100, 10, 100, 10}, {}},
+        CProgramFailureRow{"Pin",
                           1,
                           kPin,
                           {400, 100, 10, 100, 100, 10, 100, 10, 100, 10},
                           {"step", "step"}},
-        ProgramFailureRow{"Role",
+        CProgramFailureRow{"Role",
                           2,
                           kMaster,
                           {400, 100, 10, 100, 100, 10, 10, 10, 10},
                           {"step", "step", "step"}},
-        ProgramFailureRow{"PeerAddr",
+        CProgramFailureRow{"PeerAddr",
                           3,
                           kPeer,
                           {400, 100, 10, 100, 100, 10, 10, 100, 10, 100, 10, 100, 10},
                           {"step", "step", "step", "step"}}),
-    [](const ::testing::TestParamInfo<ProgramFailureRow>& info) {
+    [](const ::testing::TestParamInfo<CProgramFailureRow>& info) {
       return std::string(info.param.name);
     });
 

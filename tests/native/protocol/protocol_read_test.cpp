@@ -136,19 +136,19 @@ TEST_F(ReadTest, UnansweredTurnOffIsReportedWhilePortIsOpenThenEndsNormally) {
 
 // The failure table: the query that exhausts its tries, what has been shown by then, and the
 // pauses of its three tries.
-struct FailureRow {
+struct CFailureRow {
   const char* name;
   int nAnswered;  // queries answered before the failing one
   const char* failingFrame;
   std::vector<DWORD> pauses;
 };
 
-void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const CFailureRow& row, std::ostream* os) { *os << row.name; }
 
-class ReadFailureTest : public ReadTest, public ::testing::WithParamInterface<FailureRow> {};
+class ReadFailureTest : public ReadTest, public ::testing::WithParamInterface<CFailureRow> {};
 
 TEST_P(ReadFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
-  const FailureRow& row = GetParam();
+  const CFailureRow& row = GetParam();
   FillBoxes();
 
   bool bOpenAtMessage = true;
@@ -189,12 +189,12 @@ TEST_P(ReadFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
 INSTANTIATE_TEST_SUITE_P(
     EveryQuery, ReadFailureTest,
     ::testing::Values(
-        FailureRow{"PeerAddr", 0, "E4 47 A1 0D", {400, 10, 10, 10}},
-        FailureRow{"DeviceAddr", 1, "E4 4C A1 0D", {400, 10}},
-        FailureRow{"Name", 2, "E4 41 A1 0D", {400, 10}},
-        FailureRow{"Pin", 3, "E4 48 A1 0D", {400, 10, 100, 100, 10, 10, 10}},
-        FailureRow{"Role", 4, "E4 54 A1 0D", {400, 10, 100, 100, 10, 10, 10, 10}}),
-    [](const ::testing::TestParamInfo<FailureRow>& info) { return std::string(info.param.name); });
+        CFailureRow{"PeerAddr", 0, "E4 47 A1 0D", {400, 10, 10, 10}},
+        CFailureRow{"DeviceAddr", 1, "E4 4C A1 0D", {400, 10}},
+        CFailureRow{"Name", 2, "E4 41 A1 0D", {400, 10}},
+        CFailureRow{"Pin", 3, "E4 48 A1 0D", {400, 10, 100, 100, 10, 10, 10}},
+        CFailureRow{"Role", 4, "E4 54 A1 0D", {400, 10, 100, 100, 10, 10, 10, 10}}),
+    [](const ::testing::TestParamInfo<CFailureRow>& info) { return std::string(info.param.name); });
 
 TEST_F(ReadTest, RoleOnlyMeansMasterForCapitalM) {
   const std::vector<std::vector<BYTE>> slaves = {{'S'}, {'m'}, {0xCD}, {}, {0x00, 'M'}};
