@@ -22,6 +22,7 @@
 #include "fakes/ScriptedCommApi.h"
 #include "protocol/SetupOperations.h"
 #include "res/resource.h"
+#include "tests/common/MessageTexts.h"
 
 namespace {
 
@@ -56,7 +57,7 @@ void Check(bool condition, const char* what) {
   if (!condition) Fail(what);
 }
 
-enum EMode { kProbe, kAck, kQuery, kChannel, kRead, kProgram, kModeCount };
+enum EMode { Probe, Ack, Query, Channel, Read, Program, ModeCount };
 
 // Fills the ports' opening scripts from the rest of the input.
 void DecodeScripts(CInput& in, CScriptedCommApi& comm) {
@@ -113,7 +114,7 @@ void CheckEnding(const CScriptedCommApi& comm, const CFakeSetupView& view,
   Check(view.m_nWaitDepth == 0, "busy cursor left on");
   Check(view.m_messages.size() <= 1, "more than one message for one press");
   for (const std::string& text : view.m_messages) {
-    Check(text == MSG_CANNOT_CONNECT || text == MSG_COMM_ERROR, "unknown message text");
+    Check(text == kCannotConnect || text == kCommError, "unknown message text");
   }
   Check(view.m_nSteps - stepsBefore <= 1 + CFakeSetupView::kProgressMax,
         "too many progress steps for one press");
@@ -133,14 +134,14 @@ void RunExchange(EMode mode, CInput& in, CScriptedCommApi& comm, CSerialPort& se
   DecodeScripts(in, comm);
 
   if (!serial.Open("COM1", LINE_BAUD,
-                   mode == kProbe ? READ_TIMEOUT_PROBE_MS : READ_TIMEOUT_OPERATION_MS)) {
+                   mode == Probe ? READ_TIMEOUT_PROBE_MS : READ_TIMEOUT_OPERATION_MS)) {
     Fail("the only port did not open");
   }
   switch (mode) {
-    case kProbe:
+    case Probe:
       if (exchange.ExchangeProbe()) Check(exchange.m_ackBuf[0] == ACK, "probe passed without ACK");
       break;
-    case kAck: {
+    case Ack: {
       CFrame frame = payloadKind == 0 ? CFrame::Plain(command)
                      : payloadKind == 1
                          ? CFrame::Text(command, text)
@@ -150,7 +151,7 @@ void RunExchange(EMode mode, CInput& in, CScriptedCommApi& comm, CSerialPort& se
       }
       break;
     }
-    case kQuery: {
+    case Query: {
       int nConsumed = 0;
       const bool bOk = exchange.ExchangeQuery(command, tag, timing, [&](const BYTE* payload) {
         ++nConsumed;
@@ -206,7 +207,7 @@ void RunOperation(EMode mode, BYTE flags, CInput& in, CScriptedCommApi& comm, CS
   comm.m_bListingFails = (flags & 0x80) && nPorts == 4;
   DecodeScripts(in, comm);
 
-  if (mode == kRead) {
+  if (mode == Read) {
     ops.OnRead();
   } else {
     ops.OnProgram();
@@ -217,7 +218,7 @@ void RunOperation(EMode mode, BYTE flags, CInput& in, CScriptedCommApi& comm, CS
   // The same objects take a second press: nothing of the first may leak into it.
   view.m_messages.clear();
   const int stepsBefore = view.m_nSteps;
-  if (mode == kRead) {
+  if (mode == Read) {
     ops.OnProgram();
   } else {
     ops.OnRead();
@@ -230,12 +231,12 @@ void RunOperation(EMode mode, BYTE flags, CInput& in, CScriptedCommApi& comm, CS
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   CInput in(data, size);
   const BYTE flags = in.Next();
-  const EMode mode = static_cast<EMode>(flags % 8 % kModeCount);
+  const EMode mode = static_cast<EMode>(flags % 8 % ModeCount);
 
   CFakeClock clock;
   CScriptedCommApi comm(clock);
   CSerialPort serial(comm);
-  if (mode == kRead || mode == kProgram) {
+  if (mode == Read || mode == Program) {
     RunOperation(mode, flags, in, comm, serial, clock);
   } else {
     RunExchange(mode, in, comm, serial, clock);

@@ -12,7 +12,7 @@ CFrame CFrame::Plain(BYTE command) {
 CFrame CFrame::Text(BYTE command, std::string text) {
   CFrame frame;
   frame.m_nCommand = command;
-  frame.m_payload = Payload::Text;
+  frame.m_payload = EPayload::Text;
   frame.m_strText = std::move(text);
   return frame;
 }
@@ -20,7 +20,7 @@ CFrame CFrame::Text(BYTE command, std::string text) {
 CFrame CFrame::Raw(BYTE command, std::vector<BYTE> bytes) {
   CFrame frame;
   frame.m_nCommand = command;
-  frame.m_payload = Payload::Raw;
+  frame.m_payload = EPayload::Raw;
   frame.m_rawBytes = std::move(bytes);
   return frame;
 }
@@ -37,16 +37,16 @@ void CCommandExchange::SendFrame(const CFrame& frame) {
   m_serial.WriteByte(frame.m_nCommand);
   m_serial.WriteByte(FRAME_MARK);
   switch (frame.m_payload) {
-    case CFrame::Payload::Text:
+    case CFrame::EPayload::Text:
       // WriteLine ends the text with the frame's CR; if a byte cannot be written it stops
       // there without the CR, and the module simply does not answer.
       m_serial.WriteLine(frame.m_strText.c_str());
       break;
-    case CFrame::Payload::Raw:
+    case CFrame::EPayload::Raw:
       for (BYTE b : frame.m_rawBytes) m_serial.WriteByte(b);
       m_serial.WriteByte(FRAME_END);
       break;
-    case CFrame::Payload::None:
+    case CFrame::EPayload::None:
       m_serial.WriteByte(FRAME_END);
       break;
   }

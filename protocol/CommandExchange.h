@@ -18,7 +18,7 @@
 // What one try of a command puts on the line.
 class CFrame {
 public:
-  enum class Payload { None, Text, Raw };
+  enum class EPayload { None, Text, Raw };
 
   // E4 command A1 0D.
   static CFrame Plain(BYTE command);
@@ -28,7 +28,7 @@ public:
   static CFrame Raw(BYTE command, std::vector<BYTE> bytes);
 
   BYTE m_nCommand = 0;
-  Payload m_payload = Payload::None;
+  EPayload m_payload = EPayload::None;
   std::string m_strText;
   std::vector<BYTE> m_rawBytes;
 };

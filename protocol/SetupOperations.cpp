@@ -45,9 +45,9 @@ std::string PayloadText(const BYTE* payload) {
 CSetupOperations::CSetupOperations(CSerialPort& serial, CSetupView& view, SleepFn sleep)
     : CCommandExchange(serial, std::move(sleep)), m_nRetry(0), m_view(view) {}
 
-void CSetupOperations::OnRead() { Run(Operation::Read); }
+void CSetupOperations::OnRead() { Run(EOperation::Read); }
 
-void CSetupOperations::OnProgram() { Run(Operation::Program); }
+void CSetupOperations::OnProgram() { Run(EOperation::Program); }
 
 BYTE CSetupOperations::ParseHexByte(const char* text) {
   if (text == nullptr) return 0;
@@ -77,16 +77,16 @@ bool CSetupOperations::FindModulePort() {
   return false;
 }
 
-void CSetupOperations::Run(Operation op) {
+void CSetupOperations::Run(EOperation op) {
   if (!Begin(op)) return;
-  if (op == Operation::Read) {
+  if (op == EOperation::Read) {
     ReadSettings();
   } else {
     ProgramSettings();
   }
 }
 
-bool CSetupOperations::Begin(Operation op) {
+bool CSetupOperations::Begin(EOperation op) {
   // The rerun after a failed handshake happens once per press; its own failed handshake
   // lands here and stops.
   if (m_nRetry > 1) return false;
@@ -106,7 +106,7 @@ bool CSetupOperations::Begin(Operation op) {
     return false;
   }
 
-  if (op == Operation::Read) {
+  if (op == EOperation::Read) {
     m_view.DisableControl(IDC_PROGRAM);
   } else {
     m_view.DisableControl(IDC_READ);
@@ -135,7 +135,7 @@ bool CSetupOperations::Begin(Operation op) {
 }
 
 void CSetupOperations::ReadSettings() {
-  const Operation op = Operation::Read;
+  const EOperation op = EOperation::Read;
 
   if (!ExchangeQuery(CMD_GET_PEER_ADDR, RSP_PEER_ADDR, TIMING_GET_PEER_ADDR,
                      [this](const BYTE* payload) {
@@ -195,7 +195,7 @@ void CSetupOperations::ReadSettings() {
 }
 
 void CSetupOperations::ProgramSettings() {
-  const Operation op = Operation::Program;
+  const EOperation op = EOperation::Program;
 
   // Every try takes the boxes as they stand, as the user left them.
   if (!ExchangeAck(
@@ -244,7 +244,7 @@ void CSetupOperations::ProgramSettings() {
   Finish(op);
 }
 
-void CSetupOperations::Finish(Operation op) {
+void CSetupOperations::Finish(EOperation op) {
   // A turn-off that goes unanswered is reported, but the settings are in: end normally.
   if (m_view.IsChecked(IDC_TURN_OFF) &&
       !ExchangeAck(CFrame::Plain(CMD_TURN_OFF), TIMING_TURN_OFF)) {
@@ -253,14 +253,14 @@ void CSetupOperations::Finish(Operation op) {
   EndNormally(op);
 }
 
-void CSetupOperations::EndNormally(Operation op) {
+void CSetupOperations::EndNormally(EOperation op) {
   m_serial.Close();
   Pause(kBeforeEndMs);
   m_view.ResetProgress();
   UnlockButtons(op);
 }
 
-void CSetupOperations::EndWithFailure(Operation op) {
+void CSetupOperations::EndWithFailure(EOperation op) {
   m_serial.Close();
   m_view.ResetProgress();
   // The buttons stay locked until the user has read the message.
@@ -268,7 +268,7 @@ void CSetupOperations::EndWithFailure(Operation op) {
   UnlockButtons(op);
 }
 
-void CSetupOperations::UnlockButtons(Operation op) {
-  m_view.EnableControl(op == Operation::Read ? IDC_PROGRAM : IDC_READ);
+void CSetupOperations::UnlockButtons(EOperation op) {
+  m_view.EnableControl(op == EOperation::Read ? IDC_PROGRAM : IDC_READ);
   m_view.EnableControl(IDCANCEL);
 }

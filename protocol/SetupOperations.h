@@ -42,20 +42,20 @@ public:
   int m_nRetry;
 
 private:
-  enum class Operation { Read, Program };
+  enum class EOperation { Read, Program };
 
-  void Run(Operation op);
+  void Run(EOperation op);
   // The shared beginning: search, open, lock, handshake (with its single rerun). True when the
   // handshake succeeded: the port is then open and the operation continues; false when this
   // run has already ended.
-  bool Begin(Operation op);
+  bool Begin(EOperation op);
   void ReadSettings();
   void ProgramSettings();
   // Optional CMD_TURN_OFF, then the normal ending.
-  void Finish(Operation op);
-  void EndNormally(Operation op);
-  void EndWithFailure(Operation op);
-  void UnlockButtons(Operation op);
+  void Finish(EOperation op);
+  void EndNormally(EOperation op);
+  void EndWithFailure(EOperation op);
+  void UnlockButtons(EOperation op);
 
   CSetupView& m_view;
 };

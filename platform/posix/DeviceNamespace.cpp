@@ -13,7 +13,7 @@
 
 namespace {
 
-struct STty {
+struct CTty {
   int nRank;
   std::string strFamily;
   long nNumber;
@@ -25,10 +25,10 @@ struct STty {
 const char* const kFamilies[] = {"ttyS", "ttyUSB", "ttyACM", "ttyAMA", "rfcomm"};
 constexpr int kOtherFamilies = sizeof kFamilies / sizeof kFamilies[0];
 
-STty Classify(const std::string& name) {
+CTty Classify(const std::string& name) {
   std::size_t digits = name.size();
   while (digits > 0 && std::isdigit(static_cast<unsigned char>(name[digits - 1]))) --digits;
-  STty tty{kOtherFamilies, name.substr(0, digits), -1, name};
+  CTty tty{kOtherFamilies, name.substr(0, digits), -1, name};
   // Keep a few digits only, so a name with an absurd number cannot overflow the count.
   if (digits < name.size() && name.size() - digits <= 9) {
     tty.nNumber = 0;
@@ -90,13 +90,13 @@ bool CDeviceNamespace::Resolve(const char* portName, std::string* path) const {
 
 CDeviceNamespace::PortMap CDeviceNamespace::ScanSysfs(const std::string& sysfsTtyDir,
                                                       const std::string& devDir) {
-  std::vector<STty> ttys;
+  std::vector<CTty> ttys;
   if (DIR* dir = opendir(sysfsTtyDir.c_str())) {
     while (const dirent* entry = readdir(dir)) {
       const std::string name = entry->d_name;
       if (name.empty() || name[0] == '.') continue;
       const std::string ttyDir = sysfsTtyDir + "/" + name;
-      const STty tty = Classify(name);
+      const CTty tty = Classify(name);
       // Virtual consoles, ptmx and the like have no device behind them.
       const bool isRfcomm = tty.strFamily == "rfcomm";
       if (!isRfcomm && !Exists(ttyDir + "/device")) continue;
@@ -106,13 +106,13 @@ CDeviceNamespace::PortMap CDeviceNamespace::ScanSysfs(const std::string& sysfsTt
     closedir(dir);
   }
 
-  std::sort(ttys.begin(), ttys.end(), [](const STty& a, const STty& b) {
+  std::sort(ttys.begin(), ttys.end(), [](const CTty& a, const CTty& b) {
     return std::tie(a.nRank, a.strFamily, a.nNumber, a.strName) <
            std::tie(b.nRank, b.strFamily, b.nNumber, b.strName);
   });
 
   PortMap ports;
   int number = 1;
-  for (const STty& tty : ttys) ports[number++] = devDir + "/" + tty.strName;
+  for (const CTty& tty : ttys) ports[number++] = devDir + "/" + tty.strName;
   return ports;
 }

@@ -62,12 +62,12 @@ HANDLE HandleFromFd(int fd) {
   return reinterpret_cast<HANDLE>(static_cast<intptr_t>(fd) + 1);
 }
 
-struct SBaud {
+struct CBaud {
   DWORD dwRate;
   speed_t speed;
 };
 
-const SBaud kBauds[] = {
+const CBaud kBauds[] = {
     {50, B50},         {75, B75},         {110, B110},       {134, B134},
     {150, B150},       {200, B200},       {300, B300},       {600, B600},
     {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
@@ -112,7 +112,7 @@ const SBaud kBauds[] = {
 };
 
 bool SpeedFromBaud(DWORD rate, speed_t* speed) {
-  for (const SBaud& baud : kBauds) {
+  for (const CBaud& baud : kBauds) {
     if (baud.dwRate == rate) {
       *speed = baud.speed;
       return true;
@@ -122,7 +122,7 @@ bool SpeedFromBaud(DWORD rate, speed_t* speed) {
 }
 
 DWORD BaudFromSpeed(speed_t speed) {
-  for (const SBaud& baud : kBauds) {
+  for (const CBaud& baud : kBauds) {
     if (baud.speed == speed) return baud.dwRate;
   }
   return 0;
@@ -315,7 +315,7 @@ bool CPosixCommApi::IsLockedByUucp(const std::string& path) const {
   return false;
 }
 
-bool CPosixCommApi::Find(HANDLE handle, int* fd, SPort* port) {
+bool CPosixCommApi::Find(HANDLE handle, int* fd, CPort* port) {
   const intptr_t value = reinterpret_cast<intptr_t>(handle);
   if (value <= 0 || value > INT_MAX) return false;
   std::lock_guard<std::mutex> lock(m_mutex);
@@ -374,7 +374,7 @@ HANDLE CPosixCommApi::CreateFileA(LPCSTR fileName, DWORD /*access*/, DWORD /*sha
     setExclusive = ioctl(fd, TIOCEXCL) == 0;
   }
 
-  SPort port;
+  CPort port;
   std::memset(&port, 0, sizeof port);
   port.bSetExclusive = setExclusive;
   termios tio;
@@ -392,7 +392,7 @@ HANDLE CPosixCommApi::CreateFileA(LPCSTR fileName, DWORD /*access*/, DWORD /*sha
 
 BOOL CPosixCommApi::CloseHandle(HANDLE handle) {
   int fd = -1;
-  SPort port;
+  CPort port;
   if (!Find(handle, &fd, &port)) return Fail(ERROR_INVALID_HANDLE);
   {
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -406,7 +406,7 @@ BOOL CPosixCommApi::CloseHandle(HANDLE handle) {
 
 BOOL CPosixCommApi::GetCommState(HANDLE handle, LPDCB dcb) {
   int fd = -1;
-  SPort port;
+  CPort port;
   if (!Find(handle, &fd, &port)) return Fail(ERROR_INVALID_HANDLE);
   if (dcb == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   termios tio;
@@ -449,7 +449,7 @@ BOOL CPosixCommApi::SetCommState(HANDLE handle, LPDCB dcb) {
 
 BOOL CPosixCommApi::GetCommTimeouts(HANDLE handle, LPCOMMTIMEOUTS timeouts) {
   int fd = -1;
-  SPort port;
+  CPort port;
   if (!Find(handle, &fd, &port)) return Fail(ERROR_INVALID_HANDLE);
   if (timeouts == nullptr) return Fail(ERROR_INVALID_PARAMETER);
   *timeouts = port.timeouts;
@@ -471,7 +471,7 @@ BOOL CPosixCommApi::ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD
                              LPOVERLAPPED overlapped) {
   if (read != nullptr) *read = 0;
   int fd = -1;
-  SPort port;
+  CPort port;
   if (!Find(handle, &fd, &port)) return Fail(ERROR_INVALID_HANDLE);
   if (overlapped != nullptr || (buffer == nullptr && toRead > 0)) {
     return Fail(ERROR_INVALID_PARAMETER);
@@ -545,7 +545,7 @@ BOOL CPosixCommApi::WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDW
                               LPOVERLAPPED overlapped) {
   if (written != nullptr) *written = 0;
   int fd = -1;
-  SPort port;
+  CPort port;
   if (!Find(handle, &fd, &port)) return Fail(ERROR_INVALID_HANDLE);
   if (overlapped != nullptr || (buffer == nullptr && toWrite > 0)) {
     return Fail(ERROR_INVALID_PARAMETER);

@@ -87,18 +87,18 @@ public:
   DWORD GetLastError() override;
 
 private:
-  struct SPort {
+  struct CPort {
     DCB dcb;
     COMMTIMEOUTS timeouts;
     // This handle set the tty's exclusive flag and so clears it again on close.
     bool bSetExclusive;
   };
 
-  bool Find(HANDLE handle, int* fd, SPort* port);
+  bool Find(HANDLE handle, int* fd, CPort* port);
   bool IsLockedByUucp(const std::string& path) const;
 
   CDeviceNamespace m_namespace;
   std::string m_strLockDir;
   std::mutex m_mutex;
-  std::map<int, SPort> m_ports;
+  std::map<int, CPort> m_ports;
 };

@@ -8,6 +8,7 @@ that path a symlink to its own new pty (--link), so no test has to restart the w
 change the mapping: Wine resolves the path again on every CreateFile.
 """
 import argparse
+import ast
 import os
 import re
 import signal
@@ -33,6 +34,18 @@ def resource_ids(path=os.path.join(SOURCE_DIR, "res", "resource.h")):
 globals().update(resource_ids())
 IDC_PEER = [IDC_PEER_ADDR1, IDC_PEER_ADDR2, IDC_PEER_ADDR3,  # noqa: F821
             IDC_PEER_ADDR4, IDC_PEER_ADDR5, IDC_PEER_ADDR6]  # noqa: F821
+
+
+def message_texts(path=os.path.join(SOURCE_DIR, "tests", "common", "MessageTexts.h")):
+    """The two failure texts as the tests state them, one C++ string literal each."""
+    with open(path) as f:
+        return {m.group(1): ast.literal_eval(m.group(2)) for m in
+                re.finditer(r'^inline constexpr char (k\w+)\[\] =\s*("(?:[^"\\]|\\.)*");',
+                            f.read(), re.M)}
+
+
+# kCannotConnect and kCommError of tests/common/MessageTexts.h.
+MESSAGE_TEXTS = message_texts()
 
 
 def wine_env(prefix):

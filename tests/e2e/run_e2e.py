@@ -13,13 +13,13 @@ sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 from e2elib import (COM_PORT, IDC_DEVICE_ADDRESS, IDC_DEVICE_NAME, IDC_MASTER,  # noqa: E402
                     IDC_PEER, IDC_PIN_CODE, IDC_PROGRAM, IDC_PROGRESS, IDC_READ, IDC_SLAVE,
-                    IDC_TURN_OFF, IDCANCEL, IDM_ABOUTBOX, IDOK, MAIN_TITLE, Env, run_checks,
-                    runner_args)
+                    IDC_TURN_OFF, IDCANCEL, IDM_ABOUTBOX, IDOK, MAIN_TITLE, MESSAGE_TEXTS, Env,
+                    run_checks, runner_args)
 
 ES_READONLY = 0x0800
 ABOUT_TITLE = "Informazioni su corvane_bt_config"
-CANNOT_CONNECT = "Cannot connect the device !\n\r Connect the device and Retry!"
-COMM_ERROR = "Communication Error  !\n\r Please disconnect and reconnect the device!"
+CANNOT_CONNECT = MESSAGE_TEXTS["kCannotConnect"]
+COMM_ERROR = MESSAGE_TEXTS["kCommError"]
 WARNING_BOX = {"title": "Corvane_BT_Setup", "icon": "exclamation", "buttons": "1:OK"}
 
 

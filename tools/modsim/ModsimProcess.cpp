@@ -16,7 +16,7 @@ extern char** environ;
 
 namespace {
 
-constexpr int START_TIMEOUT_MS = 5000;
+constexpr int kStartTimeoutMs = 5000;
 
 long long NowMs() {
   timespec ts;
@@ -58,7 +58,7 @@ bool CModsimProcess::Start(const std::string& exe, const std::vector<std::string
   m_hOutput = pipeFds[0];
 
   std::string line;
-  long long deadline = NowMs() + START_TIMEOUT_MS;
+  long long deadline = NowMs() + kStartTimeoutMs;
   while (line.find('\n') == std::string::npos) {
     long long left = deadline - NowMs();
     if (left <= 0) break;

@@ -21,10 +21,10 @@
 namespace {
 
 // Bytes that arrive in one burst are written as one RX line; a pause this long ends the burst.
-constexpr int RX_IDLE_MS = 50;
+constexpr int kRxIdleMs = 50;
 // After its last answer a vanishing module waits this long, so the host has read the answer
 // before the line goes dead.
-constexpr int HANG_UP_GRACE_MS = 200;
+constexpr int kHangUpGraceMs = 200;
 
 double NowSeconds() {
   timespec ts;
@@ -241,7 +241,7 @@ bool CModsim::SendDue(double now) {
     LogBytes(now, "TX", front.m_bytes.data(), static_cast<size_t>(put));
     front.m_bytes.erase(front.m_bytes.begin(), front.m_bytes.begin() + put);
     if (!front.m_bytes.empty()) return true;
-    if (front.m_bHangUp) m_dHangUpAt = now + HANG_UP_GRACE_MS / 1000.0;
+    if (front.m_bHangUp) m_dHangUpAt = now + kHangUpGraceMs / 1000.0;
     m_out.pop_front();
   }
   return true;
@@ -273,7 +273,7 @@ int CModsim::Run() {
       if (wake < 0 || at < wake) wake = at;
     };
     if (!m_out.empty() && !m_bWriteBlocked) earliest(m_out.front().m_dDue);
-    if (!m_rx.empty()) earliest(m_dRxLast + RX_IDLE_MS / 1000.0);
+    if (!m_rx.empty()) earliest(m_dRxLast + kRxIdleMs / 1000.0);
     if (m_dHangUpAt >= 0) earliest(m_dHangUpAt);
     int timeoutMs = -1;
     if (wake >= 0) timeoutMs = wake <= now ? 0 : static_cast<int>((wake - now) * 1000.0) + 1;
@@ -308,7 +308,7 @@ int CModsim::Run() {
     } else if (fds[0].revents & POLLIN) {
       m_bLineDown = false;
     }
-    if (!m_rx.empty() && now - m_dRxLast >= RX_IDLE_MS / 1000.0) FlushRx();
+    if (!m_rx.empty() && now - m_dRxLast >= kRxIdleMs / 1000.0) FlushRx();
   }
 }
 
@@ -354,135 +354,135 @@ bool ParseInt(const char* text, int base, int low, int high, int& out) {
 
 bool ParseOptions(int argc, char** argv, COptions& o) {
   enum {
-    TTY = 1000,
-    LINK,
-    TRANSCRIPT,
-    STATE,
-    ADDRESS,
-    PEER,
-    NAME,
-    PIN,
-    ROLE,
-    TRAILER,
-    SILENT,
-    NO_OPEN,
-    STOP_AFTER,
-    VANISH_AFTER,
-    WRONG_ACK,
-    WRONG_TAG,
-    CUT,
-    OVERLONG,
-    CR_IN_ADDRESS,
-    EXTRA_AFTER_ACK,
-    DELAY,
-    ONLY,
-    NO_STORE,
-    TIMES,
-    HELP
+    Tty = 1000,
+    Link,
+    Transcript,
+    State,
+    Address,
+    Peer,
+    Name,
+    Pin,
+    Role,
+    Trailer,
+    Silent,
+    NoOpen,
+    StopAfter,
+    VanishAfter,
+    WrongAck,
+    WrongTag,
+    Cut,
+    Overlong,
+    CrInAddress,
+    ExtraAfterAck,
+    Delay,
+    Only,
+    NoStore,
+    Times,
+    Help
   };
   static const option longOptions[] = {
-      {"tty", required_argument, nullptr, TTY},
-      {"link", required_argument, nullptr, LINK},
-      {"transcript", required_argument, nullptr, TRANSCRIPT},
-      {"state", required_argument, nullptr, STATE},
-      {"address", required_argument, nullptr, ADDRESS},
-      {"peer", required_argument, nullptr, PEER},
-      {"name", required_argument, nullptr, NAME},
-      {"pin", required_argument, nullptr, PIN},
-      {"role", required_argument, nullptr, ROLE},
-      {"trailer", required_argument, nullptr, TRAILER},
-      {"silent", no_argument, nullptr, SILENT},
-      {"no-open", no_argument, nullptr, NO_OPEN},
-      {"stop-after", required_argument, nullptr, STOP_AFTER},
-      {"vanish-after", required_argument, nullptr, VANISH_AFTER},
-      {"wrong-ack", required_argument, nullptr, WRONG_ACK},
-      {"wrong-tag", required_argument, nullptr, WRONG_TAG},
-      {"cut", required_argument, nullptr, CUT},
-      {"overlong", required_argument, nullptr, OVERLONG},
-      {"cr-in-address", no_argument, nullptr, CR_IN_ADDRESS},
-      {"extra-after-ack", required_argument, nullptr, EXTRA_AFTER_ACK},
-      {"delay", required_argument, nullptr, DELAY},
-      {"only", required_argument, nullptr, ONLY},
-      {"no-store", required_argument, nullptr, NO_STORE},
-      {"times", required_argument, nullptr, TIMES},
-      {"help", no_argument, nullptr, HELP},
+      {"tty", required_argument, nullptr, Tty},
+      {"link", required_argument, nullptr, Link},
+      {"transcript", required_argument, nullptr, Transcript},
+      {"state", required_argument, nullptr, State},
+      {"address", required_argument, nullptr, Address},
+      {"peer", required_argument, nullptr, Peer},
+      {"name", required_argument, nullptr, Name},
+      {"pin", required_argument, nullptr, Pin},
+      {"role", required_argument, nullptr, Role},
+      {"trailer", required_argument, nullptr, Trailer},
+      {"silent", no_argument, nullptr, Silent},
+      {"no-open", no_argument, nullptr, NoOpen},
+      {"stop-after", required_argument, nullptr, StopAfter},
+      {"vanish-after", required_argument, nullptr, VanishAfter},
+      {"wrong-ack", required_argument, nullptr, WrongAck},
+      {"wrong-tag", required_argument, nullptr, WrongTag},
+      {"cut", required_argument, nullptr, Cut},
+      {"overlong", required_argument, nullptr, Overlong},
+      {"cr-in-address", no_argument, nullptr, CrInAddress},
+      {"extra-after-ack", required_argument, nullptr, ExtraAfterAck},
+      {"delay", required_argument, nullptr, Delay},
+      {"only", required_argument, nullptr, Only},
+      {"no-store", required_argument, nullptr, NoStore},
+      {"times", required_argument, nullptr, Times},
+      {"help", no_argument, nullptr, Help},
       {nullptr, 0, nullptr, 0}};
   CFaults& f = o.m_faults;
   int opt;
   while ((opt = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
     bool ok = true;
     switch (opt) {
-      case TTY:
+      case Tty:
         o.m_strTty = optarg;
         break;
-      case LINK:
+      case Link:
         o.m_strLink = optarg;
         break;
-      case TRANSCRIPT:
+      case Transcript:
         o.m_strTranscript = optarg;
         break;
-      case STATE:
+      case State:
         o.m_strState = optarg;
         break;
-      case ADDRESS:
+      case Address:
         ok = ParseAddress(optarg, o.m_state.m_abAddress);
         break;
-      case PEER:
+      case Peer:
         ok = ParseAddress(optarg, o.m_state.m_abPeer);
         break;
-      case NAME:
+      case Name:
         o.m_state.m_strName = optarg;
         break;
-      case PIN:
+      case Pin:
         o.m_state.m_strPin = optarg;
         break;
-      case ROLE:
+      case Role:
         ok = std::strcmp(optarg, "master") == 0 || std::strcmp(optarg, "slave") == 0;
         o.m_state.m_bMaster = std::strcmp(optarg, "master") == 0;
         break;
-      case TRAILER:
+      case Trailer:
         ok = ParseInt(optarg, 16, 0, 255, o.m_nTrailer);
         break;
-      case SILENT:
+      case Silent:
         f.m_bSilent = true;
         break;
-      case NO_OPEN:
+      case NoOpen:
         f.m_bNoOpen = true;
         break;
-      case STOP_AFTER:
+      case StopAfter:
         ok = ParseInt(optarg, 10, 0, 1 << 30, f.m_nStopAfter);
         break;
-      case VANISH_AFTER:
+      case VanishAfter:
         ok = ParseInt(optarg, 10, 1, 1 << 30, f.m_nVanishAfter);
         break;
-      case WRONG_ACK:
+      case WrongAck:
         ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongAck);
         break;
-      case WRONG_TAG:
+      case WrongTag:
         ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongTag);
         break;
-      case CUT:
+      case Cut:
         ok = ParseInt(optarg, 10, 0, 255, f.m_nCutAfter);
         break;
-      case OVERLONG:
+      case Overlong:
         ok = ParseInt(optarg, 10, 0, 255, f.m_nOverlong);
         break;
-      case CR_IN_ADDRESS:
+      case CrInAddress:
         f.m_bCrInAddress = true;
         break;
-      case EXTRA_AFTER_ACK:
+      case ExtraAfterAck:
         ok = ParseInt(optarg, 16, 0, 255, f.m_nExtraAfterAck);
         break;
-      case DELAY:
+      case Delay:
         ok = ParseInt(optarg, 10, 0, 600000, f.m_nDelayMs);
         break;
-      case ONLY:
+      case Only:
         f.m_strOnly = optarg;
         break;
-      case NO_STORE:
+      case NoStore:
         f.m_strNoStore = optarg;
         break;
-      case TIMES:
+      case Times:
         ok = ParseInt(optarg, 10, 0, 1 << 30, f.m_nTimes);
         break;
       default:

@@ -88,13 +88,13 @@ std::string CaptionOf(HWND hwnd) {
   return narrow;
 }
 
-struct FindTitle {
+struct CFindTitle {
   std::string title;
   HWND found;
 };
 
 BOOL CALLBACK FindTitleProc(HWND hwnd, LPARAM lp) {
-  auto* ctx = reinterpret_cast<FindTitle*>(lp);
+  auto* ctx = reinterpret_cast<CFindTitle*>(lp);
   if (IsWindowVisible(hwnd) && CaptionOf(hwnd) == ctx->title) {
     ctx->found = hwnd;
     return FALSE;
@@ -103,21 +103,21 @@ BOOL CALLBACK FindTitleProc(HWND hwnd, LPARAM lp) {
 }
 
 HWND FindTopLevel(const std::string& title) {
-  FindTitle ctx{title, nullptr};
+  CFindTitle ctx{title, nullptr};
   EnumWindows(FindTitleProc, reinterpret_cast<LPARAM>(&ctx));
   return ctx.found;
 }
 
 // A message box or any other dialog of the current window's process, other than the current
 // window: a visible top-level "#32770" window with a static text of id 0xFFFF.
-struct FindBox {
+struct CFindBox {
   DWORD pid;
   HWND exclude;
   HWND found;
 };
 
 BOOL CALLBACK FindBoxProc(HWND hwnd, LPARAM lp) {
-  auto* ctx = reinterpret_cast<FindBox*>(lp);
+  auto* ctx = reinterpret_cast<CFindBox*>(lp);
   DWORD pid = 0;
   GetWindowThreadProcessId(hwnd, &pid);
   if (pid == ctx->pid && hwnd != ctx->exclude && IsWindowVisible(hwnd) &&
@@ -130,7 +130,7 @@ BOOL CALLBACK FindBoxProc(HWND hwnd, LPARAM lp) {
 
 HWND FindMessageBox() {
   if (!g_hwndCurrent || !IsWindow(g_hwndCurrent)) return nullptr;
-  FindBox ctx{0, g_hwndCurrent, nullptr};
+  CFindBox ctx{0, g_hwndCurrent, nullptr};
   GetWindowThreadProcessId(g_hwndCurrent, &ctx.pid);
   EnumWindows(FindBoxProc, reinterpret_cast<LPARAM>(&ctx));
   return ctx.found;
@@ -239,18 +239,18 @@ std::string IdentifyIcon(HWND hwndIcon) {
   const auto* shot = static_cast<const DWORD*>(shotBits);
   const auto* ref = static_cast<const DWORD*>(refBits);
 
-  struct Candidate {
+  struct CCandidate {
     const char* name;
     LPCSTR id;
   };
-  const Candidate candidates[] = {{"hand", IDI_HAND},
-                                  {"question", IDI_QUESTION},
-                                  {"exclamation", IDI_EXCLAMATION},
-                                  {"asterisk", IDI_ASTERISK}};
+  const CCandidate candidates[] = {{"hand", IDI_HAND},
+                                   {"question", IDI_QUESTION},
+                                   {"exclamation", IDI_EXCLAMATION},
+                                   {"asterisk", IDI_ASTERISK}};
   std::string best = "unknown";
   unsigned long long bestScore = ~0ULL, secondScore = ~0ULL;
   const DWORD background = shot[0];
-  for (const Candidate& c : candidates) {
+  for (const CCandidate& c : candidates) {
     HICON hIcon = LoadIconA(nullptr, c.id);
     HBRUSH hBrush = CreateSolidBrush(RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF,
                                          background & 0xFF));
@@ -286,13 +286,13 @@ std::string IdentifyIcon(HWND hwndIcon) {
   return best;
 }
 
-struct BoxChildren {
+struct CBoxChildren {
   HWND icon;
   std::string buttons;
 };
 
 BOOL CALLBACK BoxChildProc(HWND hwnd, LPARAM lp) {
-  auto* ctx = reinterpret_cast<BoxChildren*>(lp);
+  auto* ctx = reinterpret_cast<CBoxChildren*>(lp);
   if (!IsWindowVisible(hwnd)) return TRUE;
   const std::string cls = ClassOf(hwnd);
   const LONG_PTR style = GetWindowLongPtrA(hwnd, GWL_STYLE);
@@ -332,18 +332,18 @@ std::vector<std::string> Split(const std::string& line, size_t words, std::strin
   return out;
 }
 
-struct WaitTitle {
+struct CWaitTitle {
   std::string title;
   HWND found;
 };
 
 bool TitleShown(void* arg) {
-  auto* w = static_cast<WaitTitle*>(arg);
+  auto* w = static_cast<CWaitTitle*>(arg);
   w->found = FindTopLevel(w->title);
   return w->found != nullptr;
 }
 
-bool TitleGone(void* arg) { return FindTopLevel(static_cast<WaitTitle*>(arg)->title) == nullptr; }
+bool TitleGone(void* arg) { return FindTopLevel(static_cast<CWaitTitle*>(arg)->title) == nullptr; }
 
 bool BoxShown(void* arg) {
   *static_cast<HWND*>(arg) = FindMessageBox();
@@ -357,7 +357,7 @@ void Run(const std::string& line) {
 
   if (cmd == "use" || cmd == "gone") {  // use|gone TIMEOUT_MS TITLE
     std::vector<std::string> a = Split(rest, 1, &rest);
-    WaitTitle ctx{Unescape(rest), nullptr};
+    CWaitTitle ctx{Unescape(rest), nullptr};
     if (cmd == "use") {
       // Looked for often: the start-up benchmark times a program's start by this wait.
       if (!WaitFor(ParseInt(a[0]), TitleShown, &ctx, 5)) return Reply("err timeout");
@@ -405,7 +405,7 @@ void Run(const std::string& line) {
     if (!WaitFor(ParseInt(rest), BoxShown, &box)) return Reply("err timeout");
     std::string text;
     if (!GetText(GetDlgItem(box, 0xFFFF), &text)) return Reply("err busy");
-    BoxChildren children{nullptr, ""};
+    CBoxChildren children{nullptr, ""};
     EnumChildWindows(box, BoxChildProc, reinterpret_cast<LPARAM>(&children));
     // The icon's pixels are there only once the box has painted: look again for a while.
     std::string icon = "none";

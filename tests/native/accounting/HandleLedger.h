@@ -28,7 +28,7 @@ class CHandleLedger : public CommApi {
       return handle;
     }
     ++m_nOpens;
-    SEntry& entry = m_entries[handle];
+    CEntry& entry = m_entries[handle];
     if (entry.m_bOpen) m_problems.push_back("handle handed out twice while open");
     entry.m_bOpen = true;
     entry.m_nCloses = 0;
@@ -114,11 +114,11 @@ class CHandleLedger : public CommApi {
   }
 
  private:
-  struct SEntry {
+  struct CEntry {
     bool m_bOpen = false;
     int m_nCloses = 0;
   };
-  struct SOpening {
+  struct COpening {
     HANDLE m_hHandle;
     std::string m_strPath;
   };
@@ -133,8 +133,8 @@ class CHandleLedger : public CommApi {
 
   CommApi& m_inner;
   mutable std::mutex m_mutex;
-  std::map<HANDLE, SEntry> m_entries;
-  std::vector<SOpening> m_history;
+  std::map<HANDLE, CEntry> m_entries;
+  std::vector<COpening> m_history;
   std::vector<std::string> m_problems;
   int m_nOpens = 0;
   int m_nCloses = 0;

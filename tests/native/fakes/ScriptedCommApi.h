@@ -47,31 +47,31 @@ inline std::string HexBytes(const std::vector<BYTE>& bytes) {
 // What one opening of a port does.
 class CPortScript {
 public:
-  enum class Kind { Byte, Gap, LineError };
+  enum class EKind { Byte, Gap, LineError };
   struct CItem {
-    Kind m_kind;
+    EKind m_kind;
     BYTE m_nValue;
   };
 
   CPortScript& Bytes(std::initializer_list<BYTE> bytes) {
-    for (BYTE b : bytes) m_items.push_back({Kind::Byte, b});
+    for (BYTE b : bytes) m_items.push_back({EKind::Byte, b});
     return *this;
   }
   CPortScript& Bytes(const std::vector<BYTE>& bytes) {
-    for (BYTE b : bytes) m_items.push_back({Kind::Byte, b});
+    for (BYTE b : bytes) m_items.push_back({EKind::Byte, b});
     return *this;
   }
   CPortScript& Text(const std::string& text) {
-    for (char c : text) m_items.push_back({Kind::Byte, static_cast<BYTE>(c)});
+    for (char c : text) m_items.push_back({EKind::Byte, static_cast<BYTE>(c)});
     return *this;
   }
   // count reads that wait out the time-out.
   CPortScript& Gap(int count = 1) {
-    for (int i = 0; i < count; ++i) m_items.push_back({Kind::Gap, 0});
+    for (int i = 0; i < count; ++i) m_items.push_back({EKind::Gap, 0});
     return *this;
   }
   CPortScript& LineError() {
-    m_items.push_back({Kind::LineError, 0});
+    m_items.push_back({EKind::LineError, 0});
     return *this;
   }
 
@@ -281,7 +281,7 @@ public:
     DWORD count = 0;
     while (count < toRead) {
       if (session->m_script.m_items.empty() ||
-          session->m_script.m_items.front().m_kind == CPortScript::Kind::Gap) {
+          session->m_script.m_items.front().m_kind == CPortScript::EKind::Gap) {
         if (!session->m_script.m_items.empty()) session->m_script.m_items.pop_front();
         if (count == 0) {
           ++session->m_nTimeouts;
@@ -292,7 +292,7 @@ public:
       }
       const CPortScript::CItem item = session->m_script.m_items.front();
       session->m_script.m_items.pop_front();
-      if (item.m_kind == CPortScript::Kind::LineError) {
+      if (item.m_kind == CPortScript::EKind::LineError) {
         session->m_bLineError = true;
         Log("line-error " + session->m_strPort);
         if (read) *read = count;

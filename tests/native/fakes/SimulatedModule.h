@@ -57,12 +57,12 @@ class CSimulatedModule {
     }
     auto& items = session.m_script.m_items;
     if (!answer.m_bytes.empty() && answer.m_nDelayMs >= static_cast<int>(session.ReadTimeout())) {
-      items.push_back({CPortScript::Kind::Gap, 0});
+      items.push_back({CPortScript::EKind::Gap, 0});
     }
-    for (BYTE out : answer.m_bytes) items.push_back({CPortScript::Kind::Byte, out});
+    for (BYTE out : answer.m_bytes) items.push_back({CPortScript::EKind::Byte, out});
     if (answer.m_bHangUp) {
       m_bGone = true;
-      items.push_back({CPortScript::Kind::LineError, 0});
+      items.push_back({CPortScript::EKind::LineError, 0});
       m_comm.FindPort(m_strPort)->m_dwOpenError = ERROR_FILE_NOT_FOUND;
     }
   }

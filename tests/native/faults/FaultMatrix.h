@@ -19,14 +19,10 @@
 #include "fakes/FakeSetupView.h"
 #include "protocol/SetupOperations.h"
 #include "res/resource.h"
+#include "tests/common/MessageTexts.h"
 #include "tools/modsim/ModuleSim.h"
 
 namespace faults {
-
-inline const char kCannotConnect[] =
-    "Cannot connect the device !\n\r Connect the device and Retry!";
-inline const char kCommError[] =
-    "Communication Error  !\n\r Please disconnect and reconnect the device!";
 
 enum class EOp { Read, Program };
 

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 
 #include "integration/ModsimRig.h"
+#include "tests/common/MessageTexts.h"
 
 namespace {
 
@@ -52,9 +53,7 @@ TEST(IntegrationProgram, DeviceGoingAwayMidProgramEndsWithTheCommunicationError)
   view.m_texts[IDC_PIN_CODE] = "1111";
   rig.Time(&CSetupOperations::OnProgram);
 
-  EXPECT_EQ(view.m_messages,
-            std::vector<std::string>(
-                {"Communication Error  !\n\r Please disconnect and reconnect the device!"}));
+  EXPECT_EQ(view.m_messages, std::vector<std::string>({kCommError}));
   EXPECT_EQ(view.m_nProgress, 0);
   EXPECT_TRUE(view.IsEnabled(IDC_READ));
   EXPECT_TRUE(view.IsEnabled(IDCANCEL));

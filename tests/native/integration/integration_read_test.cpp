@@ -2,11 +2,9 @@
 #include <gtest/gtest.h>
 
 #include "integration/ModsimRig.h"
+#include "tests/common/MessageTexts.h"
 
 namespace {
-
-const char kCannotConnect[] = "Cannot connect the device !\n\r Connect the device and Retry!";
-const char kCommError[] = "Communication Error  !\n\r Please disconnect and reconnect the device!";
 
 TEST(IntegrationRead, FullReadFillsTheControlsFromTheModule) {
   CModsimRig rig;

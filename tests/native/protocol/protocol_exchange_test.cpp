@@ -89,7 +89,7 @@ TEST_F(ExchangeTest, ProbeFailsOnSilenceAndOnAnyOtherByte) {
 
 // The tries-and-pauses table, row by row: a silent module shows every try and both pauses;
 // a module that answers at once shows one try.
-struct TimingRow {
+struct CTimingRow {
   const char* name;
   bool bQuery;
   BYTE command;
@@ -100,16 +100,16 @@ struct TimingRow {
   DWORD pauseAfterTry;
 };
 
-void PrintTo(const TimingRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const CTimingRow& row, std::ostream* os) { *os << row.name; }
 
-class TimingTableTest : public ExchangeTest, public ::testing::WithParamInterface<TimingRow> {
+class TimingTableTest : public ExchangeTest, public ::testing::WithParamInterface<CTimingRow> {
 protected:
   bool Exchange() {
-    const TimingRow& row = GetParam();
+    const CTimingRow& row = GetParam();
     if (row.bQuery) return m_exchange.ExchangeQuery(row.command, row.tag, row.timing, nullptr);
     return m_exchange.ExchangeAck(CFrame::Plain(row.command), row.timing);
   }
-  static std::vector<DWORD> PausesOfOneTry(const TimingRow& row) {
+  static std::vector<DWORD> PausesOfOneTry(const CTimingRow& row) {
     std::vector<DWORD> pauses;
     if (row.pauseBeforeRead) pauses.push_back(row.pauseBeforeRead);
     if (row.pauseAfterTry) pauses.push_back(row.pauseAfterTry);
@@ -118,7 +118,7 @@ protected:
 };
 
 TEST_P(TimingTableTest, SilentModuleGetsEveryTryWithBothPauses) {
-  const TimingRow& row = GetParam();
+  const CTimingRow& row = GetParam();
   Open(CPortScript());
   EXPECT_FALSE(Exchange());
 
@@ -135,7 +135,7 @@ TEST_P(TimingTableTest, SilentModuleGetsEveryTryWithBothPauses) {
 }
 
 TEST_P(TimingTableTest, AnswerAtFirstTryStillPausesAfterIt) {
-  const TimingRow& row = GetParam();
+  const CTimingRow& row = GetParam();
   if (row.bQuery) {
     Open(CPortScript().ReplyText(row.tag, "x"));
   } else {
@@ -149,21 +149,21 @@ TEST_P(TimingTableTest, AnswerAtFirstTryStillPausesAfterIt) {
 INSTANTIATE_TEST_SUITE_P(
     EveryCommand, TimingTableTest,
     ::testing::Values(
-        TimingRow{"Open", false, CMD_OPEN, 0, TIMING_OPEN, 2, 0, 0},
-        TimingRow{"GetPeerAddr", true, CMD_GET_PEER_ADDR, RSP_PEER_ADDR, TIMING_GET_PEER_ADDR, 3,
+        CTimingRow{"Open", false, CMD_OPEN, 0, TIMING_OPEN, 2, 0, 0},
+        CTimingRow{"GetPeerAddr", true, CMD_GET_PEER_ADDR, RSP_PEER_ADDR, TIMING_GET_PEER_ADDR, 3,
                   0, 10},
-        TimingRow{"GetDeviceAddr", true, CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR,
+        CTimingRow{"GetDeviceAddr", true, CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR,
                   TIMING_GET_DEVICE_ADDR, 3, 0, 0},
-        TimingRow{"GetName", true, CMD_GET_NAME, RSP_NAME, TIMING_GET_NAME, 3, 0, 0},
-        TimingRow{"GetPin", true, CMD_GET_PIN, RSP_PIN, TIMING_GET_PIN, 3, 0, 10},
-        TimingRow{"GetRole", true, CMD_GET_ROLE, RSP_ROLE, TIMING_GET_ROLE, 3, 0, 10},
-        TimingRow{"SetName", false, CMD_SET_NAME, 0, TIMING_SET_NAME, 3, 100, 10},
-        TimingRow{"SetPin", false, CMD_SET_PIN, 0, TIMING_SET_PIN, 3, 100, 10},
-        TimingRow{"SetMaster", false, CMD_SET_MASTER, 0, TIMING_SET_ROLE, 3, 0, 10},
-        TimingRow{"SetSlave", false, CMD_SET_SLAVE, 0, TIMING_SET_ROLE, 3, 0, 10},
-        TimingRow{"SetPeerAddr", false, CMD_SET_PEER_ADDR, 0, TIMING_SET_PEER_ADDR, 3, 100, 10},
-        TimingRow{"TurnOff", false, CMD_TURN_OFF, 0, TIMING_TURN_OFF, 2, 0, 10}),
-    [](const ::testing::TestParamInfo<TimingRow>& info) { return std::string(info.param.name); });
+        CTimingRow{"GetName", true, CMD_GET_NAME, RSP_NAME, TIMING_GET_NAME, 3, 0, 0},
+        CTimingRow{"GetPin", true, CMD_GET_PIN, RSP_PIN, TIMING_GET_PIN, 3, 0, 10},
+        CTimingRow{"GetRole", true, CMD_GET_ROLE, RSP_ROLE, TIMING_GET_ROLE, 3, 0, 10},
+        CTimingRow{"SetName", false, CMD_SET_NAME, 0, TIMING_SET_NAME, 3, 100, 10},
+        CTimingRow{"SetPin", false, CMD_SET_PIN, 0, TIMING_SET_PIN, 3, 100, 10},
+        CTimingRow{"SetMaster", false, CMD_SET_MASTER, 0, TIMING_SET_ROLE, 3, 0, 10},
+        CTimingRow{"SetSlave", false, CMD_SET_SLAVE, 0, TIMING_SET_ROLE, 3, 0, 10},
+        CTimingRow{"SetPeerAddr", false, CMD_SET_PEER_ADDR, 0, TIMING_SET_PEER_ADDR, 3, 100, 10},
+        CTimingRow{"TurnOff", false, CMD_TURN_OFF, 0, TIMING_TURN_OFF, 2, 0, 10}),
+    [](const ::testing::TestParamInfo<CTimingRow>& info) { return std::string(info.param.name); });
 
 TEST_F(ExchangeTest, AckFollowedAtOnceByAnotherByteCostsNoWait) {
   Open(CPortScript().Bytes({0x06, 0x0D, 0x77}));

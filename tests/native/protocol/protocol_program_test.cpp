@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "fakes/SetupRig.h"
+#include "tests/common/MessageTexts.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
 
-const std::string kCommError = std::string("message ") + MSG_COMM_ERROR;
+const std::string kCommErrorCall = std::string("message ") + kCommError;
 
 const Calls kBegin{"wait on", "wait off", "disable READ", "disable EXIT", "step", "step"};
 const Calls kEnd{"reset", "enable READ", "enable EXIT"};
@@ -165,7 +166,7 @@ TEST_F(ProgramTest, ValuesAreTakenAgainOnEveryTry) {
             OperationBytes());
 }
 
-struct ProgramFailureRow {
+struct CProgramFailureRow {
   const char* name;
   int nAcked;  // setting commands acknowledged before the failing one
   const char* failingFrame;
@@ -173,13 +174,13 @@ struct ProgramFailureRow {
   Calls steps;  // view calls between the handshake and the failure
 };
 
-void PrintTo(const ProgramFailureRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const CProgramFailureRow& row, std::ostream* os) { *os << row.name; }
 
 class ProgramFailureTest : public ProgramTest,
-                           public ::testing::WithParamInterface<ProgramFailureRow> {};
+                           public ::testing::WithParamInterface<CProgramFailureRow> {};
 
 TEST_P(ProgramFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
-  const ProgramFailureRow& row = GetParam();
+  const CProgramFailureRow& row = GetParam();
   bool bOpenAtMessage = true;
   int nProgressAtMessage = -1;
   bool bReadEnabledAtMessage = true;
@@ -199,7 +200,7 @@ TEST_P(ProgramFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
 
   Calls expected = kBegin;
   expected.insert(expected.end(), row.steps.begin(), row.steps.end());
-  expected.insert(expected.end(), {"reset", kCommError, "enable READ", "enable EXIT"});
+  expected.insert(expected.end(), {"reset", kCommErrorCall, "enable READ", "enable EXIT"});
   EXPECT_EQ(expected, m_view.m_calls);
   EXPECT_EQ(row.pauses, m_clock.m_pauses);
   EXPECT_FALSE(bOpenAtMessage);
@@ -211,23 +212,23 @@ TEST_P(ProgramFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
 INSTANTIATE_TEST_SUITE_P(
     EveryCommand, ProgramFailureTest,
     ::testing::Values(
-        ProgramFailureRow{"Name", 0, kName, {400, 100, 10, 100, 10, 100, 10}, {}},
-        ProgramFailureRow{"Pin",
+        CProgramFailureRow{"Name", 0, kName, {400, 100, 10, 100, 10, 100, 10}, {}},
+        CProgramFailureRow{"Pin",
                           1,
                           kPin,
                           {400, 100, 10, 100, 100, 10, 100, 10, 100, 10},
                           {"step", "step"}},
-        ProgramFailureRow{"Role",
+        CProgramFailureRow{"Role",
                           2,
                           kMaster,
                           {400, 100, 10, 100, 100, 10, 10, 10, 10},
                           {"step", "step", "step"}},
-        ProgramFailureRow{"PeerAddr",
+        CProgramFailureRow{"PeerAddr",
                           3,
                           kPeer,
                           {400, 100, 10, 100, 100, 10, 10, 100, 10, 100, 10, 100, 10},
                           {"step", "step", "step", "step"}}),
-    [](const ::testing::TestParamInfo<ProgramFailureRow>& info) {
+    [](const ::testing::TestParamInfo<CProgramFailureRow>& info) {
       return std::string(info.param.name);
     });
 
@@ -255,7 +256,7 @@ TEST_F(ProgramTest, UnansweredTurnOffIsReportedWhilePortIsOpenThenEndsNormally) 
   EXPECT_TRUE(bOpenAtMessage);
   EXPECT_EQ(7, nProgressAtMessage);
   Calls expected = kBegin;
-  expected.insert(expected.end(), {"step", "step", "step", "step", "step", kCommError});
+  expected.insert(expected.end(), {"step", "step", "step", "step", "step", kCommErrorCall});
   expected.insert(expected.end(), kEnd.begin(), kEnd.end());
   EXPECT_EQ(expected, m_view.m_calls);
   EXPECT_EQ((std::vector<DWORD>{400, 100, 10, 100, 100, 10, 10, 100, 10, 10, 10, 500}),

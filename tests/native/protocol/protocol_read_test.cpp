@@ -7,12 +7,13 @@
 #include <vector>
 
 #include "fakes/SetupRig.h"
+#include "tests/common/MessageTexts.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
 
-const std::string kCommError = std::string("message ") + MSG_COMM_ERROR;
+const std::string kCommErrorCall = std::string("message ") + kCommError;
 
 const char kReadFrames[] =
     "E4 4F A1 0D E4 47 A1 0D E4 4C A1 0D E4 41 A1 0D E4 48 A1 0D E4 54 A1 0D";
@@ -126,28 +127,28 @@ TEST_F(ReadTest, UnansweredTurnOffIsReportedWhilePortIsOpenThenEndsNormally) {
   EXPECT_TRUE(bOpenAtMessage);
   EXPECT_EQ(7, nProgressAtMessage);
   EXPECT_EQ(Join({kBegin, kPeerStep, kDeviceStep, kNameStep, kPinStep, kRoleStep,
-                  {kCommError, "reset", "enable PROGRAM", "enable EXIT"}}),
+                  {kCommErrorCall, "reset", "enable PROGRAM", "enable EXIT"}}),
             m_view.m_calls);
   EXPECT_EQ((std::vector<DWORD>{400, 10, 100, 100, 10, 10, 10, 10, 500}), m_clock.m_pauses);
-  const std::size_t message = m_timeline.Find("view " + kCommError);
+  const std::size_t message = m_timeline.Find("view " + kCommErrorCall);
   EXPECT_NE(CEventTimeline::npos, m_timeline.Find("close COM1", message));
 }
 
 // The failure table: the query that exhausts its tries, what has been shown by then, and the
 // pauses of its three tries.
-struct FailureRow {
+struct CFailureRow {
   const char* name;
   int nAnswered;  // queries answered before the failing one
   const char* failingFrame;
   std::vector<DWORD> pauses;
 };
 
-void PrintTo(const FailureRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const CFailureRow& row, std::ostream* os) { *os << row.name; }
 
-class ReadFailureTest : public ReadTest, public ::testing::WithParamInterface<FailureRow> {};
+class ReadFailureTest : public ReadTest, public ::testing::WithParamInterface<CFailureRow> {};
 
 TEST_P(ReadFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
-  const FailureRow& row = GetParam();
+  const CFailureRow& row = GetParam();
   FillBoxes();
 
   bool bOpenAtMessage = true;
@@ -171,7 +172,7 @@ TEST_P(ReadFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
   for (int i = 0; i < row.nAnswered; ++i) {
     expected.insert(expected.end(), steps[i].begin(), steps[i].end());
   }
-  expected.insert(expected.end(), {"reset", kCommError, "enable PROGRAM", "enable EXIT"});
+  expected.insert(expected.end(), {"reset", kCommErrorCall, "enable PROGRAM", "enable EXIT"});
   EXPECT_EQ(expected, m_view.m_calls);
   EXPECT_EQ(row.pauses, m_clock.m_pauses);
 
@@ -188,12 +189,12 @@ TEST_P(ReadFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
 INSTANTIATE_TEST_SUITE_P(
     EveryQuery, ReadFailureTest,
     ::testing::Values(
-        FailureRow{"PeerAddr", 0, "E4 47 A1 0D", {400, 10, 10, 10}},
-        FailureRow{"DeviceAddr", 1, "E4 4C A1 0D", {400, 10}},
-        FailureRow{"Name", 2, "E4 41 A1 0D", {400, 10}},
-        FailureRow{"Pin", 3, "E4 48 A1 0D", {400, 10, 100, 100, 10, 10, 10}},
-        FailureRow{"Role", 4, "E4 54 A1 0D", {400, 10, 100, 100, 10, 10, 10, 10}}),
-    [](const ::testing::TestParamInfo<FailureRow>& info) { return std::string(info.param.name); });
+        CFailureRow{"PeerAddr", 0, "E4 47 A1 0D", {400, 10, 10, 10}},
+        CFailureRow{"DeviceAddr", 1, "E4 4C A1 0D", {400, 10}},
+        CFailureRow{"Name", 2, "E4 41 A1 0D", {400, 10}},
+        CFailureRow{"Pin", 3, "E4 48 A1 0D", {400, 10, 100, 100, 10, 10, 10}},
+        CFailureRow{"Role", 4, "E4 54 A1 0D", {400, 10, 100, 100, 10, 10, 10, 10}}),
+    [](const ::testing::TestParamInfo<CFailureRow>& info) { return std::string(info.param.name); });
 
 TEST_F(ReadTest, RoleOnlyMeansMasterForCapitalM) {
   const std::vector<std::vector<BYTE>> slaves = {{'S'}, {'m'}, {0xCD}, {}, {0x00, 'M'}};
@@ -289,7 +290,7 @@ TEST_F(ReadTest, ModuleThatAnswersOnlyTheFirstQueryLeavesPeerAddressShown) {
   EXPECT_EQ("C0", m_view.m_texts[IDC_PEER_ADDR5]);
   EXPECT_EQ("old", m_view.m_texts[IDC_DEVICE_ADDRESS]);
   EXPECT_EQ("old", m_view.m_texts[IDC_DEVICE_NAME]);
-  EXPECT_EQ((std::vector<std::string>{MSG_COMM_ERROR}), m_view.m_messages);
+  EXPECT_EQ((std::vector<std::string>{kCommError}), m_view.m_messages);
 }
 
 }  // namespace

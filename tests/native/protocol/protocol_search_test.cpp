@@ -6,13 +6,14 @@
 #include <vector>
 
 #include "fakes/SetupRig.h"
+#include "tests/common/MessageTexts.h"
 
 namespace {
 
 using Calls = std::vector<std::string>;
 
-const std::string kCannotConnect = std::string("message ") + MSG_CANNOT_CONNECT;
-const std::string kCommError = std::string("message ") + MSG_COMM_ERROR;
+const std::string kCannotConnectCall = std::string("message ") + kCannotConnect;
+const std::string kCommErrorCall = std::string("message ") + kCommError;
 
 class SearchTest : public CSetupRig, public ::testing::Test {
 protected:
@@ -25,7 +26,7 @@ protected:
 
 TEST_F(SearchTest, NoPortAtAllShowsMessageAfterTheBusyCursorIsGone) {
   m_ops.OnRead();
-  EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnect}), m_view.m_calls);
+  EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnectCall}), m_view.m_calls);
   EXPECT_TRUE(m_comm.m_sessions.empty());
 }
 
@@ -33,7 +34,7 @@ TEST_F(SearchTest, ListingFailureIsLikeNoPort) {
   AddModulePort("COM1");
   m_comm.m_bListingFails = true;
   m_ops.OnProgram();
-  EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnect}), m_view.m_calls);
+  EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnectCall}), m_view.m_calls);
   EXPECT_TRUE(m_comm.m_sessions.empty());
 }
 
@@ -45,7 +46,7 @@ TEST_F(SearchTest, NoModuleProbesEveryPortOnceAndChangesNoControl) {
   m_comm.AddPort("COM4").m_openings.push_back(CPortScript().Bytes({0x15}).Gap());
   m_ops.OnRead();
 
-  EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnect}), m_view.m_calls);
+  EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnectCall}), m_view.m_calls);
   EXPECT_EQ((std::vector<std::string>{"COM1", "COM3", "COM4"}), m_comm.OpenedPorts());
   EXPECT_EQ("20 30", Written(0));
   EXPECT_EQ("", Written(1));
@@ -88,14 +89,14 @@ TEST_F(SearchTest, PortTakenBetweenProbeAndOpen) {
   CScriptedCommApi::CPort& port = AddModulePort("COM3");
   port.m_nOpensBeforeTaken = 1;
   m_ops.OnRead();
-  EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnect, "enable PROGRAM", "enable EXIT"}),
+  EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnectCall, "enable PROGRAM", "enable EXIT"}),
             m_view.m_calls);
   EXPECT_EQ(1u, m_comm.m_sessions.size());
 
   m_view.m_calls.clear();
   port.m_nOpensBeforeTaken = 2;
   m_ops.OnProgram();
-  EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnect, "enable READ", "enable EXIT"}),
+  EXPECT_EQ((Calls{"wait on", "wait off", kCannotConnectCall, "enable READ", "enable EXIT"}),
             m_view.m_calls);
   EXPECT_EQ(2u, m_comm.m_sessions.size());
 }
@@ -153,7 +154,7 @@ TEST_F(SearchTest, HandshakeFailingTwiceShowsOneErrorWithPortClosedAndButtonsSti
   const Calls oneRun{"wait on", "wait off", "disable PROGRAM", "disable EXIT", "step", "reset"};
   Calls expected = oneRun;
   expected.insert(expected.end(), oneRun.begin(), oneRun.end());
-  expected.insert(expected.end(), {kCommError, "enable PROGRAM", "enable EXIT", "enable PROGRAM",
+  expected.insert(expected.end(), {kCommErrorCall, "enable PROGRAM", "enable EXIT", "enable PROGRAM",
                                    "enable EXIT"});
   EXPECT_EQ(expected, m_view.m_calls);
   EXPECT_EQ(0, nOpenAtMessage);
@@ -206,9 +207,9 @@ TEST_F(SearchTest, RerunThatFindsNoModuleShowsOnlyCannotConnect) {
   CScriptedCommApi::CPort& port = AddSilentPort("COM1");
   port.m_openings = {CPortScript().Ack(), CPortScript()};  // then silent: gone
   m_ops.OnProgram();
-  EXPECT_EQ((std::vector<std::string>{MSG_CANNOT_CONNECT}), m_view.m_messages);
+  EXPECT_EQ((std::vector<std::string>{kCannotConnect}), m_view.m_messages);
   EXPECT_EQ((Calls{"wait on", "wait off", "disable READ", "disable EXIT", "step", "reset",
-                   "wait on", "wait off", kCannotConnect, "enable READ", "enable EXIT"}),
+                   "wait on", "wait off", kCannotConnectCall, "enable READ", "enable EXIT"}),
             m_view.m_calls);
 }
 

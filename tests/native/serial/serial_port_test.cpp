@@ -65,21 +65,21 @@ TEST_F(SerialPortTest, OpenSetsUpTheLineAndTimeoutsInOrder) {
 }
 
 TEST_F(SerialPortTest, FlagWordKeepsOnlyTheDriversUntouchedBits) {
-  struct SCase {
+  struct CCase {
     DWORD driverWord;
     DWORD expected;
   };
   // All ones: bits 1-6, 8, 9, 11-13 cleared. All zeros: binary and abort-on-error set.
   // A driver with only flow control and DTR/RTS handshake set loses all of it; the
   // continue-on-XOFF, error-char and reserved bits survive.
-  const SCase cases[] = {
+  const CCase cases[] = {
       {0xFFFFFFFFu, 0xFFFFC481u},
       {0x00000000u, 0x00004001u},
       {0x0000237Eu, 0x00004001u},
       {0x00000480u, 0x00004481u},
       {0xABCD0000u, 0xABCD4001u},
   };
-  for (const SCase& c : cases) {
+  for (const CCase& c : cases) {
     CFakeCommApi api;
     SetFlagWord(api.m_driverDcb, c.driverWord);
     CSerialPort port(api);
@@ -143,12 +143,12 @@ TEST_F(SerialPortTest, OpenOfAnAbsentPortLeavesNothingToClose) {
 }
 
 TEST_F(SerialPortTest, OpenFailuresCloseTheHandleExactlyOnce) {
-  struct SCase {
+  struct CCase {
     const char* what;
     bool CFakeCommApi::*failure;
     std::vector<std::string> calls;
   };
-  const SCase cases[] = {
+  const CCase cases[] = {
       {"settings not reported", &CFakeCommApi::m_bFailGetCommState,
        Calls({"CreateFileA", "GetCommState", "CloseHandle"})},
       {"settings refused", &CFakeCommApi::m_bFailSetCommState,
@@ -159,7 +159,7 @@ TEST_F(SerialPortTest, OpenFailuresCloseTheHandleExactlyOnce) {
        Calls({"CreateFileA", "GetCommState", "SetCommState", "GetCommTimeouts",
               "SetCommTimeouts", "CloseHandle"})},
   };
-  for (const SCase& c : cases) {
+  for (const CCase& c : cases) {
     CFakeCommApi api;
     api.*(c.failure) = true;
     CSerialPort port(api);

@@ -2,63 +2,26 @@
 // the target's coordinates, limited to its clip box.
 #include <gtest/gtest.h>
 
+#include "common/Canvas.h"
 #include "controls/OffscreenDC.h"
 
 namespace {
 
 const int kWidth = 64;
 const int kHeight = 48;
-const COLORREF kUntouched = RGB(255, 0, 255);
 const COLORREF kBack = RGB(10, 20, 30);
 const COLORREF kInk = RGB(0, 0, 200);
 
-// A 32-bit DIB selected into a memory context, borrowed by a CDC for the code under test.
-class CTarget {
+// The canvas with the background colour set, borrowed by a CDC for the code under test.
+class CTarget : public CCanvas {
  public:
-  CTarget() {
-    BITMAPINFO bmi = {};
-    bmi.bmiHeader.biSize = sizeof(bmi.bmiHeader);
-    bmi.bmiHeader.biWidth = kWidth;
-    bmi.bmiHeader.biHeight = -kHeight;
-    bmi.bmiHeader.biPlanes = 1;
-    bmi.bmiHeader.biBitCount = 32;
-    void* pBits = nullptr;
-    m_hBitmap = ::CreateDIBSection(nullptr, &bmi, DIB_RGB_COLORS, &pBits, nullptr, 0);
-    m_pBits = static_cast<DWORD*>(pBits);
-    m_hDC = ::CreateCompatibleDC(nullptr);
-    m_hOld = ::SelectObject(m_hDC, m_hBitmap);
-    for (int i = 0; i < kWidth * kHeight; ++i) m_pBits[i] = 0xFF00FF;
+  CTarget() : CCanvas(kWidth, kHeight) {
     ::SetBkColor(m_hDC, kBack);
     m_dc.Attach(m_hDC);
   }
-  ~CTarget() {
-    m_dc.Detach();
-    ::SelectObject(m_hDC, m_hOld);
-    ::DeleteDC(m_hDC);
-    ::DeleteObject(m_hBitmap);
-  }
-  CTarget(const CTarget&) = delete;
-  CTarget& operator=(const CTarget&) = delete;
+  ~CTarget() { m_dc.Detach(); }
 
-  COLORREF At(int x, int y) const {
-    ::GdiFlush();
-    const DWORD px = m_pBits[y * kWidth + x];
-    return RGB((px >> 16) & 0xFF, (px >> 8) & 0xFF, px & 0xFF);
-  }
-  int Count(COLORREF colour) const {
-    int n = 0;
-    for (int y = 0; y < kHeight; ++y)
-      for (int x = 0; x < kWidth; ++x) n += At(x, y) == colour;
-    return n;
-  }
-
-  HDC m_hDC;
   CDC m_dc;
-
- private:
-  HBITMAP m_hBitmap;
-  DWORD* m_pBits;
-  HGDIOBJ m_hOld;
 };
 
 void FillInk(HDC hDC, const RECT& rc) {

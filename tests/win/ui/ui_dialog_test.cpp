@@ -8,7 +8,9 @@
 #include <string>
 #include <vector>
 
+#include "common/Canvas.h"
 #include "res/resource.h"
+#include "tests/common/MessageTexts.h"
 #include "ui/SetupDlg.h"
 
 namespace {
@@ -337,10 +339,10 @@ TEST(UiDialog, ViewOperationsActOnTheControls) {
 TEST(UiDialog, MessageIsAWarningBoxUnderTheAppTitleOverADisabledDialog) {
   RunAllStages({[](CProbeDlg& dlg) {
     CBoxWatcher watcher(dlg.m_hWnd);
-    dlg.ShowMessage("Cannot connect the device !\n\r Connect the device and Retry!");
+    dlg.ShowMessage(kCannotConnect);
     const CBoxWatcher::CSeen& seen = watcher.m_seen;
     EXPECT_EQ(seen.nShown, 1);
-    EXPECT_EQ(seen.text, "Cannot connect the device !\n\r Connect the device and Retry!");
+    EXPECT_EQ(seen.text, kCannotConnect);
     EXPECT_EQ(seen.title, AfxGetAppTitle());
     EXPECT_EQ(seen.hIcon, ::LoadIconA(nullptr, MAKEINTRESOURCEA(32515)));  // IDI_EXCLAMATION
     EXPECT_EQ(seen.buttons, std::vector<int>{IDOK});
@@ -386,28 +388,19 @@ TEST(UiDialog, MinimisedWindowPaintsTheAppIcon) {
     // The application icon at x = (159 - 32 + 1) / 2 = 64 and y = (24 - 32 + 1) / 2 = -3, the
     // halves rounded toward zero, drawn at the system's icon size: so the window must look
     // like this picture.
-    HDC hScreen = ::GetDC(nullptr);
-    HDC hMem = ::CreateCompatibleDC(hScreen);
-    HBITMAP hBitmap = ::CreateCompatibleBitmap(hScreen, rc.right, rc.bottom);
-    HGDIOBJ hOld = ::SelectObject(hMem, hBitmap);
-    ::ReleaseDC(nullptr, hScreen);
-    HBRUSH hBrush = ::CreateSolidBrush(kIconBackground);
-    ::FillRect(hMem, &rc, hBrush);
-    ::DeleteObject(hBrush);
-    ::DrawIcon(hMem, 64, -3, dlg.m_hAppIcon);
+    CCanvas picture(rc.right, rc.bottom);
+    picture.Fill(kIconBackground);
+    ::DrawIcon(picture.m_hDC, 64, -3, dlg.m_hAppIcon);
     HDC hWindow = ::GetDC(dlg.m_hWnd);
     int nIconPixels = 0;
     int nDifferent = 0;
     for (int y = 0; y < rc.bottom; ++y)
       for (int x = 0; x < rc.right; ++x) {
-        const COLORREF expected = ::GetPixel(hMem, x, y);
+        const COLORREF expected = picture.At(x, y);
         nIconPixels += expected != kIconBackground;
         nDifferent += ::GetPixel(hWindow, x, y) != expected;
       }
     ::ReleaseDC(dlg.m_hWnd, hWindow);
-    ::SelectObject(hMem, hOld);
-    ::DeleteObject(hBitmap);
-    ::DeleteDC(hMem);
     EXPECT_GT(nIconPixels, 300) << "most of the icon lies inside the window";
     EXPECT_EQ(nDifferent, 0) << "pixels unlike the icon centred in the minimised window";
     EXPECT_EQ(reinterpret_cast<HICON>(dlg.SendMessage(WM_QUERYDRAGICON)), dlg.m_hAppIcon);
