@@ -113,7 +113,9 @@ bool RunChild(const std::vector<std::string>& argv, const std::string& dir, CChi
   while (wait4(pid, &status, 0, &usage) < 0 && errno == EINTR) {
   }
   run->m_dWallMs = NowMs() - start;
-  run->m_dCpuMs = TimevalMs(usage.ru_utime) + TimevalMs(usage.ru_stime);
+  run->m_dUserMs = TimevalMs(usage.ru_utime);
+  run->m_dSysMs = TimevalMs(usage.ru_stime);
+  run->m_dCpuMs = run->m_dUserMs + run->m_dSysMs;
   run->m_nExitCode = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
   run->m_strOut = Slurp(outFile);
   run->m_strErr = Slurp(errFile);

@@ -42,7 +42,9 @@ CStats Summarize(const std::vector<double>& values);
 struct CChildRun {
   int m_nExitCode = -1;  // -1 when the child did not exit by itself
   double m_dWallMs = 0;  // from just before the spawn to the return of wait4
-  double m_dCpuMs = 0;   // the child's user + system time, as wait4 reports it
+  double m_dUserMs = 0;  // the child's user and system time, as wait4 reports them
+  double m_dSysMs = 0;
+  double m_dCpuMs = 0;   // their sum
   std::string m_strOut;
   std::string m_strErr;
 };

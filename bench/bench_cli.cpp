@@ -200,9 +200,9 @@ int main(int argc, char** argv) {
   RemoveTree(dir);
 
   std::printf(
-      "corvane %s, natively against modsim on a pty, a fresh modsim per run; wall time from\n"
-      "spawn to exit, CPU of the corvane process from wait4. Runs: %d. Load average: %s before,\n"
-      "%s after.\n\n",
+      "corvane read and program, natively: %s\n"
+      "against a fresh modsim per run on a pty; wall time from spawn to exit, CPU of the corvane\n"
+      "process from wait4. Runs: %d. Load average: %s before, %s after.\n\n",
       paths.m_strCorvane.c_str(), runs, loadBefore.c_str(), loadAfter.c_str());
   std::printf("%-20s %8s %26s %17s %17s %17s %8s\n", "", "timeline", "wall ms", "overhead ms",
               "overhead %", "CPU corvane", "modsim");
