@@ -44,7 +44,7 @@ struct CChildRun {
   double m_dWallMs = 0;  // from just before the spawn to the return of wait4
   double m_dUserMs = 0;  // the child's user and system time, as wait4 reports them
   double m_dSysMs = 0;
-  double m_dCpuMs = 0;   // their sum
+  double m_dCpuMs = 0;  // their sum
   std::string m_strOut;
   std::string m_strErr;
 };

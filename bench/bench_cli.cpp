@@ -5,10 +5,9 @@
 #include <cstdlib>
 #include <cstring>
 #include <map>
+#include <nlohmann/json.hpp>
 #include <string>
 #include <vector>
-
-#include <nlohmann/json.hpp>
 
 #include "bench/BenchSupport.h"
 #include "tools/modsim/ModsimProcess.h"
@@ -45,8 +44,8 @@ struct CPaths {
 // Each problem found in one run, worded for the log.
 using CProblems = std::vector<std::string>;
 
-void Expect(CProblems& problems, const std::map<std::string, std::string>& state,
-            const char* key, const std::string& wanted) {
+void Expect(CProblems& problems, const std::map<std::string, std::string>& state, const char* key,
+            const std::string& wanted) {
   const auto found = state.find(key);
   const std::string got = found == state.end() ? "(missing)" : found->second;
   if (got != wanted) {
@@ -61,17 +60,15 @@ void CheckReadOutput(CProblems& problems, const std::string& out, const std::str
     problems.push_back("stdout is not one JSON object: " + out);
     return;
   }
-  const std::map<std::string, std::string> wanted = {{"result", "ok"},
-                                                     {"address", "00:1A:7D:DA:71:13"},
-                                                     {"name", name},
-                                                     {"pin", "97531"},
-                                                     {"role", "master"},
-                                                     {"peer", "01:23:45:67:89:AB"}};
+  const std::map<std::string, std::string> wanted = {
+      {"result", "ok"},   {"address", "00:1A:7D:DA:71:13"}, {"name", name}, {"pin", "97531"},
+      {"role", "master"}, {"peer", "01:23:45:67:89:AB"}};
   for (const auto& field : wanted) {
     const auto it = json.find(field.first);
     if (it == json.end() || !it->is_string() || it->get<std::string>() != field.second) {
-      problems.push_back("JSON " + field.first + " is " + (it == json.end() ? "missing" : it->dump()) +
-                         ", expected \"" + field.second + "\"");
+      problems.push_back("JSON " + field.first + " is " +
+                         (it == json.end() ? "missing" : it->dump()) + ", expected \"" +
+                         field.second + "\"");
     }
   }
 }
@@ -98,8 +95,8 @@ bool RunCase(const CPaths& paths, const CCase& test, int run, const std::string&
     return false;
   }
 
-  std::vector<std::string> argv = {paths.m_strCorvane, test.m_bRead ? "read" : "program",
-                                   "--port", modsim.Path()};
+  std::vector<std::string> argv = {paths.m_strCorvane, test.m_bRead ? "read" : "program", "--port",
+                                   modsim.Path()};
   if (test.m_bRead) {
     argv.insert(argv.end(), {"--format", "json"});
   } else {
@@ -120,8 +117,8 @@ bool RunCase(const CPaths& paths, const CCase& test, int run, const std::string&
 
   CProblems problems;
   if (child.m_nExitCode != 0) {
-    problems.push_back("exit code " + std::to_string(child.m_nExitCode) + ", stderr: " +
-                       child.m_strErr);
+    problems.push_back("exit code " + std::to_string(child.m_nExitCode) +
+                       ", stderr: " + child.m_strErr);
   }
   if (!stopped) problems.push_back("modsim did not stop cleanly");
   if (test.m_bRead) {
@@ -136,7 +133,8 @@ bool RunCase(const CPaths& paths, const CCase& test, int run, const std::string&
   // and a program with all four values read nothing first.
   Expect(problems, state, "probes", "1");
   Expect(problems, state, "opens", "1");
-  Expect(problems, state, "commands", std::to_string((test.m_bRead ? 6 : 5) + (test.m_bTurnOff ? 1 : 0)));
+  Expect(problems, state, "commands",
+         std::to_string((test.m_bRead ? 6 : 5) + (test.m_bTurnOff ? 1 : 0)));
   Expect(problems, state, "radio", test.m_bTurnOff ? "off" : "on");
 
   for (const std::string& problem : problems) {
@@ -162,8 +160,7 @@ int main(int argc, char** argv) {
     } else if (std::strcmp(argv[i], "--modsim") == 0 && i + 1 < argc) {
       paths.m_strModsim = argv[++i];
     } else {
-      std::fprintf(stderr,
-                   "usage: %s [--runs N] [--turn-off] [--corvane PATH] [--modsim PATH]\n",
+      std::fprintf(stderr, "usage: %s [--runs N] [--turn-off] [--corvane PATH] [--modsim PATH]\n",
                    argv[0]);
       return 2;
     }
@@ -206,8 +203,8 @@ int main(int argc, char** argv) {
       paths.m_strCorvane.c_str(), runs, loadBefore.c_str(), loadAfter.c_str());
   std::printf("%-20s %8s %26s %17s %17s %17s %8s\n", "", "timeline", "wall ms", "overhead ms",
               "overhead %", "CPU corvane", "modsim");
-  std::printf("%-20s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s\n", "command", "ms", "mean",
-              "min", "max", "mean", "max", "mean", "max", "ms mean", "% max", "CPU ms");
+  std::printf("%-20s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s\n", "command", "ms", "mean", "min",
+              "max", "mean", "max", "mean", "max", "ms mean", "% max", "CPU ms");
   bool targetsMet = true;
   for (const CCase& test : cases) {
     const auto found = samples.find(test.Name());
@@ -227,8 +224,8 @@ int main(int argc, char** argv) {
     const CStats wall = Summarize(walls);
     const CStats overhead = Summarize(overheads);
     const CStats cpuPct = Summarize(cpuPcts);
-    const bool met = 100.0 * overhead.m_dMax / timeline <= kOverheadTargetPct &&
-                     cpuPct.m_dMax <= kCpuTargetPct;
+    const bool met =
+        100.0 * overhead.m_dMax / timeline <= kOverheadTargetPct && cpuPct.m_dMax <= kCpuTargetPct;
     targetsMet = targetsMet && met;
     std::printf("%-20s %8.0f %8.1f %8.1f %8.1f %8.1f %8.1f %8.3f %8.3f %8.2f %8.3f %8.1f%s\n",
                 test.Name().c_str(), timeline, wall.m_dMean, wall.m_dMin, wall.m_dMax,

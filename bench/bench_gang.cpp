@@ -26,11 +26,13 @@ constexpr int kProbeSamples = 10;
 constexpr const char kPin[] = "1234";
 constexpr const char kRole[] = "slave";
 constexpr const char kPeer[] = "00:12:6F:34:56:78";
-const std::vector<std::string> kFactory = {"--pin", "9999", "--role", "master",
-                                           "--peer", "11:22:33:44:55:66"};
+const std::vector<std::string> kFactory = {"--pin",  "9999",   "--role",
+                                           "master", "--peer", "11:22:33:44:55:66"};
 
 // The limit on the wall time, as a multiple of one module's timeline plus the probe.
-double RatioTarget(int modules) { return modules <= 8 ? 1.05 : 1.10; }
+double RatioTarget(int modules) {
+  return modules <= 8 ? 1.05 : 1.10;
+}
 
 struct CPaths {
   std::string m_strCorvane;
@@ -42,7 +44,7 @@ struct CGangSample {
   double m_dCpuMs = 0;
   double m_dUserMs = 0;
   double m_dSysMs = 0;
-  double m_dModsimCpuMs = 0;    // all N simulators together
+  double m_dModsimCpuMs = 0;     // all N simulators together
   double m_dSlowestModuleS = 0;  // the largest "seconds" of the report
 };
 
@@ -77,8 +79,8 @@ void CheckReport(CProblems& problems, const std::string& text,
   const std::vector<std::string> header = Split(lines[0], ',');
   std::map<std::string, size_t> column;
   for (size_t k = 0; k < header.size(); ++k) column[header[k]] = k;
-  for (const char* name : {"port", "new_name", "new_pin", "new_role", "new_peer", "result",
-                           "seconds"}) {
+  for (const char* name :
+       {"port", "new_name", "new_pin", "new_role", "new_peer", "result", "seconds"}) {
     if (column.count(name) == 0) {
       problems.push_back(std::string("the report has no column ") + name);
       return;
@@ -96,8 +98,8 @@ void CheckReport(CProblems& problems, const std::string& text,
       continue;
     }
     const std::map<std::string, std::string> wanted = {
-        {"port", ports[k]},   {"result", "ok"},    {"new_name", Expected(static_cast<int>(k) + 1)},
-        {"new_pin", kPin},    {"new_role", kRole}, {"new_peer", kPeer}};
+        {"port", ports[k]}, {"result", "ok"},    {"new_name", Expected(static_cast<int>(k) + 1)},
+        {"new_pin", kPin},  {"new_role", kRole}, {"new_peer", kPeer}};
     for (const auto& cell : wanted) {
       const std::string& got = row[column[cell.first]];
       if (got != cell.second) {
@@ -116,8 +118,8 @@ void CheckState(CProblems& problems, const std::string& port, const std::string&
   // Two probes (the gang's, then the Program's own search) and one CMD_OPEN: no Read came
   // between, as the timeline assumes.
   const std::map<std::string, std::string> wanted = {
-      {"name", Expected(seq)}, {"pin", kPin},     {"role", kRole},   {"peer", kPeer},
-      {"probes", "2"},         {"opens", "1"},    {"commands", "5"}, {"malformed", "0"}};
+      {"name", Expected(seq)}, {"pin", kPin},  {"role", kRole},   {"peer", kPeer},
+      {"probes", "2"},         {"opens", "1"}, {"commands", "5"}, {"malformed", "0"}};
   for (const auto& entry : wanted) {
     const auto found = state.find(entry.first);
     const std::string got = found == state.end() ? "(missing)" : found->second;
@@ -148,9 +150,8 @@ bool RunGang(const CPaths& paths, int modules, const std::string& dir, CGangSamp
   const std::string reportFile = dir + "/report.csv";
   std::remove(reportFile.c_str());
   const std::vector<std::string> argv = {
-      paths.m_strCorvane, "gang",      "--ports", list,  "--name", "BENCH-{seq:03}",
-      "--pin",            kPin,        "--role",  kRole, "--peer", kPeer,
-      "--quiet",          "--report",  reportFile};
+      paths.m_strCorvane, "gang", "--ports", list,  "--name",  "BENCH-{seq:03}", "--pin",   kPin,
+      "--role",           kRole,  "--peer",  kPeer, "--quiet", "--report",       reportFile};
 
   std::vector<double> modsimCpuBefore;
   for (const auto& sim : sims) modsimCpuBefore.push_back(ProcessCpuMs(sim->Pid()));
@@ -211,7 +212,8 @@ int main(int argc, char** argv) {
       runs = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--modules") == 0 && i + 1 < argc) {
       sizes.clear();
-      for (const std::string& size : Split(argv[++i], ',')) sizes.push_back(std::atoi(size.c_str()));
+      for (const std::string& size : Split(argv[++i], ','))
+        sizes.push_back(std::atoi(size.c_str()));
     } else if (std::strcmp(argv[i], "--corvane") == 0 && i + 1 < argc) {
       paths.m_strCorvane = argv[++i];
     } else if (std::strcmp(argv[i], "--modsim") == 0 && i + 1 < argc) {
@@ -283,8 +285,8 @@ int main(int argc, char** argv) {
       "Timeline = probe %.0f ms + Program %.0f ms (which probes its port again) = %.0f ms.\n\n",
       kProbeSamples, probe.m_dMean, probe.m_dMin, probe.m_dMax, kProbeTimeoutMs, kProbeTimeoutMs,
       TimelineMs(false, false), timeline);
-  std::printf("%7s %26s %8s %8s %8s %35s %9s %9s\n", "", "wall ms", "ratio", "", "",
-              "CPU corvane", "modsims", "slowest");
+  std::printf("%7s %26s %8s %8s %8s %35s %9s %9s\n", "", "wall ms", "ratio", "", "", "CPU corvane",
+              "modsims", "slowest");
   std::printf("%7s %8s %8s %8s %8s %8s %8s %8s %8s %8s %8s %9s %9s\n", "modules", "mean", "min",
               "max", "max", "limit", "overhead", "ms mean", "user", "sys", "% max", "CPU ms",
               "module s");
@@ -314,8 +316,8 @@ int main(int argc, char** argv) {
     std::printf("%7d %8.1f %8.1f %8.1f %8.4f %8.2f %8.1f %8.1f %8.1f %8.1f %8.3f %9.1f %9.2f%s\n",
                 size, wall.m_dMean, wall.m_dMin, wall.m_dMax, ratio, RatioTarget(size),
                 wall.m_dMax - timeline, Summarize(cpus).m_dMean, Summarize(users).m_dMean,
-                Summarize(systems).m_dMean, cpuPct.m_dMax,
-                Summarize(modsimCpus).m_dMean, Summarize(slowest).m_dMax, met ? "" : "  TARGET MISSED");
+                Summarize(systems).m_dMean, cpuPct.m_dMax, Summarize(modsimCpus).m_dMean,
+                Summarize(slowest).m_dMax, met ? "" : "  TARGET MISSED");
   }
   std::printf(
       "\nRatio = the slowest run's wall time / the timeline; overhead = that wall time minus the\n"
