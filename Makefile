@@ -7,7 +7,7 @@ CTEST ?= ctest
 PYTHON ?= /usr/bin/python3
 
 .PHONY: test deps native windows windows-x64 sanitize test-native test-sanitize test-windows clean
-.PHONY: fuzz fuzz-short fuzz-long bench-wine check-shipped dist format check-format
+.PHONY: fuzz fuzz-short fuzz-long bench-wine bench-cli check-shipped dist format check-format
 
 # The shipped program is the 32-bit build (windows); its tests run from the 64-bit build of
 # the same sources (windows-x64), since only wine64 can run on this kind of machine.
@@ -87,6 +87,16 @@ bench-wine: native windows windows-x64
 		--baseline build/windows-x64/bench/wine/startup_baseline.exe \
 		--driver build/windows-x64/tests/e2e/uidriver.exe \
 		--modsim build/native/tools/modsim/modsim --work build/bench-wine
+
+# Benchmarks of the command line natively: corvane read and program against modsim (wall time
+# over the timeline, CPU), then one gang run over 8 and one over 32 modsims. Both run even when
+# the first misses a target; the target fails if either did.
+bench-cli: deps
+	@$(CMAKE) --preset native >/dev/null
+	@$(CMAKE) --build --preset native --target bench_cli bench_gang corvane modsim
+	@build/native/bench/bench_cli --runs 3 --turn-off; cli=$$?; \
+	  build/native/bench/bench_gang; gang=$$?; \
+	  test $$cli -eq 0 && test $$gang -eq 0
 
 clean:
 	rm -rf build

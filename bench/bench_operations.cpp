@@ -2,34 +2,23 @@
 // modsim on a pty, each beside the timeline that the protocol's own pacing prescribes.
 // See bench/README.md for the formula and how to run it.
 #include <sys/resource.h>
-#include <time.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "bench/BenchSupport.h"
 #include "platform/posix/PosixCommApi.h"
 #include "protocol/SetupOperations.h"
 #include "res/resource.h"
 #include "tools/modsim/ModsimProcess.h"
 
 namespace {
-
-// The protocol's pacing with a module that answers at once and sends one byte after each
-// reply line: the probe's ACK is followed by one probe time-out, every ACK and every trailer
-// of an operation by one operation time-out.
-constexpr double kProbeTimeoutMs = 100;
-constexpr double kReadTimeoutMs = 1000;
-constexpr double kReadPausesMs = 400 + 10 + 100 + 100 + 10 + 10 + 500;  // 1130
-constexpr double kProgramPausesMs =
-    400 + (100 + 10) + 100 + (100 + 10) + 10 + (100 + 10) + 500;  // 1340
-constexpr double kTurnOffPauseMs = 10;
 
 // A dialog that keeps what the operations write and reads back what was set.
 class CBenchView : public CSetupView {
@@ -52,41 +41,11 @@ class CBenchView : public CSetupView {
   int m_nSteps = 0;
 };
 
-double NowMs() {
-  timespec ts;
-  clock_gettime(CLOCK_MONOTONIC, &ts);
-  return static_cast<double>(ts.tv_sec) * 1e3 + static_cast<double>(ts.tv_nsec) / 1e6;
-}
-
 double CpuMs(int who) {
   rusage usage;
   getrusage(who, &usage);
   return (static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) * 1e3 +
           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e3);
-}
-
-// CPU time of another process so far, from /proc.
-double ProcessCpuMs(pid_t pid) {
-  std::ifstream stat("/proc/" + std::to_string(pid) + "/stat");
-  std::string line;
-  std::getline(stat, line);
-  // Fields after the command name, which sits in parentheses and may hold spaces.
-  size_t close = line.rfind(')');
-  if (close == std::string::npos) return 0;
-  std::vector<std::string> fields;
-  std::string field;
-  for (size_t i = close + 2; i <= line.size(); ++i) {
-    if (i == line.size() || line[i] == ' ') {
-      fields.push_back(field);
-      field.clear();
-    } else {
-      field += line[i];
-    }
-  }
-  if (fields.size() < 13) return 0;
-  double ticks =
-      std::strtod(fields[11].c_str(), nullptr) + std::strtod(fields[12].c_str(), nullptr);
-  return ticks * 1e3 / static_cast<double>(sysconf(_SC_CLK_TCK));
 }
 
 struct CResult {
@@ -135,11 +94,7 @@ bool RunOne(const std::string& modsimPath, bool read, bool turnOff, CResult& res
   result.m_dModsimCpuMs = ProcessCpuMs(modsim.Pid()) - modsimCpuBefore;
   result.m_dPausesMs = pausesMs;
 
-  int acknowledgedOrTrailed = read ? 1 + 5 : 1 + 4;  // CMD_OPEN, then queries or settings
-  if (turnOff) ++acknowledgedOrTrailed;
-  result.m_dTimelineMs = kProbeTimeoutMs + acknowledgedOrTrailed * kReadTimeoutMs +
-                         (read ? kReadPausesMs : kProgramPausesMs) +
-                         (turnOff ? kTurnOffPauseMs : 0);
+  result.m_dTimelineMs = TimelineMs(read, turnOff);
   result.m_strName = std::string(read ? "Read" : "Program") + (turnOff ? " +turn-off" : "");
   result.m_bOk = view.m_messages.empty() && view.m_nSteps == 7;
   if (!result.m_bOk) {
