@@ -154,36 +154,36 @@ int CCommandLine::Run(int argc, const char* const* argv) {
   // CLI11 words a missing or unknown command as a stray argument; say what it is.
   if (argc < 2) {
     m_env.m_err << "corvane: a command is required: ports, read, program or gang\n";
-    return EXIT_USAGE;
+    return kExitUsage;
   }
   const std::string first = argv[1];
   if (first[0] != '-' && first != "ports" && first != "read" && first != "program" &&
       first != "gang") {
     m_env.m_err << "corvane: unknown command \"" << Printable(first)
                 << "\" (commands: ports, read, program, gang)\n";
-    return EXIT_USAGE;
+    return kExitUsage;
   }
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
     m_env.m_out << app.help();
-    return EXIT_OK;
+    return kExitOk;
   } catch (const CLI::CallForAllHelp&) {
     m_env.m_out << app.help("", CLI::AppFormatMode::All);
-    return EXIT_OK;
+    return kExitOk;
   } catch (const CLI::CallForVersion&) {
     m_env.m_out << kVersion << "\n";
-    return EXIT_OK;
+    return kExitOk;
   } catch (const CLI::ParseError& error) {
     m_env.m_err << "corvane: " << error.what() << "\n";
-    return EXIT_USAGE;
+    return kExitUsage;
   }
 
   if (ports->parsed()) return Ports();
   if (read->parsed()) return Read();
   if (program->parsed()) return Program();
   if (gang->parsed()) return RunGang(m_gang, m_env);
-  return EXIT_USAGE;
+  return kExitUsage;
 }
 
 int CCommandLine::Ports() {
@@ -203,14 +203,14 @@ int CCommandLine::Ports() {
     }
   }
   if (Json()) m_env.m_out << DumpJson({{"ports", list}}) << "\n";
-  return EXIT_OK;
+  return kExitOk;
 }
 
 int CCommandLine::Read() {
   CPortChoice port;
   if (!ChoosePort(&port)) {
     m_env.m_err << MSG_CANNOT_CONNECT << "\n";
-    return EXIT_NO_MODULE;
+    return kExitNoModule;
   }
   CTerminalProgress progress(m_env.m_err, m_env.m_bErrIsTerminal && !m_options.m_bQuiet);
   CModuleSession session(*port.m_pApi, m_env.m_interrupt, &progress);
@@ -237,7 +237,7 @@ int CCommandLine::Program() {
   CPortChoice port;
   if (!ChoosePort(&port)) {
     m_env.m_err << MSG_CANNOT_CONNECT << "\n";
-    return EXIT_NO_MODULE;
+    return kExitNoModule;
   }
   CTerminalProgress progress(m_env.m_err, m_env.m_bErrIsTerminal && !m_options.m_bQuiet);
   CModuleSession session(*port.m_pApi, m_env.m_interrupt, &progress);
@@ -286,10 +286,10 @@ int CCommandLine::Finish(bool program, const CModuleReport& report,
 
   switch (report.m_outcome) {
     case EOutcome::Ok:
-      return EXIT_OK;
+      return kExitOk;
     case EOutcome::NoModule:
       m_env.m_err << MSG_CANNOT_CONNECT << "\n";
-      return EXIT_NO_MODULE;
+      return kExitNoModule;
     case EOutcome::VerifyDiffers:
       m_env.m_err << "corvane: the module holds other values than were written:";
       for (const std::string& setting : report.m_differs) {
@@ -304,12 +304,12 @@ int CCommandLine::Finish(bool program, const CModuleReport& report,
         }
       }
       m_env.m_err << "\n";
-      return EXIT_VERIFY_DIFFERS;
+      return kExitVerifyDiffers;
     case EOutcome::Interrupted:
       m_env.m_err << "corvane: interrupted; the port is closed.";
       if (program) m_env.m_err << " The module had acknowledged: " << JoinSettings(report.m_acked) << ".";
       m_env.m_err << "\n";
-      return EXIT_INTERRUPTED;
+      return kExitInterrupted;
     case EOutcome::CommError:
     case EOutcome::NotInPlan:
       break;
@@ -319,7 +319,7 @@ int CCommandLine::Finish(bool program, const CModuleReport& report,
     m_env.m_err << "corvane: the module had acknowledged: " << JoinSettings(report.m_acked)
                 << "\n";
   }
-  return EXIT_COMM_ERROR;
+  return kExitCommError;
 }
 
 }  // namespace
@@ -331,6 +331,6 @@ int RunCli(int argc, const char* const* argv, CCliEnv& env) {
     return commandLine.Run(argc, argv);
   } catch (const std::exception& error) {
     env.m_err << "corvane: " << error.what() << "\n";
-    return EXIT_COMM_ERROR;
+    return kExitCommError;
   }
 }

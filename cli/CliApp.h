@@ -1,7 +1,7 @@
 // The command line: `corvane ports | read | program | gang`, over the dialog's operations.
 //
 // Contract: RunCli parses and checks every option before any port is opened (a bad one is one
-// line on err and EXIT_USAGE, with no byte sent anywhere), runs the command, prints the result
+// line on err and kExitUsage, with no byte sent anywhere), runs the command, prints the result
 // on out and returns the exit code. It blocks until the command has ended and every port it
 // opened is closed again. It never throws.
 #pragma once
@@ -15,12 +15,12 @@
 #include "cli/Interrupt.h"
 #include "serial/CommApi.h"
 
-constexpr int EXIT_OK = 0;
-constexpr int EXIT_NO_MODULE = 1;
-constexpr int EXIT_COMM_ERROR = 2;
-constexpr int EXIT_VERIFY_DIFFERS = 3;
-constexpr int EXIT_USAGE = 64;
-constexpr int EXIT_INTERRUPTED = 130;
+constexpr int kExitOk = 0;
+constexpr int kExitNoModule = 1;
+constexpr int kExitCommError = 2;
+constexpr int kExitVerifyDiffers = 3;
+constexpr int kExitUsage = 64;
+constexpr int kExitInterrupted = 130;
 
 struct CCliEnv {
   // The machine's ports: their listing, and the channel to each.

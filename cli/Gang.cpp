@@ -259,7 +259,7 @@ private:
   bool Given(const CLI::Option* option) const { return option != nullptr && option->count() > 0; }
   int Usage(const std::string& text) {
     m_env.m_err << "corvane: " << text << "\n";
-    return EXIT_USAGE;
+    return kExitUsage;
   }
   bool MakeWorkers(std::string* error);
   // The templates against the number of ports, before any is opened.
@@ -527,18 +527,18 @@ int CGang::Report() {
   } else {
     PrintTable(m_env.m_out, rows);
   }
-  int code = allOk ? EXIT_OK : EXIT_COMM_ERROR;
+  int code = allOk ? kExitOk : kExitCommError;
   if (!anyAnswered) {
     m_env.m_err << MSG_CANNOT_CONNECT << "\n";
-    code = EXIT_NO_MODULE;
+    code = kExitNoModule;
   }
   if (!m_options.m_strReport.empty() && !WriteReport(m_options.m_strReport, rows)) {
     m_env.m_err << "corvane: cannot write the report " << m_options.m_strReport << "\n";
-    if (code == EXIT_OK) code = EXIT_COMM_ERROR;
+    if (code == kExitOk) code = kExitCommError;
   }
   if (m_env.m_interrupt.IsSet()) {
     m_env.m_err << "corvane: interrupted; every port is closed.\n";
-    return EXIT_INTERRUPTED;
+    return kExitInterrupted;
   }
   return code;
 }

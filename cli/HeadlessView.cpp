@@ -16,7 +16,7 @@ void CHeadlessView::SetCheck(int id, bool checked) { m_checks[id] = checked; }
 
 void CHeadlessView::StepProgress() {
   // The bar control stops at its top; so does this one.
-  if (m_nPos < PROGRESS_STEPS) ++m_nPos;
+  if (m_nPos < kProgressSteps) ++m_nPos;
   if (m_nPos > m_nReached) m_nReached = m_nPos;
   if (m_pObserver != nullptr) m_pObserver->OnProgress(m_nPos);
 }

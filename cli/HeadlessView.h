@@ -24,7 +24,7 @@ public:
 class CHeadlessView final : public CSetupView {
 public:
   // The dialog's bar runs from 0 to 7; a successful operation steps it exactly seven times.
-  static constexpr int PROGRESS_STEPS = 7;
+  static constexpr int kProgressSteps = 7;
 
   explicit CHeadlessView(CViewObserver* observer = nullptr) : m_pObserver(observer) {}
 

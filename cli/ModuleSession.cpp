@@ -117,7 +117,7 @@ bool CModuleSession::Conclude(CModuleReport& report) {
     report.m_outcome = EOutcome::Interrupted;
   } else if (!messages.empty() && messages.front() == MSG_CANNOT_CONNECT) {
     report.m_outcome = EOutcome::NoModule;
-  } else if (!messages.empty() || m_view.Reached() < CHeadlessView::PROGRESS_STEPS) {
+  } else if (!messages.empty() || m_view.Reached() < CHeadlessView::kProgressSteps) {
     // A run that ended short without a word (a handshake missed twice) failed all the same.
     report.m_outcome = EOutcome::CommError;
     if (report.m_strMessage.empty()) report.m_strMessage = MSG_COMM_ERROR;
@@ -155,7 +155,7 @@ void CModuleSession::OnOpen(const std::string& portName) {
 
 void CModuleSession::OnProgress(int pos) {
   if (pos <= 0) return;
-  if (pos >= CHeadlessView::PROGRESS_STEPS) {
+  if (pos >= CHeadlessView::kProgressSteps) {
     Tell(pos, m_bTurnOff ? "turning Bluetooth off" : "closing the port");
     return;
   }

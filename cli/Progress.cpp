@@ -3,7 +3,7 @@
 #include "cli/HeadlessView.h"
 
 std::string ProgressLine(int step, const std::string& doing) {
-  const int total = CHeadlessView::PROGRESS_STEPS;
+  const int total = CHeadlessView::kProgressSteps;
   if (step < 0) step = 0;
   if (step > total) step = total;
   std::string line = "[";
@@ -43,7 +43,7 @@ void CGangProgress::Update(size_t index, int step, const std::string& doing) {
   if (m_bTerminal) {
     Redraw();
   } else {
-    m_err << m_ports[index] << ": " << step << "/" << CHeadlessView::PROGRESS_STEPS << " "
+    m_err << m_ports[index] << ": " << step << "/" << CHeadlessView::kProgressSteps << " "
           << doing << "\n"
           << std::flush;
   }

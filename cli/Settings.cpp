@@ -36,14 +36,14 @@ CModuleSettings CSettingChanges::Over(CModuleSettings current) const {
 
 std::string CheckName(const std::string& name) {
   // A CR would end the frame early, and the module's name field takes 16 characters.
-  if (name.size() > NAME_MAX_CHARS || !IsPrintableAscii(name)) {
+  if (name.size() > kNameMaxChars || !IsPrintableAscii(name)) {
     return "the name is at most 16 printable ASCII characters (0x20-0x7E)";
   }
   return std::string();
 }
 
 std::string CheckPin(const std::string& pin) {
-  if (pin.empty() || pin.size() > PIN_MAX_CHARS || !IsPrintableAscii(pin)) {
+  if (pin.empty() || pin.size() > kPinMaxChars || !IsPrintableAscii(pin)) {
     return "the PIN is 1 to 8 printable ASCII characters (0x20-0x7E)";
   }
   return std::string();

@@ -35,8 +35,8 @@ struct CSettingChanges {
   CModuleSettings Over(CModuleSettings current) const;
 };
 
-constexpr size_t NAME_MAX_CHARS = 16;
-constexpr size_t PIN_MAX_CHARS = 8;
+constexpr size_t kNameMaxChars = 16;
+constexpr size_t kPinMaxChars = 8;
 
 std::string CheckName(const std::string& name);
 std::string CheckPin(const std::string& pin);

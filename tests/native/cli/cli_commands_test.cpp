@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "cli/CliRig.h"
-#include "protocol/CommandSet.h"
+#include "tests/common/MessageTexts.h"
 
 namespace {
 
@@ -142,15 +142,14 @@ TEST(CliFailures, NoModuleSilentModuleAndWhatWasAcknowledged) {
   ASSERT_TRUE(rig.Start({{"--silent"}, With(kModule, {"--stop-after", "2"})}));
   // Nobody answers the probe on COM3.
   EXPECT_EQ(rig.Run({"read", "--port", "COM3"}), 1);
-  EXPECT_EQ(rig.m_strErr, std::string(MSG_CANNOT_CONNECT) + "\n");
+  EXPECT_EQ(rig.m_strErr, std::string(kCannotConnect) + "\n");
   EXPECT_EQ(rig.Run({"read", "--port", "COM9"}), 1) << "a port that does not exist";
 
   // COM4 takes the handshake and the name, then falls silent.
   EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--name", "X", "--pin", "1", "--role",
                      "master", "--peer", "010203040506", "--format", "json"}),
             2);
-  EXPECT_EQ(rig.m_strErr.substr(0, sizeof MSG_COMM_ERROR),
-            std::string(MSG_COMM_ERROR) + "\n");
+  EXPECT_EQ(rig.m_strErr.substr(0, sizeof kCommError), std::string(kCommError) + "\n");
   EXPECT_NE(rig.m_strErr.find("acknowledged: name\n"), std::string::npos) << rig.m_strErr;
   const auto json = nlohmann::json::parse(rig.m_strOut);
   EXPECT_EQ(json["result"], "communication error");
