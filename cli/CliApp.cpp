@@ -53,12 +53,12 @@ struct COptions {
 };
 
 class CCommandLine {
-public:
+ public:
   explicit CCommandLine(CCliEnv& env) : m_env(env) {}
 
   int Run(int argc, const char* const* argv);
 
-private:
+ private:
   void AddFormat(CLI::App* command);
   void AddPort(CLI::App* command);
   void AddQuiet(CLI::App* command) {
@@ -92,9 +92,10 @@ void CCommandLine::AddPort(CLI::App* command) {
     return paths ? "the port is a name COM1, COM2, ... or a device path such as /dev/ttyUSB0"
                  : "the port is a name COM1, COM2, ...";
   };
-  command->add_option("--port,-p", m_options.m_strPort,
-                      paths ? "Port name (COM3) or device path; default: search every port"
-                            : "Port name (COM3); default: search every port")
+  command
+      ->add_option("--port,-p", m_options.m_strPort,
+                   paths ? "Port name (COM3) or device path; default: search every port"
+                         : "Port name (COM3); default: search every port")
       ->check(CLI::Validator(check, "PORT"));
 }
 
@@ -136,9 +137,8 @@ int CCommandLine::Run(int argc, const char* const* argv) {
   m_options.m_pName =
       program->add_option("--name", m_options.m_strName, "Device name, at most 16 characters")
           ->check(Rule(CheckName, "TEXT"));
-  m_options.m_pPin =
-      program->add_option("--pin", m_options.m_strPin, "PIN code, 1 to 8 characters")
-          ->check(Rule(CheckPin, "TEXT"));
+  m_options.m_pPin = program->add_option("--pin", m_options.m_strPin, "PIN code, 1 to 8 characters")
+                         ->check(Rule(CheckPin, "TEXT"));
   m_options.m_pRole = program->add_option("--role", m_options.m_strRole, "master or slave")
                           ->check(Rule(CheckRole, "master|slave"));
   m_options.m_pPeer =
@@ -194,7 +194,7 @@ int CCommandLine::Ports() {
   for (const std::string& name : names) {
     std::vector<char> target(4096, '\0');
     const DWORD got = m_env.m_api.QueryDosDeviceA(name.c_str(), target.data(),
-                                                 static_cast<DWORD>(target.size() - 1));
+                                                  static_cast<DWORD>(target.size() - 1));
     const std::string device = got != 0 ? std::string(target.data()) : std::string();
     if (Json()) {
       list.push_back({{"port", name}, {"device", device}});
@@ -257,8 +257,7 @@ int CCommandLine::Program() {
   return Finish(true, report, port.m_strShown);
 }
 
-int CCommandLine::Finish(bool program, const CModuleReport& report,
-                         const std::string& shownPort) {
+int CCommandLine::Finish(bool program, const CModuleReport& report, const std::string& shownPort) {
   const std::string port = shownPort.empty() ? report.m_strPort : shownPort;
   const bool ok = report.m_outcome == EOutcome::Ok;
   // What the module now holds, as far as this run knows it.
@@ -299,7 +298,8 @@ int CCommandLine::Finish(bool program, const CModuleReport& report,
           m_env.m_err << " (wrote \""
                       << Printable(name ? report.m_written->m_strName : report.m_written->m_strPin)
                       << "\", read \""
-                      << Printable(name ? report.m_readBack->m_strName : report.m_readBack->m_strPin)
+                      << Printable(name ? report.m_readBack->m_strName
+                                        : report.m_readBack->m_strPin)
                       << "\")";
         }
       }
@@ -307,7 +307,8 @@ int CCommandLine::Finish(bool program, const CModuleReport& report,
       return kExitVerifyDiffers;
     case EOutcome::Interrupted:
       m_env.m_err << "corvane: interrupted; the port is closed.";
-      if (program) m_env.m_err << " The module had acknowledged: " << JoinSettings(report.m_acked) << ".";
+      if (program)
+        m_env.m_err << " The module had acknowledged: " << JoinSettings(report.m_acked) << ".";
       m_env.m_err << "\n";
       return kExitInterrupted;
     case EOutcome::CommError:
@@ -316,8 +317,7 @@ int CCommandLine::Finish(bool program, const CModuleReport& report,
   }
   m_env.m_err << report.m_strMessage << "\n";
   if (program) {
-    m_env.m_err << "corvane: the module had acknowledged: " << JoinSettings(report.m_acked)
-                << "\n";
+    m_env.m_err << "corvane: the module had acknowledged: " << JoinSettings(report.m_acked) << "\n";
   }
   return kExitCommError;
 }

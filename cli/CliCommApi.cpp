@@ -6,7 +6,9 @@ namespace {
 
 constexpr DWORD kErrorOperationAborted = 995;
 
-bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+bool IsSeparator(char c) {
+  return c == '/' || c == '\\';
+}
 
 }  // namespace
 
@@ -29,14 +31,13 @@ HANDLE CCliCommApi::CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
   if (Aborted()) return INVALID_HANDLE_VALUE;
   if (m_fnOnOpen && fileName != nullptr) {
     const char* name = fileName;
-    if (std::strlen(name) >= 4 && IsSeparator(name[0]) && IsSeparator(name[1]) &&
-        name[2] == '.' && IsSeparator(name[3])) {
+    if (std::strlen(name) >= 4 && IsSeparator(name[0]) && IsSeparator(name[1]) && name[2] == '.' &&
+        IsSeparator(name[3])) {
       name += 4;
     }
     m_fnOnOpen(name);
   }
-  return m_base.CreateFileA(fileName, access, shareMode, security, creation, flags,
-                            templateFile);
+  return m_base.CreateFileA(fileName, access, shareMode, security, creation, flags, templateFile);
 }
 
 BOOL CCliCommApi::CloseHandle(HANDLE handle) {

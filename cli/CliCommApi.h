@@ -18,7 +18,7 @@
 #include "serial/CommApi.h"
 
 class CCliCommApi final : public CommApi {
-public:
+ public:
   CCliCommApi(CommApi& base, const CInterrupt& interrupt);
 
   // The listing holds only this name from now on; empty lists what the base lists.
@@ -26,9 +26,8 @@ public:
   // Called with the port name ("COM3", without the device prefix) before every open.
   std::function<void(const std::string& portName)> m_fnOnOpen;
 
-  HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
-                     LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
-                     HANDLE templateFile) override;
+  HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                     DWORD creation, DWORD flags, HANDLE templateFile) override;
   BOOL CloseHandle(HANDLE handle) override;
   BOOL GetCommState(HANDLE handle, LPDCB dcb) override;
   BOOL SetCommState(HANDLE handle, LPDCB dcb) override;
@@ -42,7 +41,7 @@ public:
   DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD max) override;
   DWORD GetLastError() override;
 
-private:
+ private:
   // Fails the call as aborted when the user has interrupted; the channel is stopped then.
   bool Aborted();
 

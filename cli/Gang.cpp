@@ -100,7 +100,7 @@ std::string CsvField(const std::string& text) {
 // the values checked before any module is programmed. One thread per worker for the whole
 // run: a thread costs more than all of a phase's own work.
 class CPhaseGate {
-public:
+ public:
   explicit CPhaseGate(size_t parties) : m_nParties(parties) {}
 
   // Blocks until every party has arrived at this meeting.
@@ -120,7 +120,7 @@ public:
     if (m_nArrived > 0 && m_nArrived >= m_nParties) Release();
   }
 
-private:
+ private:
   void Release() {
     m_nArrived = 0;
     ++m_nGeneration;
@@ -195,7 +195,8 @@ CJson RowJson(const std::vector<std::string>& row) {
 }
 
 bool EndsWith(const std::string& text, const std::string& tail) {
-  return text.size() >= tail.size() && text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
+  return text.size() >= tail.size() &&
+         text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
 bool WriteReport(const std::string& path, const std::vector<std::vector<std::string>>& rows) {
@@ -251,11 +252,11 @@ void PrintTable(std::ostream& out, const std::vector<std::vector<std::string>>& 
 }
 
 class CGang {
-public:
+ public:
   CGang(const CGangOptions& options, CCliEnv& env) : m_options(options), m_env(env) {}
   int Run();
 
-private:
+ private:
   bool Given(const CLI::Option* option) const { return option != nullptr && option->count() > 0; }
   int Usage(const std::string& text) {
     m_env.m_err << "corvane: " << text << "\n";
@@ -366,7 +367,8 @@ bool CGang::CheckTemplates(std::string* error) const {
     }
   }
   if (Given(m_options.m_pPin)) {
-    const std::string rule = CheckPin(CValueTemplate(m_options.m_strPin).Expand(last, kSomeAddress));
+    const std::string rule =
+        CheckPin(CValueTemplate(m_options.m_strPin).Expand(last, kSomeAddress));
     if (!rule.empty()) {
       *error = "--pin: " + rule;
       return false;
@@ -402,7 +404,8 @@ bool CGang::PlanValues(std::string* error) {
       values.m_strName = CValueTemplate(m_options.m_strName).Expand(number, digits);
       nameSet = true;
     }
-    if (Given(m_options.m_pPin)) values.m_strPin = CValueTemplate(m_options.m_strPin).Expand(number, digits);
+    if (Given(m_options.m_pPin))
+      values.m_strPin = CValueTemplate(m_options.m_strPin).Expand(number, digits);
     if (Given(m_options.m_pRole)) ParseRole(m_options.m_strRole, &values.m_bMaster);
     if (Given(m_options.m_pPeer)) ParsePeer(m_options.m_strPeer, &values.m_peer);
     if (!m_options.m_strPlan.empty()) {
@@ -703,10 +706,13 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
     return rule.empty() ? CheckPin(CValueTemplate(text).Expand(0, kSomeAddress)) : rule;
   };
   gang->add_option("--ports", options.m_strPorts, "all (default) or P1,P2,...");
-  options.m_pName = gang->add_option("--name", options.m_strName, "Name template: {seq}, {seq:03}, {addr}, {addr4}")
-                        ->check(CLI::Validator([nameRule](std::string& v) { return nameRule(v); }, "TEMPLATE"));
-  options.m_pPin = gang->add_option("--pin", options.m_strPin, "PIN template")
-                       ->check(CLI::Validator([pinRule](std::string& v) { return pinRule(v); }, "TEMPLATE"));
+  options.m_pName =
+      gang->add_option("--name", options.m_strName,
+                       "Name template: {seq}, {seq:03}, {addr}, {addr4}")
+          ->check(CLI::Validator([nameRule](std::string& v) { return nameRule(v); }, "TEMPLATE"));
+  options.m_pPin =
+      gang->add_option("--pin", options.m_strPin, "PIN template")
+          ->check(CLI::Validator([pinRule](std::string& v) { return pinRule(v); }, "TEMPLATE"));
   options.m_pRole = gang->add_option("--role", options.m_strRole, "master or slave")
                         ->check(rule(CheckRole, "master|slave"));
   options.m_pPeer = gang->add_option("--peer", options.m_strPeer, "Peer address XX:XX:XX:XX:XX:XX")

@@ -43,7 +43,7 @@ int RunGang(const CGangOptions& options, CCliEnv& env);
 // A value with placeholders: {seq} (the module's number), {seq:0N} (zero-padded to N
 // digits), {addr} (its own address as 12 hex digits) and {addr4} (their last four).
 class CValueTemplate {
-public:
+ public:
   // The first thing wrong with the template's form, or empty.
   static std::string Check(const std::string& text);
   explicit CValueTemplate(std::string text) : m_strText(std::move(text)) {}
@@ -53,7 +53,7 @@ public:
   // A well-formed template with seq and the address digits put in.
   std::string Expand(int seq, const std::string& addressDigits) const;
 
-private:
+ private:
   std::string m_strText;
 };
 

@@ -5,14 +5,18 @@ std::string CHeadlessView::GetControlText(int id) {
   return found == m_texts.end() ? std::string() : found->second;
 }
 
-void CHeadlessView::SetControlText(int id, const std::string& text) { m_texts[id] = text; }
+void CHeadlessView::SetControlText(int id, const std::string& text) {
+  m_texts[id] = text;
+}
 
 bool CHeadlessView::IsChecked(int id) {
   const auto found = m_checks.find(id);
   return found != m_checks.end() && found->second;
 }
 
-void CHeadlessView::SetCheck(int id, bool checked) { m_checks[id] = checked; }
+void CHeadlessView::SetCheck(int id, bool checked) {
+  m_checks[id] = checked;
+}
 
 void CHeadlessView::StepProgress() {
   // The bar control stops at its top; so does this one.
@@ -26,7 +30,9 @@ void CHeadlessView::ResetProgress() {
   if (m_pObserver != nullptr) m_pObserver->OnProgress(0);
 }
 
-void CHeadlessView::ShowMessage(const char* text) { m_messages.emplace_back(text); }
+void CHeadlessView::ShowMessage(const char* text) {
+  m_messages.emplace_back(text);
+}
 
 void CHeadlessView::BeginWaitCursor() {
   if (m_pObserver != nullptr) m_pObserver->OnSearching(true);

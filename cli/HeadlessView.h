@@ -13,7 +13,7 @@
 #include "protocol/SetupView.h"
 
 class CViewObserver {
-public:
+ public:
   virtual ~CViewObserver() = default;
   // The search for the module starts (true) or has ended (false).
   virtual void OnSearching(bool searching) = 0;
@@ -22,7 +22,7 @@ public:
 };
 
 class CHeadlessView final : public CSetupView {
-public:
+ public:
   // The dialog's bar runs from 0 to 7; a successful operation steps it exactly seven times.
   static constexpr int kProgressSteps = 7;
 
@@ -46,7 +46,7 @@ public:
   int Reached() const { return m_nReached; }
   const std::vector<std::string>& Messages() const { return m_messages; }
 
-private:
+ private:
   CViewObserver* m_pObserver;
   std::map<int, std::string> m_texts;
   std::map<int, bool> m_checks;

@@ -11,7 +11,7 @@
 #include "wintypes.h"
 
 class CInterrupt {
-public:
+ public:
   CInterrupt();
   ~CInterrupt();
 
@@ -27,7 +27,7 @@ public:
   // Ctrl-Break and close events on Windows. One object at a time receives them.
   void InstallHandlers();
 
-private:
+ private:
   // What a waiter blocks on: the two ends of a pipe written once by Set, which wakes every
   // waiting poll() (POSIX), or a manual-reset event (Windows).
   struct CWaitable;

@@ -36,12 +36,18 @@ constexpr CAckStep kAckSteps[] = {{3, "name"}, {5, "pin"}, {6, "role"}, {7, "pee
 
 const char* OutcomeText(EOutcome outcome) {
   switch (outcome) {
-    case EOutcome::Ok: return "ok";
-    case EOutcome::NoModule: return "no module";
-    case EOutcome::CommError: return "communication error";
-    case EOutcome::VerifyDiffers: return "verify differs";
-    case EOutcome::Interrupted: return "interrupted";
-    case EOutcome::NotInPlan: return "not in plan";
+    case EOutcome::Ok:
+      return "ok";
+    case EOutcome::NoModule:
+      return "no module";
+    case EOutcome::CommError:
+      return "communication error";
+    case EOutcome::VerifyDiffers:
+      return "verify differs";
+    case EOutcome::Interrupted:
+      return "interrupted";
+    case EOutcome::NotInPlan:
+      return "not in plan";
   }
   return "";
 }
@@ -147,7 +153,9 @@ CModuleSettings CModuleSession::ViewSettings() {
   return settings;
 }
 
-void CModuleSession::OnSearching(bool searching) { m_bSearching = searching; }
+void CModuleSession::OnSearching(bool searching) {
+  m_bSearching = searching;
+}
 
 void CModuleSession::OnOpen(const std::string& portName) {
   Tell(0, (m_bSearching ? "searching " : "opening ") + portName);

@@ -27,7 +27,7 @@ const char* OutcomeText(EOutcome outcome);
 // Where a session is: the bar's position (0 to 7) and what is being done, such as
 // "searching COM3" or "reading the name".
 class CProgressSink {
-public:
+ public:
   virtual ~CProgressSink() = default;
   virtual void OnProgress(int step, const std::string& doing) = 0;
 };
@@ -51,7 +51,7 @@ struct CModuleReport {
 };
 
 class CModuleSession final : private CViewObserver {
-public:
+ public:
   CModuleSession(CommApi& base, const CInterrupt& interrupt, CProgressSink* sink = nullptr);
 
   // From now on the search lists only this port.
@@ -66,7 +66,7 @@ public:
   // CMD_TURN_OFF ends the last operation run. True when everything succeeded.
   bool Program(const CModuleSettings& values, bool turnOff, bool verify, CModuleReport& report);
 
-private:
+ private:
   enum class EOperation { Read, Program };
 
   bool RunRead(bool turnOff, CModuleReport& report);

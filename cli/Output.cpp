@@ -13,8 +13,7 @@ std::string PeerAsShown(const CAddress& peer) {
 
 }  // namespace
 
-void PrintSettingsText(std::ostream& out, const std::string& port,
-                       const CModuleSettings& values) {
+void PrintSettingsText(std::ostream& out, const std::string& port, const CModuleSettings& values) {
   out << "Port:           " << Printable(port) << "\n"
       << "Device Address: " << (values.m_strAddress.empty() ? "-" : Printable(values.m_strAddress))
       << "\n"
@@ -27,7 +26,8 @@ void PrintSettingsText(std::ostream& out, const std::string& port,
 CJson SettingsJson(const std::string& port, const CModuleSettings& values) {
   CJson json;
   json["port"] = port;
-  json["address"] = values.m_strAddress.empty() ? CJson() : CJson(AddressWithColons(values.m_strAddress));
+  json["address"] =
+      values.m_strAddress.empty() ? CJson() : CJson(AddressWithColons(values.m_strAddress));
   json["name"] = values.m_strName;
   json["pin"] = values.m_strPin;
   json["role"] = values.m_bMaster ? "master" : "slave";

@@ -43,8 +43,8 @@ void CGangProgress::Update(size_t index, int step, const std::string& doing) {
   if (m_bTerminal) {
     Redraw();
   } else {
-    m_err << m_ports[index] << ": " << step << "/" << CHeadlessView::kProgressSteps << " "
-          << doing << "\n"
+    m_err << m_ports[index] << ": " << step << "/" << CHeadlessView::kProgressSteps << " " << doing
+          << "\n"
           << std::flush;
   }
 }

@@ -11,14 +11,14 @@
 // One bar, redrawn in place: "[#####--] 5/7 reading the PIN". Draws only when enabled (stderr
 // is a terminal and the user did not ask for quiet); Finish clears the line.
 class CTerminalProgress final : public CProgressSink {
-public:
+ public:
   CTerminalProgress(std::ostream& err, bool enabled) : m_err(err), m_bEnabled(enabled) {}
   ~CTerminalProgress() override { Finish(); }
 
   void OnProgress(int step, const std::string& doing) override;
   void Finish();
 
-private:
+ private:
   std::ostream& m_err;
   bool m_bEnabled;
   bool m_bDrawn = false;
@@ -31,21 +31,21 @@ std::string ProgressLine(int step, const std::string& doing);
 // moves up over the block); otherwise each change is one plain line "COM3: 5/7 reading the
 // PIN". Thread-safe: workers report from their own threads.
 class CGangProgress {
-public:
+ public:
   CGangProgress(std::ostream& err, bool terminal, bool quiet, std::vector<std::string> ports);
 
   // A sink for the worker of port index k.
   CProgressSink& Sink(size_t k) { return m_sinks[k]; }
 
-private:
+ private:
   class CSink final : public CProgressSink {
-  public:
+   public:
     CSink(CGangProgress* owner, size_t index) : m_pOwner(owner), m_nIndex(index) {}
     void OnProgress(int step, const std::string& doing) override {
       m_pOwner->Update(m_nIndex, step, doing);
     }
 
-  private:
+   private:
     CGangProgress* m_pOwner;
     size_t m_nIndex;
   };

@@ -5,7 +5,7 @@ const COLORREF kWhite = RGB(255, 255, 255);
 }
 
 BEGIN_MESSAGE_MAP(CColorEdit, CEdit)
-  ON_WM_CTLCOLOR_REFLECT()
+ON_WM_CTLCOLOR_REFLECT()
 END_MESSAGE_MAP()
 
 CColorEdit::CColorEdit()

@@ -49,9 +49,13 @@ CWinApp::~CWinApp() {
   if (g_pApp == this) g_pApp = nullptr;
 }
 
-BOOL CWinApp::InitInstance() { return TRUE; }
+BOOL CWinApp::InitInstance() {
+  return TRUE;
+}
 
-int CWinApp::ExitInstance() { return 0; }
+int CWinApp::ExitInstance() {
+  return 0;
+}
 
 LPCSTR CWinApp::GetAppTitle() {
   if (m_strAppName.empty()) m_strAppName = AfxLoadAppTitle(m_hInstance);
@@ -60,7 +64,9 @@ LPCSTR CWinApp::GetAppTitle() {
 
 void CWinApp::OnHelp() {}
 
-CWinApp* AfxGetApp() { return g_pApp; }
+CWinApp* AfxGetApp() {
+  return g_pApp;
+}
 
 HINSTANCE AfxGetInstanceHandle() {
   return g_hInstance ? g_hInstance : ::GetModuleHandleA(nullptr);
@@ -126,4 +132,6 @@ void AfxEndWaitCursor() {
 
 // Lives beside CWinApp so that the program's application object pulls it out of the static
 // library; the C runtime's entry calls it before any library after ours is searched.
-int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) { return AfxWinMain(hInstance); }
+int WINAPI WinMain(HINSTANCE hInstance, HINSTANCE, LPSTR, int) {
+  return AfxWinMain(hInstance);
+}

@@ -4,15 +4,21 @@ BOOL CEdit::SetReadOnly(BOOL bReadOnly) {
   return static_cast<BOOL>(SendMessage(EM_SETREADONLY, bReadOnly ? 1 : 0, 0));
 }
 
-void CEdit::LimitText(int nMax) { SendMessage(EM_LIMITTEXT, static_cast<WPARAM>(nMax), 0); }
+void CEdit::LimitText(int nMax) {
+  SendMessage(EM_LIMITTEXT, static_cast<WPARAM>(nMax), 0);
+}
 
 BEGIN_MESSAGE_MAP(CButton, CWnd)
-  ON_WM_DRAWITEM_REFLECT()
+ON_WM_DRAWITEM_REFLECT()
 END_MESSAGE_MAP()
 
-int CButton::GetCheck() const { return static_cast<int>(SendMessage(BM_GETCHECK)); }
+int CButton::GetCheck() const {
+  return static_cast<int>(SendMessage(BM_GETCHECK));
+}
 
-void CButton::SetCheck(int nCheck) { SendMessage(BM_SETCHECK, static_cast<WPARAM>(nCheck)); }
+void CButton::SetCheck(int nCheck) {
+  SendMessage(BM_SETCHECK, static_cast<WPARAM>(nCheck));
+}
 
 void CButton::DrawItem(LPDRAWITEMSTRUCT) {}
 
@@ -28,4 +34,6 @@ int CProgressCtrl::SetStep(int nStep) {
   return static_cast<int>(SendMessage(PBM_SETSTEP, static_cast<WPARAM>(nStep)));
 }
 
-int CProgressCtrl::StepIt() { return static_cast<int>(SendMessage(PBM_STEPIT)); }
+int CProgressCtrl::StepIt() {
+  return static_cast<int>(SendMessage(PBM_STEPIT));
+}

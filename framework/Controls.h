@@ -18,7 +18,7 @@ class CEdit : public CWnd {
 
 class CButton : public CWnd {
  public:
-  int GetCheck() const;  // BM_GETCHECK: BST_UNCHECKED, BST_CHECKED or BST_INDETERMINATE
+  int GetCheck() const;       // BM_GETCHECK: BST_UNCHECKED, BST_CHECKED or BST_INDETERMINATE
   void SetCheck(int nCheck);  // BM_SETCHECK
 
   // Called with the button's own WM_DRAWITEM reflected by its parent; does nothing here.
@@ -31,7 +31,7 @@ class CButton : public CWnd {
 class CProgressCtrl : public CWnd {
  public:
   void SetRange(short nLower, short nUpper);  // PBM_SETRANGE
-  int SetPos(int nPos);  // PBM_SETPOS: previous position
-  int SetStep(int nStep);  // PBM_SETSTEP: previous step
-  int StepIt();  // PBM_STEPIT: previous position
+  int SetPos(int nPos);                       // PBM_SETPOS: previous position
+  int SetStep(int nStep);                     // PBM_SETSTEP: previous step
+  int StepIt();                               // PBM_STEPIT: previous position
 };

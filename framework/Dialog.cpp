@@ -19,8 +19,8 @@ BOOL CWnd::UpdateData(BOOL bSaveAndValidate) {
 }
 
 BEGIN_MESSAGE_MAP(CDialog, CWnd)
-  ON_COMMAND(IDOK, OnOK)
-  ON_COMMAND(IDCANCEL, OnCancel)
+ON_COMMAND(IDOK, OnOK)
+ON_COMMAND(IDCANCEL, OnCancel)
 END_MESSAGE_MAP()
 
 CDialog::CDialog(UINT nIDTemplate, CWnd* pParentWnd)
@@ -51,8 +51,8 @@ INT_PTR CDialog::DoModal() {
   HINSTANCE hInstance = AfxGetInstanceHandle();
   LPARAM lParam = reinterpret_cast<LPARAM>(this);
   if (m_lpDialogTemplate) {
-    return ::DialogBoxIndirectParamA(hInstance, m_lpDialogTemplate, hWndOwner,
-                                     &CDialog::DialogProc, lParam);
+    return ::DialogBoxIndirectParamA(hInstance, m_lpDialogTemplate, hWndOwner, &CDialog::DialogProc,
+                                     lParam);
   }
   return ::DialogBoxParamA(hInstance, MAKEINTRESOURCEA(m_nIDTemplate), hWndOwner,
                            &CDialog::DialogProc, lParam);
@@ -75,7 +75,9 @@ void CDialog::OnOK() {
   EndDialog(IDOK);
 }
 
-void CDialog::OnCancel() { EndDialog(IDCANCEL); }
+void CDialog::OnCancel() {
+  EndDialog(IDCANCEL);
+}
 
 // Only WM_INITDIALOG is handled here: it binds the dialog window to its object, after which
 // every message goes through CWnd::WndProc and the object's map first. Messages the map

@@ -5,8 +5,12 @@
 
 namespace {
 
-BOOL IsLiveDC(HDC hDC) { return ::GetObjectType(hDC) != 0; }
-BOOL IsLiveBitmap(HBITMAP hBitmap) { return ::GetObjectType(hBitmap) == OBJ_BITMAP; }
+BOOL IsLiveDC(HDC hDC) {
+  return ::GetObjectType(hDC) != 0;
+}
+BOOL IsLiveBitmap(HBITMAP hBitmap) {
+  return ::GetObjectType(hBitmap) == OBJ_BITMAP;
+}
 
 CTempMap<HDC, CDC, IsLiveDC>& TempDCMap() {
   static CTempMap<HDC, CDC, IsLiveDC> s_map;
@@ -20,7 +24,9 @@ CTempMap<HBITMAP, CBitmap, IsLiveBitmap>& TempBitmapMap() {
 
 }  // namespace
 
-CGdiObject::~CGdiObject() { DeleteObject(); }
+CGdiObject::~CGdiObject() {
+  DeleteObject();
+}
 
 BOOL CGdiObject::Attach(HGDIOBJ hObject) {
   if (m_hObject || !hObject) return FALSE;
@@ -39,14 +45,18 @@ BOOL CGdiObject::DeleteObject() {
   return ::DeleteObject(Detach());
 }
 
-CBrush::CBrush(COLORREF crColor) { CreateSolidBrush(crColor); }
+CBrush::CBrush(COLORREF crColor) {
+  CreateSolidBrush(crColor);
+}
 
 BOOL CBrush::CreateSolidBrush(COLORREF crColor) {
   if (m_hObject) return FALSE;
   return Attach(::CreateSolidBrush(crColor));
 }
 
-CBitmap* CBitmap::FromHandle(HBITMAP hBitmap) { return TempBitmapMap().Lookup(hBitmap); }
+CBitmap* CBitmap::FromHandle(HBITMAP hBitmap) {
+  return TempBitmapMap().Lookup(hBitmap);
+}
 
 BOOL CBitmap::CreateCompatibleBitmap(CDC* pDC, int nWidth, int nHeight) {
   if (m_hObject || !pDC) return FALSE;
@@ -57,7 +67,9 @@ CDC::~CDC() {
   if (m_hDC) DeleteDC();
 }
 
-CDC* CDC::FromHandle(HDC hDC) { return TempDCMap().Lookup(hDC); }
+CDC* CDC::FromHandle(HDC hDC) {
+  return TempDCMap().Lookup(hDC);
+}
 
 BOOL CDC::Attach(HDC hDC) {
   if (m_hDC || !hDC) return FALSE;
@@ -106,8 +118,8 @@ BOOL CDC::DrawFrameControl(LPRECT lpRect, UINT nType, UINT nState) {
   return ::DrawFrameControl(m_hDC, lpRect, nType, nState);
 }
 
-BOOL CDC::DrawState(HBRUSH hBrush, DRAWSTATEPROC lpOutputFunc, LPARAM lData, WPARAM wData,
-                    int x, int y, int cx, int cy, UINT uFlags) {
+BOOL CDC::DrawState(HBRUSH hBrush, DRAWSTATEPROC lpOutputFunc, LPARAM lData, WPARAM wData, int x,
+                    int y, int cx, int cy, UINT uFlags) {
   return ::DrawStateA(m_hDC, hBrush, lpOutputFunc, lData, wData, x, y, cx, cy, uFlags);
 }
 
@@ -115,9 +127,13 @@ int CDC::DrawText(LPCSTR lpszString, int nCount, LPRECT lpRect, UINT nFormat) {
   return ::DrawTextA(m_hDC, lpszString, nCount, lpRect, nFormat);
 }
 
-void CDC::DrawFocusRect(const RECT* lpRect) { ::DrawFocusRect(m_hDC, lpRect); }
+void CDC::DrawFocusRect(const RECT* lpRect) {
+  ::DrawFocusRect(m_hDC, lpRect);
+}
 
-BOOL CDC::DrawIcon(int x, int y, HICON hIcon) { return ::DrawIcon(m_hDC, x, y, hIcon); }
+BOOL CDC::DrawIcon(int x, int y, HICON hIcon) {
+  return ::DrawIcon(m_hDC, x, y, hIcon);
+}
 
 BOOL CDC::BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, int ySrc,
                  DWORD dwRop) {
@@ -139,7 +155,9 @@ COLORREF CDC::SetBkColor(COLORREF crColor) {
   return crOld;
 }
 
-COLORREF CDC::GetBkColor() const { return ::GetBkColor(m_hAttribDC); }
+COLORREF CDC::GetBkColor() const {
+  return ::GetBkColor(m_hAttribDC);
+}
 
 COLORREF CDC::SetTextColor(COLORREF crColor) {
   COLORREF crOld = CLR_INVALID;
@@ -148,7 +166,9 @@ COLORREF CDC::SetTextColor(COLORREF crColor) {
   return crOld;
 }
 
-int CDC::GetClipBox(LPRECT lpRect) const { return ::GetClipBox(m_hDC, lpRect); }
+int CDC::GetClipBox(LPRECT lpRect) const {
+  return ::GetClipBox(m_hDC, lpRect);
+}
 
 void CDC::LPtoDP(LPRECT lpRect) const {
   ::LPtoDP(m_hAttribDC, reinterpret_cast<LPPOINT>(lpRect), 2);
@@ -158,7 +178,9 @@ void CDC::DPtoLP(LPRECT lpRect) const {
   ::DPtoLP(m_hAttribDC, reinterpret_cast<LPPOINT>(lpRect), 2);
 }
 
-int CDC::GetMapMode() const { return ::GetMapMode(m_hAttribDC); }
+int CDC::GetMapMode() const {
+  return ::GetMapMode(m_hAttribDC);
+}
 
 int CDC::SetMapMode(int nMapMode) {
   int nOld = 0;
@@ -180,7 +202,9 @@ SIZE CDC::SetWindowExt(int cx, int cy) {
   return size;
 }
 
-SIZE CDC::SetWindowExt(SIZE size) { return SetWindowExt(size.cx, size.cy); }
+SIZE CDC::SetWindowExt(SIZE size) {
+  return SetWindowExt(size.cx, size.cy);
+}
 
 SIZE CDC::GetViewportExt() const {
   SIZE size = {0, 0};
@@ -195,7 +219,9 @@ SIZE CDC::SetViewportExt(int cx, int cy) {
   return size;
 }
 
-SIZE CDC::SetViewportExt(SIZE size) { return SetViewportExt(size.cx, size.cy); }
+SIZE CDC::SetViewportExt(SIZE size) {
+  return SetViewportExt(size.cx, size.cy);
+}
 
 POINT CDC::SetWindowOrg(int x, int y) {
   POINT point = {0, 0};

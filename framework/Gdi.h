@@ -91,16 +91,15 @@ class CDC {
   void FrameRect(const RECT* lpRect, CBrush* pBrush);
   BOOL DrawFrameControl(LPRECT lpRect, UINT nType, UINT nState);
   // ::DrawStateA on m_hDC, arguments unchanged.
-  BOOL DrawState(HBRUSH hBrush, DRAWSTATEPROC lpOutputFunc, LPARAM lData, WPARAM wData,
-                 int x, int y, int cx, int cy, UINT uFlags);
+  BOOL DrawState(HBRUSH hBrush, DRAWSTATEPROC lpOutputFunc, LPARAM lData, WPARAM wData, int x,
+                 int y, int cx, int cy, UINT uFlags);
   // ::DrawTextA on m_hDC: the height of the text, 0 on failure.
   int DrawText(LPCSTR lpszString, int nCount, LPRECT lpRect, UINT nFormat);
   void DrawFocusRect(const RECT* lpRect);
   BOOL DrawIcon(int x, int y, HICON hIcon);
-  BOOL BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, int ySrc,
-              DWORD dwRop);
+  BOOL BitBlt(int x, int y, int nWidth, int nHeight, CDC* pSrcDC, int xSrc, int ySrc, DWORD dwRop);
 
-  int SetBkMode(int nBkMode);  // previous mode
+  int SetBkMode(int nBkMode);             // previous mode
   COLORREF SetBkColor(COLORREF crColor);  // previous colour
   COLORREF GetBkColor() const;
   COLORREF SetTextColor(COLORREF crColor);  // previous colour

@@ -4,7 +4,9 @@
 
 namespace {
 
-BOOL IsLiveMenu(HMENU hMenu) { return ::IsMenu(hMenu); }
+BOOL IsLiveMenu(HMENU hMenu) {
+  return ::IsMenu(hMenu);
+}
 
 CTempMap<HMENU, CMenu, IsLiveMenu>& TempMenuMap() {
   static CTempMap<HMENU, CMenu, IsLiveMenu> s_map;
@@ -13,7 +15,9 @@ CTempMap<HMENU, CMenu, IsLiveMenu>& TempMenuMap() {
 
 }  // namespace
 
-CMenu* CMenu::FromHandle(HMENU hMenu) { return TempMenuMap().Lookup(hMenu); }
+CMenu* CMenu::FromHandle(HMENU hMenu) {
+  return TempMenuMap().Lookup(hMenu);
+}
 
 BOOL CMenu::Attach(HMENU hMenu) {
   if (m_hMenu || !hMenu) return FALSE;

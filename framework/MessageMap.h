@@ -58,100 +58,101 @@ class CCmdTarget {
   virtual const CMsgMap* GetMessageMap() const;
 };
 
-#define DECLARE_MESSAGE_MAP()                   \
- public:                                        \
-  static const CMsgMap* GetThisMessageMap();    \
+#define DECLARE_MESSAGE_MAP()                    \
+ public:                                         \
+  static const CMsgMap* GetThisMessageMap();     \
   const CMsgMap* GetMessageMap() const override; \
-                                                \
+                                                 \
  protected:
 
-#define BEGIN_MESSAGE_MAP(theClass, baseClass)                                      \
-  const CMsgMap* theClass::GetMessageMap() const { return GetThisMessageMap(); }    \
-  const CMsgMap* theClass::GetThisMessageMap() {                                    \
-    using ThisClass [[maybe_unused]] = theClass;                                                   \
-    using TheBaseClass = baseClass;                                                 \
+#define BEGIN_MESSAGE_MAP(theClass, baseClass)     \
+  const CMsgMap* theClass::GetMessageMap() const { \
+    return GetThisMessageMap();                    \
+  }                                                \
+  const CMsgMap* theClass::GetThisMessageMap() {   \
+    using ThisClass [[maybe_unused]] = theClass;   \
+    using TheBaseClass = baseClass;                \
     static const CMsgMapEntry s_entries[] = {
-#define END_MESSAGE_MAP()                                                 \
-  { 0, 0, 0, 0, nullptr }                                                 \
-  }                                                                       \
-  ;                                                                       \
+#define END_MESSAGE_MAP()                                                     \
+  { 0, 0, 0, 0, nullptr }                                                     \
+  }                                                                           \
+  ;                                                                           \
   static const CMsgMap s_map = {&TheBaseClass::GetThisMessageMap, s_entries}; \
-  return &s_map;                                                          \
+  return &s_map;                                                              \
   }
 
 // LRESULT memberFxn(WPARAM, LPARAM)
-#define ON_MESSAGE(message, memberFxn)                                           \
-  {(message), 0, 0, 0, [](CCmdTarget* p, WPARAM w, LPARAM l) -> LRESULT {       \
-     return static_cast<ThisClass*>(p)->memberFxn(w, l);                         \
+#define ON_MESSAGE(message, memberFxn)                                    \
+  {(message), 0, 0, 0, [](CCmdTarget* p, WPARAM w, LPARAM l) -> LRESULT { \
+     return static_cast<ThisClass*>(p)->memberFxn(w, l);                  \
    }},
 
 // void memberFxn(): a WM_COMMAND with notification code 0 (button click, menu command).
-#define ON_COMMAND(id, memberFxn)                                                \
+#define ON_COMMAND(id, memberFxn)                                                        \
   {WM_COMMAND, 0, (UINT)(id), (UINT)(id), [](CCmdTarget* p, WPARAM, LPARAM) -> LRESULT { \
-     static_cast<ThisClass*>(p)->memberFxn();                                    \
-     return 0;                                                                   \
+     static_cast<ThisClass*>(p)->memberFxn();                                            \
+     return 0;                                                                           \
    }},
 
 // void memberFxn()
-#define ON_BN_CLICKED(id, memberFxn)                                             \
-  {WM_COMMAND, BN_CLICKED, (UINT)(id), (UINT)(id),                               \
-   [](CCmdTarget* p, WPARAM, LPARAM) -> LRESULT {                                \
-     static_cast<ThisClass*>(p)->memberFxn();                                    \
-     return 0;                                                                   \
+#define ON_BN_CLICKED(id, memberFxn)                                                              \
+  {WM_COMMAND, BN_CLICKED, (UINT)(id), (UINT)(id), [](CCmdTarget* p, WPARAM, LPARAM) -> LRESULT { \
+     static_cast<ThisClass*>(p)->memberFxn();                                                     \
+     return 0;                                                                                    \
    }},
 
 // void OnPaint()
-#define ON_WM_PAINT()                                                            \
-  {WM_PAINT, 0, 0, 0, [](CCmdTarget* p, WPARAM, LPARAM) -> LRESULT {             \
-     static_cast<ThisClass*>(p)->OnPaint();                                      \
-     return 0;                                                                   \
+#define ON_WM_PAINT()                                                \
+  {WM_PAINT, 0, 0, 0, [](CCmdTarget* p, WPARAM, LPARAM) -> LRESULT { \
+     static_cast<ThisClass*>(p)->OnPaint();                          \
+     return 0;                                                       \
    }},
 
 // void OnSysCommand(UINT nID, LPARAM lParam)
-#define ON_WM_SYSCOMMAND()                                                       \
-  {WM_SYSCOMMAND, 0, 0, 0, [](CCmdTarget* p, WPARAM w, LPARAM l) -> LRESULT {    \
-     static_cast<ThisClass*>(p)->OnSysCommand(static_cast<UINT>(w), l);          \
-     return 0;                                                                   \
+#define ON_WM_SYSCOMMAND()                                                    \
+  {WM_SYSCOMMAND, 0, 0, 0, [](CCmdTarget* p, WPARAM w, LPARAM l) -> LRESULT { \
+     static_cast<ThisClass*>(p)->OnSysCommand(static_cast<UINT>(w), l);       \
+     return 0;                                                                \
    }},
 
 // HCURSOR OnQueryDragIcon()
-#define ON_WM_QUERYDRAGICON()                                                    \
-  {WM_QUERYDRAGICON, 0, 0, 0, [](CCmdTarget* p, WPARAM, LPARAM) -> LRESULT {     \
+#define ON_WM_QUERYDRAGICON()                                                         \
+  {WM_QUERYDRAGICON, 0, 0, 0, [](CCmdTarget* p, WPARAM, LPARAM) -> LRESULT {          \
      return reinterpret_cast<LRESULT>(static_cast<ThisClass*>(p)->OnQueryDragIcon()); \
    }},
 
 // void OnMouseMove(UINT nFlags, POINT point), point in client coordinates
-#define ON_WM_MOUSEMOVE()                                                        \
-  {WM_MOUSEMOVE, 0, 0, 0, [](CCmdTarget* p, WPARAM w, LPARAM l) -> LRESULT {     \
-     POINT pt = {static_cast<short>(LOWORD(l)), static_cast<short>(HIWORD(l))};  \
-     static_cast<ThisClass*>(p)->OnMouseMove(static_cast<UINT>(w), pt);          \
-     return 0;                                                                   \
+#define ON_WM_MOUSEMOVE()                                                       \
+  {WM_MOUSEMOVE, 0, 0, 0, [](CCmdTarget* p, WPARAM w, LPARAM l) -> LRESULT {    \
+     POINT pt = {static_cast<short>(LOWORD(l)), static_cast<short>(HIWORD(l))}; \
+     static_cast<ThisClass*>(p)->OnMouseMove(static_cast<UINT>(w), pt);         \
+     return 0;                                                                  \
    }},
 
 // BOOL OnEraseBkgnd(CDC* pDC)
-#define ON_WM_ERASEBKGND()                                                       \
-  {WM_ERASEBKGND, 0, 0, 0, [](CCmdTarget* p, WPARAM w, LPARAM) -> LRESULT {      \
+#define ON_WM_ERASEBKGND()                                                                       \
+  {WM_ERASEBKGND, 0, 0, 0, [](CCmdTarget* p, WPARAM w, LPARAM) -> LRESULT {                      \
      return static_cast<ThisClass*>(p)->OnEraseBkgnd(CDC::FromHandle(reinterpret_cast<HDC>(w))); \
    }},
 
 // UINT OnGetDlgCode()
-#define ON_WM_GETDLGCODE()                                                       \
-  {WM_GETDLGCODE, 0, 0, 0, [](CCmdTarget* p, WPARAM, LPARAM) -> LRESULT {        \
-     return static_cast<LRESULT>(static_cast<ThisClass*>(p)->OnGetDlgCode());    \
+#define ON_WM_GETDLGCODE()                                                    \
+  {WM_GETDLGCODE, 0, 0, 0, [](CCmdTarget* p, WPARAM, LPARAM) -> LRESULT {     \
+     return static_cast<LRESULT>(static_cast<ThisClass*>(p)->OnGetDlgCode()); \
    }},
 
 // HBRUSH CtlColor(CDC* pDC, UINT nCtlColor): the control's answer to its own
 // WM_CTLCOLOREDIT / WM_CTLCOLORSTATIC, reflected by the parent (wParam the HDC, lParam
 // CTLCOLOR_EDIT or CTLCOLOR_STATIC). A null brush lets the parent colour the control.
-#define ON_WM_CTLCOLOR_REFLECT()                                                 \
+#define ON_WM_CTLCOLOR_REFLECT()                                                    \
   {WM_CTLCOLOR_REFLECT, 0, 0, 0, [](CCmdTarget* p, WPARAM w, LPARAM l) -> LRESULT { \
-     return reinterpret_cast<LRESULT>(static_cast<ThisClass*>(p)->CtlColor(      \
-         CDC::FromHandle(reinterpret_cast<HDC>(w)), static_cast<UINT>(l)));      \
+     return reinterpret_cast<LRESULT>(static_cast<ThisClass*>(p)->CtlColor(         \
+         CDC::FromHandle(reinterpret_cast<HDC>(w)), static_cast<UINT>(l)));         \
    }},
 
 // void DrawItem(LPDRAWITEMSTRUCT): the control's own WM_DRAWITEM, reflected by the parent.
-#define ON_WM_DRAWITEM_REFLECT()                                                 \
+#define ON_WM_DRAWITEM_REFLECT()                                                  \
   {WM_DRAWITEM_REFLECT, 0, 0, 0, [](CCmdTarget* p, WPARAM, LPARAM l) -> LRESULT { \
      static_cast<ThisClass*>(p)->DrawItem(reinterpret_cast<LPDRAWITEMSTRUCT>(l)); \
-     return TRUE;                                                                \
+     return TRUE;                                                                 \
    }},

@@ -10,7 +10,9 @@
 
 namespace {
 
-BOOL IsLiveWindow(HWND hWnd) { return ::IsWindow(hWnd); }
+BOOL IsLiveWindow(HWND hWnd) {
+  return ::IsWindow(hWnd);
+}
 
 // Windows bound to objects by SubclassWindow. Never destroyed, so that a static window object
 // destroyed late at exit can still unbind itself.
@@ -49,7 +51,9 @@ const CMsgMap* CCmdTarget::GetThisMessageMap() {
   return &s_map;
 }
 
-const CMsgMap* CCmdTarget::GetMessageMap() const { return GetThisMessageMap(); }
+const CMsgMap* CCmdTarget::GetMessageMap() const {
+  return GetThisMessageMap();
+}
 
 BEGIN_MESSAGE_MAP(CWnd, CCmdTarget)
 END_MESSAGE_MAP()
@@ -200,34 +204,60 @@ void CWnd::DoDataExchange(CDataExchange*) {}
 
 void CWnd::DrawItem(LPDRAWITEMSTRUCT) {}
 
-void CWnd::OnPaint() { Default(); }
-void CWnd::OnSysCommand(UINT, LPARAM) { Default(); }
-HCURSOR CWnd::OnQueryDragIcon() { return reinterpret_cast<HCURSOR>(Default()); }
-void CWnd::OnMouseMove(UINT, POINT) { Default(); }
-BOOL CWnd::OnEraseBkgnd(CDC*) { return static_cast<BOOL>(Default()); }
-UINT CWnd::OnGetDlgCode() { return static_cast<UINT>(Default()); }
+void CWnd::OnPaint() {
+  Default();
+}
+void CWnd::OnSysCommand(UINT, LPARAM) {
+  Default();
+}
+HCURSOR CWnd::OnQueryDragIcon() {
+  return reinterpret_cast<HCURSOR>(Default());
+}
+void CWnd::OnMouseMove(UINT, POINT) {
+  Default();
+}
+BOOL CWnd::OnEraseBkgnd(CDC*) {
+  return static_cast<BOOL>(Default());
+}
+UINT CWnd::OnGetDlgCode() {
+  return static_cast<UINT>(Default());
+}
 
 LRESULT CWnd::SendMessage(UINT message, WPARAM wParam, LPARAM lParam) const {
   return ::SendMessageA(m_hWnd, message, wParam, lParam);
 }
 
-CWnd* CWnd::GetDlgItem(int nID) const { return FromHandle(::GetDlgItem(m_hWnd, nID)); }
+CWnd* CWnd::GetDlgItem(int nID) const {
+  return FromHandle(::GetDlgItem(m_hWnd, nID));
+}
 
-int CWnd::GetDlgCtrlID() const { return ::GetDlgCtrlID(m_hWnd); }
+int CWnd::GetDlgCtrlID() const {
+  return ::GetDlgCtrlID(m_hWnd);
+}
 
-CWnd* CWnd::GetParent() const { return FromHandle(::GetParent(m_hWnd)); }
+CWnd* CWnd::GetParent() const {
+  return FromHandle(::GetParent(m_hWnd));
+}
 
-void CWnd::SetWindowText(LPCSTR lpszString) { ::SetWindowTextA(m_hWnd, lpszString); }
+void CWnd::SetWindowText(LPCSTR lpszString) {
+  ::SetWindowTextA(m_hWnd, lpszString);
+}
 
 int CWnd::GetWindowText(LPSTR lpszStringBuf, int nMaxCount) const {
   return ::GetWindowTextA(m_hWnd, lpszStringBuf, nMaxCount);
 }
 
-int CWnd::GetWindowTextLength() const { return ::GetWindowTextLengthA(m_hWnd); }
+int CWnd::GetWindowTextLength() const {
+  return ::GetWindowTextLengthA(m_hWnd);
+}
 
-BOOL CWnd::EnableWindow(BOOL bEnable) { return ::EnableWindow(m_hWnd, bEnable); }
+BOOL CWnd::EnableWindow(BOOL bEnable) {
+  return ::EnableWindow(m_hWnd, bEnable);
+}
 
-BOOL CWnd::IsIconic() const { return ::IsIconic(m_hWnd); }
+BOOL CWnd::IsIconic() const {
+  return ::IsIconic(m_hWnd);
+}
 
 // A null window handle means the whole desktop to these two calls.
 void CWnd::InvalidateRect(const RECT* lpRect, BOOL bErase) {
@@ -239,13 +269,21 @@ BOOL CWnd::RedrawWindow(const RECT* lpRectUpdate, HRGN hrgnUpdate, UINT flags) {
   return ::RedrawWindow(m_hWnd, lpRectUpdate, hrgnUpdate, flags);
 }
 
-void CWnd::GetClientRect(LPRECT lpRect) const { ::GetClientRect(m_hWnd, lpRect); }
+void CWnd::GetClientRect(LPRECT lpRect) const {
+  ::GetClientRect(m_hWnd, lpRect);
+}
 
-void CWnd::GetWindowRect(LPRECT lpRect) const { ::GetWindowRect(m_hWnd, lpRect); }
+void CWnd::GetWindowRect(LPRECT lpRect) const {
+  ::GetWindowRect(m_hWnd, lpRect);
+}
 
-void CWnd::ClientToScreen(LPPOINT lpPoint) const { ::ClientToScreen(m_hWnd, lpPoint); }
+void CWnd::ClientToScreen(LPPOINT lpPoint) const {
+  ::ClientToScreen(m_hWnd, lpPoint);
+}
 
-DWORD CWnd::GetStyle() const { return static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE)); }
+DWORD CWnd::GetStyle() const {
+  return static_cast<DWORD>(::GetWindowLongPtrA(m_hWnd, GWL_STYLE));
+}
 
 BOOL CWnd::ModifyStyle(DWORD dwRemove, DWORD dwAdd, UINT nFlags) {
   DWORD dwStyle = GetStyle();
@@ -264,17 +302,22 @@ CMenu* CWnd::GetSystemMenu(BOOL bRevert) const {
 }
 
 HICON CWnd::SetIcon(HICON hIcon, BOOL bBigIcon) {
-  return reinterpret_cast<HICON>(::SendMessageA(m_hWnd, WM_SETICON,
-                                                bBigIcon ? ICON_BIG : ICON_SMALL,
-                                                reinterpret_cast<LPARAM>(hIcon)));
+  return reinterpret_cast<HICON>(::SendMessageA(
+      m_hWnd, WM_SETICON, bBigIcon ? ICON_BIG : ICON_SMALL, reinterpret_cast<LPARAM>(hIcon)));
 }
 
-CWnd* CWnd::SetCapture() { return FromHandle(::SetCapture(m_hWnd)); }
+CWnd* CWnd::SetCapture() {
+  return FromHandle(::SetCapture(m_hWnd));
+}
 
 int CWnd::MessageBox(LPCSTR lpszText, LPCSTR lpszCaption, UINT nType) {
   return ::MessageBoxA(m_hWnd, lpszText, lpszCaption ? lpszCaption : AfxGetAppTitle(), nType);
 }
 
-void CWnd::BeginWaitCursor() { AfxBeginWaitCursor(); }
+void CWnd::BeginWaitCursor() {
+  AfxBeginWaitCursor();
+}
 
-void CWnd::EndWaitCursor() { AfxEndWaitCursor(); }
+void CWnd::EndWaitCursor() {
+  AfxEndWaitCursor();
+}

@@ -75,7 +75,7 @@ class CWnd : public CCmdTarget {
   LRESULT SendMessage(UINT message, WPARAM wParam = 0, LPARAM lParam = 0) const;
   CWnd* GetDlgItem(int nID) const;  // null when there is no such child
   int GetDlgCtrlID() const;
-  CWnd* GetParent() const;          // null when there is none
+  CWnd* GetParent() const;  // null when there is none
   void SetWindowText(LPCSTR lpszString);
   int GetWindowText(LPSTR lpszStringBuf, int nMaxCount) const;  // chars copied, w/o the NUL
   int GetWindowTextLength() const;
@@ -144,6 +144,6 @@ class CWnd : public CCmdTarget {
   };
   bool ReflectToChild(UINT message, WPARAM wParam, LPARAM lParam, LRESULT* pResult);
 
-  WNDPROC m_pfnSuper = nullptr;          // original procedure while bound
+  WNDPROC m_pfnSuper = nullptr;                // original procedure while bound
   const CCurrentMsg* m_pCurrentMsg = nullptr;  // message being dispatched, for Default()
 };

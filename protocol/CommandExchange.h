@@ -2,9 +2,9 @@
 //
 // Contract: every call blocks the caller's thread, in the serial reads (at most the port's
 // read time-out per byte) and in the pauses, which go through the injected sleep. The port
-// must already be open; nothing here opens or closes it. No exchange shows anything: the result is true or false and the caller decides. Nothing is
-// flushed between tries: bytes left over from a wrong or over-long reply are the first bytes
-// the next read sees.
+// must already be open; nothing here opens or closes it. No exchange shows anything: the result is
+// true or false and the caller decides. Nothing is flushed between tries: bytes left over from a
+// wrong or over-long reply are the first bytes the next read sees.
 #pragma once
 
 #include <functional>
@@ -17,7 +17,7 @@
 
 // What one try of a command puts on the line.
 class CFrame {
-public:
+ public:
   enum class EPayload { None, Text, Raw };
 
   // E4 command A1 0D.
@@ -43,7 +43,7 @@ constexpr int REPLY_PAYLOAD_MAX = REPLY_LINE_MAX - 1;
 using ReplyConsumer = std::function<void(const BYTE* payload)>;
 
 class CCommandExchange {
-public:
+ public:
   CCommandExchange(CSerialPort& serial, SleepFn sleep);
 
   CCommandExchange(const CCommandExchange&) = delete;
@@ -72,7 +72,7 @@ public:
   // Receives every acknowledgement and the byte read after every reply line.
   BYTE m_ackBuf[REPLY_LINE_MAX];
 
-protected:
+ protected:
   void Pause(DWORD ms);
 
   CSerialPort& m_serial;

@@ -45,9 +45,13 @@ std::string PayloadText(const BYTE* payload) {
 CSetupOperations::CSetupOperations(CSerialPort& serial, CSetupView& view, SleepFn sleep)
     : CCommandExchange(serial, std::move(sleep)), m_nRetry(0), m_view(view) {}
 
-void CSetupOperations::OnRead() { Run(EOperation::Read); }
+void CSetupOperations::OnRead() {
+  Run(EOperation::Read);
+}
 
-void CSetupOperations::OnProgram() { Run(EOperation::Program); }
+void CSetupOperations::OnProgram() {
+  Run(EOperation::Program);
+}
 
 BYTE CSetupOperations::ParseHexByte(const char* text) {
   if (text == nullptr) return 0;

@@ -14,7 +14,7 @@
 #include "protocol/SetupView.h"
 
 class CSetupOperations : public CCommandExchange {
-public:
+ public:
   CSetupOperations(CSerialPort& serial, CSetupView& view, SleepFn sleep);
 
   // Handler of IDC_READ: fetches the module's settings into the view's controls, each as soon
@@ -41,7 +41,7 @@ public:
   // handshake; 0 between operations.
   int m_nRetry;
 
-private:
+ private:
   enum class EOperation { Read, Program };
 
   void Run(EOperation op);

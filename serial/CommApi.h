@@ -6,7 +6,7 @@
 #include "wintypes.h"
 
 class CommApi {
-public:
+ public:
   virtual ~CommApi() = default;
 
   virtual HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,

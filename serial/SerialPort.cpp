@@ -33,12 +33,12 @@ CSerialPort::~CSerialPort() = default;
 
 bool CSerialPort::Open(const char* portName, DWORD baud, DWORD readTimeoutMs) {
   const std::string path = std::string("//./") + portName;
-  m_hComm = m_api.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr);
+  m_hComm = m_api.CreateFileA(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr);
   if (m_hComm == INVALID_HANDLE_VALUE) return false;
 
-  const bool ok = SetLine(baud, 8, false, NOPARITY, ONESTOPBIT) &&
-                  SetTimeouts(0, readTimeoutMs, 0, 0, 0);
+  const bool ok =
+      SetLine(baud, 8, false, NOPARITY, ONESTOPBIT) && SetTimeouts(0, readTimeoutMs, 0, 0, 0);
   if (!ok) {
     m_api.CloseHandle(m_hComm);
     return false;
@@ -52,8 +52,7 @@ void CSerialPort::Close() {
   m_bOpen = FALSE;
 }
 
-bool CSerialPort::SetLine(DWORD baud, BYTE dataBits, bool parityCheck, BYTE parity,
-                          BYTE stopBits) {
+bool CSerialPort::SetLine(DWORD baud, BYTE dataBits, bool parityCheck, BYTE parity, BYTE stopBits) {
   m_bLastResult = m_api.GetCommState(m_hComm, &m_dcb);
   if (!m_bLastResult) return false;
 
@@ -104,9 +103,13 @@ bool CSerialPort::ReadByte(BYTE* place) {
   return true;
 }
 
-bool CSerialPort::ReadLine(BYTE* buffer, BYTE n) { return ReadRun(buffer, n, true); }
+bool CSerialPort::ReadLine(BYTE* buffer, BYTE n) {
+  return ReadRun(buffer, n, true);
+}
 
-bool CSerialPort::ReadBytes(BYTE* buffer, BYTE n) { return ReadRun(buffer, n, false); }
+bool CSerialPort::ReadBytes(BYTE* buffer, BYTE n) {
+  return ReadRun(buffer, n, false);
+}
 
 bool CSerialPort::ReadRun(BYTE* buffer, BYTE n, bool stopAtCr) {
   BYTE last = 0;

@@ -12,7 +12,7 @@
 #include "serial/CommApi.h"
 
 class CSerialPort {
-public:
+ public:
   explicit CSerialPort(CommApi& api = PlatformCommApi());
   ~CSerialPort();
 
@@ -56,7 +56,7 @@ public:
   DWORD m_dwBytesWritten;
   BOOL m_bOpen;
 
-private:
+ private:
   bool ReadRun(BYTE* buffer, BYTE n, bool stopAtCr);
 
   CommApi& m_api;

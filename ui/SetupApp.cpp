@@ -7,7 +7,7 @@ CSetupApp::CSetupApp() : CWinApp(nullptr) {}
 CSetupApp::~CSetupApp() = default;
 
 BEGIN_MESSAGE_MAP(CSetupApp, CWinApp)
-  ON_COMMAND(ID_HELP, OnHelp)
+ON_COMMAND(ID_HELP, OnHelp)
 END_MESSAGE_MAP()
 
 // The dialog holds no OLE controls and needs no 3-D drawing of its own: the system has drawn

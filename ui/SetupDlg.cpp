@@ -14,13 +14,13 @@ CSetupDlg::CSetupDlg(CWnd* pParent)
 CSetupDlg::~CSetupDlg() = default;
 
 BEGIN_MESSAGE_MAP(CSetupDlg, CDialog)
-  ON_WM_SYSCOMMAND()
-  ON_WM_PAINT()
-  ON_WM_QUERYDRAGICON()
-  ON_BN_CLICKED(IDC_READ, OnRead)
-  ON_BN_CLICKED(IDC_PROGRAM, OnProgram)
-  ON_BN_CLICKED(IDC_MASTER, OnMaster)
-  ON_BN_CLICKED(IDC_SLAVE, OnSlave)
+ON_WM_SYSCOMMAND()
+ON_WM_PAINT()
+ON_WM_QUERYDRAGICON()
+ON_BN_CLICKED(IDC_READ, OnRead)
+ON_BN_CLICKED(IDC_PROGRAM, OnProgram)
+ON_BN_CLICKED(IDC_MASTER, OnMaster)
+ON_BN_CLICKED(IDC_SLAVE, OnSlave)
 END_MESSAGE_MAP()
 
 void CSetupDlg::DoDataExchange(CDataExchange* pDX) {
@@ -109,11 +109,17 @@ void CSetupDlg::OnPaint() {
   dc.DrawIcon(x, y, m_hAppIcon);
 }
 
-HCURSOR CSetupDlg::OnQueryDragIcon() { return static_cast<HCURSOR>(m_hAppIcon); }
+HCURSOR CSetupDlg::OnQueryDragIcon() {
+  return static_cast<HCURSOR>(m_hAppIcon);
+}
 
-void CSetupDlg::OnRead() { m_ops.OnRead(); }
+void CSetupDlg::OnRead() {
+  m_ops.OnRead();
+}
 
-void CSetupDlg::OnProgram() { m_ops.OnProgram(); }
+void CSetupDlg::OnProgram() {
+  m_ops.OnProgram();
+}
 
 // The two role boxes are independent check boxes; the click has already toggled the one
 // clicked, and the other follows so that exactly one stays checked.
@@ -127,23 +133,40 @@ void CSetupDlg::OnSlave() {
 
 CWnd* CSetupDlg::ControlById(int id) {
   switch (id) {
-    case IDC_TURN_OFF: return &m_chkTurnOff;
-    case IDC_PROGRESS: return &m_progress;
-    case IDC_SLAVE: return &m_chkSlave;
-    case IDC_MASTER: return &m_chkMaster;
-    case IDC_DEVICE_ADDRESS: return &m_editDeviceAddress;
-    case IDC_DEVICE_NAME: return &m_editDeviceName;
-    case IDC_PEER_ADDR6: return &m_editPeerAddr6;
-    case IDC_PEER_ADDR5: return &m_editPeerAddr5;
-    case IDC_PEER_ADDR4: return &m_editPeerAddr4;
-    case IDC_PEER_ADDR3: return &m_editPeerAddr3;
-    case IDC_PEER_ADDR2: return &m_editPeerAddr2;
-    case IDC_PEER_ADDR1: return &m_editPeerAddr1;
-    case IDC_PIN_CODE: return &m_editPinCode;
-    case IDCANCEL: return &m_btnExit;
-    case IDC_PROGRAM: return &m_btnProgram;
-    case IDC_READ: return &m_btnRead;
-    default: return GetDlgItem(id);
+    case IDC_TURN_OFF:
+      return &m_chkTurnOff;
+    case IDC_PROGRESS:
+      return &m_progress;
+    case IDC_SLAVE:
+      return &m_chkSlave;
+    case IDC_MASTER:
+      return &m_chkMaster;
+    case IDC_DEVICE_ADDRESS:
+      return &m_editDeviceAddress;
+    case IDC_DEVICE_NAME:
+      return &m_editDeviceName;
+    case IDC_PEER_ADDR6:
+      return &m_editPeerAddr6;
+    case IDC_PEER_ADDR5:
+      return &m_editPeerAddr5;
+    case IDC_PEER_ADDR4:
+      return &m_editPeerAddr4;
+    case IDC_PEER_ADDR3:
+      return &m_editPeerAddr3;
+    case IDC_PEER_ADDR2:
+      return &m_editPeerAddr2;
+    case IDC_PEER_ADDR1:
+      return &m_editPeerAddr1;
+    case IDC_PIN_CODE:
+      return &m_editPinCode;
+    case IDCANCEL:
+      return &m_btnExit;
+    case IDC_PROGRAM:
+      return &m_btnProgram;
+    case IDC_READ:
+      return &m_btnRead;
+    default:
+      return GetDlgItem(id);
   }
 }
 
@@ -183,14 +206,22 @@ void CSetupDlg::DisableControl(int id) {
   if (pWnd != nullptr) pWnd->EnableWindow(FALSE);
 }
 
-void CSetupDlg::StepProgress() { m_progress.StepIt(); }
+void CSetupDlg::StepProgress() {
+  m_progress.StepIt();
+}
 
-void CSetupDlg::ResetProgress() { m_progress.SetPos(0); }
+void CSetupDlg::ResetProgress() {
+  m_progress.SetPos(0);
+}
 
 void CSetupDlg::ShowMessage(const char* text) {
   CWnd::MessageBox(text, nullptr, MB_OK | MB_ICONEXCLAMATION);
 }
 
-void CSetupDlg::BeginWaitCursor() { CWnd::BeginWaitCursor(); }
+void CSetupDlg::BeginWaitCursor() {
+  CWnd::BeginWaitCursor();
+}
 
-void CSetupDlg::EndWaitCursor() { CWnd::EndWaitCursor(); }
+void CSetupDlg::EndWaitCursor() {
+  CWnd::EndWaitCursor();
+}

@@ -6,7 +6,9 @@
 
 #include "platform/posix/PosixCommApi.h"
 
-bool StderrIsTerminal() { return isatty(STDERR_FILENO) == 1; }
+bool StderrIsTerminal() {
+  return isatty(STDERR_FILENO) == 1;
+}
 
 DevicePathOpener PlatformDevicePaths() {
   return [](const std::string& path) -> std::unique_ptr<CommApi> {

@@ -7,7 +7,7 @@
 #include <string>
 
 class CDeviceNamespace {
-public:
+ public:
   // COM number -> device path.
   using PortMap = std::map<int, std::string>;
 
@@ -32,7 +32,7 @@ public:
   // `type` reads 0 has no chip behind it and is left out.
   static PortMap ScanSysfs(const std::string& sysfsTtyDir, const std::string& devDir);
 
-private:
+ private:
   CDeviceNamespace() = default;
 
   bool m_bLive = false;

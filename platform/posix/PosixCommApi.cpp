@@ -68,11 +68,10 @@ struct CBaud {
 };
 
 const CBaud kBauds[] = {
-    {50, B50},         {75, B75},         {110, B110},       {134, B134},
-    {150, B150},       {200, B200},       {300, B300},       {600, B600},
-    {1200, B1200},     {1800, B1800},     {2400, B2400},     {4800, B4800},
-    {9600, B9600},     {19200, B19200},   {38400, B38400},   {57600, B57600},
-    {115200, B115200}, {230400, B230400},
+    {50, B50},           {75, B75},         {110, B110},       {134, B134},     {150, B150},
+    {200, B200},         {300, B300},       {600, B600},       {1200, B1200},   {1800, B1800},
+    {2400, B2400},       {4800, B4800},     {9600, B9600},     {19200, B19200}, {38400, B38400},
+    {57600, B57600},     {115200, B115200}, {230400, B230400},
 #ifdef B460800
     {460800, B460800},
 #endif
@@ -131,8 +130,8 @@ DWORD BaudFromSpeed(speed_t speed) {
 // Raw bytes both ways and a line that ignores the modem's carrier. HUPCL goes, so closing the
 // port does not drop DTR behind the caller's back. VMIN=VTIME=0 leaves all waiting to poll().
 void MakeRaw(termios& tio) {
-  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR |
-                                        ICRNL | IUCLC | IMAXBEL);
+  tio.c_iflag &= ~static_cast<tcflag_t>(IGNBRK | BRKINT | PARMRK | ISTRIP | INLCR | IGNCR | ICRNL |
+                                        IUCLC | IMAXBEL);
   tio.c_oflag &= ~static_cast<tcflag_t>(OPOST);
   tio.c_lflag &= ~static_cast<tcflag_t>(ECHO | ECHOE | ECHOK | ECHONL | ICANON | ISIG | IEXTEN);
   tio.c_cflag |= CLOCAL | CREAD;
@@ -158,10 +157,18 @@ DCB DcbFromTermios(const termios& tio) {
   dcb.XonLim = 2048;
   dcb.XoffLim = 512;
   switch (tio.c_cflag & CSIZE) {
-    case CS5: dcb.ByteSize = 5; break;
-    case CS6: dcb.ByteSize = 6; break;
-    case CS7: dcb.ByteSize = 7; break;
-    default: dcb.ByteSize = 8; break;
+    case CS5:
+      dcb.ByteSize = 5;
+      break;
+    case CS6:
+      dcb.ByteSize = 6;
+      break;
+    case CS7:
+      dcb.ByteSize = 7;
+      break;
+    default:
+      dcb.ByteSize = 8;
+      break;
   }
   if ((tio.c_cflag & PARENB) == 0) {
     dcb.Parity = NOPARITY;
@@ -190,14 +197,24 @@ bool ApplyDcb(const DCB& dcb, termios& tio, speed_t speed) {
 
   tcflag_t parity = 0;
   switch (dcb.Parity) {
-    case NOPARITY: break;
-    case ODDPARITY: parity = PARENB | PARODD; break;
-    case EVENPARITY: parity = PARENB; break;
+    case NOPARITY:
+      break;
+    case ODDPARITY:
+      parity = PARENB | PARODD;
+      break;
+    case EVENPARITY:
+      parity = PARENB;
+      break;
 #ifdef CMSPAR
-    case MARKPARITY: parity = PARENB | PARODD | CMSPAR; break;
-    case SPACEPARITY: parity = PARENB | CMSPAR; break;
+    case MARKPARITY:
+      parity = PARENB | PARODD | CMSPAR;
+      break;
+    case SPACEPARITY:
+      parity = PARENB | CMSPAR;
+      break;
 #endif
-    default: return false;
+    default:
+      return false;
   }
   static const tcflag_t kSizes[] = {CS5, CS6, CS7, CS8};
 
@@ -285,7 +302,9 @@ int64_t MsUntil(Clock::time_point deadline) {
   return std::max<int64_t>(0, (left.count() + 999) / 1000);
 }
 
-Clock::time_point Deadline(uint64_t ms) { return Clock::now() + std::chrono::milliseconds(ms); }
+Clock::time_point Deadline(uint64_t ms) {
+  return Clock::now() + std::chrono::milliseconds(ms);
+}
 
 }  // namespace
 
@@ -327,8 +346,8 @@ bool CPosixCommApi::Find(HANDLE handle, int* fd, CPort* port) {
 }
 
 HANDLE CPosixCommApi::CreateFileA(LPCSTR fileName, DWORD /*access*/, DWORD /*shareMode*/,
-                                  LPSECURITY_ATTRIBUTES /*security*/, DWORD creation,
-                                  DWORD flags, HANDLE /*templateFile*/) {
+                                  LPSECURITY_ATTRIBUTES /*security*/, DWORD creation, DWORD flags,
+                                  HANDLE /*templateFile*/) {
   if (fileName == nullptr || creation != OPEN_EXISTING || (flags & FILE_FLAG_OVERLAPPED) != 0) {
     Fail(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
@@ -481,18 +500,18 @@ BOOL CPosixCommApi::ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD
   // there; MAXDWORD interval and multiplier wait up to the constant for a first byte; a
   // zero total waits without end; the interval limits the gap after each byte.
   const COMMTIMEOUTS& t = port.timeouts;
-  const bool immediate = t.ReadIntervalTimeout == MAXDWORD &&
-                         t.ReadTotalTimeoutMultiplier == 0 && t.ReadTotalTimeoutConstant == 0;
+  const bool immediate = t.ReadIntervalTimeout == MAXDWORD && t.ReadTotalTimeoutMultiplier == 0 &&
+                         t.ReadTotalTimeoutConstant == 0;
   const bool firstByteEnds = t.ReadIntervalTimeout == MAXDWORD &&
                              t.ReadTotalTimeoutMultiplier == MAXDWORD &&
                              t.ReadTotalTimeoutConstant != MAXDWORD;
   const bool useInterval = t.ReadIntervalTimeout != 0 && t.ReadIntervalTimeout != MAXDWORD;
-  const bool hasTotal = !immediate && (t.ReadTotalTimeoutMultiplier != 0 ||
-                                       t.ReadTotalTimeoutConstant != 0);
-  const uint64_t totalMs =
-      firstByteEnds ? t.ReadTotalTimeoutConstant
-                    : static_cast<uint64_t>(t.ReadTotalTimeoutMultiplier) * toRead +
-                          t.ReadTotalTimeoutConstant;
+  const bool hasTotal =
+      !immediate && (t.ReadTotalTimeoutMultiplier != 0 || t.ReadTotalTimeoutConstant != 0);
+  const uint64_t totalMs = firstByteEnds
+                               ? t.ReadTotalTimeoutConstant
+                               : static_cast<uint64_t>(t.ReadTotalTimeoutMultiplier) * toRead +
+                                     t.ReadTotalTimeoutConstant;
   const Clock::time_point deadline = Deadline(totalMs);
   Clock::time_point intervalDeadline = deadline;
 
@@ -553,9 +572,8 @@ BOOL CPosixCommApi::WriteFile(HANDLE handle, LPCVOID buffer, DWORD toWrite, LPDW
 
   const COMMTIMEOUTS& t = port.timeouts;
   const bool hasTotal = t.WriteTotalTimeoutMultiplier != 0 || t.WriteTotalTimeoutConstant != 0;
-  const Clock::time_point deadline =
-      Deadline(static_cast<uint64_t>(t.WriteTotalTimeoutMultiplier) * toWrite +
-               t.WriteTotalTimeoutConstant);
+  const Clock::time_point deadline = Deadline(
+      static_cast<uint64_t>(t.WriteTotalTimeoutMultiplier) * toWrite + t.WriteTotalTimeoutConstant);
 
   const BYTE* bytes = static_cast<const BYTE*>(buffer);
   DWORD done = 0;
@@ -634,7 +652,9 @@ DWORD CPosixCommApi::QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD 
   return static_cast<DWORD>(listing.size());
 }
 
-DWORD CPosixCommApi::GetLastError() { return t_dwLastError; }
+DWORD CPosixCommApi::GetLastError() {
+  return t_dwLastError;
+}
 
 CommApi& PlatformCommApi() {
   static CPosixCommApi api(CDeviceNamespace::FromSysfs());

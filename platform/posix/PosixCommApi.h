@@ -55,7 +55,7 @@
 #include "serial/CommApi.h"
 
 class CPosixCommApi final : public CommApi {
-public:
+ public:
   // lockDir is where UUCP lock files are looked for; tests give a directory of their own, an
   // empty one looks for none.
   explicit CPosixCommApi(CDeviceNamespace ns, std::string lockDir = "/var/lock");
@@ -67,9 +67,8 @@ public:
 
   // fileName is "//./COMn" or "\\.\COMn" (resolved through the namespace) or a device path.
   // Only OPEN_EXISTING; the device is always opened for reading and writing.
-  HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
-                     LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
-                     HANDLE templateFile) override;
+  HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                     DWORD creation, DWORD flags, HANDLE templateFile) override;
   BOOL CloseHandle(HANDLE handle) override;
   BOOL GetCommState(HANDLE handle, LPDCB dcb) override;
   BOOL SetCommState(HANDLE handle, LPDCB dcb) override;
@@ -86,7 +85,7 @@ public:
   DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD max) override;
   DWORD GetLastError() override;
 
-private:
+ private:
   struct CPort {
     DCB dcb;
     COMMTIMEOUTS timeouts;

@@ -1,3 +1,5 @@
 #include "protocol/Sleep.h"
 
-void PlatformSleep(DWORD ms) { ::Sleep(ms); }
+void PlatformSleep(DWORD ms) {
+  ::Sleep(ms);
+}

@@ -4,10 +4,9 @@
 namespace {
 
 class CWin32CommApi final : public CommApi {
-public:
-  HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
-                     LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
-                     HANDLE templateFile) override {
+ public:
+  HANDLE CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode, LPSECURITY_ATTRIBUTES security,
+                     DWORD creation, DWORD flags, HANDLE templateFile) override {
     return ::CreateFileA(fileName, access, shareMode, security, creation, flags, templateFile);
   }
   BOOL CloseHandle(HANDLE handle) override { return ::CloseHandle(handle); }
@@ -40,7 +39,9 @@ public:
   DWORD QueryDosDeviceA(LPCSTR deviceName, LPSTR targetPath, DWORD max) override {
     return ::QueryDosDeviceA(deviceName, targetPath, max);
   }
-  DWORD GetLastError() override { return ::GetLastError(); }
+  DWORD GetLastError() override {
+    return ::GetLastError();
+  }
 };
 
 }  // namespace

@@ -34,15 +34,20 @@ HANDLE g_hClickThread = nullptr;
 std::string Escape(const std::string& text) {
   std::string out;
   for (unsigned char c : text) {
-    if (c == '\n') out += "\\n";
-    else if (c == '\r') out += "\\r";
-    else if (c == '\t') out += "\\t";
-    else if (c == '\\') out += "\\\\";
+    if (c == '\n')
+      out += "\\n";
+    else if (c == '\r')
+      out += "\\r";
+    else if (c == '\t')
+      out += "\\t";
+    else if (c == '\\')
+      out += "\\\\";
     else if (c < 0x20 || c >= 0x7F) {
       char buf[8];
       std::snprintf(buf, sizeof buf, "\\x%02X", c);
       out += buf;
-    } else out += static_cast<char>(c);
+    } else
+      out += static_cast<char>(c);
   }
   return out;
 }
@@ -55,14 +60,19 @@ std::string Unescape(const std::string& text) {
       continue;
     }
     char c = text[++i];
-    if (c == 'n') out += '\n';
-    else if (c == 'r') out += '\r';
-    else if (c == 't') out += '\t';
-    else if (c == 's') out += ' ';
+    if (c == 'n')
+      out += '\n';
+    else if (c == 'r')
+      out += '\r';
+    else if (c == 't')
+      out += '\t';
+    else if (c == 's')
+      out += ' ';
     else if (c == 'x' && i + 2 < text.size()) {
       out += static_cast<char>(std::strtol(text.substr(i + 1, 2).c_str(), nullptr, 16));
       i += 2;
-    } else out += c;
+    } else
+      out += c;
   }
   return out;
 }
@@ -156,8 +166,8 @@ bool MountManagerRunning(void*) {
   if (!scm) return false;
   SC_HANDLE svc = OpenServiceA(scm, "MountMgr", SERVICE_QUERY_STATUS);
   SERVICE_STATUS status{};
-  bool running = svc && QueryServiceStatus(svc, &status) &&
-                 status.dwCurrentState == SERVICE_RUNNING;
+  bool running =
+      svc && QueryServiceStatus(svc, &status) && status.dwCurrentState == SERVICE_RUNNING;
   if (svc) CloseServiceHandle(svc);
   CloseServiceHandle(scm);
   return running;
@@ -252,8 +262,8 @@ std::string IdentifyIcon(HWND hwndIcon) {
   const DWORD background = shot[0];
   for (const CCandidate& c : candidates) {
     HICON hIcon = LoadIconA(nullptr, c.id);
-    HBRUSH hBrush = CreateSolidBrush(RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF,
-                                         background & 0xFF));
+    HBRUSH hBrush = CreateSolidBrush(
+        RGB((background >> 16) & 0xFF, (background >> 8) & 0xFF, background & 0xFF));
     RECT all = {0, 0, w, h};
     FillRect(hdcRef, &all, hBrush);
     DeleteObject(hBrush);
@@ -314,7 +324,9 @@ DWORD WINAPI ClickThread(LPVOID arg) {
   return 0;
 }
 
-int ParseInt(const std::string& s) { return static_cast<int>(std::strtol(s.c_str(), nullptr, 0)); }
+int ParseInt(const std::string& s) {
+  return static_cast<int>(std::strtol(s.c_str(), nullptr, 0));
+}
 
 // Splits off the first n space-separated words; the rest of the line stays whole.
 std::vector<std::string> Split(const std::string& line, size_t words, std::string* rest) {
@@ -343,7 +355,9 @@ bool TitleShown(void* arg) {
   return w->found != nullptr;
 }
 
-bool TitleGone(void* arg) { return FindTopLevel(static_cast<CWaitTitle*>(arg)->title) == nullptr; }
+bool TitleGone(void* arg) {
+  return FindTopLevel(static_cast<CWaitTitle*>(arg)->title) == nullptr;
+}
 
 bool BoxShown(void* arg) {
   *static_cast<HWND*>(arg) = FindMessageBox();
@@ -441,8 +455,7 @@ void Run(const std::string& line) {
   if (cmd == "busy") {  // 1 while the GUI thread does not answer messages
     DWORD_PTR r = 0;
     if (!g_hwndCurrent || !IsWindow(g_hwndCurrent)) return Reply("err no-window");
-    bool answered =
-        SendMessageTimeoutA(g_hwndCurrent, WM_NULL, 0, 0, SMTO_NORMAL, 200, &r) != 0;
+    bool answered = SendMessageTimeoutA(g_hwndCurrent, WM_NULL, 0, 0, SMTO_NORMAL, 200, &r) != 0;
     return Reply(answered ? "ok 0" : "ok 1");
   }
   if (cmd == "rect") {  // the current window on the screen: x y width height
@@ -513,8 +526,10 @@ void Run(const std::string& line) {
     return Reply("ok");
   }
   if (cmd == "key") {  // key ID ESCAPE|RETURN|TAB: a key pressed while that control has focus
-    WPARAM vk = arg == "ESCAPE" ? VK_ESCAPE : arg == "RETURN" ? VK_RETURN
-              : arg == "TAB" ? VK_TAB : 0;
+    WPARAM vk = arg == "ESCAPE"   ? VK_ESCAPE
+                : arg == "RETURN" ? VK_RETURN
+                : arg == "TAB"    ? VK_TAB
+                                  : 0;
     if (!vk) return Reply("err key");
     // Posted like real input, so the dialog's message loop sees it and applies its keyboard
     // rules (IsDialogMessage) before the control does.

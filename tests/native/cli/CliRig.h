@@ -18,7 +18,7 @@
 #include "tools/modsim/ModsimProcess.h"
 
 class CCliRig {
-public:
+ public:
   CCliRig() {
     char dir[] = "/tmp/cli_rig.XXXXXX";
     if (mkdtemp(dir) != nullptr) m_strDir = dir;
@@ -76,8 +76,7 @@ public:
   // True when nothing at all reached module k: no probe, no frame.
   bool Untouched(size_t k) const {
     const auto state = State(k);
-    return state.at("probes") == "0" && state.at("commands") == "0" &&
-           state.at("malformed") == "0";
+    return state.at("probes") == "0" && state.at("commands") == "0" && state.at("malformed") == "0";
   }
 
   // The user's Ctrl-C as the runs see it; a fresh one for the runs after an interruption.
@@ -86,7 +85,7 @@ public:
 
   std::string m_strOut, m_strErr;
 
-private:
+ private:
   std::string StatePath(size_t k) const { return m_strDir + "/state" + std::to_string(k); }
   std::string TranscriptPath(size_t k) const {
     return m_strDir + "/transcript" + std::to_string(k);

@@ -24,9 +24,9 @@ std::string Commands(const std::string& transcript) {
   return letters;
 }
 
-const std::vector<std::string> kModule = {"--address", "00:1A:7D:DA:71:13", "--name",
-                                          "CORVANE-BT", "--pin", "1234", "--role", "slave",
-                                          "--peer", "00:12:6F:34:56:78"};
+const std::vector<std::string> kModule = {
+    "--address", "00:1A:7D:DA:71:13", "--name", "CORVANE-BT", "--pin", "1234", "--role", "slave",
+    "--peer",    "00:12:6F:34:56:78"};
 
 std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
   args.insert(args.end(), more.begin(), more.end());
@@ -107,8 +107,7 @@ TEST(CliProgram, OneSettingReadsTheOthersFirstAndKeepsThem) {
   // A whole Read, then the whole Program with the read values sent back.
   EXPECT_EQ(Commands(rig.Transcript(0)), "OGLAHTONIME");
   EXPECT_NE(rig.m_strOut.find("Pin Code:       0000\n"), std::string::npos);
-  EXPECT_NE(rig.m_strOut.find("Device Address: 00 : 1A : 7D : DA : 71 : 13\n"),
-            std::string::npos);
+  EXPECT_NE(rig.m_strOut.find("Device Address: 00 : 1A : 7D : DA : 71 : 13\n"), std::string::npos);
 }
 
 TEST(CliProgram, VerifyConfirmsWhatTheModuleHoldsThenTurnsItOff) {
@@ -127,11 +126,10 @@ TEST(CliProgram, VerifyConfirmsWhatTheModuleHoldsThenTurnsItOff) {
 TEST(CliProgram, VerifyReportsASettingTheModuleAcknowledgedButDidNotStore) {
   CCliRig rig;
   ASSERT_TRUE(rig.Start({With(kModule, {"--no-store", "N"})}));
-  EXPECT_EQ(rig.Run({"program", "--name", "NEW-NAME", "--pin", "9999", "--role", "slave",
-                     "--peer", "00:12:6F:34:56:78", "--verify"}),
+  EXPECT_EQ(rig.Run({"program", "--name", "NEW-NAME", "--pin", "9999", "--role", "slave", "--peer",
+                     "00:12:6F:34:56:78", "--verify"}),
             3);
-  EXPECT_NE(rig.m_strErr.find("name (wrote \"NEW-NAME\", read \"CORVANE-BT\")"),
-            std::string::npos)
+  EXPECT_NE(rig.m_strErr.find("name (wrote \"NEW-NAME\", read \"CORVANE-BT\")"), std::string::npos)
       << rig.m_strErr;
   EXPECT_EQ(rig.m_strErr.find("pin"), std::string::npos) << "only the name differs";
   EXPECT_NE(rig.m_strOut.find("Verified:       no\n"), std::string::npos);
@@ -146,8 +144,8 @@ TEST(CliFailures, NoModuleSilentModuleAndWhatWasAcknowledged) {
   EXPECT_EQ(rig.Run({"read", "--port", "COM9"}), 1) << "a port that does not exist";
 
   // COM4 takes the handshake and the name, then falls silent.
-  EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--name", "X", "--pin", "1", "--role",
-                     "master", "--peer", "010203040506", "--format", "json"}),
+  EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--name", "X", "--pin", "1", "--role", "master",
+                     "--peer", "010203040506", "--format", "json"}),
             2);
   EXPECT_EQ(rig.m_strErr.substr(0, sizeof kCommError), std::string(kCommError) + "\n");
   EXPECT_NE(rig.m_strErr.find("acknowledged: name\n"), std::string::npos) << rig.m_strErr;

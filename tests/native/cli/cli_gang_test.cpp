@@ -37,15 +37,15 @@ std::map<std::string, nlohmann::json> Rows(const std::string& jsonl) {
   return rows;
 }
 
-const std::vector<std::string> kFixed = {"--pin", "1234", "--role", "master", "--peer",
-                                         "00:12:6F:34:56:78"};
+const std::vector<std::string> kFixed = {"--pin",  "1234",   "--role",
+                                         "master", "--peer", "00:12:6F:34:56:78"};
 
 TEST(CliGang, NumbersFourModulesInPortOrderAndWritesTheReport) {
   CCliRig rig;
   ASSERT_TRUE(rig.Start({Module("00:00:00:00:00:01"), Module("00:00:00:00:00:02"),
                          Module("00:00:00:00:00:03"), Module("00:00:00:00:00:04")}));
   const std::string report = rig.File("report.csv");
-  std::vector<std::string> args = {"gang", "--name", "BENCH-{seq:03}", "--start", "7",
+  std::vector<std::string> args = {"gang",     "--name", "BENCH-{seq:03}", "--start", "7",
                                    "--report", report};
   args.insert(args.end(), kFixed.begin(), kFixed.end());
   const auto start = std::chrono::steady_clock::now();
@@ -73,9 +73,9 @@ TEST(CliGang, NumbersFourModulesInPortOrderAndWritesTheReport) {
 
 TEST(CliGang, AModuleThatFallsSilentFailsAloneAndTheReportSaysWhich) {
   CCliRig rig;
-  ASSERT_TRUE(rig.Start({Module("00:00:00:00:00:01"),
-                         Module("00:00:00:00:00:02", {"--stop-after", "1"}),
-                         Module("00:00:00:00:00:03"), Module("00:00:00:00:00:04")}));
+  ASSERT_TRUE(
+      rig.Start({Module("00:00:00:00:00:01"), Module("00:00:00:00:00:02", {"--stop-after", "1"}),
+                 Module("00:00:00:00:00:03"), Module("00:00:00:00:00:04")}));
   const std::string report = rig.File("report.jsonl");
   // The name keeps each module's own and the PIN comes from its address: a Read first.
   EXPECT_EQ(rig.Run({"gang", "--pin", "{addr4}", "--report", report, "--format", "json"}), 2)
@@ -134,7 +134,7 @@ TEST(CliGang, BadValuesAreRefusedBeforeAnythingIsSent) {
     EXPECT_NE(rig.m_strErr.find(entry.second), std::string::npos) << rig.m_strErr;
   }
   const std::vector<std::vector<std::string>> options = {
-      {"gang", "--name", "SAME"},                        // two modules, one name
+      {"gang", "--name", "SAME"},                                  // two modules, one name
       {"gang", "--name", "ABCDEFGHIJKLMNO{seq}", "--start", "9"},  // 17 characters at number 10
       {"gang", "--name", "X{serial}"},
       {"gang", "--pin", "{addr}"},
@@ -160,8 +160,8 @@ TEST(CliGang, InterruptedRunReportsWhatWasDoneAndClosesEveryPort) {
     }
     rig.Interrupt().Set();
   });
-  const int code = rig.Run({"gang", "--name", "M-{seq}", "--pin", "1", "--role", "slave",
-                            "--peer", "010203040506", "--report", report});
+  const int code = rig.Run({"gang", "--name", "M-{seq}", "--pin", "1", "--role", "slave", "--peer",
+                            "010203040506", "--report", report});
   interrupter.join();
   EXPECT_EQ(code, 130);
   const std::string csv = ReadText(report);

@@ -8,7 +8,7 @@
 #include <vector>
 
 class CEventTimeline {
-public:
+ public:
   static constexpr std::size_t npos = static_cast<std::size_t>(-1);
 
   void Add(std::string event) { m_events.push_back(std::move(event)); }

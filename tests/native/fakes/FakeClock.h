@@ -10,7 +10,7 @@
 #include "protocol/Sleep.h"
 
 class CFakeClock {
-public:
+ public:
   explicit CFakeClock(CEventTimeline* timeline = nullptr) : m_pTimeline(timeline) {}
 
   // The sleep to inject into the code under test.
@@ -35,6 +35,6 @@ public:
   std::vector<DWORD> m_pauses;
   std::vector<DWORD> m_timeouts;
 
-private:
+ private:
   CEventTimeline* m_pTimeline;
 };

@@ -24,7 +24,7 @@
 #include "serial/CommApi.h"
 
 class CFakeCommApi : public CommApi {
-public:
+ public:
   static constexpr int kTimeout = -1;
   static constexpr int kReadFails = -2;
 
@@ -113,8 +113,7 @@ public:
     if (!IsOpen(handle) || m_bFailSetCommTimeouts) return Fail(ERROR_INVALID_PARAMETER);
     return TRUE;
   }
-  BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read,
-                LPOVERLAPPED) override {
+  BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) override {
     m_calls.push_back("ReadFile");
     m_readSizes.push_back(toRead);
     if (read != nullptr) *read = 0;
@@ -218,7 +217,7 @@ public:
   int m_nTimeouts = 0;
   std::set<HANDLE> m_openHandles;
 
-private:
+ private:
   bool IsOpen(HANDLE handle) const { return m_openHandles.count(handle) != 0; }
   BOOL Fail(DWORD error) {
     m_dwLastError = error;

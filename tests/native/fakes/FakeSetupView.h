@@ -19,29 +19,47 @@
 
 inline std::string ControlName(int id) {
   switch (id) {
-    case IDOK: return "OK";
-    case IDCANCEL: return "EXIT";
-    case IDC_READ: return "READ";
-    case IDC_PROGRAM: return "PROGRAM";
-    case IDC_DEVICE_ADDRESS: return "DEVICE_ADDRESS";
-    case IDC_DEVICE_NAME: return "DEVICE_NAME";
-    case IDC_PEER_ADDR1: return "PEER_ADDR1";
-    case IDC_PEER_ADDR2: return "PEER_ADDR2";
-    case IDC_PEER_ADDR3: return "PEER_ADDR3";
-    case IDC_PEER_ADDR4: return "PEER_ADDR4";
-    case IDC_PEER_ADDR5: return "PEER_ADDR5";
-    case IDC_PEER_ADDR6: return "PEER_ADDR6";
-    case IDC_PIN_CODE: return "PIN_CODE";
-    case IDC_MASTER: return "MASTER";
-    case IDC_SLAVE: return "SLAVE";
-    case IDC_PROGRESS: return "PROGRESS";
-    case IDC_TURN_OFF: return "TURN_OFF";
-    default: return "id" + std::to_string(id);
+    case IDOK:
+      return "OK";
+    case IDCANCEL:
+      return "EXIT";
+    case IDC_READ:
+      return "READ";
+    case IDC_PROGRAM:
+      return "PROGRAM";
+    case IDC_DEVICE_ADDRESS:
+      return "DEVICE_ADDRESS";
+    case IDC_DEVICE_NAME:
+      return "DEVICE_NAME";
+    case IDC_PEER_ADDR1:
+      return "PEER_ADDR1";
+    case IDC_PEER_ADDR2:
+      return "PEER_ADDR2";
+    case IDC_PEER_ADDR3:
+      return "PEER_ADDR3";
+    case IDC_PEER_ADDR4:
+      return "PEER_ADDR4";
+    case IDC_PEER_ADDR5:
+      return "PEER_ADDR5";
+    case IDC_PEER_ADDR6:
+      return "PEER_ADDR6";
+    case IDC_PIN_CODE:
+      return "PIN_CODE";
+    case IDC_MASTER:
+      return "MASTER";
+    case IDC_SLAVE:
+      return "SLAVE";
+    case IDC_PROGRESS:
+      return "PROGRESS";
+    case IDC_TURN_OFF:
+      return "TURN_OFF";
+    default:
+      return "id" + std::to_string(id);
   }
 }
 
 class CFakeSetupView : public CSetupView {
-public:
+ public:
   // The dialog's progress bar runs from 0 to 7.
   static constexpr int kProgressMax = 7;
 
@@ -113,7 +131,7 @@ public:
   std::function<void(const char* text)> m_fnOnMessage;
   std::function<void(int id)> m_fnOnGetText;
 
-private:
+ private:
   void Record(const std::string& call) {
     m_calls.push_back(call);
     if (m_pTimeline) m_pTimeline->Add("view " + call);

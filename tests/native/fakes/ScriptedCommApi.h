@@ -46,7 +46,7 @@ inline std::string HexBytes(const std::vector<BYTE>& bytes) {
 
 // What one opening of a port does.
 class CPortScript {
-public:
+ public:
   enum class EKind { Byte, Gap, LineError };
   struct CItem {
     EKind m_kind;
@@ -114,7 +114,7 @@ public:
 };
 
 class CScriptedCommApi : public CommApi {
-public:
+ public:
   struct CPort {
     std::string m_strName;
     // Whether the machine's listing names it.
@@ -192,8 +192,8 @@ public:
     std::string problems;
     for (std::size_t i = 0; i < m_sessions.size(); ++i) {
       if (m_sessions[i].m_nCloses != 1) {
-        problems += "opening " + std::to_string(i) + " of " + m_sessions[i].m_strPort +
-                    " closed " + std::to_string(m_sessions[i].m_nCloses) + " times; ";
+        problems += "opening " + std::to_string(i) + " of " + m_sessions[i].m_strPort + " closed " +
+                    std::to_string(m_sessions[i].m_nCloses) + " times; ";
       }
     }
     for (const std::string& error : m_errors) problems += error + "; ";
@@ -223,7 +223,8 @@ public:
     CSession session;
     session.m_strPort = name;
     session.m_nOpening = static_cast<std::size_t>(port->m_nOpens);
-    session.m_hHandle = reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1000 + m_sessions.size()));
+    session.m_hHandle =
+        reinterpret_cast<HANDLE>(static_cast<std::uintptr_t>(0x1000 + m_sessions.size()));
     if (static_cast<std::size_t>(port->m_nOpens) < port->m_openings.size()) {
       session.m_script = port->m_openings[port->m_nOpens];
     }
@@ -272,8 +273,7 @@ public:
     return TRUE;
   }
 
-  BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read,
-                LPOVERLAPPED) override {
+  BOOL ReadFile(HANDLE handle, LPVOID buffer, DWORD toRead, LPDWORD read, LPOVERLAPPED) override {
     if (read) *read = 0;
     CSession* session = OpenSession(handle, "ReadFile");
     if (session == nullptr || session->m_bLineError) return FALSE;
@@ -365,7 +365,7 @@ public:
   // Sees every byte written; may add to session.m_script.m_items to answer it.
   std::function<void(CSession& session, BYTE b)> m_fnOnWrite;
 
-private:
+ private:
   bool IsPortOpen(const std::string& name) const {
     for (const CSession& session : m_sessions) {
       if (session.m_strPort == name && session.IsOpen()) return true;

@@ -38,7 +38,7 @@ inline CModuleState ModuleState(const CModuleSettings& settings = CModuleSetting
 }
 
 class CSetupRig {
-public:
+ public:
   CSetupRig()
       : m_clock(&m_timeline),
         m_comm(m_clock, &m_timeline),

@@ -14,7 +14,7 @@
 namespace {
 
 class ExchangeTest : public ::testing::Test {
-protected:
+ protected:
   ExchangeTest() : m_comm(m_clock), m_serial(m_comm), m_exchange(m_serial, m_clock.Sleeper()) {}
 
   // Opens COM1 as an operation does, with script as what the module sends.
@@ -100,10 +100,12 @@ struct CTimingRow {
   DWORD pauseAfterTry;
 };
 
-void PrintTo(const CTimingRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const CTimingRow& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class TimingTableTest : public ExchangeTest, public ::testing::WithParamInterface<CTimingRow> {
-protected:
+ protected:
   bool Exchange() {
     const CTimingRow& row = GetParam();
     if (row.bQuery) return m_exchange.ExchangeQuery(row.command, row.tag, row.timing, nullptr);
@@ -151,9 +153,9 @@ INSTANTIATE_TEST_SUITE_P(
     ::testing::Values(
         CTimingRow{"Open", false, CMD_OPEN, 0, TIMING_OPEN, 2, 0, 0},
         CTimingRow{"GetPeerAddr", true, CMD_GET_PEER_ADDR, RSP_PEER_ADDR, TIMING_GET_PEER_ADDR, 3,
-                  0, 10},
+                   0, 10},
         CTimingRow{"GetDeviceAddr", true, CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR,
-                  TIMING_GET_DEVICE_ADDR, 3, 0, 0},
+                   TIMING_GET_DEVICE_ADDR, 3, 0, 0},
         CTimingRow{"GetName", true, CMD_GET_NAME, RSP_NAME, TIMING_GET_NAME, 3, 0, 0},
         CTimingRow{"GetPin", true, CMD_GET_PIN, RSP_PIN, TIMING_GET_PIN, 3, 0, 10},
         CTimingRow{"GetRole", true, CMD_GET_ROLE, RSP_ROLE, TIMING_GET_ROLE, 3, 0, 10},
@@ -212,7 +214,8 @@ TEST_F(ExchangeTest, FailedWriteInTextPayloadStopsBeforeTheCr) {
 }
 
 TEST_F(ExchangeTest, QueryHandsOverPayloadBeforeReadingTheTrailingByte) {
-  Open(CPortScript().Reply(RSP_PEER_ADDR, std::vector<BYTE>{0x01, 0x02, 0x0A, 0x0B, 0xC0, 0xFF}, 0x5A));
+  Open(CPortScript().Reply(RSP_PEER_ADDR, std::vector<BYTE>{0x01, 0x02, 0x0A, 0x0B, 0xC0, 0xFF},
+                           0x5A));
   std::vector<BYTE> payload;
   std::size_t nReadAtHandOver = 0;
   EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_PEER_ADDR, RSP_PEER_ADDR, TIMING_GET_PEER_ADDR,
@@ -252,7 +255,8 @@ TEST_F(ExchangeTest, QueryRetriesOnWrongTagLoneCrAndAck) {
 TEST_F(ExchangeTest, TrailingByteOfAWrongReplyIsSeenByTheNextTry) {
   // Nothing is flushed: the wrong reply's trailing byte becomes the next try's line.
   Open(CPortScript().ReplyText(RSP_NAME, "x").ReplyText(RSP_PEER_ADDR, "abcdef"));
-  EXPECT_FALSE(m_exchange.ExchangeQuery(CMD_GET_PEER_ADDR, RSP_PEER_ADDR, CCommandTiming{2, 0, 0}, nullptr));
+  EXPECT_FALSE(
+      m_exchange.ExchangeQuery(CMD_GET_PEER_ADDR, RSP_PEER_ADDR, CCommandTiming{2, 0, 0}, nullptr));
   EXPECT_EQ((std::vector<BYTE>{RSP_NAME, 'x', 0x0D, 0x0A}), Session().m_read);
 }
 
@@ -267,8 +271,7 @@ TEST_F(ExchangeTest, QueryFailsWhenNoTryGetsTheTag) {
 TEST_F(ExchangeTest, ReplyCutShortAfterTagIsAcceptedWithZeros) {
   Open(CPortScript().Bytes({RSP_DEVICE_ADDR, 0x00, 0x1A, 0x7D}).Gap());
   std::vector<BYTE> payload;
-  EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR,
-                                       TIMING_GET_DEVICE_ADDR,
+  EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR, TIMING_GET_DEVICE_ADDR,
                                        [&](const BYTE* p) { payload = Payload(p); }));
   std::vector<BYTE> expected(REPLY_PAYLOAD_MAX + 1, 0);
   expected[1] = 0x1A;
@@ -316,9 +319,7 @@ TEST_F(ExchangeTest, OverLongReplyKeepsTwentyBytesAndLeavesTheRestQueued) {
 }
 
 TEST_F(ExchangeTest, CrInsideAddressEndsTheLineAndTheRestStaysQueued) {
-  Open(CPortScript()
-           .Bytes({RSP_PEER_ADDR, 0x01, 0x0D, 0x03, 0x04, 0x05, 0x06, 0x0D, 0x0A})
-           .Gap());
+  Open(CPortScript().Bytes({RSP_PEER_ADDR, 0x01, 0x0D, 0x03, 0x04, 0x05, 0x06, 0x0D, 0x0A}).Gap());
   std::vector<BYTE> payload;
   EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_PEER_ADDR, RSP_PEER_ADDR, TIMING_GET_PEER_ADDR,
                                        [&](const BYTE* p) { payload = Payload(p); }));

@@ -19,7 +19,7 @@ const Calls kBegin{"wait on", "wait off", "disable READ", "disable EXIT", "step"
 const Calls kEnd{"reset", "enable READ", "enable EXIT"};
 
 class ProgramTest : public CSetupRig, public ::testing::Test {
-protected:
+ protected:
   ProgramTest() {
     m_view.m_texts[IDC_DEVICE_NAME] = "Corvane";
     m_view.m_texts[IDC_PIN_CODE] = "0000";
@@ -80,8 +80,7 @@ TEST_F(ProgramTest, WholeRoad) {
   expected.insert(expected.end(), {"step", "step", "step", "step", "step"});
   expected.insert(expected.end(), kEnd.begin(), kEnd.end());
   EXPECT_EQ(expected, m_view.m_calls);
-  EXPECT_EQ((std::vector<DWORD>{400, 100, 10, 100, 100, 10, 10, 100, 10, 500}),
-            m_clock.m_pauses);
+  EXPECT_EQ((std::vector<DWORD>{400, 100, 10, 100, 100, 10, 10, 100, 10, 500}), m_clock.m_pauses);
   EXPECT_TRUE(m_view.m_messages.empty());
   EXPECT_EQ(0, m_view.m_checkReads[IDC_SLAVE]);
   EXPECT_EQ(1, m_view.m_checkReads[IDC_TURN_OFF]);
@@ -98,9 +97,8 @@ TEST_F(ProgramTest, ProgressPausesLieBetweenTheRightSteps) {
   }();
   EXPECT_EQ((std::vector<std::string>{"view step", "view step", "sleep 400", "sleep 100",
                                       "sleep 10", "view step", "sleep 100", "view step",
-                                      "sleep 100", "sleep 10", "view step", "sleep 10",
-                                      "view step", "sleep 100", "sleep 10", "view step",
-                                      "sleep 500"}),
+                                      "sleep 100", "sleep 10", "view step", "sleep 10", "view step",
+                                      "sleep 100", "sleep 10", "view step", "sleep 500"}),
             stepsAndPauses);
 }
 
@@ -115,9 +113,9 @@ TEST_F(ProgramTest, NameAndPinAreSentExactlyAsTheyStand) {
   m_view.m_texts[IDC_DEVICE_NAME] = " my bt ";
   m_view.m_texts[IDC_PIN_CODE] = " 12";
   ProgramOnModule();
-  EXPECT_EQ(Frames({kOpen, "E4 4E A1 20 6D 79 20 62 74 20 0D", "E4 49 A1 20 31 32 0D", kMaster,
-                    kPeer}),
-            OperationBytes());
+  EXPECT_EQ(
+      Frames({kOpen, "E4 4E A1 20 6D 79 20 62 74 20 0D", "E4 49 A1 20 31 32 0D", kMaster, kPeer}),
+      OperationBytes());
 }
 
 TEST_F(ProgramTest, OnlyTheMasterBoxDecidesTheRole) {
@@ -137,9 +135,9 @@ TEST_F(ProgramTest, OnlyTheMasterBoxDecidesTheRole) {
     rig.m_view.m_checks[IDC_SLAVE] = c.bSlave;
     rig.AddModulePort("COM1");
     rig.m_ops.OnProgram();
-    EXPECT_EQ(Frames({kOpen, "E4 4E A1 0D", "E4 49 A1 0D", c.frame,
-                      "E4 45 A1 00 00 00 00 00 00 0D"}),
-              rig.Written(1))
+    EXPECT_EQ(
+        Frames({kOpen, "E4 4E A1 0D", "E4 49 A1 0D", c.frame, "E4 45 A1 00 00 00 00 00 00 0D"}),
+        rig.Written(1))
         << c.bMaster << c.bSlave;
     EXPECT_EQ(0, rig.m_view.m_checkReads[IDC_SLAVE]);
   }
@@ -174,7 +172,9 @@ struct CProgramFailureRow {
   Calls steps;  // view calls between the handshake and the failure
 };
 
-void PrintTo(const CProgramFailureRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const CProgramFailureRow& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class ProgramFailureTest : public ProgramTest,
                            public ::testing::WithParamInterface<CProgramFailureRow> {};
@@ -213,21 +213,15 @@ INSTANTIATE_TEST_SUITE_P(
     EveryCommand, ProgramFailureTest,
     ::testing::Values(
         CProgramFailureRow{"Name", 0, kName, {400, 100, 10, 100, 10, 100, 10}, {}},
-        CProgramFailureRow{"Pin",
-                          1,
-                          kPin,
-                          {400, 100, 10, 100, 100, 10, 100, 10, 100, 10},
-                          {"step", "step"}},
-        CProgramFailureRow{"Role",
-                          2,
-                          kMaster,
-                          {400, 100, 10, 100, 100, 10, 10, 10, 10},
-                          {"step", "step", "step"}},
+        CProgramFailureRow{
+            "Pin", 1, kPin, {400, 100, 10, 100, 100, 10, 100, 10, 100, 10}, {"step", "step"}},
+        CProgramFailureRow{
+            "Role", 2, kMaster, {400, 100, 10, 100, 100, 10, 10, 10, 10}, {"step", "step", "step"}},
         CProgramFailureRow{"PeerAddr",
-                          3,
-                          kPeer,
-                          {400, 100, 10, 100, 100, 10, 10, 100, 10, 100, 10, 100, 10},
-                          {"step", "step", "step", "step"}}),
+                           3,
+                           kPeer,
+                           {400, 100, 10, 100, 100, 10, 10, 100, 10, 100, 10, 100, 10},
+                           {"step", "step", "step", "step"}}),
     [](const ::testing::TestParamInfo<CProgramFailureRow>& info) {
       return std::string(info.param.name);
     });
@@ -313,10 +307,10 @@ TEST(ParseHexByteTest, TwoDigitsOrNothing) {
     const char* text;
     BYTE value;
   } const cases[] = {
-      {"a5", 0xA5}, {"A5", 0xA5}, {"0D", 0x0D}, {"ff", 0xFF}, {"00", 0x00}, {"9f", 0x9F},
-      {"F", 0x00},  // a lone digit is dropped, not read as 0x0F
-      {"1G", 0x00}, {"G1", 0x00}, {"", 0x00},   {"123", 0x12}, {" 1", 0x00}, {"1 ", 0x00},
-      {"-1", 0x00}, {"0x", 0x00},
+      {"a5", 0xA5}, {"A5", 0xA5}, {"0D", 0x0D}, {"ff", 0xFF},
+      {"00", 0x00}, {"9f", 0x9F}, {"F", 0x00},  // a lone digit is dropped, not read as 0x0F
+      {"1G", 0x00}, {"G1", 0x00}, {"", 0x00},   {"123", 0x12},
+      {" 1", 0x00}, {"1 ", 0x00}, {"-1", 0x00}, {"0x", 0x00},
   };
   for (const auto& c : cases) {
     EXPECT_EQ(c.value, CSetupOperations::ParseHexByte(c.text)) << '"' << c.text << '"';

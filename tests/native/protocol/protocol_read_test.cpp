@@ -19,8 +19,13 @@ const char kReadFrames[] =
     "E4 4F A1 0D E4 47 A1 0D E4 4C A1 0D E4 41 A1 0D E4 48 A1 0D E4 54 A1 0D";
 
 // What a Read of the default CModuleSettings shows, step by step after the handshake.
-const Calls kPeerStep{"text PEER_ADDR1=01", "text PEER_ADDR2=02", "text PEER_ADDR3=0A",
-                      "text PEER_ADDR4=0B", "text PEER_ADDR5=C0", "text PEER_ADDR6=FF", "step"};
+const Calls kPeerStep{"text PEER_ADDR1=01",
+                      "text PEER_ADDR2=02",
+                      "text PEER_ADDR3=0A",
+                      "text PEER_ADDR4=0B",
+                      "text PEER_ADDR5=C0",
+                      "text PEER_ADDR6=FF",
+                      "step"};
 const Calls kDeviceStep{"text DEVICE_ADDRESS=00 : 1A : 7D : DA : 71 : 13", "step"};
 const Calls kNameStep{"text DEVICE_NAME=Corvane-BT", "step"};
 const Calls kPinStep{"text PIN_CODE=1234", "step"};
@@ -34,7 +39,7 @@ Calls Join(std::initializer_list<Calls> parts) {
 }
 
 class ReadTest : public CSetupRig, public ::testing::Test {
-protected:
+ protected:
   // The module on COM1, misbehaving as faults say.
   void ReadFromModule(const CFaults& faults = CFaults()) {
     AddModulePort("COM1", faults);
@@ -71,7 +76,12 @@ TEST_F(ReadTest, WholeRoad) {
 
   EXPECT_EQ("20 30", Written(0));
   EXPECT_EQ(kReadFrames, OperationBytes());
-  EXPECT_EQ(Join({kBegin, kPeerStep, kDeviceStep, kNameStep, kPinStep, kRoleStep,
+  EXPECT_EQ(Join({kBegin,
+                  kPeerStep,
+                  kDeviceStep,
+                  kNameStep,
+                  kPinStep,
+                  kRoleStep,
                   {"reset", "enable PROGRAM", "enable EXIT"}}),
             m_view.m_calls);
   EXPECT_EQ((std::vector<DWORD>{400, 10, 100, 100, 10, 10, 500}), m_clock.m_pauses);
@@ -126,7 +136,12 @@ TEST_F(ReadTest, UnansweredTurnOffIsReportedWhilePortIsOpenThenEndsNormally) {
   EXPECT_EQ(std::string(kReadFrames) + " E4 46 A1 0D E4 46 A1 0D", OperationBytes());
   EXPECT_TRUE(bOpenAtMessage);
   EXPECT_EQ(7, nProgressAtMessage);
-  EXPECT_EQ(Join({kBegin, kPeerStep, kDeviceStep, kNameStep, kPinStep, kRoleStep,
+  EXPECT_EQ(Join({kBegin,
+                  kPeerStep,
+                  kDeviceStep,
+                  kNameStep,
+                  kPinStep,
+                  kRoleStep,
                   {kCommErrorCall, "reset", "enable PROGRAM", "enable EXIT"}}),
             m_view.m_calls);
   EXPECT_EQ((std::vector<DWORD>{400, 10, 100, 100, 10, 10, 10, 10, 500}), m_clock.m_pauses);
@@ -143,7 +158,9 @@ struct CFailureRow {
   std::vector<DWORD> pauses;
 };
 
-void PrintTo(const CFailureRow& row, std::ostream* os) { *os << row.name; }
+void PrintTo(const CFailureRow& row, std::ostream* os) {
+  *os << row.name;
+}
 
 class ReadFailureTest : public ReadTest, public ::testing::WithParamInterface<CFailureRow> {};
 
@@ -188,12 +205,11 @@ TEST_P(ReadFailureTest, ClosesEmptiesTheBarThenReportsAndUnlocks) {
 
 INSTANTIATE_TEST_SUITE_P(
     EveryQuery, ReadFailureTest,
-    ::testing::Values(
-        CFailureRow{"PeerAddr", 0, "E4 47 A1 0D", {400, 10, 10, 10}},
-        CFailureRow{"DeviceAddr", 1, "E4 4C A1 0D", {400, 10}},
-        CFailureRow{"Name", 2, "E4 41 A1 0D", {400, 10}},
-        CFailureRow{"Pin", 3, "E4 48 A1 0D", {400, 10, 100, 100, 10, 10, 10}},
-        CFailureRow{"Role", 4, "E4 54 A1 0D", {400, 10, 100, 100, 10, 10, 10, 10}}),
+    ::testing::Values(CFailureRow{"PeerAddr", 0, "E4 47 A1 0D", {400, 10, 10, 10}},
+                      CFailureRow{"DeviceAddr", 1, "E4 4C A1 0D", {400, 10}},
+                      CFailureRow{"Name", 2, "E4 41 A1 0D", {400, 10}},
+                      CFailureRow{"Pin", 3, "E4 48 A1 0D", {400, 10, 100, 100, 10, 10, 10}},
+                      CFailureRow{"Role", 4, "E4 54 A1 0D", {400, 10, 100, 100, 10, 10, 10, 10}}),
     [](const ::testing::TestParamInfo<CFailureRow>& info) { return std::string(info.param.name); });
 
 TEST_F(ReadTest, RoleOnlyMeansMasterForCapitalM) {
@@ -233,11 +249,11 @@ TEST_F(ReadTest, NameRepliesOfAnyContentAreShownSafely) {
     std::vector<BYTE> payload;
     std::string shown;
   } const cases[] = {
-      {{}, ""},                                                  // only the tag
-      {{'A', 'b', 0x80, 0xFF}, std::string("Ab\x80\xFF")},       // high bytes kept
-      {{'A', 'B', 0x00, 'C', 'D'}, "AB"},                        // text ends at a NUL
-      {std::vector<BYTE>(19, 'x'), std::string(19, 'x')},        // longest kept
-      {std::vector<BYTE>(40, 'y'), std::string(19, 'y')},        // over-long: cut
+      {{}, ""},                                             // only the tag
+      {{'A', 'b', 0x80, 0xFF}, std::string("Ab\x80\xFF")},  // high bytes kept
+      {{'A', 'B', 0x00, 'C', 'D'}, "AB"},                   // text ends at a NUL
+      {std::vector<BYTE>(19, 'x'), std::string(19, 'x')},   // longest kept
+      {std::vector<BYTE>(40, 'y'), std::string(19, 'y')},   // over-long: cut
   };
   for (const auto& c : cases) {
     CSetupRig rig;
@@ -279,9 +295,10 @@ TEST_F(ReadTest, PeerAddressWithCrInsideFillsTheRestWithZeros) {
   EXPECT_EQ("00", m_view.m_texts[IDC_PEER_ADDR6]);
   EXPECT_EQ("00 : 1A : 7D : DA : 71 : 13", m_view.m_texts[IDC_DEVICE_ADDRESS]);
   // The query that met the leftovers got its reply at the third try.
-  EXPECT_EQ("E4 4F A1 0D E4 47 A1 0D E4 4C A1 0D E4 4C A1 0D E4 4C A1 0D E4 41 A1 0D "
-            "E4 48 A1 0D E4 54 A1 0D",
-            OperationBytes());
+  EXPECT_EQ(
+      "E4 4F A1 0D E4 47 A1 0D E4 4C A1 0D E4 4C A1 0D E4 4C A1 0D E4 41 A1 0D "
+      "E4 48 A1 0D E4 54 A1 0D",
+      OperationBytes());
 }
 
 TEST_F(ReadTest, ModuleThatAnswersOnlyTheFirstQueryLeavesPeerAddressShown) {

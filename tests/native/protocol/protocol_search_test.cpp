@@ -16,7 +16,7 @@ const std::string kCannotConnectCall = std::string("message ") + kCannotConnect;
 const std::string kCommErrorCall = std::string("message ") + kCommError;
 
 class SearchTest : public CSetupRig, public ::testing::Test {
-protected:
+ protected:
   void TearDown() override {
     EXPECT_EQ("", m_comm.ClosingProblems());
     EXPECT_EQ(0, m_ops.m_nRetry);
@@ -154,8 +154,8 @@ TEST_F(SearchTest, HandshakeFailingTwiceShowsOneErrorWithPortClosedAndButtonsSti
   const Calls oneRun{"wait on", "wait off", "disable PROGRAM", "disable EXIT", "step", "reset"};
   Calls expected = oneRun;
   expected.insert(expected.end(), oneRun.begin(), oneRun.end());
-  expected.insert(expected.end(), {kCommErrorCall, "enable PROGRAM", "enable EXIT", "enable PROGRAM",
-                                   "enable EXIT"});
+  expected.insert(expected.end(), {kCommErrorCall, "enable PROGRAM", "enable EXIT",
+                                   "enable PROGRAM", "enable EXIT"});
   EXPECT_EQ(expected, m_view.m_calls);
   EXPECT_EQ(0, nOpenAtMessage);
   EXPECT_EQ(0, nProgressAtMessage);
@@ -193,8 +193,7 @@ TEST_F(SearchTest, HandshakeFailsThenRerunSucceeds) {
 
   EXPECT_TRUE(m_view.m_messages.empty());
   EXPECT_EQ("E4 4F A1 0D", Written(1));
-  EXPECT_EQ("E4 4F A1 0D E4 47 A1 0D E4 4C A1 0D E4 41 A1 0D E4 48 A1 0D E4 54 A1 0D",
-            Written(3));
+  EXPECT_EQ("E4 4F A1 0D E4 47 A1 0D E4 4C A1 0D E4 41 A1 0D E4 48 A1 0D E4 54 A1 0D", Written(3));
   EXPECT_EQ("Corvane-BT", m_view.m_texts[IDC_DEVICE_NAME]);
   // The rerun ends normally and enables the buttons; the first run then enables them again.
   const Calls tail(m_view.m_calls.end() - 5, m_view.m_calls.end());

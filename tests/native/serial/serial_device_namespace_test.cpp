@@ -13,7 +13,7 @@
 namespace {
 
 class SerialDeviceNamespace : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     char dir[] = "/tmp/serial_ns_XXXXXX";
     ASSERT_NE(mkdtemp(dir), nullptr);
@@ -37,9 +37,7 @@ protected:
     }
     if (type != nullptr) std::ofstream(dir + "/type") << type << "\n";
   }
-  CDeviceNamespace::PortMap Scan() const {
-    return CDeviceNamespace::ScanSysfs(m_strTty, "/dev");
-  }
+  CDeviceNamespace::PortMap Scan() const { return CDeviceNamespace::ScanSysfs(m_strTty, "/dev"); }
 
   std::string m_strRoot;
   std::string m_strTty;
@@ -61,9 +59,9 @@ TEST_F(SerialDeviceNamespace, RealPortsInFamilyOrderEachByNumber) {
   AddTty("console", false);
   AddTty("ptmx", false);
   const CDeviceNamespace::PortMap expected{
-      {1, "/dev/ttyS0"},  {2, "/dev/ttyS1"},   {3, "/dev/ttyUSB2"}, {4, "/dev/ttyUSB10"},
-      {5, "/dev/ttyACM0"}, {6, "/dev/ttyAMA0"}, {7, "/dev/rfcomm0"}, {8, "/dev/ttyGS0"},
-      {9, "/dev/ttyXRUSB0"}};
+      {1, "/dev/ttyS0"},    {2, "/dev/ttyS1"},   {3, "/dev/ttyUSB2"},
+      {4, "/dev/ttyUSB10"}, {5, "/dev/ttyACM0"}, {6, "/dev/ttyAMA0"},
+      {7, "/dev/rfcomm0"},  {8, "/dev/ttyGS0"},  {9, "/dev/ttyXRUSB0"}};
   EXPECT_EQ(Scan(), expected);
 }
 
@@ -99,8 +97,8 @@ TEST(SerialDeviceNamespaceMap, ResolvesOnlyExactComNames) {
   EXPECT_EQ(path, "/dev/pts/9");
   EXPECT_TRUE(ns.Resolve("cOm12", &path));
   EXPECT_EQ(path, "/dev/x");
-  for (const char* name : {"COM04", "COM", "COM-4", "COM 4", "COM4x", "LPT4", "COM5", "",
-                           "COM99999999999"}) {
+  for (const char* name :
+       {"COM04", "COM", "COM-4", "COM 4", "COM4x", "LPT4", "COM5", "", "COM99999999999"}) {
     EXPECT_FALSE(ns.Resolve(name, &path)) << name;
   }
   EXPECT_FALSE(ns.Resolve(nullptr, &path));

@@ -30,13 +30,11 @@ TEST(SerialListPorts, NtReadsAllDeviceNamesIntoA64KiBBuffer) {
 
 TEST(SerialListPorts, NamesAreTakenAndNumberedLikeTheSystemDoes) {
   CFakeCommApi api;
-  api.SetDeviceNames({"COM", "com5", "COM04", "COM1", "COM01", "COMX", "cOm 7", "COM-2",
-                      "COM12abc", "COM+8", "COMPORT9", "ACOM3", "CO", "PhysicalDrive0",
-                      "COM2147483647", "COM2147483648", "COM-2147483648",
-                      "COM99999999999999999999", "COM300"});
-  EXPECT_EQ(ListWith(api),
-            (Names{"COM5", "COM4", "COM1", "COM1", "COM0", "COM7", "COM-2", "COM12", "COM8",
-                   "COM0", "COM2147483647", "COM-2147483648", "COM300"}));
+  api.SetDeviceNames({"COM", "com5", "COM04", "COM1", "COM01", "COMX", "cOm 7", "COM-2", "COM12abc",
+                      "COM+8", "COMPORT9", "ACOM3", "CO", "PhysicalDrive0", "COM2147483647",
+                      "COM2147483648", "COM-2147483648", "COM99999999999999999999", "COM300"});
+  EXPECT_EQ(ListWith(api), (Names{"COM5", "COM4", "COM1", "COM1", "COM0", "COM7", "COM-2", "COM12",
+                                  "COM8", "COM0", "COM2147483647", "COM-2147483648", "COM300"}));
 }
 
 TEST(SerialListPorts, AppendsToWhatTheListHolds) {
@@ -88,7 +86,7 @@ TEST(SerialListPorts, ListingFillingTheWholeBufferStaysInBounds) {
 }
 
 class SerialProbePorts : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     m_api.m_dwPlatformId = VER_PLATFORM_WIN32_WINDOWS;
     m_api.m_dwOtherPathError = ERROR_FILE_NOT_FOUND;

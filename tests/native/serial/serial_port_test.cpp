@@ -26,7 +26,7 @@ std::vector<std::string> Calls(std::initializer_list<const char*> names) {
 }
 
 class SerialPortTest : public ::testing::Test {
-protected:
+ protected:
   bool OpenPort() { return m_port.Open("COM4", 9600, 1000); }
 
   CFakeCommApi m_api;
@@ -40,9 +40,8 @@ TEST_F(SerialPortTest, OpenSetsUpTheLineAndTimeoutsInOrder) {
   EXPECT_EQ(m_api.m_lastShareMode, 0u);
   EXPECT_EQ(m_api.m_lastCreation, static_cast<DWORD>(OPEN_EXISTING));
   EXPECT_EQ(m_api.m_lastFlags, 0u);
-  EXPECT_EQ(m_api.m_calls,
-            Calls({"CreateFileA", "GetCommState", "SetCommState", "GetCommTimeouts",
-                   "SetCommTimeouts"}));
+  EXPECT_EQ(m_api.m_calls, Calls({"CreateFileA", "GetCommState", "SetCommState", "GetCommTimeouts",
+                                  "SetCommTimeouts"}));
   EXPECT_EQ(m_port.m_bOpen, TRUE);
 
   const DCB& dcb = m_api.m_setDcb;
@@ -73,11 +72,8 @@ TEST_F(SerialPortTest, FlagWordKeepsOnlyTheDriversUntouchedBits) {
   // A driver with only flow control and DTR/RTS handshake set loses all of it; the
   // continue-on-XOFF, error-char and reserved bits survive.
   const CCase cases[] = {
-      {0xFFFFFFFFu, 0xFFFFC481u},
-      {0x00000000u, 0x00004001u},
-      {0x0000237Eu, 0x00004001u},
-      {0x00000480u, 0x00004481u},
-      {0xABCD0000u, 0xABCD4001u},
+      {0xFFFFFFFFu, 0xFFFFC481u}, {0x00000000u, 0x00004001u}, {0x0000237Eu, 0x00004001u},
+      {0x00000480u, 0x00004481u}, {0xABCD0000u, 0xABCD4001u},
   };
   for (const CCase& c : cases) {
     CFakeCommApi api;
@@ -156,8 +152,8 @@ TEST_F(SerialPortTest, OpenFailuresCloseTheHandleExactlyOnce) {
       {"time-outs not reported", &CFakeCommApi::m_bFailGetCommTimeouts,
        Calls({"CreateFileA", "GetCommState", "SetCommState", "GetCommTimeouts", "CloseHandle"})},
       {"time-outs refused", &CFakeCommApi::m_bFailSetCommTimeouts,
-       Calls({"CreateFileA", "GetCommState", "SetCommState", "GetCommTimeouts",
-              "SetCommTimeouts", "CloseHandle"})},
+       Calls({"CreateFileA", "GetCommState", "SetCommState", "GetCommTimeouts", "SetCommTimeouts",
+              "CloseHandle"})},
   };
   for (const CCase& c : cases) {
     CFakeCommApi api;
@@ -229,7 +225,7 @@ TEST_F(SerialPortTest, ReadByteHoldsZeroUnlessAByteArrived) {
 }
 
 class SerialReadTest : public SerialPortTest {
-protected:
+ protected:
   void SetUp() override {
     ASSERT_TRUE(OpenPort());
     std::memset(m_buf, 0xAA, sizeof m_buf);

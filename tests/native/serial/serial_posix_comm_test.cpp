@@ -33,7 +33,7 @@ long long MsSince(Clock::time_point start) {
 
 // The master side of a pty plays the device; the slave's path is the port.
 class CPty {
-public:
+ public:
   CPty() {
     m_nMaster = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
     if (m_nMaster >= 0 && grantpt(m_nMaster) == 0 && unlockpt(m_nMaster) == 0) {
@@ -63,13 +63,13 @@ public:
     m_nMaster = -1;
   }
 
-private:
+ private:
   int m_nMaster = -1;
   std::string m_strSlave;
 };
 
 class SerialPosixComm : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override { ASSERT_TRUE(m_pty.Ok()); }
 
   HANDLE OpenSlave() {
@@ -98,19 +98,19 @@ TEST_F(SerialPosixComm, HandleIsNeitherNullNorInvalid) {
 }
 
 TEST_F(SerialPosixComm, AbsentPathIsFileNotFound) {
-  EXPECT_EQ(m_api.CreateFileA("/dev/no-such-serial-port", GENERIC_READ | GENERIC_WRITE, 0,
-                              nullptr, OPEN_EXISTING, 0, nullptr),
+  EXPECT_EQ(m_api.CreateFileA("/dev/no-such-serial-port", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(m_api.GetLastError(), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(m_api.CreateFileA("//./COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
-                              OPEN_EXISTING, 0, nullptr),
+  EXPECT_EQ(m_api.CreateFileA("//./COM3", GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING,
+                              0, nullptr),
             INVALID_HANDLE_VALUE);
   EXPECT_EQ(m_api.GetLastError(), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(SerialPosixComm, LastErrorIsKeptPerThread) {
-  EXPECT_EQ(m_api.CreateFileA("/dev/no-such-serial-port", GENERIC_READ | GENERIC_WRITE, 0,
-                              nullptr, OPEN_EXISTING, 0, nullptr),
+  EXPECT_EQ(m_api.CreateFileA("/dev/no-such-serial-port", GENERIC_READ | GENERIC_WRITE, 0, nullptr,
+                              OPEN_EXISTING, 0, nullptr),
             INVALID_HANDLE_VALUE);
   DWORD other = 1234;
   std::thread([&] { other = m_api.GetLastError(); }).join();
@@ -140,7 +140,7 @@ TEST_F(SerialPosixComm, SecondOpenIsRefusedWhileTheFirstHoldsThePort) {
 
 // Another program that takes the tty with TIOCEXCL only, as many terminal programs do.
 class CExclusiveHolder {
-public:
+ public:
   explicit CExclusiveHolder(const std::string& path)
       : m_nFd(open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC)) {
     if (m_nFd >= 0) ioctl(m_nFd, TIOCEXCL);
@@ -155,7 +155,7 @@ public:
   }
   void Release() { ioctl(m_nFd, TIOCNXCL); }
 
-private:
+ private:
   int m_nFd;
 };
 
@@ -179,7 +179,7 @@ TEST_F(SerialPosixComm, PortAnotherProgramHoldsWithTheExclusiveFlagIsRefusedEven
 // Terminal programs such as minicom and picocom claim a port with a UUCP lock file holding
 // their pid and take no other lock.
 class SerialPosixUucpLock : public SerialPosixComm {
-protected:
+ protected:
   void SetUp() override {
     SerialPosixComm::SetUp();
     char dir[] = "/tmp/corvane-lock-XXXXXX";
@@ -454,8 +454,8 @@ TEST_F(SerialPosixComm, VersionIsNtAndListingComesFromTheNamespace) {
 TEST_F(SerialPosixComm, ComNamesResolveThroughTheNamespaceBothWays) {
   CPosixCommApi api(CDeviceNamespace::FromMap({{5, m_pty.Slave()}}));
   for (const char* name : {"//./COM5", "\\\\.\\COM5", "\\\\.\\com5"}) {
-    HANDLE h = api.CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                               nullptr);
+    HANDLE h =
+        api.CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(h, INVALID_HANDLE_VALUE) << name;
     DWORD written = 0;
     EXPECT_TRUE(api.WriteFile(h, "k", 1, &written, nullptr));
@@ -464,9 +464,9 @@ TEST_F(SerialPosixComm, ComNamesResolveThroughTheNamespaceBothWays) {
     EXPECT_TRUE(api.CloseHandle(h));
   }
   for (const char* name : {"//./COM6", "//./COM05", "//./COM", "\\\\.\\PhysicalDrive0"}) {
-    EXPECT_EQ(api.CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0,
-                              nullptr),
-              INVALID_HANDLE_VALUE)
+    EXPECT_EQ(
+        api.CreateFileA(name, GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr),
+        INVALID_HANDLE_VALUE)
         << name;
     EXPECT_EQ(api.GetLastError(), ERROR_FILE_NOT_FOUND) << name;
   }

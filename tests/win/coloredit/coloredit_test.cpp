@@ -33,9 +33,9 @@ class ColorEditTest : public ::testing::Test {
     wc.lpszClassName = "ColorEditTestParent";
     wc.hbrBackground = reinterpret_cast<HBRUSH>(COLOR_BTNFACE + 1);
     ::RegisterClassA(&wc);
-    HWND hWndParent = ::CreateWindowExA(0, "ColorEditTestParent", "parent",
-                                        WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20, 20, 320, 120,
-                                        nullptr, nullptr, hInstance, nullptr);
+    HWND hWndParent =
+        ::CreateWindowExA(0, "ColorEditTestParent", "parent", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 20,
+                          20, 320, 120, nullptr, nullptr, hInstance, nullptr);
     s_pParent = new CWnd;
     if (hWndParent) s_pParent->SubclassWindow(hWndParent);
   }
@@ -49,10 +49,9 @@ class ColorEditTest : public ::testing::Test {
     m_crFace = ::GetSysColor(COLOR_BTNFACE);
     ASSERT_NE(m_crFace, kWhite) << "the cases below need a button face that is not white";
     ASSERT_NE(s_pParent->m_hWnd, nullptr);
-    HWND hWndBox = ::CreateWindowExA(0, "EDIT", "    ", WS_CHILD | WS_VISIBLE | WS_BORDER |
-                                     ES_AUTOHSCROLL, 10, 10, 240, 28, s_pParent->m_hWnd,
-                                     reinterpret_cast<HMENU>(IDC_BOX),
-                                     ::GetModuleHandleA(nullptr), nullptr);
+    HWND hWndBox = ::CreateWindowExA(
+        0, "EDIT", "    ", WS_CHILD | WS_VISIBLE | WS_BORDER | ES_AUTOHSCROLL, 10, 10, 240, 28,
+        s_pParent->m_hWnd, reinterpret_cast<HMENU>(IDC_BOX), ::GetModuleHandleA(nullptr), nullptr);
     ASSERT_NE(hWndBox, nullptr);
     m_pBox = new CColorEdit;
     ASSERT_TRUE(m_pBox->SubclassDlgItem(IDC_BOX, s_pParent));
@@ -131,8 +130,7 @@ TEST_F(ColorEditTest, FreshBoxFillsWhiteWithBlackTextOnButtonFaceCells) {
   EXPECT_EQ(answer.crBack, m_crFace);
   EXPECT_EQ(answer.crText, kBlack);
 
-  ::RedrawWindow(m_pBox->m_hWnd, nullptr, nullptr,
-                 RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
+  ::RedrawWindow(m_pBox->m_hWnd, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_UPDATENOW);
   COLORREF crCells = 0, crFill = 0;
   ReadPixels(&crCells, &crFill);
   EXPECT_EQ(crFill, kWhite);

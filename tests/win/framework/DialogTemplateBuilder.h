@@ -32,8 +32,8 @@ class CDialogTemplateBuilder {
     EndItem(pszText);
   }
 
-  void AddItem(const char* pszClass, DWORD dwStyle, short x, short y, short cx, short cy,
-               WORD id, const char* pszText) {
+  void AddItem(const char* pszClass, DWORD dwStyle, short x, short y, short cx, short cy, WORD id,
+               const char* pszText) {
     BeginItem(dwStyle, x, y, cx, cy, id);
     AppendText(pszClass);
     EndItem(pszText);

@@ -35,8 +35,7 @@ class CRecordingEdit : public CEdit {
 
 class CTestDlg : public CDialog {
  public:
-  explicit CTestDlg(LPCDLGTEMPLATE lpTemplate, CWnd* pParent = nullptr)
-      : CDialog(0, pParent) {
+  explicit CTestDlg(LPCDLGTEMPLATE lpTemplate, CWnd* pParent = nullptr) : CDialog(0, pParent) {
     InitModalIndirect(lpTemplate);
   }
 
@@ -86,7 +85,7 @@ class CTestDlg : public CDialog {
 };
 
 BEGIN_MESSAGE_MAP(CTestDlg, CDialog)
-  ON_MESSAGE(WM_RUN_STEP, OnRunStep)
+ON_MESSAGE(WM_RUN_STEP, OnRunStep)
 END_MESSAGE_MAP()
 
 TEST(DialogTest, OnInitDialogBindsMemberControlsAndTheOkButtonEndsTheDialog) {

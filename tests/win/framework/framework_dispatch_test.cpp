@@ -46,8 +46,7 @@ class CBaseWnd : public CWnd {
 
  protected:
   void PreSubclassWindow() override {
-    m_pfnProcAtPreSubclass =
-        reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC));
+    m_pfnProcAtPreSubclass = reinterpret_cast<WNDPROC>(::GetWindowLongPtrA(m_hWnd, GWLP_WNDPROC));
     m_pBoundAtPreSubclass = FromHandlePermanent(m_hWnd);
   }
   LRESULT OnShared(WPARAM, LPARAM) {
@@ -64,9 +63,9 @@ class CBaseWnd : public CWnd {
 };
 
 BEGIN_MESSAGE_MAP(CBaseWnd, CWnd)
-  ON_MESSAGE(WM_SHARED, OnShared)
-  ON_MESSAGE(WM_BASE_ONLY, OnBaseOnly)
-  ON_BN_CLICKED(7, OnButton7)
+ON_MESSAGE(WM_SHARED, OnShared)
+ON_MESSAGE(WM_BASE_ONLY, OnBaseOnly)
+ON_BN_CLICKED(7, OnButton7)
 END_MESSAGE_MAP()
 
 class CDerivedWnd : public CBaseWnd {
@@ -90,8 +89,8 @@ class CDerivedWnd : public CBaseWnd {
 };
 
 BEGIN_MESSAGE_MAP(CDerivedWnd, CBaseWnd)
-  ON_MESSAGE(WM_SHARED, OnShared)
-  ON_MESSAGE(WM_CALLS_DEFAULT, OnCallsDefault)
+ON_MESSAGE(WM_SHARED, OnShared)
+ON_MESSAGE(WM_CALLS_DEFAULT, OnCallsDefault)
 END_MESSAGE_MAP()
 
 class DispatchTest : public ::testing::Test {
@@ -221,7 +220,7 @@ class CReflectingChild : public CButton {
 };
 
 BEGIN_MESSAGE_MAP(CReflectingChild, CButton)
-  ON_WM_CTLCOLOR_REFLECT()
+ON_WM_CTLCOLOR_REFLECT()
 END_MESSAGE_MAP()
 
 class ReflectionTest : public DispatchTest {
@@ -308,7 +307,7 @@ class CCommandApp : public CWinApp {
 };
 
 BEGIN_MESSAGE_MAP(CCommandApp, CWinApp)
-  ON_COMMAND(ID_HELP, OnAppHelp)
+ON_COMMAND(ID_HELP, OnAppHelp)
 END_MESSAGE_MAP()
 
 TEST_F(DispatchTest, CommandsNoWindowHandlesGoToTheApplicationsMap) {

@@ -5,7 +5,9 @@
 
 namespace {
 
-bool IsLive(HGDIOBJ h) { return ::GetObjectType(h) != 0; }
+bool IsLive(HGDIOBJ h) {
+  return ::GetObjectType(h) != 0;
+}
 
 TEST(GdiOwnershipTest, ContextsDeleteTheirOwnHandleButNeverABorrowedOne) {
   HDC hOwned = nullptr;

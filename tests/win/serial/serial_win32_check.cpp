@@ -10,10 +10,12 @@
 
 namespace {
 
-DWORD MsSince(DWORD start) { return ::GetTickCount() - start; }
+DWORD MsSince(DWORD start) {
+  return ::GetTickCount() - start;
+}
 
 class SerialWin32 : public ::testing::Test {
-protected:
+ protected:
   void SetUp() override {
     const char* port = std::getenv("CORVANE_TEST_PORT");
     if (port == nullptr || *port == '\0') GTEST_SKIP() << "run through with_pty.py";

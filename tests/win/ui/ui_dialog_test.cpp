@@ -106,10 +106,10 @@ class CProbeDlg : public CSetupDlg {
 };
 
 BEGIN_MESSAGE_MAP(CProbeDlg, CSetupDlg)
-  ON_MESSAGE(WM_NEXT_STAGE, OnNextStage)
-  ON_MESSAGE(WM_TIMER, OnTimer)
-  ON_MESSAGE(WM_ICONERASEBKGND, OnIconEraseBkgnd)
-  ON_MESSAGE(WM_NCCALCSIZE, OnNcCalcSize)
+ON_MESSAGE(WM_NEXT_STAGE, OnNextStage)
+ON_MESSAGE(WM_TIMER, OnTimer)
+ON_MESSAGE(WM_ICONERASEBKGND, OnIconEraseBkgnd)
+ON_MESSAGE(WM_NCCALCSIZE, OnNcCalcSize)
 END_MESSAGE_MAP()
 
 INT_PTR RunStages(std::vector<CProbeDlg::Stage> stages, bool bEndAfterStages = true,
@@ -239,16 +239,22 @@ TEST(UiDialog, FreshDialogShowsTheInitialState) {
     for (int id : {IDC_READ, IDC_PROGRAM, IDCANCEL}) EXPECT_TRUE(::IsWindowEnabled(dlg.Item(id)));
 
     // Every member control is bound to its control, and the icon buttons are owner-drawn.
-    const std::pair<int, CWnd*> bound[] = {
-        {IDC_TURN_OFF, &dlg.m_chkTurnOff},   {IDC_PROGRESS, &dlg.m_progress},
-        {IDC_SLAVE, &dlg.m_chkSlave},        {IDC_MASTER, &dlg.m_chkMaster},
-        {IDC_DEVICE_ADDRESS, &dlg.m_editDeviceAddress},
-        {IDC_DEVICE_NAME, &dlg.m_editDeviceName},
-        {IDC_PEER_ADDR6, &dlg.m_editPeerAddr6}, {IDC_PEER_ADDR5, &dlg.m_editPeerAddr5},
-        {IDC_PEER_ADDR4, &dlg.m_editPeerAddr4}, {IDC_PEER_ADDR3, &dlg.m_editPeerAddr3},
-        {IDC_PEER_ADDR2, &dlg.m_editPeerAddr2}, {IDC_PEER_ADDR1, &dlg.m_editPeerAddr1},
-        {IDC_PIN_CODE, &dlg.m_editPinCode},  {IDCANCEL, &dlg.m_btnExit},
-        {IDC_PROGRAM, &dlg.m_btnProgram},    {IDC_READ, &dlg.m_btnRead}};
+    const std::pair<int, CWnd*> bound[] = {{IDC_TURN_OFF, &dlg.m_chkTurnOff},
+                                           {IDC_PROGRESS, &dlg.m_progress},
+                                           {IDC_SLAVE, &dlg.m_chkSlave},
+                                           {IDC_MASTER, &dlg.m_chkMaster},
+                                           {IDC_DEVICE_ADDRESS, &dlg.m_editDeviceAddress},
+                                           {IDC_DEVICE_NAME, &dlg.m_editDeviceName},
+                                           {IDC_PEER_ADDR6, &dlg.m_editPeerAddr6},
+                                           {IDC_PEER_ADDR5, &dlg.m_editPeerAddr5},
+                                           {IDC_PEER_ADDR4, &dlg.m_editPeerAddr4},
+                                           {IDC_PEER_ADDR3, &dlg.m_editPeerAddr3},
+                                           {IDC_PEER_ADDR2, &dlg.m_editPeerAddr2},
+                                           {IDC_PEER_ADDR1, &dlg.m_editPeerAddr1},
+                                           {IDC_PIN_CODE, &dlg.m_editPinCode},
+                                           {IDCANCEL, &dlg.m_btnExit},
+                                           {IDC_PROGRAM, &dlg.m_btnProgram},
+                                           {IDC_READ, &dlg.m_btnRead}};
     for (const auto& b : bound) {
       EXPECT_EQ(CWnd::FromHandlePermanent(dlg.Item(b.first)), b.second) << b.first;
     }
@@ -417,17 +423,14 @@ TEST(UiDialog, EnterInATextBoxKeepsTheDialogEscapeEndsIt) {
          ::PostMessageA(dlg.Item(IDC_DEVICE_NAME), WM_KEYDOWN, VK_RETURN, 1);
        },
        // Runs only if Enter left the dialog up.
-       [](CProbeDlg& dlg) {
-         ::PostMessageA(dlg.Item(IDC_DEVICE_NAME), WM_KEYDOWN, VK_ESCAPE, 1);
-       }},
+       [](CProbeDlg& dlg) { ::PostMessageA(dlg.Item(IDC_DEVICE_NAME), WM_KEYDOWN, VK_ESCAPE, 1); }},
       false, &stagesRun);
   EXPECT_EQ(stagesRun, 2u);
   EXPECT_EQ(result, IDCANCEL);
 }
 
 TEST(UiDialog, ExitButtonEndsTheDialog) {
-  const INT_PTR result = RunStages(
-      {[](CProbeDlg& dlg) { dlg.Send(IDCANCEL, BM_CLICK); }}, false);
+  const INT_PTR result = RunStages({[](CProbeDlg& dlg) { dlg.Send(IDCANCEL, BM_CLICK); }}, false);
   EXPECT_EQ(result, IDCANCEL);
 }
 

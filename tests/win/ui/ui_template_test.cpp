@@ -142,7 +142,6 @@ bool LoadTemplate(int id, CTemplate* t) {
   return r.Ok();
 }
 
-
 // Walks a VS_VERSIONINFO tree: the fixed record of the root, and every string value as
 // "<table>/<key>". Each node: length, value length, type (1: text), key, value, children.
 void WalkVersionBlock(const BYTE* p, size_t size, VS_FIXEDFILEINFO* fixed,
@@ -210,10 +209,12 @@ void ExpectItems(const std::vector<CItem>& got, const std::vector<CItem>& want) 
 TEST(UiTemplate, SetupDialogIsTheTabledTemplate) {
   CTemplate t;
   ASSERT_TRUE(LoadTemplate(IDD_SETUP_DIALOG, &t));
-  EXPECT_EQ(t.style, 0x90CA08C4u);  // popup visible caption sysmenu minimize modalframe 3dlook center setfont
-  EXPECT_EQ(t.style, static_cast<DWORD>(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU |
-                                        WS_MINIMIZEBOX | DS_MODALFRAME | DS_3DLOOK |
-                                        DS_CENTER | DS_SETFONT));
+  EXPECT_EQ(
+      t.style,
+      0x90CA08C4u);  // popup visible caption sysmenu minimize modalframe 3dlook center setfont
+  EXPECT_EQ(t.style,
+            static_cast<DWORD>(WS_POPUP | WS_VISIBLE | WS_CAPTION | WS_SYSMENU | WS_MINIMIZEBOX |
+                               DS_MODALFRAME | DS_3DLOOK | DS_CENTER | DS_SETFONT));
   EXPECT_EQ(t.exStyle, static_cast<DWORD>(WS_EX_APPWINDOW));
   EXPECT_EQ(t.style & (WS_MAXIMIZEBOX | WS_THICKFRAME), 0u);
   EXPECT_EQ(t.x, 0);
@@ -225,7 +226,8 @@ TEST(UiTemplate, SetupDialogIsTheTabledTemplate) {
   EXPECT_EQ(t.font, "MS Sans Serif");
 
   const std::vector<CItem> want = {
-      {IDOK, "Button", "OK", WS_CHILD | WS_DISABLED | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 163, 7, 50, 14},
+      {IDOK, "Button", "OK", WS_CHILD | WS_DISABLED | WS_TABSTOP | BS_DEFPUSHBUTTON, 0, 163, 7, 50,
+       14},
       {IDCANCEL, "Button", "EXIT", kPush, 0, 85, 228, 50, 20},
       {IDC_READ, "Button", "Read", kPush, 0, 7, 228, 73, 20},
       {IDC_PROGRAM, "Button", "Program", kPush, 0, 140, 228, 73, 20},
@@ -358,17 +360,24 @@ TEST(UiResources, AboutStringIconsAndVersion) {
   const size_t first = manifest.find(arch);
   ASSERT_NE(first, std::string::npos);
   EXPECT_NE(manifest.find(arch, first + 1), std::string::npos);
-  EXPECT_EQ(manifest.find("processorArchitecture=\"", 0) , first);
+  EXPECT_EQ(manifest.find("processorArchitecture=\"", 0), first);
 }
 
 TEST(UiResources, AllInItalian) {
   const WORD italian = MAKELANGID(LANG_ITALIAN, SUBLANG_ITALIAN);
-  EXPECT_NE(FindResourceExA(nullptr, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_SETUP_DIALOG), italian), nullptr);
-  EXPECT_NE(FindResourceExA(nullptr, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_ABOUTBOX), italian), nullptr);
-  EXPECT_NE(FindResourceExA(nullptr, MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(IDR_MAINFRAME), italian), nullptr);
+  EXPECT_NE(
+      FindResourceExA(nullptr, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_SETUP_DIALOG), italian),
+      nullptr);
+  EXPECT_NE(FindResourceExA(nullptr, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_ABOUTBOX), italian),
+            nullptr);
+  EXPECT_NE(
+      FindResourceExA(nullptr, MAKEINTRESOURCEA(14), MAKEINTRESOURCEA(IDR_MAINFRAME), italian),
+      nullptr);
   EXPECT_NE(FindResourceExA(nullptr, MAKEINTRESOURCEA(16), MAKEINTRESOURCEA(1), italian), nullptr);
   // String 101 lives in block 101 / 16 + 1.
-  EXPECT_NE(FindResourceExA(nullptr, MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(IDS_ABOUTBOX / 16 + 1), italian), nullptr);
+  EXPECT_NE(FindResourceExA(nullptr, MAKEINTRESOURCEA(6), MAKEINTRESOURCEA(IDS_ABOUTBOX / 16 + 1),
+                            italian),
+            nullptr);
   EXPECT_EQ(FindResourceExA(nullptr, MAKEINTRESOURCEA(5), MAKEINTRESOURCEA(IDD_SETUP_DIALOG),
                             MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US)),
             nullptr);
