@@ -3,10 +3,9 @@
 #include <exception>
 #include <vector>
 
-#include <CLI/CLI.hpp>
-
 #include "cli/Gang.h"
 #include "cli/ModuleSession.h"
+#include "cli/Options.h"
 #include "cli/Output.h"
 #include "cli/Progress.h"
 #include "platform/ComPortName.h"
@@ -16,27 +15,33 @@ namespace {
 
 constexpr const char kVersion[] = "corvane 1.2.0";
 
-// A value check for CLI11: the rule broken, or empty.
-CLI::Validator Rule(std::string (*check)(const std::string&), const char* description) {
-  return CLI::Validator([check](std::string& value) { return check(value); }, description);
-}
+}  // namespace
 
-// "COM" and a port number, either case; normalised to "COM<n>".
-bool ParseComName(const std::string& text, std::string* name) {
+std::string CheckPortOption(const std::string& value, bool pathsAllowed) {
   int number = 0;
-  if (!ParseExactComPortName(text.c_str(), &number) || number < 1) return false;
-  *name = ComPortName(number);
-  return true;
+  if (ParseExactComPortName(value.c_str(), &number) && number >= 1) return std::string();
+  if (pathsAllowed && !value.empty() && value[0] == '/') return std::string();
+  return pathsAllowed ? "the port is a name COM1, COM2, ... or a device path such as /dev/ttyUSB0"
+                      : "the port is a name COM1, COM2, ...";
 }
 
-struct CPortChoice {
-  std::unique_ptr<CommApi> m_owned;
-  CommApi* m_pApi = nullptr;
-  // The one port to list (the user's COM name), or empty for all.
-  std::string m_strOnly;
-  // The name to report instead of the listed one (a device path), or empty.
-  std::string m_strShown;
-};
+CPortChoice ChoosePort(const std::string& value, CCliEnv& env) {
+  CPortChoice choice;
+  choice.m_pApi = &env.m_api;
+  int number = 0;
+  if (ParseExactComPortName(value.c_str(), &number)) {
+    choice.m_strListed = ComPortName(number);
+    choice.m_strShown = choice.m_strListed;
+  } else if (env.m_fnPathApi) {
+    choice.m_owned = env.m_fnPathApi(value);
+    choice.m_pApi = choice.m_owned.get();
+    choice.m_strListed = "COM1";
+    choice.m_strShown = value;
+  }
+  return choice;
+}
+
+namespace {
 
 struct COptions {
   std::string m_strFormat = "text";
@@ -64,7 +69,8 @@ class CCommandLine {
   void AddQuiet(CLI::App* command) {
     command->add_flag("--quiet,-q", m_options.m_bQuiet, "No progress bar");
   }
-  bool ChoosePort(CPortChoice* choice);
+  // The channel for --port; every port when it was not given.
+  CPortChoice ChoosePort();
   bool Json() const { return m_options.m_strFormat == "json"; }
 
   int Ports();
@@ -85,32 +91,21 @@ void CCommandLine::AddFormat(CLI::App* command) {
 
 void CCommandLine::AddPort(CLI::App* command) {
   const bool paths = static_cast<bool>(m_env.m_fnPathApi);
-  auto check = [paths](std::string& value) -> std::string {
-    std::string name;
-    if (ParseComName(value, &name)) return std::string();
-    if (paths && !value.empty() && value[0] == '/') return std::string();
-    return paths ? "the port is a name COM1, COM2, ... or a device path such as /dev/ttyUSB0"
-                 : "the port is a name COM1, COM2, ...";
-  };
   command
       ->add_option("--port,-p", m_options.m_strPort,
                    paths ? "Port name (COM3) or device path; default: search every port"
                          : "Port name (COM3); default: search every port")
-      ->check(CLI::Validator(check, "PORT"));
+      ->check(CLI::Validator([paths](std::string& value) { return CheckPortOption(value, paths); },
+                             "PORT"));
 }
 
-bool CCommandLine::ChoosePort(CPortChoice* choice) {
-  choice->m_pApi = &m_env.m_api;
-  const std::string& port = m_options.m_strPort;
-  if (port.empty()) return true;
-  if (ParseComName(port, &choice->m_strOnly)) return true;
-  // A device path: opened as given, so a device plugged in meanwhile cannot change which
-  // device a number means.
-  choice->m_owned = m_env.m_fnPathApi(port);
-  if (!choice->m_owned) return false;
-  choice->m_pApi = choice->m_owned.get();
-  choice->m_strShown = port;
-  return true;
+CPortChoice CCommandLine::ChoosePort() {
+  if (m_options.m_strPort.empty()) {
+    CPortChoice every;
+    every.m_pApi = &m_env.m_api;
+    return every;
+  }
+  return ::ChoosePort(m_options.m_strPort, m_env);
 }
 
 int CCommandLine::Run(int argc, const char* const* argv) {
@@ -207,14 +202,10 @@ int CCommandLine::Ports() {
 }
 
 int CCommandLine::Read() {
-  CPortChoice port;
-  if (!ChoosePort(&port)) {
-    m_env.m_err << MSG_CANNOT_CONNECT << "\n";
-    return kExitNoModule;
-  }
+  const CPortChoice port = ChoosePort();
   CTerminalProgress progress(m_env.m_err, m_env.m_bErrIsTerminal && !m_options.m_bQuiet);
   CModuleSession session(*port.m_pApi, m_env.m_interrupt, &progress);
-  if (!port.m_strOnly.empty()) session.ListOnly(port.m_strOnly);
+  if (!port.m_strListed.empty()) session.ListOnly(port.m_strListed);
   CModuleReport report;
   session.Read(m_options.m_bTurnOff, report);
   progress.Finish();
@@ -234,14 +225,10 @@ int CCommandLine::Program() {
     changes.m_peer = peer;
   }
 
-  CPortChoice port;
-  if (!ChoosePort(&port)) {
-    m_env.m_err << MSG_CANNOT_CONNECT << "\n";
-    return kExitNoModule;
-  }
+  const CPortChoice port = ChoosePort();
   CTerminalProgress progress(m_env.m_err, m_env.m_bErrIsTerminal && !m_options.m_bQuiet);
   CModuleSession session(*port.m_pApi, m_env.m_interrupt, &progress);
-  if (!port.m_strOnly.empty()) session.ListOnly(port.m_strOnly);
+  if (!port.m_strListed.empty()) session.ListOnly(port.m_strListed);
   CModuleReport report;
   // Settings left out keep what the module holds: read them first.
   CModuleSettings values = changes.Over(CModuleSettings());

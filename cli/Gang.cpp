@@ -14,13 +14,11 @@
 #include <system_error>
 #include <thread>
 
-#include <CLI/CLI.hpp>
-
 #include "cli/CliPlatform.h"
 #include "cli/ModuleSession.h"
+#include "cli/Options.h"
 #include "cli/Output.h"
 #include "cli/Progress.h"
-#include "platform/ComPortName.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -138,6 +136,7 @@ struct CWorker {
   std::string m_strListed;  // the name the worker's search lists ("COM3")
   std::string m_strShown;   // the name the report uses (the COM name, or a device path)
   std::unique_ptr<CommApi> m_pOwnedApi;
+  CommApi* m_pApi = nullptr;
   std::unique_ptr<CModuleSession> m_pSession;
   bool m_bAnswered = false;
   bool m_bProgram = false;
@@ -291,24 +290,19 @@ bool CGang::MakeWorkers(std::string* error) {
   }
   std::set<std::string> seen;
   for (const std::string& name : names) {
-    CWorker worker;
-    worker.m_strShown = name;
-    if (!name.empty() && name[0] == '/') {
-      if (!m_env.m_fnPathApi) {
-        *error = "--ports: " + name + " is not a port name";
-        return false;
-      }
-      worker.m_pOwnedApi = m_env.m_fnPathApi(name);
-      worker.m_strListed = "COM1";
-    } else {
-      int number = 0;
-      if (!ParseExactComPortName(name.c_str(), &number) || number < 1) {
-        *error = "--ports: \"" + Printable(name) + "\" is not a port name COM1, COM2, ...";
-        return false;
-      }
-      worker.m_strListed = ComPortName(number);
-      worker.m_strShown = worker.m_strListed;
+    const std::string rule = CheckPortOption(name, static_cast<bool>(m_env.m_fnPathApi));
+    // The system's listing may hold a name no user could type (COM0): no port to search.
+    if (!rule.empty() && m_options.m_strPorts == "all") continue;
+    if (!rule.empty()) {
+      *error = "--ports: \"" + Printable(name) + "\": " + rule;
+      return false;
     }
+    CPortChoice port = ChoosePort(name, m_env);
+    CWorker worker;
+    worker.m_pOwnedApi = std::move(port.m_owned);
+    worker.m_pApi = port.m_pApi;
+    worker.m_strListed = port.m_strListed;
+    worker.m_strShown = port.m_strShown;
     if (!seen.insert(worker.m_strShown).second) {
       *error = "--ports: " + worker.m_strShown + " is named twice";
       return false;
@@ -466,7 +460,7 @@ int CGang::Run() {
   CGangProgress progress(m_env.m_err, m_env.m_bErrIsTerminal, m_options.m_bQuiet, shown);
   for (size_t k = 0; k < m_workers.size(); ++k) {
     CWorker& worker = m_workers[k];
-    CommApi& api = worker.m_pOwnedApi ? *worker.m_pOwnedApi : m_env.m_api;
+    CommApi& api = *worker.m_pApi;
     worker.m_pSession = std::make_unique<CModuleSession>(api, m_env.m_interrupt, &progress.Sink(k));
     worker.m_pSession->ListOnly(worker.m_strListed);
     worker.m_report.m_outcome = EOutcome::Interrupted;
@@ -691,9 +685,6 @@ bool ParsePlan(const std::string& text, CPlan* plan, std::string* error) {
 CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
   CLI::App* gang =
       app.add_subcommand("gang", "Program every module on every port at once, with a report");
-  auto rule = [](std::string (*check)(const std::string&), const char* name) {
-    return CLI::Validator([check](std::string& value) { return check(value); }, name);
-  };
   // Before any port is opened, a template is held to the rules as far as it can be: an
   // address always puts in 12 or 4 digits, a number at least its padding. Each module's own
   // value is checked again once its number and address are known.
@@ -714,9 +705,9 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
       gang->add_option("--pin", options.m_strPin, "PIN template")
           ->check(CLI::Validator([pinRule](std::string& v) { return pinRule(v); }, "TEMPLATE"));
   options.m_pRole = gang->add_option("--role", options.m_strRole, "master or slave")
-                        ->check(rule(CheckRole, "master|slave"));
+                        ->check(Rule(CheckRole, "master|slave"));
   options.m_pPeer = gang->add_option("--peer", options.m_strPeer, "Peer address XX:XX:XX:XX:XX:XX")
-                        ->check(rule(CheckPeer, "ADDRESS"));
+                        ->check(Rule(CheckPeer, "ADDRESS"));
   gang->add_option("--start", options.m_nStart, "First {seq} number (default 1)")
       ->check(CLI::Range(0, 99999999));
   gang->add_option("--plan", options.m_strPlan, "CSV file: address,name,pin,role,peer");
@@ -724,7 +715,7 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
   gang->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
   gang->add_option("--report", options.m_strReport, "Write the report to FILE.csv or FILE.jsonl");
   gang->add_option("--format", options.m_strFormat, "Output: text (default) or json")
-      ->check(rule(CheckFormat, "text|json"));
+      ->check(Rule(CheckFormat, "text|json"));
   gang->add_flag("--quiet,-q", options.m_bQuiet, "No progress lines");
   return gang;
 }
