@@ -173,8 +173,11 @@ def damaged_copies(shipped, tested, work):
                         for lang in name.directory.entries:
                             entry = lang.data.struct
                             if pe.get_data(entry.OffsetToData, entry.Size) == data:
-                                offset = pe.get_offset_from_rva(entry.OffsetToData)
-                                pe.set_bytes_at_offset(offset, bytes([data[0] ^ 0xFF]))
+                                # A byte from the middle: pefile writes the headers it parsed
+                                # (a version record's lengths, say) back over their bytes.
+                                middle = len(data) // 2
+                                offset = pe.get_offset_from_rva(entry.OffsetToData) + middle
+                                pe.set_bytes_at_offset(offset, bytes([data[middle] ^ 0xFF]))
                                 return
 
     def manifest_amd64(pe):
@@ -217,7 +220,9 @@ def self_test(source):
             if not (os.path.exists(shipped) and os.path.exists(tested)):
                 continue
             for what, path in damaged_copies(shipped, tested, work):
-                if what in ("resource", "manifest") and not resources(pefile.PE(path)):
+                kinds = {key[0] for key in resources(pefile.PE(path))}
+                if (what == "resource" and not kinds - {RT_MANIFEST}) or (
+                        what == "manifest" and RT_MANIFEST not in kinds):
                     continue
                 if not check(path, tested, subsystem)[0]:
                     print(f"FAIL self-test: a copy of {rel32} with damage '{what}' passes")
