@@ -6,33 +6,7 @@
 // opened is closed again. It never throws.
 #pragma once
 
-#include <functional>
-#include <memory>
-#include <ostream>
-#include <string>
-
+#include "cli/CliEnv.h"
 #include "cli/CliPlatform.h"
-#include "cli/Interrupt.h"
-#include "serial/CommApi.h"
-
-constexpr int kExitOk = 0;
-constexpr int kExitNoModule = 1;
-constexpr int kExitCommError = 2;
-constexpr int kExitVerifyDiffers = 3;
-constexpr int kExitUsage = 64;
-constexpr int kExitInterrupted = 130;
-
-struct CCliEnv {
-  // The machine's ports: their listing, and the channel to each.
-  CommApi& m_api;
-  // A channel to the one device path the user named (`--port /dev/ttyUSB0`), listed as its
-  // only port "COM1"; null where the platform takes port names only.
-  DevicePathOpener m_fnPathApi;
-  std::ostream& m_out;
-  std::ostream& m_err;
-  // The progress goes to err only when it is a terminal.
-  bool m_bErrIsTerminal;
-  const CInterrupt& m_interrupt;
-};
 
 int RunCli(int argc, const char* const* argv, CCliEnv& env);

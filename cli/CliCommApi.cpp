@@ -29,15 +29,20 @@ HANDLE CCliCommApi::CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
                                 LPSECURITY_ATTRIBUTES security, DWORD creation, DWORD flags,
                                 HANDLE templateFile) {
   if (Aborted()) return INVALID_HANDLE_VALUE;
-  if (m_fnOnOpen && fileName != nullptr) {
-    const char* name = fileName;
-    if (std::strlen(name) >= 4 && IsSeparator(name[0]) && IsSeparator(name[1]) && name[2] == '.' &&
-        IsSeparator(name[3])) {
-      name += 4;
-    }
-    m_fnOnOpen(name);
+  const char* name = fileName != nullptr ? fileName : "";
+  if (std::strlen(name) >= 4 && IsSeparator(name[0]) && IsSeparator(name[1]) && name[2] == '.' &&
+      IsSeparator(name[3])) {
+    name += 4;
   }
-  return m_base.CreateFileA(fileName, access, shareMode, security, creation, flags, templateFile);
+  if (m_fnOnOpen) m_fnOnOpen(name);
+  const HANDLE handle =
+      m_base.CreateFileA(fileName, access, shareMode, security, creation, flags, templateFile);
+  // Windows answers a port that another program has open with access denied; so does our
+  // POSIX layer for a port locked by another process.
+  if (handle == INVALID_HANDLE_VALUE && m_base.GetLastError() == ERROR_ACCESS_DENIED) {
+    m_strBusyPort = name;
+  }
+  return handle;
 }
 
 BOOL CCliCommApi::CloseHandle(HANDLE handle) {

@@ -23,6 +23,8 @@ class CCliCommApi final : public CommApi {
 
   // The listing holds only this name from now on; empty lists what the base lists.
   void ListOnly(std::string portName) { m_strOnly = std::move(portName); }
+  // The last port whose open failed because another program holds it; empty when none did.
+  const std::string& BusyPort() const { return m_strBusyPort; }
   // Called with the port name ("COM3", without the device prefix) before every open.
   std::function<void(const std::string& portName)> m_fnOnOpen;
 
@@ -48,6 +50,7 @@ class CCliCommApi final : public CommApi {
   CommApi& m_base;
   const CInterrupt& m_interrupt;
   std::string m_strOnly;
+  std::string m_strBusyPort;
   bool m_bStopped = false;
   // Set when the last failure was ours rather than the base's.
   DWORD m_dwOwnError = 0;

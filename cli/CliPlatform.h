@@ -4,14 +4,27 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <thread>
 
+#include "cli/CliEnv.h"
+#include "cli/Interrupt.h"
 #include "serial/CommApi.h"
 
-// True when the standard error stream is a terminal (a progress bar can be redrawn there).
+// True when the standard error stream is a terminal that understands cursor movement (a
+// progress block can be redrawn there); false for TERM=dumb.
 bool StderrIsTerminal();
-using DevicePathOpener = std::function<std::unique_ptr<CommApi>(const std::string& path)>;
+// The height of that terminal in lines; 0 when it cannot be told.
+int StderrTerminalRows();
 // Makes a channel whose only port, "COM1", is the device at a path; empty where the platform
 // opens ports by name only.
 DevicePathOpener PlatformDevicePaths();
-// Puts the finished file from in place of to in one step, so a reader never sees half a file.
-bool ReplaceFile(const std::string& from, const std::string& to);
+// True when path is the terminal this program runs in (POSIX; never on Windows).
+bool IsControllingTerminal(const std::string& path);
+// Reads a whole regular file of at most maxBytes, or the standard input for "-". A folder, a
+// device or a FIFO is refused without blocking; reading the standard input ends when the user
+// interrupts. False with the reason in *error.
+bool ReadSmallFile(const std::string& path, size_t maxBytes, const CInterrupt& interrupt,
+                   std::string* text, std::string* error);
+// A thread that the user's signals (Ctrl-C, SIGTERM, SIGHUP) never interrupt: they go to the
+// main thread, whose blocked writes they end. Throws std::system_error like std::thread.
+std::thread StartWorkerThread(std::function<void()> work);

@@ -22,12 +22,12 @@ void CHeadlessView::StepProgress() {
   // The bar control stops at its top; so does this one.
   if (m_nPos < kProgressSteps) ++m_nPos;
   if (m_nPos > m_nReached) m_nReached = m_nPos;
-  if (m_pObserver != nullptr) m_pObserver->OnProgress(m_nPos);
+  if (m_fnProgress) m_fnProgress(m_nPos);
 }
 
 void CHeadlessView::ResetProgress() {
   m_nPos = 0;
-  if (m_pObserver != nullptr) m_pObserver->OnProgress(0);
+  if (m_fnProgress) m_fnProgress(0);
 }
 
 void CHeadlessView::ShowMessage(const char* text) {
@@ -35,11 +35,11 @@ void CHeadlessView::ShowMessage(const char* text) {
 }
 
 void CHeadlessView::BeginWaitCursor() {
-  if (m_pObserver != nullptr) m_pObserver->OnSearching(true);
+  if (m_fnSearching) m_fnSearching(true);
 }
 
 void CHeadlessView::EndWaitCursor() {
-  if (m_pObserver != nullptr) m_pObserver->OnSearching(false);
+  if (m_fnSearching) m_fnSearching(false);
 }
 
 void CHeadlessView::BeginRun() {

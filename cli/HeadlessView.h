@@ -1,32 +1,28 @@
 // The setup dialog's controls without a window, for the command line. The operations write
 // and read control texts and checks here exactly as they do in the dialog; what a user would
-// watch (the search, the bar stepping, a message box) goes to an observer instead of a screen.
+// watch (the search, the bar stepping, a message box) goes to two callbacks instead of a screen.
 //
 // Contract: single-threaded, one view per worker. Nothing here blocks: a message "box" is
 // recorded and returns at once, as if the user had pressed OK.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
 
 #include "protocol/SetupView.h"
 
-class CViewObserver {
- public:
-  virtual ~CViewObserver() = default;
-  // The search for the module starts (true) or has ended (false).
-  virtual void OnSearching(bool searching) = 0;
-  // The bar now stands at pos (0 after a reset).
-  virtual void OnProgress(int pos) = 0;
-};
-
 class CHeadlessView final : public CSetupView {
  public:
   // The dialog's bar runs from 0 to 7; a successful operation steps it exactly seven times.
   static constexpr int kProgressSteps = 7;
 
-  explicit CHeadlessView(CViewObserver* observer = nullptr) : m_pObserver(observer) {}
+  // searching: the search for the module starts (true) or has ended (false).
+  // progress: the bar now stands at pos (0 after a reset).
+  CHeadlessView(std::function<void(bool searching)> searching = nullptr,
+                std::function<void(int pos)> progress = nullptr)
+      : m_fnSearching(std::move(searching)), m_fnProgress(std::move(progress)) {}
 
   std::string GetControlText(int id) override;
   void SetControlText(int id, const std::string& text) override;
@@ -47,7 +43,8 @@ class CHeadlessView final : public CSetupView {
   const std::vector<std::string>& Messages() const { return m_messages; }
 
  private:
-  CViewObserver* m_pObserver;
+  std::function<void(bool)> m_fnSearching;
+  std::function<void(int)> m_fnProgress;
   std::map<int, std::string> m_texts;
   std::map<int, bool> m_checks;
   int m_nPos = 0;

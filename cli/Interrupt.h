@@ -23,8 +23,9 @@ class CInterrupt {
   // Sleeps ms milliseconds, or less once interrupted. True when interrupted.
   bool Wait(DWORD ms) const;
 
-  // Routes Ctrl-C to Set of this object: SIGINT and SIGTERM on POSIX, the console's Ctrl-C,
-  // Ctrl-Break and close events on Windows. One object at a time receives them.
+  // Routes Ctrl-C to Set of this object: SIGINT, SIGTERM and SIGHUP on POSIX (SIGPIPE is ignored),
+  // the console's Ctrl-C, Ctrl-Break and close events on Windows. One object at a time receives
+  // them.
   void InstallHandlers();
 
  private:

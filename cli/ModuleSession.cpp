@@ -40,6 +40,8 @@ const char* OutcomeText(EOutcome outcome) {
       return "ok";
     case EOutcome::NoModule:
       return "no module";
+    case EOutcome::Busy:
+      return "busy";
     case EOutcome::CommError:
       return "communication error";
     case EOutcome::VerifyDiffers:
@@ -57,7 +59,8 @@ CModuleSession::CModuleSession(CommApi& base, const CInterrupt& interrupt, CProg
       m_pSink(sink),
       m_api(base, interrupt),
       m_serial(m_api),
-      m_view(this),
+      m_view([this](bool searching) { m_bSearching = searching; },
+             [this](int pos) { OnProgress(pos); }),
       m_ops(m_serial, m_view, [&interrupt](DWORD ms) { interrupt.Wait(ms); }) {
   m_api.m_fnOnOpen = [this](const std::string& portName) { OnOpen(portName); };
 }
@@ -122,7 +125,9 @@ bool CModuleSession::Conclude(CModuleReport& report) {
   if (m_interrupt.IsSet()) {
     report.m_outcome = EOutcome::Interrupted;
   } else if (!messages.empty() && messages.front() == MSG_CANNOT_CONNECT) {
-    report.m_outcome = EOutcome::NoModule;
+    // Nothing answered; a port another program holds may be where the module is.
+    report.m_outcome = m_api.BusyPort().empty() ? EOutcome::NoModule : EOutcome::Busy;
+    report.m_strBusyPort = m_api.BusyPort();
   } else if (!messages.empty() || m_view.Reached() < CHeadlessView::kProgressSteps) {
     // A run that ended short without a word (a handshake missed twice) failed all the same.
     report.m_outcome = EOutcome::CommError;
@@ -141,6 +146,26 @@ bool CModuleSession::Conclude(CModuleReport& report) {
   return report.m_outcome == EOutcome::Ok;
 }
 
+CSettingChanges KnownSettings(const CModuleReport& report) {
+  if (report.m_readBack) return CSettingChanges::Of(*report.m_readBack);
+  CSettingChanges known;
+  if (report.m_read) known = CSettingChanges::Of(*report.m_read);
+  if (!report.m_written) return known;
+  const CModuleSettings& sent = *report.m_written;
+  for (const std::string& setting : report.m_acked) {
+    if (setting == "name") known.m_name = sent.m_strName;
+    if (setting == "pin") known.m_pin = sent.m_strPin;
+    if (setting == "role") known.m_master = sent.m_bMaster;
+    if (setting == "peer") known.m_peer = sent.m_peer;
+  }
+  return known;
+}
+
+std::string KnownAddress(const CModuleReport& report) {
+  if (report.m_read) return report.m_read->m_strAddress;
+  return report.m_readBack ? report.m_readBack->m_strAddress : std::string();
+}
+
 CModuleSettings CModuleSession::ViewSettings() {
   CModuleSettings settings;
   settings.m_strAddress = m_view.GetControlText(IDC_DEVICE_ADDRESS);
@@ -151,10 +176,6 @@ CModuleSettings CModuleSession::ViewSettings() {
     settings.m_peer[k] = CSetupOperations::ParseHexByte(m_view.GetControlText(kPeerIds[k]).c_str());
   }
   return settings;
-}
-
-void CModuleSession::OnSearching(bool searching) {
-  m_bSearching = searching;
 }
 
 void CModuleSession::OnOpen(const std::string& portName) {

@@ -19,7 +19,7 @@
 #include "cli/Settings.h"
 #include "protocol/SetupOperations.h"
 
-enum class EOutcome { Ok, NoModule, CommError, VerifyDiffers, Interrupted, NotInPlan };
+enum class EOutcome { Ok, NoModule, Busy, CommError, VerifyDiffers, Interrupted, NotInPlan };
 
 // The words a report uses for each outcome.
 const char* OutcomeText(EOutcome outcome);
@@ -48,14 +48,24 @@ struct CModuleReport {
   std::optional<CModuleSettings> m_readBack;
   // The dialog's text that ended the run, if one did.
   std::string m_strMessage;
+  // With Busy: the port another program holds.
+  std::string m_strBusyPort;
 };
 
-class CModuleSession final : private CViewObserver {
+// What the module is known to hold after the run: what was read, with what it acknowledged
+// (and what a verifying read found) over it. A setting only sent is not known.
+CSettingChanges KnownSettings(const CModuleReport& report);
+// The module's own address as the dialog shows it; empty when no read fetched it.
+std::string KnownAddress(const CModuleReport& report);
+
+class CModuleSession final {
  public:
   CModuleSession(CommApi& base, const CInterrupt& interrupt, CProgressSink* sink = nullptr);
 
   // From now on the search lists only this port.
   void ListOnly(const std::string& portName) { m_api.ListOnly(portName); }
+  // The last port another program held when this session tried to open it; empty if none.
+  const std::string& BusyPort() const { return m_api.BusyPort(); }
 
   // The dialog's probe of one port: open at the probe's time-out, probe, close. True when
   // the module answered.
@@ -74,8 +84,7 @@ class CModuleSession final : private CViewObserver {
   bool Conclude(CModuleReport& report);
   CModuleSettings ViewSettings();
 
-  void OnSearching(bool searching) override;
-  void OnProgress(int pos) override;
+  void OnProgress(int pos);
   void OnOpen(const std::string& portName);
   void Tell(int step, const std::string& doing);
 

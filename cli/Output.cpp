@@ -13,25 +13,27 @@ std::string PeerAsShown(const CAddress& peer) {
 
 }  // namespace
 
-void PrintSettingsText(std::ostream& out, const std::string& port, const CModuleSettings& values) {
+void PrintSettingsText(std::ostream& out, const std::string& port, const std::string& address,
+                       const CSettingChanges& values) {
+  auto shown = [](const auto& value, auto text) { return value ? text(*value) : std::string("-"); };
   out << "Port:           " << Printable(port) << "\n"
-      << "Device Address: " << (values.m_strAddress.empty() ? "-" : Printable(values.m_strAddress))
-      << "\n"
-      << "Device Name:    " << Printable(values.m_strName) << "\n"
-      << "Peer Address:   " << PeerAsShown(values.m_peer) << "\n"
-      << "Pin Code:       " << Printable(values.m_strPin) << "\n"
-      << "Role:           " << (values.m_bMaster ? "Master" : "Slave") << "\n";
+      << "Device Address: " << (address.empty() ? "-" : Printable(address)) << "\n"
+      << "Device Name:    " << shown(values.m_name, Printable) << "\n"
+      << "Peer Address:   " << shown(values.m_peer, PeerAsShown) << "\n"
+      << "Pin Code:       " << shown(values.m_pin, Printable) << "\n"
+      << "Role:           "
+      << shown(values.m_master, [](bool master) { return master ? "Master" : "Slave"; }) << "\n";
 }
 
-CJson SettingsJson(const std::string& port, const CModuleSettings& values) {
+CJson SettingsJson(const std::string& port, const std::string& address,
+                   const CSettingChanges& values) {
   CJson json;
   json["port"] = port;
-  json["address"] =
-      values.m_strAddress.empty() ? CJson() : CJson(AddressWithColons(values.m_strAddress));
-  json["name"] = values.m_strName;
-  json["pin"] = values.m_strPin;
-  json["role"] = values.m_bMaster ? "master" : "slave";
-  json["peer"] = FormatAddress(values.m_peer);
+  json["address"] = address.empty() ? CJson() : CJson(AddressWithColons(address));
+  json["name"] = values.m_name ? CJson(*values.m_name) : CJson();
+  json["pin"] = values.m_pin ? CJson(*values.m_pin) : CJson();
+  json["role"] = values.m_master ? CJson(*values.m_master ? "master" : "slave") : CJson();
+  json["peer"] = values.m_peer ? CJson(FormatAddress(*values.m_peer)) : CJson();
   return json;
 }
 

@@ -11,10 +11,13 @@
 
 using CJson = nlohmann::ordered_json;
 
-// "Port", then the five settings with the dialog's labels, as the dialog shows them.
-void PrintSettingsText(std::ostream& out, const std::string& port, const CModuleSettings& values);
-// port, address (null when not read), name, pin, role, peer.
-CJson SettingsJson(const std::string& port, const CModuleSettings& values);
+// "Port", then the five settings with the dialog's labels, as the dialog shows them; a setting
+// the run does not know the module to hold is "-".
+void PrintSettingsText(std::ostream& out, const std::string& port, const std::string& address,
+                       const CSettingChanges& values);
+// port, address, name, pin, role, peer; null for what the run does not know the module holds.
+CJson SettingsJson(const std::string& port, const std::string& address,
+                   const CSettingChanges& values);
 // Compact, one line; bytes a module sent that are not UTF-8 become U+FFFD instead of
 // stopping the output.
 std::string DumpJson(const CJson& json);

@@ -1,7 +1,7 @@
 // Progress of a command-line run on the user's terminal (stderr).
 #pragma once
 
-#include <mutex>
+#include <memory>
 #include <ostream>
 #include <string>
 #include <vector>
@@ -27,17 +27,28 @@ class CTerminalProgress final : public CProgressSink {
 // The bar's text without any terminal control: "[#####--] 5/7 reading the PIN".
 std::string ProgressLine(int step, const std::string& doing);
 
-// One line per port for gang runs. On a terminal every line is redrawn in place (the cursor
-// moves up over the block); otherwise each change is one plain line "COM3: 5/7 reading the
-// PIN". Thread-safe: workers report from their own threads.
+// One line per port for gang runs. On a terminal the block is redrawn in place (the cursor
+// moves up over it), at most as many lines as the screen holds, the rest summed up in one
+// line; otherwise each change is one plain line "COM3: 5/7 reading the PIN".
+//
+// Contract: workers report from their own threads and never wait on the output: a thread of
+// its own draws. When the output does not take what is written (a full pipe), changes pile up
+// only to a limit and later ones are dropped. Stop draws the last state if the output takes
+// it and returns without waiting on an output that does not.
 class CGangProgress {
  public:
-  CGangProgress(std::ostream& err, bool terminal, bool quiet, std::vector<std::string> ports);
+  CGangProgress(std::ostream& err, bool terminal, bool quiet, int screenRows,
+                std::vector<std::string> ports);
+  ~CGangProgress();
+  CGangProgress(const CGangProgress&) = delete;
+  CGangProgress& operator=(const CGangProgress&) = delete;
 
   // A sink for the worker of port index k.
   CProgressSink& Sink(size_t k) { return m_sinks[k]; }
+  void Stop();
 
  private:
+  struct CState;
   class CSink final : public CProgressSink {
    public:
     CSink(CGangProgress* owner, size_t index) : m_pOwner(owner), m_nIndex(index) {}
@@ -51,14 +62,10 @@ class CGangProgress {
   };
 
   void Update(size_t index, int step, const std::string& doing);
-  void Redraw();
+  static void Draw(std::shared_ptr<CState> state, std::ostream* err);
 
+  std::shared_ptr<CState> m_pState;
   std::ostream& m_err;
-  bool m_bTerminal;
-  bool m_bQuiet;
-  std::vector<std::string> m_ports;
-  std::vector<std::string> m_lines;
   std::vector<CSink> m_sinks;
-  std::mutex m_mutex;
-  bool m_bDrawn = false;
+  bool m_bRunning = false;
 };

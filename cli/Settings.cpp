@@ -26,6 +26,15 @@ std::string Lower(std::string text) {
 
 }  // namespace
 
+CSettingChanges CSettingChanges::Of(const CModuleSettings& values) {
+  CSettingChanges all;
+  all.m_name = values.m_strName;
+  all.m_pin = values.m_strPin;
+  all.m_master = values.m_bMaster;
+  all.m_peer = values.m_peer;
+  return all;
+}
+
 CModuleSettings CSettingChanges::Over(CModuleSettings current) const {
   if (m_name) current.m_strName = *m_name;
   if (m_pin) current.m_strPin = *m_pin;

@@ -1,13 +1,28 @@
 #include "cli/CliPlatform.h"
 
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/ioctl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <fstream>
 
 #include "platform/posix/PosixCommApi.h"
 
 bool StderrIsTerminal() {
-  return isatty(STDERR_FILENO) == 1;
+  const char* term = std::getenv("TERM");
+  return isatty(STDERR_FILENO) == 1 && term != nullptr && std::strcmp(term, "dumb") != 0;
+}
+
+int StderrTerminalRows() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_row;
 }
 
 DevicePathOpener PlatformDevicePaths() {
@@ -16,6 +31,97 @@ DevicePathOpener PlatformDevicePaths() {
   };
 }
 
-bool ReplaceFile(const std::string& from, const std::string& to) {
-  return std::rename(from.c_str(), to.c_str()) == 0;
+bool IsControllingTerminal(const std::string& path) {
+  struct stat device {};
+  if (stat(path.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return false;
+  struct stat generic {};
+  // /dev/tty itself always means the caller's own terminal.
+  if (stat("/dev/tty", &generic) == 0 && device.st_rdev == generic.st_rdev) return true;
+  // The seventh field of /proc/self/stat is the controlling terminal's device number; the
+  // second, the command, is in parentheses and may hold spaces.
+  std::ifstream statFile("/proc/self/stat");
+  std::string line;
+  if (!std::getline(statFile, line)) return false;
+  const size_t close = line.rfind(')');
+  if (close == std::string::npos) return false;
+  char state = 0;
+  int parent = 0, group = 0, session = 0, tty = 0;
+  if (std::sscanf(line.c_str() + close + 1, " %c %d %d %d %d", &state, &parent, &group, &session,
+                  &tty) != 5) {
+    return false;
+  }
+  return tty != 0 && static_cast<dev_t>(tty) == device.st_rdev;
+}
+
+namespace {
+
+bool ReadAll(int fd, size_t maxBytes, const CInterrupt& interrupt, std::string* text,
+             std::string* error) {
+  char buffer[65536];
+  for (;;) {
+    const ssize_t got = read(fd, buffer, sizeof buffer);
+    if (got == 0) return true;
+    if (got < 0) {
+      // Ctrl-C ends a read of the standard input with EINTR (no SA_RESTART).
+      if (errno == EINTR && !interrupt.IsSet()) continue;
+      *error = errno == EINTR ? "interrupted" : std::strerror(errno);
+      return false;
+    }
+    text->append(buffer, static_cast<size_t>(got));
+    if (text->size() > maxBytes) {
+      *error = "larger than " + std::to_string(maxBytes >> 20) + " MB";
+      return false;
+    }
+  }
+}
+
+}  // namespace
+
+bool ReadSmallFile(const std::string& path, size_t maxBytes, const CInterrupt& interrupt,
+                   std::string* text, std::string* error) {
+  text->clear();
+  if (path == "-") return ReadAll(STDIN_FILENO, maxBytes, interrupt, text, error);
+  // Non-blocking, so that opening a FIFO without a writer returns at once.
+  const int fd = open(path.c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC | O_NOCTTY);
+  if (fd < 0) {
+    *error = "cannot read " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  struct stat info {};
+  bool ok = fstat(fd, &info) == 0;
+  if (!ok) {
+    *error = "cannot read " + path + ": " + std::strerror(errno);
+  } else if (S_ISDIR(info.st_mode)) {
+    *error = path + " is a folder, not a file";
+    ok = false;
+  } else if (!S_ISREG(info.st_mode)) {
+    *error = path + " is not a regular file";
+    ok = false;
+  } else if (static_cast<unsigned long long>(info.st_size) > maxBytes) {
+    *error = path + " is larger than " + std::to_string(maxBytes >> 20) + " MB";
+    ok = false;
+  } else {
+    ok = ReadAll(fd, maxBytes, interrupt, text, error);
+    if (!ok) *error = path + ": " + *error;
+  }
+  close(fd);
+  return ok;
+}
+
+std::thread StartWorkerThread(std::function<void()> work) {
+  sigset_t user, previous;
+  sigemptyset(&user);
+  sigaddset(&user, SIGINT);
+  sigaddset(&user, SIGTERM);
+  sigaddset(&user, SIGHUP);
+  // A new thread inherits the mask of the thread that makes it.
+  pthread_sigmask(SIG_BLOCK, &user, &previous);
+  try {
+    std::thread thread(std::move(work));
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    return thread;
+  } catch (...) {
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    throw;
+  }
 }

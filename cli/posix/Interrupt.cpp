@@ -77,4 +77,8 @@ void CInterrupt::InstallHandlers() {
   action.sa_flags = 0;
   sigaction(SIGINT, &action, nullptr);
   sigaction(SIGTERM, &action, nullptr);
+  // A closed terminal or a dropped SSH session ends a run like Ctrl-C, with its report.
+  sigaction(SIGHUP, &action, nullptr);
+  // A reader that went away is seen as a failed write (EPIPE), after the report is written.
+  signal(SIGPIPE, SIG_IGN);
 }

@@ -9,7 +9,7 @@
 #include <thread>
 
 #include "cli/CliRig.h"
-#include "cli/Gang.h"
+#include "cli/ValueTemplate.h"
 
 namespace {
 

@@ -1,0 +1,405 @@
+#include "cli/GangCommand.h"
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <system_error>
+#include <thread>
+
+#include "cli/CliPlatform.h"
+#include "cli/ModuleSession.h"
+#include "cli/Output.h"
+#include "cli/PhaseGate.h"
+#include "cli/Plan.h"
+#include "cli/Progress.h"
+#include "cli/Report.h"
+#include "cli/ValueTemplate.h"
+#include "serial/SerialPort.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct CWorker {
+  std::string m_strListed;  // the name the worker's search lists ("COM3")
+  std::string m_strShown;   // the name the report uses (the COM name, or a device path)
+  std::unique_ptr<CommApi> m_pOwnedApi;
+  CommApi* m_pApi = nullptr;
+  std::unique_ptr<CModuleSession> m_pSession;
+  bool m_bAnswered = false;
+  bool m_bProgram = false;
+  CModuleSettings m_target;
+  CModuleReport m_report;
+  double m_dSeconds = 0;
+};
+
+// Two paths that name one file, through links or not.
+bool SameFile(const std::string& a, const std::string& b) {
+  std::error_code error;
+  return std::filesystem::equivalent(a, b, error) && !error;
+}
+
+class CGang {
+ public:
+  CGang(const CGangOptions& options, CCliEnv& env)
+      : m_options(options), m_settings(options.m_settings), m_env(env) {}
+  int Run();
+
+ private:
+  int Usage(const std::string& text) {
+    m_env.m_err << "corvane: " << text << "\n";
+    return kExitUsage;
+  }
+  // Everything that could refuse the run, before any port is opened.
+  bool Prepare(std::string* error);
+  bool MakeWorkers(std::string* error);
+  // The templates against the number of ports.
+  bool CheckTemplates(std::string* error) const;
+  bool NeedsRead() const;
+  // Works out every module's values; false with the first rule broken.
+  bool PlanValues(std::string* error);
+  void Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool needsRead,
+            const bool& planned);
+  // The worker's run has ended: its row goes to the report file at once.
+  void End(CWorker& worker);
+  static double Elapsed(Clock::time_point start) {
+    return std::chrono::duration<double>(Clock::now() - start).count();
+  }
+  int Report();
+
+  const CGangOptions& m_options;
+  const CSettingOptions& m_settings;
+  CCliEnv& m_env;
+  CPlan m_plan;
+  CReportFile m_reportFile;
+  std::vector<CWorker> m_workers;
+};
+
+bool CGang::Prepare(std::string* error) {
+  const std::string& report = m_options.m_strReport;
+  if (!m_options.m_strPlan.empty()) {
+    if (!report.empty() && SameFile(m_options.m_strPlan, report)) {
+      *error = "--report: " + report + " is the plan itself; the report would replace it";
+      return false;
+    }
+    if (!LoadPlan(m_options.m_strPlan, m_env.m_interrupt, &m_plan, error)) {
+      if (m_env.m_interrupt.IsSet()) return false;
+      *error = "--plan: " + *error;
+      return false;
+    }
+  }
+  if (!MakeWorkers(error) || !CheckTemplates(error)) return false;
+  if (!report.empty() && !m_reportFile.Open(report, error)) {
+    *error = "--report: " + *error;
+    return false;
+  }
+  return true;
+}
+
+bool CGang::MakeWorkers(std::string* error) {
+  std::vector<std::string> names;
+  if (m_options.m_strPorts == "all") {
+    CSerialPort(m_env.m_api).ListPorts(names);
+  } else {
+    std::stringstream list(m_options.m_strPorts);
+    for (std::string name; std::getline(list, name, ',');) names.push_back(name);
+  }
+  std::set<std::string> seen;
+  for (const std::string& name : names) {
+    const std::string rule = CheckPortOption(name, static_cast<bool>(m_env.m_fnPathApi));
+    // The system's listing may hold a name no user could type (COM0): no port to search.
+    if (!rule.empty() && m_options.m_strPorts == "all") continue;
+    if (!rule.empty()) {
+      *error = "--ports: \"" + Printable(name) + "\": " + rule;
+      return false;
+    }
+    CPortChoice port = ChoosePort(name, m_env);
+    CWorker worker;
+    worker.m_pOwnedApi = std::move(port.m_owned);
+    worker.m_pApi = port.m_pApi;
+    worker.m_strListed = port.m_strListed;
+    worker.m_strShown = port.m_strShown;
+    if (!seen.insert(worker.m_strShown).second) {
+      *error = "--ports: " + Printable(worker.m_strShown) + " is named twice";
+      return false;
+    }
+    m_workers.push_back(std::move(worker));
+  }
+  return true;
+}
+
+void CGang::Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool needsRead,
+                 const bool& planned) {
+  const CInterrupt& interrupt = m_env.m_interrupt;
+  // Every port at once: the probe's own bytes and wait on each.
+  Clock::time_point start = Clock::now();
+  worker.m_bAnswered = worker.m_pSession->Probe(worker.m_strListed);
+  if (!worker.m_bAnswered && !interrupt.IsSet()) {
+    const std::string& busy = worker.m_pSession->BusyPort();
+    worker.m_report.m_outcome = busy.empty() ? EOutcome::NoModule : EOutcome::Busy;
+    worker.m_report.m_strBusyPort = worker.m_strShown;
+    sink.OnProgress(0, OutcomeText(worker.m_report.m_outcome));
+  }
+  worker.m_dSeconds += Elapsed(start);
+  gate.Arrive();
+
+  if (needsRead && worker.m_bAnswered && !interrupt.IsSet()) {
+    start = Clock::now();
+    worker.m_pSession->Read(false, worker.m_report);
+    worker.m_dSeconds += Elapsed(start);
+  }
+  gate.Arrive();
+
+  // The coordinating thread works out every module's values here.
+  gate.Arrive();
+  if (planned && worker.m_bProgram && !interrupt.IsSet()) {
+    start = Clock::now();
+    worker.m_report.m_outcome = EOutcome::Ok;
+    worker.m_pSession->Program(worker.m_target, m_options.m_bTurnOff, m_options.m_bVerify,
+                               worker.m_report);
+    worker.m_dSeconds += Elapsed(start);
+  } else if (interrupt.IsSet() && worker.m_bAnswered && worker.m_report.m_outcome == EOutcome::Ok) {
+    // Read but never programmed: the interruption came between the two.
+    worker.m_report.m_outcome = EOutcome::Interrupted;
+  }
+  // The session closed its port before it returned; drop it with its channel now.
+  worker.m_pSession.reset();
+  if (planned || interrupt.IsSet()) End(worker);
+}
+
+void CGang::End(CWorker& worker) {
+  if (m_reportFile.IsOpen()) {
+    m_reportFile.Append(MakeReportRow(worker.m_strShown, worker.m_report, worker.m_dSeconds));
+  }
+}
+
+bool CGang::CheckTemplates(std::string* error) const {
+  // The highest number any module can get gives the longest value.
+  const int last = m_options.m_nStart + static_cast<int>(m_workers.size()) - 1;
+  if (m_settings.NameGiven()) {
+    const CValueTemplate name(m_settings.m_strName);
+    if (m_workers.size() > 1 && !name.HasPlaceholder()) {
+      *error = "--name: every module would get the name \"" + Printable(m_settings.m_strName) +
+               "\"; number them with {seq} or tell them apart with {addr} or {addr4}";
+      return false;
+    }
+    const std::string rule = CheckName(name.Expand(last, kSomeAddress));
+    if (!rule.empty()) {
+      *error = "--name: " + rule + " (as module " + std::to_string(last) + " it would be \"" +
+               Printable(name.Expand(last, kSomeAddress)) + "\")";
+      return false;
+    }
+  }
+  if (m_settings.PinGiven()) {
+    const std::string rule =
+        CheckPin(CValueTemplate(m_settings.m_strPin).Expand(last, kSomeAddress));
+    if (!rule.empty()) {
+      *error = "--pin: " + rule;
+      return false;
+    }
+  }
+  return true;
+}
+
+bool CGang::NeedsRead() const {
+  if (!m_options.m_strPlan.empty()) return true;
+  if (!m_settings.NameGiven() || !m_settings.PinGiven() || !m_settings.RoleGiven() ||
+      !m_settings.PeerGiven()) {
+    return true;
+  }
+  return CValueTemplate(m_settings.m_strName).NeedsAddress() ||
+         CValueTemplate(m_settings.m_strPin).NeedsAddress();
+}
+
+bool CGang::PlanValues(std::string* error) {
+  std::map<std::string, std::string> names;  // name given -> port that gets it
+  const bool needsRead = NeedsRead();
+  int seq = m_options.m_nStart;
+  for (CWorker& worker : m_workers) {
+    if (!worker.m_bAnswered) continue;
+    const int number = seq++;
+    // A module whose Read failed keeps the outcome it had.
+    if (needsRead && !worker.m_report.m_read) continue;
+
+    CModuleSettings values = worker.m_report.m_read ? *worker.m_report.m_read : CModuleSettings();
+    const std::string digits = AddressDigits(values.m_strAddress);
+    CSettingChanges given = m_settings.Changes();
+    if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(number, digits);
+    if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(number, digits);
+    values = given.Over(values);
+    bool nameSet = static_cast<bool>(given.m_name);
+    if (!m_options.m_strPlan.empty()) {
+      const auto row = m_plan.find(digits);
+      if (row == m_plan.end()) {
+        worker.m_report.m_outcome = EOutcome::NotInPlan;
+        continue;
+      }
+      values = row->second.Over(values);
+      nameSet = nameSet || row->second.m_name;
+    }
+
+    std::string rule = CheckName(values.m_strName);
+    if (rule.empty()) rule = CheckPin(values.m_strPin);
+    if (!rule.empty()) {
+      *error = Printable(worker.m_strShown) + ": name \"" + Printable(values.m_strName) +
+               "\", PIN \"" + Printable(values.m_strPin) + "\": " + rule;
+      return false;
+    }
+    if (nameSet) {
+      const auto taken = names.emplace(values.m_strName, worker.m_strShown);
+      if (!taken.second) {
+        *error = "two modules would get the name \"" + Printable(values.m_strName) + "\" (" +
+                 Printable(taken.first->second) + " and " + Printable(worker.m_strShown) + ")";
+        return false;
+      }
+    }
+    worker.m_target = values;
+    worker.m_bProgram = true;
+  }
+  return true;
+}
+
+int CGang::Run() {
+  std::string error;
+  if (!Prepare(&error)) {
+    if (m_env.m_interrupt.IsSet()) {
+      m_env.m_err << "corvane: interrupted; nothing was sent.\n";
+      return kExitInterrupted;
+    }
+    return Usage(error);
+  }
+
+  std::vector<std::string> shown;
+  for (const CWorker& worker : m_workers) shown.push_back(Printable(worker.m_strShown));
+  CGangProgress progress(m_env.m_err, m_env.m_bErrIsTerminal, m_options.m_bQuiet,
+                         m_env.m_bErrIsTerminal ? StderrTerminalRows() : 0, shown);
+  for (size_t k = 0; k < m_workers.size(); ++k) {
+    CWorker& worker = m_workers[k];
+    worker.m_pSession =
+        std::make_unique<CModuleSession>(*worker.m_pApi, m_env.m_interrupt, &progress.Sink(k));
+    worker.m_pSession->ListOnly(worker.m_strListed);
+    worker.m_report.m_outcome = EOutcome::Interrupted;
+  }
+
+  // The workers and this thread, which works out the values between the reads and the
+  // programming.
+  CPhaseGate gate(m_workers.size() + 1);
+  const bool needsRead = NeedsRead();
+  bool planned = false;
+  std::vector<std::thread> threads;
+  for (size_t k = 0; k < m_workers.size(); ++k) {
+    try {
+      threads.push_back(StartWorkerThread([this, k, &gate, &progress, needsRead, &planned] {
+        Work(m_workers[k], gate, progress.Sink(k), needsRead, planned);
+      }));
+    } catch (const std::system_error&) {
+      // Out of threads: this port is left out, the others go on.
+      gate.Leave();
+      m_workers[k].m_pSession.reset();
+      m_workers[k].m_report.m_outcome = EOutcome::CommError;
+      m_workers[k].m_report.m_strMessage = "no thread could be started for this port";
+      End(m_workers[k]);
+    }
+  }
+  gate.Arrive();  // every port probed
+  gate.Arrive();  // every module that needed it read
+  planned = !m_env.m_interrupt.IsSet() && PlanValues(&error);
+  gate.Arrive();  // the workers program, or end
+  for (std::thread& thread : threads) thread.join();
+  progress.Stop();
+  if (!planned && !m_env.m_interrupt.IsSet()) return Usage(error + "; nothing was programmed");
+  return Report();
+}
+
+int CGang::Report() {
+  std::vector<CReportRow> rows;
+  bool anyFailed = false;
+  bool anyAnswered = false;
+  std::vector<std::string> busy;
+  for (const CWorker& worker : m_workers) {
+    rows.push_back(MakeReportRow(worker.m_strShown, worker.m_report, worker.m_dSeconds));
+    if (worker.m_report.m_outcome == EOutcome::Busy) busy.push_back(worker.m_strShown);
+    // A module lost after it answered the probe counts among those that answered.
+    if (!worker.m_bAnswered) continue;
+    anyAnswered = true;
+    if (worker.m_report.m_outcome != EOutcome::Ok) anyFailed = true;
+  }
+  // The report first: a reader of stdout that has gone away must not cost the record.
+  int code = anyFailed ? kExitCommError : kExitOk;
+  std::string error;
+  if (m_reportFile.IsOpen() && !m_reportFile.Finish(rows, &error)) {
+    m_env.m_err << "corvane: cannot write the report " << m_options.m_strReport << ": " << error
+                << "; the finished rows are in " << m_reportFile.JournalPath() << "\n";
+    if (code == kExitOk) code = kExitCommError;
+  }
+  if (m_options.m_strFormat == "json") {
+    CJson modules = CJson::array();
+    for (const CReportRow& row : rows) modules.push_back(RowJson(row));
+    m_env.m_out << DumpJson({{"modules", modules}}) << "\n";
+  } else {
+    PrintTable(m_env.m_out, rows);
+  }
+  for (const std::string& port : busy) {
+    m_env.m_err << "corvane: " << Printable(port) << " is busy: another program holds it\n";
+  }
+  if (!anyAnswered && busy.empty()) m_env.m_err << MSG_CANNOT_CONNECT << "\n";
+  if (code == kExitOk && (!anyAnswered || !busy.empty())) code = kExitNoModule;
+  if (m_env.m_interrupt.IsSet()) {
+    m_env.m_err << "corvane: interrupted; every port is closed.\n";
+    return kExitInterrupted;
+  }
+  return code;
+}
+
+// A number for --start, said plainly when it is none.
+std::string CheckStart(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos) {
+    return "not a number: \"" + Printable(text) + "\" (a whole number from 0 to 99999999)";
+  }
+  if (text.size() > 8) return "at most 99999999";
+  return std::string();
+}
+
+}  // namespace
+
+CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
+  CLI::App* gang =
+      app.add_subcommand("gang", "Program every module on every port at once, with a report");
+  // Before any port is opened, a template is held to the rules as far as it can be: an
+  // address always puts in 12 or 4 digits, a number at least its padding. Each module's own
+  // value is checked again once its number and address are known.
+  auto templateRule = [](std::string (*check)(const std::string&)) {
+    return CLI::Validator(
+        [check](std::string& text) {
+          const std::string rule = CValueTemplate::Check(text);
+          return rule.empty() ? check(CValueTemplate(text).Expand(0, kSomeAddress)) : rule;
+        },
+        "TEMPLATE");
+  };
+  gang->add_option("--ports", options.m_strPorts, "all (default) or P1,P2,...")
+      ->check(CLI::Validator(
+          [](std::string& v) { return v.empty() ? "name at least one port, or all" : ""; },
+          "PORTS"));
+  options.m_settings.Add(gang, templateRule(CheckName),
+                         "Name template: {seq}, {seq:03}, {addr}, {addr4}", templateRule(CheckPin),
+                         "PIN template");
+  gang->add_option("--start", options.m_nStart, "First {seq} number (default 1)")
+      ->check(CLI::Validator([](std::string& v) { return CheckStart(v); }, "N"));
+  gang->add_option("--plan", options.m_strPlan,
+                   "CSV file (or - for stdin): address,name,pin,role,peer");
+  gang->add_flag("--verify", options.m_bVerify, "Read back and compare");
+  gang->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
+  gang->add_option("--report", options.m_strReport, "Write the report to FILE.csv or FILE.jsonl")
+      ->check(CLI::Validator([](std::string& v) { return CheckReportPath(v); }, "FILE"));
+  AddFormatOption(gang, options.m_strFormat);
+  AddQuietOption(gang, options.m_bQuiet, "No progress lines");
+  return gang;
+}
+
+int RunGang(const CGangOptions& options, CCliEnv& env) {
+  CGang gang(options, env);
+  return gang.Run();
+}
