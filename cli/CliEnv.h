@@ -35,4 +35,8 @@ struct CCliEnv {
   // The progress goes to err only when it is a terminal.
   bool m_bErrIsTerminal;
   const CInterrupt& m_interrupt;
+  // Writes straight to the standard error's descriptor, past the C library's stream lock, so
+  // that a write blocked on a full pipe in one thread cannot hold up another thread's output
+  // or the program's exit. Null: err is used instead (tests).
+  std::function<void(const std::string& text)> m_fnRawErr;
 };

@@ -15,6 +15,8 @@
 bool StderrIsTerminal();
 // The height of that terminal in lines; 0 when it cannot be told.
 int StderrTerminalRows();
+// Writes text to the standard error's descriptor itself (see CCliEnv::m_fnRawErr).
+void WriteStderrRaw(const std::string& text);
 // Makes a channel whose only port, "COM1", is the device at a path; empty where the platform
 // opens ports by name only.
 DevicePathOpener PlatformDevicePaths();

@@ -274,7 +274,10 @@ int CGang::Run() {
 
   std::vector<std::string> shown;
   for (const CWorker& worker : m_workers) shown.push_back(Printable(worker.m_strShown));
-  CGangProgress progress(m_env.m_err, m_env.m_bErrIsTerminal, m_options.m_bQuiet,
+  std::ostream& err = m_env.m_err;
+  CGangProgress::CWriter write = m_env.m_fnRawErr;
+  if (!write) write = [&err](const std::string& text) { err << text << std::flush; };
+  CGangProgress progress(write, m_env.m_bErrIsTerminal, m_options.m_bQuiet,
                          m_env.m_bErrIsTerminal ? StderrTerminalRows() : 0, shown);
   for (size_t k = 0; k < m_workers.size(); ++k) {
     CWorker& worker = m_workers[k];

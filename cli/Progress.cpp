@@ -71,9 +71,9 @@ std::string Frame(const std::vector<std::string>& lines, size_t shown, bool draw
 
 }  // namespace
 
-CGangProgress::CGangProgress(std::ostream& err, bool terminal, bool quiet, int screenRows,
+CGangProgress::CGangProgress(CWriter write, bool terminal, bool quiet, int screenRows,
                              std::vector<std::string> ports)
-    : m_pState(std::make_shared<CState>()), m_err(err) {
+    : m_pState(std::make_shared<CState>()) {
   CState& state = *m_pState;
   state.m_bTerminal = terminal;
   // One line stays free for the cursor below the block.
@@ -85,7 +85,9 @@ CGangProgress::CGangProgress(std::ostream& err, bool terminal, bool quiet, int s
   for (size_t k = 0; k < state.m_ports.size(); ++k) m_sinks.emplace_back(this, k);
   if (quiet || state.m_ports.empty()) return;
   try {
-    StartWorkerThread([state = m_pState, err = &m_err] { Draw(state, err); }).detach();
+    StartWorkerThread([state = m_pState, write = std::move(write)] {
+      Draw(state, write);
+    }).detach();
     m_bRunning = true;
   } catch (const std::system_error&) {
     // No thread for the progress: the run goes on without it.
@@ -115,7 +117,7 @@ void CGangProgress::Update(size_t index, int step, const std::string& doing) {
   state.m_cv.notify_one();
 }
 
-void CGangProgress::Draw(std::shared_ptr<CState> shared, std::ostream* err) {
+void CGangProgress::Draw(std::shared_ptr<CState> shared, CWriter write) {
   CState& state = *shared;
   bool drawn = false;
   std::unique_lock<std::mutex> lock(state.m_mutex);
@@ -137,7 +139,7 @@ void CGangProgress::Draw(std::shared_ptr<CState> shared, std::ostream* err) {
     }
     // The output may block (a full pipe): never while a worker could want the lock.
     lock.unlock();
-    *err << text << std::flush;
+    write(text);
     lock.lock();
   }
   state.m_bDone = true;

@@ -1,6 +1,7 @@
 // Progress of a command-line run on the user's terminal (stderr).
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <ostream>
 #include <string>
@@ -37,7 +38,9 @@ std::string ProgressLine(int step, const std::string& doing);
 // it and returns without waiting on an output that does not.
 class CGangProgress {
  public:
-  CGangProgress(std::ostream& err, bool terminal, bool quiet, int screenRows,
+  using CWriter = std::function<void(const std::string& text)>;
+  // write: where the frames go; it may block.
+  CGangProgress(CWriter write, bool terminal, bool quiet, int screenRows,
                 std::vector<std::string> ports);
   ~CGangProgress();
   CGangProgress(const CGangProgress&) = delete;
@@ -62,10 +65,9 @@ class CGangProgress {
   };
 
   void Update(size_t index, int step, const std::string& doing);
-  static void Draw(std::shared_ptr<CState> state, std::ostream* err);
+  static void Draw(std::shared_ptr<CState> state, CWriter write);
 
   std::shared_ptr<CState> m_pState;
-  std::ostream& m_err;
   std::vector<CSink> m_sinks;
   bool m_bRunning = false;
 };

@@ -7,7 +7,7 @@
 int main(int argc, char** argv) {
   CInterrupt interrupt;
   interrupt.InstallHandlers();
-  CCliEnv env{PlatformCommApi(), PlatformDevicePaths(), std::cout,
-              std::cerr,         StderrIsTerminal(),    interrupt};
+  CCliEnv env{PlatformCommApi(), PlatformDevicePaths(), std::cout, std::cerr, StderrIsTerminal(),
+              interrupt,         WriteStderrRaw};
   return RunCli(argc, argv, env);
 }

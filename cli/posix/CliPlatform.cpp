@@ -25,6 +25,16 @@ int StderrTerminalRows() {
   return size.ws_row;
 }
 
+void WriteStderrRaw(const std::string& text) {
+  size_t done = 0;
+  while (done < text.size()) {
+    const ssize_t wrote = write(STDERR_FILENO, text.data() + done, text.size() - done);
+    if (wrote < 0 && errno == EINTR) continue;
+    if (wrote <= 0) return;
+    done += static_cast<size_t>(wrote);
+  }
+}
+
 DevicePathOpener PlatformDevicePaths() {
   return [](const std::string& path) -> std::unique_ptr<CommApi> {
     return std::make_unique<CPosixCommApi>(CDeviceNamespace::FromMap({{1, path}}));

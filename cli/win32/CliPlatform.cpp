@@ -17,6 +17,20 @@ int StderrTerminalRows() {
   return info.srWindow.Bottom - info.srWindow.Top + 1;
 }
 
+void WriteStderrRaw(const std::string& text) {
+  const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
+  size_t done = 0;
+  while (done < text.size()) {
+    DWORD wrote = 0;
+    if (!WriteFile(err, text.data() + done, static_cast<DWORD>(text.size() - done), &wrote,
+                   nullptr) ||
+        wrote == 0) {
+      return;
+    }
+    done += wrote;
+  }
+}
+
 // Windows opens serial ports by their COM names.
 DevicePathOpener PlatformDevicePaths() {
   return DevicePathOpener();

@@ -3,7 +3,10 @@
 // read time-outs are real: each operation takes its real time.
 #pragma once
 
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdio>
@@ -55,7 +58,7 @@ class CCliRig {
     std::vector<const char*> argv;
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     std::ostringstream out, err;
-    CCliEnv env{*m_pApi, PlatformDevicePaths(), out, err, terminal, *m_pInterrupt};
+    CCliEnv env{*m_pApi, PlatformDevicePaths(), out, err, terminal, *m_pInterrupt, nullptr};
     const int code = RunCli(static_cast<int>(argv.size()), argv.data(), env);
     m_strOut = out.str();
     m_strErr = err.str();
@@ -78,6 +81,32 @@ class CCliRig {
     const auto state = State(k);
     return state.at("probes") == "0" && state.at("commands") == "0" && state.at("malformed") == "0";
   }
+
+  // Starts the real program with stdout and stderr on the given descriptors (-1: /dev/null).
+  static pid_t Spawn(const std::vector<std::string>& args, int outFd = -1, int errFd = -1) {
+    std::vector<const char*> argv = {"corvane"};
+    for (const std::string& arg : args) argv.push_back(arg.c_str());
+    argv.push_back(nullptr);
+    const pid_t child = fork();
+    if (child != 0) return child;
+    const int null = open("/dev/null", O_RDWR);
+    dup2(null, STDIN_FILENO);
+    dup2(outFd >= 0 ? outFd : null, STDOUT_FILENO);
+    dup2(errFd >= 0 ? errFd : null, STDERR_FILENO);
+    execv(CORVANE_PATH, const_cast<char* const*>(argv.data()));
+    _exit(127);
+  }
+  // Waits up to seconds for the child to exit; kills it and returns false when it does not.
+  static bool WaitExit(pid_t child, int seconds, int* status) {
+    for (int k = 0; k < seconds * 20; ++k) {
+      if (waitpid(child, status, WNOHANG) == child) return true;
+      usleep(50 * 1000);
+    }
+    kill(child, SIGKILL);
+    waitpid(child, status, 0);
+    return false;
+  }
+  const std::string& Dir() const { return m_strDir; }
 
   // The user's Ctrl-C as the runs see it; a fresh one for the runs after an interruption.
   CInterrupt& Interrupt() { return *m_pInterrupt; }

@@ -153,6 +153,20 @@ TEST(CliFailures, NoModuleSilentModuleAndWhatWasAcknowledged) {
   EXPECT_EQ(json["result"], "communication error");
   EXPECT_EQ(json["written"], nlohmann::json({"name"}));
   EXPECT_EQ(rig.State(1).at("name"), "X");
+  // Only the acknowledged name is known; the PIN, role and peer were sent to no effect.
+  EXPECT_EQ(json["name"], "X");
+  EXPECT_TRUE(json["pin"].is_null() && json["role"].is_null() && json["peer"].is_null()) << json;
+  EXPECT_EQ(rig.State(1).at("pin"), "1234");
+
+  // A silent module holds nothing this run knows of.
+  EXPECT_EQ(rig.Run({"program", "--port", "COM3", "--name", "X", "--pin", "1", "--role", "master",
+                     "--peer", "010203040506", "--format", "json"}),
+            1);
+  const auto none = nlohmann::json::parse(rig.m_strOut);
+  EXPECT_EQ(none["result"], "no module");
+  for (const char* field : {"address", "name", "pin", "role", "peer"}) {
+    EXPECT_TRUE(none[field].is_null()) << field << ": " << none;
+  }
 }
 
 TEST(CliUsage, BadInputIsRefusedBeforeAnyPortIsOpened) {

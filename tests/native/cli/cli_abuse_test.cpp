@@ -1,0 +1,290 @@
+// The command line under abuse: planted links, files that cannot be written, plans that are
+// no files, a port another program holds, signals from a closed terminal, kill -9, and outputs
+// that are full or gone. The modules must never be touched for a run that is refused, and no
+// finished row may be lost.
+#include <gtest/gtest.h>
+#include <dirent.h>
+#include <sys/file.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <thread>
+
+#include "cli/CliRig.h"
+#include "cli/Csv.h"
+#include "cli/PhaseGate.h"
+#include "cli/Plan.h"
+#include "cli/Progress.h"
+
+namespace {
+
+const std::vector<std::string> kAllFour = {"--name", "N{seq}", "--pin",  "1234",
+                                           "--role", "master", "--peer", "00:12:6F:34:56:78"};
+
+std::vector<std::string> Gang(const std::string& ports, std::vector<std::string> more) {
+  std::vector<std::string> args = {"gang", "--ports", ports, "--quiet"};
+  args.insert(args.end(), kAllFour.begin(), kAllFour.end());
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream file(path, std::ios::binary);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+void WriteText(const std::string& path, const std::string& text) {
+  std::ofstream(path, std::ios::binary) << text;
+}
+
+// Names in a folder that begin with prefix.
+std::vector<std::string> Starting(const std::string& dir, const std::string& prefix) {
+  std::vector<std::string> names;
+  DIR* folder = opendir(dir.c_str());
+  if (folder == nullptr) return names;
+  while (const dirent* entry = readdir(folder)) {
+    if (std::string(entry->d_name).rfind(prefix, 0) == 0) names.push_back(entry->d_name);
+  }
+  closedir(folder);
+  return names;
+}
+
+// Waits up to seconds for a condition seen by polling.
+template <typename Condition>
+bool Eventually(int seconds, Condition condition) {
+  for (int k = 0; k < seconds * 20; ++k) {
+    if (condition()) return true;
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return condition();
+}
+
+TEST(CliReportFile, APlantedLinkIsNeverFollowedAndAReplacedReportKeepsItsMode) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  const std::string report = rig.File("r.csv");
+  const std::string victim = rig.File("victim");
+  const std::string planted = rig.File("r.csv.part");
+  WriteText(victim, "precious\n");
+  ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
+  WriteText(report, "old report\n");
+  ASSERT_EQ(chmod(report.c_str(), 0640), 0);
+
+  ASSERT_EQ(rig.Run(Gang(rig.Path(0), {"--report", report})), 0) << rig.m_strErr;
+  EXPECT_EQ(ReadText(victim), "precious\n");
+  struct stat info {};
+  ASSERT_EQ(lstat(report.c_str(), &info), 0);
+  EXPECT_TRUE(S_ISREG(info.st_mode)) << "the report is a file, not a link";
+  EXPECT_EQ(info.st_mode & 0777, 0640u);
+  EXPECT_EQ(ReadText(report).rfind("port,address,", 0), 0u) << ReadText(report);
+  EXPECT_NE(ReadText(report).find(",ok,"), std::string::npos);
+  EXPECT_TRUE(Starting(rig.Dir(), ".r.csv").empty()) << "no temporary file is left";
+}
+
+TEST(CliReportFile, AReportThatCannotBeWrittenRefusesTheRunWithNothingSent) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  const std::string folder = rig.File("folder.csv");
+  ASSERT_EQ(mkdir(folder.c_str(), 0700), 0);
+  const std::string plan = rig.File("plan.csv");
+  const std::string link = rig.File("link.csv");
+  WriteText(plan, "address,name\n00:1A:7D:DA:71:13,P\n");
+  ASSERT_EQ(symlink(plan.c_str(), link.c_str()), 0);
+
+  const std::vector<std::vector<std::string>> refused = {
+      Gang(rig.Path(0), {"--report", "/no/such/dir/r.csv"}),
+      Gang(rig.Path(0), {"--report", folder}),
+      {"gang", "--ports", rig.Path(0), "--plan", plan, "--report", link},
+      Gang(rig.Path(0), {"--report", ""}),
+      Gang("", {}),
+      Gang(rig.Path(0), {"--start", "abc"}),
+  };
+  for (const auto& args : refused) {
+    EXPECT_EQ(rig.Run(args), 64) << args.back() << ": " << rig.m_strErr;
+    EXPECT_EQ(std::count(rig.m_strErr.begin(), rig.m_strErr.end(), '\n'), 1) << rig.m_strErr;
+  }
+  EXPECT_NE(rig.m_strErr.find("not a number"), std::string::npos) << rig.m_strErr;
+  rmdir(folder.c_str());
+  EXPECT_EQ(ReadText(plan), "address,name\n00:1A:7D:DA:71:13,P\n") << "the plan is intact";
+  EXPECT_TRUE(rig.Untouched(0));
+}
+
+TEST(CliPlanFile, OnlyARegularFileOfSaneSizeIsReadAndNeverBlocks) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  const std::string fifo = rig.File("plan.fifo");
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  const std::string big = rig.File("big.csv");
+  WriteText(big, "address,name\n" + std::string(kPlanMaxBytes, '\n'));
+  const std::vector<std::pair<std::string, std::string>> plans = {
+      {"/dev/zero", "not a regular file"},
+      {fifo, "not a regular file"},
+      {rig.Dir(), "is a folder"},
+      {big, "larger than 4 MB"},
+  };
+  for (const auto& plan : plans) {
+    EXPECT_EQ(rig.Run({"gang", "--ports", rig.Path(0), "--plan", plan.first}), 64);
+    EXPECT_NE(rig.m_strErr.find(plan.second), std::string::npos) << rig.m_strErr;
+  }
+  EXPECT_TRUE(rig.Untouched(0));
+
+  CPlan parsed;
+  std::string error;
+  EXPECT_TRUE(
+      ParsePlan("\xEF\xBB\xBF"
+                "address,name\r\n00:00:00:00:00:01,A\r\n",
+                &parsed, &error))
+      << error;
+  EXPECT_EQ(parsed.at("000000000001").m_name, "A");
+  EXPECT_FALSE(
+      ParsePlan("address,name\n000000000001,A\n000000000002,B\n000000000003,A\n", &parsed, &error));
+  EXPECT_EQ(error, "line 4: the name \"A\" is already planned on line 2");
+}
+
+TEST(CliPorts, ThePortIsNeverTheTerminalCorvaneRunsIn) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  EXPECT_EQ(rig.Run({"read", "--port", "/dev/tty"}), 64);
+  EXPECT_NE(rig.m_strErr.find("terminal"), std::string::npos) << rig.m_strErr;
+}
+
+TEST(CliBusy, APortAnotherProgramHoldsIsBusyNotMissing) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}, {"--address", "00:00:00:00:00:02"}}));
+  // Another program has the first module's port open and locked.
+  const int holder = open(rig.Path(0).c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+
+  EXPECT_EQ(rig.Run({"read", "--port", rig.Path(0), "--format", "json"}), 1);
+  EXPECT_EQ(nlohmann::json::parse(rig.m_strOut)["result"], "busy");
+  EXPECT_NE(rig.m_strErr.find("busy"), std::string::npos) << rig.m_strErr;
+
+  const std::string report = rig.File("busy.jsonl");
+  EXPECT_EQ(rig.Run(Gang(rig.Path(0) + "," + rig.Path(1), {"--report", report})), 1)
+      << rig.m_strErr;
+  EXPECT_NE(ReadText(report).find("\"result\":\"busy\""), std::string::npos) << ReadText(report);
+  EXPECT_EQ(rig.State(1).at("name"), "N1") << "the free port's module is programmed";
+  close(holder);
+}
+
+TEST(CliSignals, AHangupEndsAGangLikeCtrlCAndTheReportIsWritten) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  const std::string report = rig.File("hup.jsonl");
+  std::vector<std::string> args = Gang(rig.Path(0), {"--report", report});
+  args.erase(args.begin() + 3);  // progress lines too, into the void
+  const pid_t child = CCliRig::Spawn(args);
+  ASSERT_TRUE(Eventually(30, [&] { return rig.State(0).at("name") == "N1"; }));
+  kill(child, SIGHUP);
+  int status = 0;
+  ASSERT_TRUE(CCliRig::WaitExit(child, 30, &status));
+  ASSERT_TRUE(WIFEXITED(status)) << "not killed by the signal";
+  EXPECT_EQ(WEXITSTATUS(status), 130);
+  EXPECT_NE(ReadText(report).find("\"result\":\"interrupted\""), std::string::npos);
+}
+
+TEST(CliSignals, AGangKilledOutrightLeavesItsFinishedRowsBesideTheReport) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--silent"}, {}}));
+  const std::string report = rig.File("kill.jsonl");
+  const pid_t child = CCliRig::Spawn(Gang(rig.Path(0) + "," + rig.Path(1), {"--report", report}));
+  std::string journal;
+  // The silent port's row is final after the probe, long before the other module is done.
+  ASSERT_TRUE(Eventually(30, [&] {
+    for (const std::string& name : Starting(rig.Dir(), ".kill.jsonl.")) {
+      journal = rig.Dir() + "/" + name;
+      if (ReadText(journal).find("no module") != std::string::npos) return true;
+    }
+    return false;
+  }));
+  kill(child, SIGKILL);
+  int status = 0;
+  waitpid(child, &status, 0);
+  EXPECT_NE(ReadText(journal).find("\"result\":\"no module\""), std::string::npos);
+  EXPECT_EQ(access(report.c_str(), F_OK), -1) << "no half report at the name";
+  unlink(journal.c_str());
+}
+
+TEST(CliOutput, AFullStderrStopsNeitherTheModulesNorTheRun) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}, {"--address", "00:00:00:00:00:02"}}));
+  int err[2];
+  ASSERT_EQ(pipe2(err, O_NONBLOCK), 0);
+  // Nobody reads stderr, and it has no room left: every write to it would block.
+  const std::string fill(4096, 'x');
+  while (write(err[1], fill.data(), fill.size()) > 0) {
+  }
+  fcntl(err[1], F_SETFL, 0);
+  const std::string report = rig.File("full.jsonl");
+  std::vector<std::string> args = Gang(rig.Path(0) + "," + rig.Path(1), {"--report", report});
+  args.erase(args.begin() + 3);  // with progress lines
+  const pid_t child = CCliRig::Spawn(args, -1, err[1]);
+  close(err[1]);
+  int status = 0;
+  const bool ended = CCliRig::WaitExit(child, 90, &status);
+  close(err[0]);
+  ASSERT_TRUE(ended) << "the gang hung on its stderr";
+  ASSERT_TRUE(WIFEXITED(status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  EXPECT_EQ(rig.State(0).at("name"), "N1");
+  EXPECT_EQ(rig.State(1).at("name"), "N2");
+}
+
+TEST(CliOutput, AClosedStdoutFailsTheRunButTheReportIsWritten) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  int out[2];
+  ASSERT_EQ(pipe(out), 0);
+  close(out[0]);  // the reader has gone
+  const std::string report = rig.File("closed.csv");
+  const pid_t child = CCliRig::Spawn(Gang(rig.Path(0), {"--report", report}), out[1]);
+  close(out[1]);
+  int status = 0;
+  ASSERT_TRUE(CCliRig::WaitExit(child, 60, &status));
+  ASSERT_TRUE(WIFEXITED(status)) << "not killed by SIGPIPE";
+  EXPECT_EQ(WEXITSTATUS(status), 74);
+  EXPECT_NE(ReadText(report).find(",ok,"), std::string::npos) << ReadText(report);
+}
+
+TEST(CliCsv, WhatTheReportWritesThePlanReaderReadsBackAndNoCellIsAFormula) {
+  const std::vector<std::string> cells = {"a,b", "say \"hi\"", "line\rend", "", "plain", ""};
+  std::vector<std::string> back;
+  ASSERT_TRUE(SplitCsvLine(CsvLine(cells), &back));
+  EXPECT_EQ(back, cells);
+  for (const char* formula : {"=1+1", "+1", "-1", "@SUM(A1)"}) {
+    ASSERT_TRUE(SplitCsvLine(CsvLine({formula}), &back));
+    EXPECT_EQ(back[0], std::string("'") + formula);
+  }
+}
+
+TEST(CliGangParts, APartyThatLeavesReleasesThoseWaitingAndTheBlockFitsTheScreen) {
+  CPhaseGate gate(3);
+  std::thread first([&] { gate.Arrive(); });
+  std::thread second([&] { gate.Arrive(); });
+  gate.Leave();  // the third party ends early: the two are released
+  first.join();
+  second.join();
+
+  std::ostringstream err;
+  std::vector<std::string> ports;
+  for (int k = 0; k < 10; ++k) ports.push_back("COM" + std::to_string(k + 3));
+  {
+    CGangProgress progress([&err](const std::string& text) { err << text; }, true, false, 6, ports);
+    for (size_t k = 0; k < ports.size(); ++k) progress.Sink(k).OnProgress(1, "opening the link");
+    progress.Stop();
+  }
+  // Each frame: at most the five lines that fit below the screen's top, the last one a sum.
+  const std::string text = err.str();
+  const size_t last = text.rfind("\x1b[5F");
+  const std::string frame = last == std::string::npos ? text : text.substr(last);
+  EXPECT_LE(std::count(frame.begin(), frame.end(), '\n'), 5) << frame;
+  EXPECT_NE(frame.find("more ports"), std::string::npos) << frame;
+  EXPECT_EQ(text.find("\x1b[10F"), std::string::npos) << "never up past the screen";
+}
+
+}  // namespace
