@@ -8,7 +8,7 @@
 #include "cli/Options.h"
 #include "cli/Output.h"
 #include "cli/Progress.h"
-#include "platform/ComPortName.h"
+#include "serial/ComPortName.h"
 #include "serial/SerialPort.h"
 
 namespace {

@@ -19,7 +19,7 @@
 #include <cstring>
 #include <string>
 
-#include "platform/ComPortName.h"
+#include "serial/ComPortName.h"
 
 namespace {
 
