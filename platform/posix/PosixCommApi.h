@@ -4,11 +4,9 @@
 // Handles: CreateFileA opens the device non-blocking and takes it for this handle alone, as
 // share mode 0 does on Windows. It refuses the port with ERROR_ACCESS_DENIED when another
 // program holds it by any of the three conventions of Linux serial programs:
-//   - a UUCP lock file LCK..<device> in the lock directory (normally /var/lock) that holds the
-//     pid of a running process, in ASCII or as a binary int; the device's own name and, behind
-//     a symlink such as /dev/serial/by-id/..., the name of the real device are both looked for.
-//     This is checked before the device is opened. A lock of a dead process is stale and does
-//     not refuse. CreateFileA writes no lock file of its own;
+//   - a UUCP lock file LCK..<device> of a running process in the lock directory (UucpLock.h
+//     says which names and contents count). This is checked before the device is opened.
+//     CreateFileA writes no lock file of its own;
 //   - flock(LOCK_EX), which holds even against root;
 //   - the tty's exclusive flag (TIOCEXCL). The kernel refuses other openers while it is set,
 //     except root; so the flag is read back after open (TIOCGEXCL) and a set flag refuses the
@@ -36,15 +34,15 @@
 // (ENOENT/ENODEV/ENXIO -> ERROR_FILE_NOT_FOUND, EBUSY/EAGAIN/EACCES -> ERROR_ACCESS_DENIED,
 // EIO -> ERROR_GEN_FAILURE), which GetLastError returns.
 //
-// Line: raw, CLOCAL|CREAD, HUPCL cleared, VMIN=0 VTIME=0. SetCommState takes the baud rates
-// termios has (others are refused), 5 to 8 data bits, parity, one or two stop bits, RTS/CTS
-// and XON/XOFF flow control, and raises or drops DTR and RTS (a pty has no modem lines; that
-// is not an error). GetCommState reports exactly what the last accepted SetCommState gave.
+// Line (TermiosDcb.h): raw, CLOCAL|CREAD, HUPCL cleared, VMIN=0 VTIME=0. SetCommState takes the
+// baud rates termios has (others are refused), 5 to 8 data bits, parity, one or two stop bits,
+// RTS/CTS and XON/XOFF flow control, and raises or drops DTR and RTS (a pty has no modem lines;
+// that is not an error). GetCommState reports exactly what the last accepted SetCommState gave.
 //
 // Reads: ReadFile waits in poll() for the COMMTIMEOUTS of the handle (per-byte multiplier,
-// constant, interval) on the monotonic clock; a time-out is success with the bytes so far.
-// A hang-up, a poll error or an end of file fails the read: the device went away.
-// Writes: WriteFile blocks until the driver has taken every byte.
+// constant, interval; the rules are in ReadTimeouts.h) on the monotonic clock; a time-out is
+// success with the bytes so far. A hang-up, a poll error or an end of file fails the read: the
+// device went away. Writes: WriteFile blocks until the driver has taken every byte.
 #pragma once
 
 #include <map>
@@ -94,7 +92,6 @@ class CPosixCommApi final : public CommApi {
   };
 
   bool Find(HANDLE handle, int* fd, CPort* port);
-  bool IsLockedByUucp(const std::string& path) const;
 
   CDeviceNamespace m_namespace;
   std::string m_strLockDir;
