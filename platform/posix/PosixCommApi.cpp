@@ -17,6 +17,7 @@
 #include <cstring>
 #include <string>
 
+#include "ControllingTerminal.h"
 #include "ReadTimeouts.h"
 #include "TermiosDcb.h"
 #include "UucpLock.h"
@@ -43,9 +44,10 @@ DWORD ErrorFromErrno(int error) {
       return ERROR_PATH_NOT_FOUND;
     case EBUSY:
     case EAGAIN:
+      return ERROR_ACCESS_DENIED;
     case EACCES:
     case EPERM:
-      return ERROR_ACCESS_DENIED;
+      return ERROR_PRIVILEGE_NOT_HELD;
     case EBADF:
       return ERROR_INVALID_HANDLE;
     case EINVAL:
@@ -57,6 +59,13 @@ DWORD ErrorFromErrno(int error) {
     default:
       return ERROR_GEN_FAILURE;
   }
+}
+
+// Closes a descriptor opened for a refused port, and gives what CreateFileA then returns.
+int Refuse(int fd, DWORD why, DWORD* error) {
+  if (fd >= 0) close(fd);
+  *error = why;
+  return -1;
 }
 
 HANDLE HandleFromFd(int fd) {
@@ -96,10 +105,7 @@ CPosixCommApi::CPosixCommApi(CDeviceNamespace ns, std::string lockDir)
     : m_namespace(std::move(ns)), m_strLockDir(std::move(lockDir)) {}
 
 CPosixCommApi::~CPosixCommApi() {
-  for (const auto& entry : m_ports) {
-    if (entry.second.bSetExclusive) ioctl(entry.first, TIOCNXCL);
-    close(entry.first);
-  }
+  for (const auto& entry : m_ports) Release(entry.first, entry.second);
 }
 
 bool CPosixCommApi::Find(HANDLE handle, int* fd, CPort* port) {
@@ -126,55 +132,53 @@ HANDLE CPosixCommApi::CreateFileA(LPCSTR fileName, DWORD /*access*/, DWORD /*sha
     Fail(ERROR_FILE_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
   }
-
-  // Before the open, which would raise the lines of a device another program is using.
-  if (IsLockedByUucp(m_strLockDir, path)) {
-    Fail(ERROR_ACCESS_DENIED);
+  CPort port;
+  std::memset(&port, 0, sizeof port);
+  DWORD error = ERROR_SUCCESS;
+  const int fd = OpenPort(path, &port, &error);
+  if (fd < 0) {
+    Fail(error);
     return INVALID_HANDLE_VALUE;
   }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_ports[fd] = port;
+  return HandleFromFd(fd);
+}
+
+int CPosixCommApi::OpenPort(const std::string& path, CPort* port, DWORD* error) const {
+  // The user's own terminal would get the probe and be left raw. Refused before the open, and
+  // again after it by the session, for a system where the device behind /dev/tty is unknown.
+  if (IsControllingTerminal(path)) return Refuse(-1, ERROR_NOT_SUPPORTED, error);
+  // Before the open, which would raise the lines of a device another program is using.
+  if (IsLockedByUucp(m_strLockDir, path)) return Refuse(-1, ERROR_ACCESS_DENIED, error);
 
   const int fd = open(path.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
-  if (fd < 0) {
-    Fail(ErrorFromErrno(errno));
-    return INVALID_HANDLE_VALUE;
-  }
+  if (fd < 0) return Refuse(-1, ErrorFromErrno(errno), error);
+  if (isatty(fd) && tcgetsid(fd) == getsid(0)) return Refuse(fd, ERROR_NOT_SUPPORTED, error);
   // A serial port belongs to one program at a time. TIOCEXCL alone does not stop root, and
   // flock alone does not stop programs that never lock; take both. The lock is tried first
   // so that a refused open never touches the holder's TIOCEXCL.
   if (flock(fd, LOCK_EX | LOCK_NB) != 0) {
-    const int error = errno;
-    close(fd);
-    Fail(error == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ErrorFromErrno(error));
-    return INVALID_HANDLE_VALUE;
+    return Refuse(fd, errno == EWOULDBLOCK ? ERROR_ACCESS_DENIED : ErrorFromErrno(errno), error);
   }
   // Root opens a tty whatever its exclusive flag says, so a flag that is already set is
   // another program's claim: refuse, and leave the flag to its owner. A device that is no
   // tty answers neither call and is held by flock alone.
   int exclusive = 0;
-  bool setExclusive = false;
   if (ioctl(fd, TIOCGEXCL, &exclusive) == 0) {
-    if (exclusive != 0) {
-      close(fd);
-      Fail(ERROR_ACCESS_DENIED);
-      return INVALID_HANDLE_VALUE;
-    }
-    setExclusive = ioctl(fd, TIOCEXCL) == 0;
+    if (exclusive != 0) return Refuse(fd, ERROR_ACCESS_DENIED, error);
+    port->bSetExclusive = ioctl(fd, TIOCEXCL) == 0;
   }
-
-  CPort port;
-  std::memset(&port, 0, sizeof port);
-  port.bSetExclusive = setExclusive;
-  termios tio;
-  if (tcgetattr(fd, &tio) == 0) {
+  // The settings found are given back at the close, so a terminal or another program's line
+  // is not left raw.
+  if (tcgetattr(fd, &port->found) == 0) {
+    port->bRestoreLine = true;
+    termios tio = port->found;
     MakeRaw(tio);
     tcsetattr(fd, TCSANOW, &tio);
-    port.dcb = DcbFromTermios(tio);
+    port->dcb = DcbFromTermios(tio);
   }
-  {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_ports[fd] = port;
-  }
-  return HandleFromFd(fd);
+  return fd;
 }
 
 BOOL CPosixCommApi::CloseHandle(HANDLE handle) {
@@ -185,10 +189,17 @@ BOOL CPosixCommApi::CloseHandle(HANDLE handle) {
     std::lock_guard<std::mutex> lock(m_mutex);
     m_ports.erase(fd);
   }
+  if (!Release(fd, port) && errno != EINTR) return Fail(ErrorFromErrno(errno));
+  return TRUE;
+}
+
+bool CPosixCommApi::Release(int fd, const CPort& port) {
+  // Before the exclusive flag goes, so no other program sees the line between the two. A
+  // device that went away refuses; there is nothing left to restore then.
+  if (port.bRestoreLine) tcsetattr(fd, TCSANOW, &port.found);
   // On a pty the exclusive flag outlives the last close and would lock out the next open.
   if (port.bSetExclusive) ioctl(fd, TIOCNXCL);
-  if (close(fd) != 0 && errno != EINTR) return Fail(ErrorFromErrno(errno));
-  return TRUE;
+  return close(fd) == 0;
 }
 
 BOOL CPosixCommApi::GetCommState(HANDLE handle, LPDCB dcb) {

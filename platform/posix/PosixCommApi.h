@@ -11,9 +11,16 @@
 //   - the tty's exclusive flag (TIOCEXCL). The kernel refuses other openers while it is set,
 //     except root; so the flag is read back after open (TIOCGEXCL) and a set flag refuses the
 //     port whoever we run as.
-// Then it takes flock and sets TIOCEXCL itself. CloseHandle clears TIOCEXCL before closing
-// when, and only when, this handle set it: a pty keeps the flag after the last close, and a
-// flag that another program set is that program's.
+// Then it takes flock and sets TIOCEXCL itself. CloseHandle gives the line the settings (the
+// whole termios) that CreateFileA found, then clears TIOCEXCL when, and only when, this handle
+// set it (a pty keeps the flag after the last close, and a flag that another program set is
+// that program's), then closes. The settings come back whatever happened in between, HUPCL
+// with them: a line that had it drops DTR at its last close, as the kernel does for any
+// program. The destructor does the same for every handle still open.
+//
+// The calling process's controlling terminal (ControllingTerminal.h), /dev/tty included, is
+// refused with ERROR_NOT_SUPPORTED and left untouched: it is the user's terminal, not a port.
+// It is recognised by device number before the open and by its session after it.
 // The handle is the file descriptor plus one, never null and never INVALID_HANDLE_VALUE.
 // Handles from another CPosixCommApi are refused.
 //
@@ -27,12 +34,23 @@
 // with a baud rate other than 0 does so even when another program holds the tty open with its
 // lines dropped), and termios offers no way to open without it. So every CreateFileA raises both
 // for a moment, until SetCommState drops them (the channel does so right after opening); a
-// device that resets or wakes on DTR sees that pulse. Only the lock-file refusal comes before
-// the open; a port refused for flock or TIOCEXCL has had its lines raised by the attempt.
+// device that resets or wakes on DTR sees that pulse. Only the lock-file and terminal refusals
+// come before the open; a port refused for flock or TIOCEXCL has had its lines raised by the
+// attempt.
 //
-// Errors: each failing call sets the calling thread's last error to the Win32 code
-// (ENOENT/ENODEV/ENXIO -> ERROR_FILE_NOT_FOUND, EBUSY/EAGAIN/EACCES -> ERROR_ACCESS_DENIED,
-// EIO -> ERROR_GEN_FAILURE), which GetLastError returns.
+// Errors: each failing call sets the calling thread's last error to a Win32 code, which
+// GetLastError returns. Why CreateFileA failed reads apart:
+//   - ERROR_FILE_NOT_FOUND: no such device (ENOENT, ENODEV, ENXIO), or a COM name the
+//     namespace lacks;
+//   - ERROR_ACCESS_DENIED: held by another program (a lock, flock, TIOCEXCL; EBUSY, EAGAIN),
+//     the code Windows gives for a COM port another program has open, so a caller can read it
+//     as "busy" on both systems;
+//   - ERROR_PRIVILEGE_NOT_HELD: this user may not open the device (EACCES, EPERM: the tty's
+//     mode or group, typically dialout). Windows does not give this code for opening a COM
+//     port to read and write, so it means this one thing on both systems. (ERROR_ACCESS_DENIED
+//     is "busy"; ERROR_INVALID_ACCESS would say the caller asked for a bad access mask.)
+//   - ERROR_NOT_SUPPORTED: the controlling terminal (above);
+//   - ERROR_GEN_FAILURE: EIO and whatever else the system reports.
 //
 // Line (TermiosDcb.h): raw, CLOCAL|CREAD, HUPCL cleared, VMIN=0 VTIME=0. SetCommState takes the
 // baud rates termios has (others are refused), 5 to 8 data bits, parity, one or two stop bits,
@@ -44,6 +62,8 @@
 // success with the bytes so far. A hang-up, a poll error or an end of file fails the read: the
 // device went away. Writes: WriteFile blocks until the driver has taken every byte.
 #pragma once
+
+#include <termios.h>
 
 #include <map>
 #include <mutex>
@@ -89,9 +109,18 @@ class CPosixCommApi final : public CommApi {
     COMMTIMEOUTS timeouts;
     // This handle set the tty's exclusive flag and so clears it again on close.
     bool bSetExclusive;
+    // The line settings the open found, given back at the close.
+    bool bRestoreLine;
+    termios found;
   };
 
   bool Find(HANDLE handle, int* fd, CPort* port);
+  // The descriptor of a port opened and taken for this handle, its line made raw; -1 and the
+  // Win32 error in *error when refused (nothing is then left open).
+  int OpenPort(const std::string& path, CPort* port, DWORD* error) const;
+  // Gives the line settings back, clears the exclusive flag this handle set, closes. False
+  // with errno when close fails.
+  static bool Release(int fd, const CPort& port);
 
   CDeviceNamespace m_namespace;
   std::string m_strLockDir;
