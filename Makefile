@@ -57,7 +57,7 @@ test-windows: windows-x64
 	@bash scripts/wine-session.sh build/windows-x64 $(CTEST) --preset windows-x64
 
 # The shipped i686 files, which cannot run here, checked statically against the x86_64 build
-# that the tests run: same resources, subsystem, ASLR and DEP, system DLLs only, no TLS
+# that the tests run: same resources, subsystem, ASLR and DEP, system DLLs only, the same TLS
 # callbacks. --self-test damages copies to see each fault caught.
 check-shipped: windows windows-x64
 	@$(PYTHON) tests/shipped/check_shipped.py --self-test

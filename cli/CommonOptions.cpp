@@ -2,7 +2,7 @@
 
 #include "cli/CliPlatform.h"
 #include "cli/Output.h"
-#include "platform/ComPortName.h"
+#include "serial/ComPortName.h"
 
 std::string CheckPortOption(const std::string& value, bool pathsAllowed) {
   int number = 0;

@@ -2,7 +2,7 @@
 #include <string>
 #include <vector>
 
-#include "platform/ComPortName.h"
+#include "serial/ComPortName.h"
 #include "serial/SerialPort.h"
 
 namespace {

@@ -10,7 +10,6 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
 
 #include "platform/posix/PosixCommApi.h"
 
@@ -39,28 +38,6 @@ DevicePathOpener PlatformDevicePaths() {
   return [](const std::string& path) -> std::unique_ptr<CommApi> {
     return std::make_unique<CPosixCommApi>(CDeviceNamespace::FromMap({{1, path}}));
   };
-}
-
-bool IsControllingTerminal(const std::string& path) {
-  struct stat device {};
-  if (stat(path.c_str(), &device) != 0 || !S_ISCHR(device.st_mode)) return false;
-  struct stat generic {};
-  // /dev/tty itself always means the caller's own terminal.
-  if (stat("/dev/tty", &generic) == 0 && device.st_rdev == generic.st_rdev) return true;
-  // The seventh field of /proc/self/stat is the controlling terminal's device number; the
-  // second, the command, is in parentheses and may hold spaces.
-  std::ifstream statFile("/proc/self/stat");
-  std::string line;
-  if (!std::getline(statFile, line)) return false;
-  const size_t close = line.rfind(')');
-  if (close == std::string::npos) return false;
-  char state = 0;
-  int parent = 0, group = 0, session = 0, tty = 0;
-  if (std::sscanf(line.c_str() + close + 1, " %c %d %d %d %d", &state, &parent, &group, &session,
-                  &tty) != 5) {
-    return false;
-  }
-  return tty != 0 && static_cast<dev_t>(tty) == device.st_rdev;
 }
 
 namespace {

@@ -9,7 +9,7 @@
 #include <tuple>
 #include <vector>
 
-#include "platform/ComPortName.h"
+#include "serial/ComPortName.h"
 
 namespace {
 

@@ -8,9 +8,11 @@ For Corvane_BT_Setup.exe (GUI) and corvane.exe (console; skipped with a note unt
 built): the i686 file has exactly the resources of the x86_64 build (dialog templates, icons,
 strings, version record), its manifest differing only in naming the x86 processor
 architecture; the expected subsystem; ASLR (DYNAMIC_BASE) and DEP (NX_COMPAT); imports from
-system DLLs only; no TLS callbacks, which would run code of ours before the entry point and
-in every thread. --self-test also damages copies of the files and expects each damage to be
-caught. Exit status 1 on any failure.
+system DLLs only; the same TLS callbacks as the x86_64 build (the toolchain's start-up code
+registers them, and the loader runs them before the entry point and at every thread start and
+exit, so the tested build must have run the same ones), each pointing into code. --self-test
+also damages copies of the files and expects each damage to be caught. Exit status 1 on any
+failure.
 """
 import argparse
 import os
@@ -66,9 +68,9 @@ def resources(pe):
 
 
 def tls_callbacks(pe):
-    """The addresses in the TLS directory's null-terminated callback array."""
+    """None without a TLS directory, else the addresses in its null-terminated callback array."""
     if not hasattr(pe, "DIRECTORY_ENTRY_TLS"):
-        return []
+        return None
     va = pe.DIRECTORY_ENTRY_TLS.struct.AddressOfCallBacks
     if not va:
         return []
@@ -80,6 +82,29 @@ def tls_callbacks(pe):
         if not ptr:
             return out
         out.append(ptr)
+
+
+def tls_failures(pe, tested):
+    """The i686 file must carry a TLS directory and callbacks exactly when the x86_64 build
+    does, as many of them, and each must point into an executable section of the image."""
+    ours, theirs = tls_callbacks(pe), tls_callbacks(tested)
+    if (ours is None) != (theirs is None):
+        return [f"TLS directory {'missing' if ours is None else 'present'}, "
+                f"the x86_64 build has {'one' if theirs is not None else 'none'}"]
+    if ours is None:
+        return []
+    failures = []
+    if len(ours) != len(theirs):
+        failures.append(f"{len(ours)} TLS callback(s), the x86_64 build has {len(theirs)}")
+    base = pe.OPTIONAL_HEADER.ImageBase
+    code = [s for s in pe.sections
+            if s.Characteristics & pefile.SECTION_CHARACTERISTICS["IMAGE_SCN_MEM_EXECUTE"]]
+    for va in ours:
+        rva = va - base
+        if not any(s.VirtualAddress <= rva < s.VirtualAddress + s.Misc_VirtualSize
+                   for s in code):
+            failures.append(f"TLS callback 0x{va:x} points outside the code")
+    return failures
 
 
 def describe(key):
@@ -108,13 +133,11 @@ def check(shipped, tested, subsystem):
     foreign = sorted(d for d in dlls if d not in SYSTEM_DLLS)
     if foreign:
         failures.append(f"imports non-system DLLs: {', '.join(foreign)}")
-    callbacks = tls_callbacks(pe)
-    if callbacks:
-        failures.append(f"{len(callbacks)} TLS callback(s): "
-                        + ", ".join(f"0x{c:x}" for c in callbacks))
+    tested_pe = pefile.PE(tested)
+    failures += tls_failures(pe, tested_pe)
 
     ours = resources(pe)
-    theirs = resources(pefile.PE(tested))
+    theirs = resources(tested_pe)
     for key in sorted(set(ours) | set(theirs), key=str):
         if key not in ours:
             failures.append(f"resource {describe(key)} missing")
@@ -128,7 +151,7 @@ def check(shipped, tested, subsystem):
                 failures.append("manifest differs beyond the processor architecture")
         elif ours[key] != theirs[key]:
             failures.append(f"resource {describe(key)} differs from the x86_64 build")
-    return failures, dlls, len(ours)
+    return failures, dlls, len(ours), tls_callbacks(pe)
 
 
 def run(source):
@@ -142,15 +165,17 @@ def run(source):
             print(f"FAIL {rel32}: {rel64} is missing to compare with")
             failed = True
             continue
-        failures, dlls, count = check(shipped, tested, subsystem)
+        failures, dlls, count, callbacks = check(shipped, tested, subsystem)
         if failures:
             failed = True
             print(f"FAIL {rel32}")
             for f in failures:
                 print(f"    {f}")
         else:
+            tls = ("no TLS directory" if callbacks is None
+                   else f"{len(callbacks)} TLS callback(s)")
             print(f"ok   {rel32}: {'GUI' if subsystem == GUI else 'console'}, DYNAMIC_BASE, "
-                  f"NX_COMPAT, no TLS callbacks, {count} resources as in the x86_64 build, "
+                  f"NX_COMPAT, {tls} and {count} resources as in the x86_64 build, "
                   f"imports {', '.join(dlls)}")
     return failed
 
@@ -195,7 +220,28 @@ def damaged_copies(shipped, tested, work):
             if imp.dll.lower() == b"kernel32.dll":
                 pe.set_bytes_at_offset(pe.get_offset_from_rva(imp.struct.Name), b"kernel33.dll")
 
-    subsystem = pefile.PE(shipped).OPTIONAL_HEADER.Subsystem
+    def drop_tls_directory(pe):
+        tls = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_TLS"]
+        entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[tls]
+        entry.VirtualAddress, entry.Size = 0, 0
+
+    def set_first_callback(value):
+        def change(pe):
+            size = 8 if pe.PE_TYPE == pefile.OPTIONAL_HEADER_MAGIC_PE_PLUS else 4
+            rva = pe.DIRECTORY_ENTRY_TLS.struct.AddressOfCallBacks - pe.OPTIONAL_HEADER.ImageBase
+            pe.set_bytes_at_offset(pe.get_offset_from_rva(rva), value(pe).to_bytes(size, "little"))
+        return change
+
+    original = pefile.PE(shipped)
+    subsystem = original.OPTIONAL_HEADER.Subsystem
+    callbacks = tls_callbacks(original)
+    if callbacks is not None:
+        yield copy("tls-directory", drop_tls_directory)
+    if callbacks:
+        # A null first entry ends the array: the file then has no callbacks at all.
+        yield copy("tls-callbacks", set_first_callback(lambda pe: 0))
+        # The image's own headers: mapped, but not code.
+        yield copy("tls-target", set_first_callback(lambda pe: pe.OPTIONAL_HEADER.ImageBase))
     yield copy("no-aslr", lambda pe: setattr(pe.OPTIONAL_HEADER, "DllCharacteristics",
                                               pe.OPTIONAL_HEADER.DllCharacteristics
                                               & ~DYNAMIC_BASE))
@@ -214,6 +260,7 @@ def damaged_copies(shipped, tested, work):
 def self_test(source):
     """Each damaged copy of each built program must fail the check."""
     failed = False
+    caught = set()
     with tempfile.TemporaryDirectory() as work:
         for rel32, rel64, subsystem in PROGRAMS:
             shipped, tested = os.path.join(source, rel32), os.path.join(source, rel64)
@@ -227,8 +274,10 @@ def self_test(source):
                 if not check(path, tested, subsystem)[0]:
                     print(f"FAIL self-test: a copy of {rel32} with damage '{what}' passes")
                     failed = True
+                else:
+                    caught.add(what)
     if not failed:
-        print("ok   self-test: every damaged copy is caught")
+        print(f"ok   self-test: every damaged copy is caught ({', '.join(sorted(caught))})")
     return failed
 
 

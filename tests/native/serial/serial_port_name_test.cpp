@@ -3,7 +3,7 @@
 
 #include <string>
 
-#include "platform/ComPortName.h"
+#include "serial/ComPortName.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "platform/ComPortName.h"
+#include "serial/ComPortName.h"
 
 #include <cctype>
 #include <climits>
