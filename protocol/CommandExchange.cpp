@@ -81,7 +81,7 @@ bool CCommandExchange::ExchangeQuery(BYTE command, BYTE expectedTag, const CComm
     std::memset(line, 0, sizeof line);
     SendFrame(frame);
     // A lone CR leaves byte 0 at 0, which no tag equals.
-    const bool bGood = m_serial.ReadLine(line, REPLY_LINE_MAX) && line[0] == expectedTag;
+    const bool bGood = ReadReplyLine(line, expectedTag) && line[0] == expectedTag;
     if (bGood) {
       if (consumer) consumer(line + 1);
       m_serial.ReadBytes(m_ackBuf, 1);
@@ -90,6 +90,20 @@ bool CCommandExchange::ExchangeQuery(BYTE command, BYTE expectedTag, const CComm
     if (bGood) return true;
   }
   return false;
+}
+
+bool CCommandExchange::ReadReplyLine(BYTE* line, BYTE expectedTag) {
+  BYTE count = 0;
+  for (;;) {
+    BYTE b = 0;
+    // A line that stops before its end is cut short: what it holds so far is no value.
+    if (!m_serial.ReadByte(&b)) return false;
+    const bool bRaw = count > 0 && count <= ReplyRawBytes(expectedTag) && line[0] == expectedTag;
+    if (b == FRAME_END && !bRaw) return true;
+    // The byte after the last one kept is read and dropped; with a well-formed line it is the CR.
+    if (count == REPLY_LINE_MAX) return true;
+    line[count++] = b;
+  }
 }
 
 bool CCommandExchange::ExchangeProbe() {

@@ -60,7 +60,10 @@ class CCommandExchange {
   bool ExchangeAck(const CFrame& frame, const CCommandTiming& timing);
 
   // Sends the plain command and reads one reply line, up to timing.m_nTries times. A try
-  // succeeds when the line's byte 0 is expectedTag; the consumer then gets the payload (see
+  // succeeds when the line's byte 0 is expectedTag and the line came to its end: its CR, or
+  // the byte after REPLY_LINE_MAX bytes (dropped). A line cut short by the read time-out is a
+  // failed try, whatever it held. An address reply (ReplyRawBytes) takes its six bytes raw
+  // before it looks for the CR. On success the consumer gets the payload (see
   // REPLY_PAYLOAD_MAX) before the trailing byte after the line is read into m_ackBuf.
   bool ExchangeQuery(BYTE command, BYTE expectedTag, const CCommandTiming& timing,
                      const ReplyConsumer& consumer);
@@ -75,6 +78,12 @@ class CCommandExchange {
  protected:
   void Pause(DWORD ms);
 
+ private:
+  // Reads one reply line into line (REPLY_LINE_MAX + 1 bytes, cleared), one byte per read.
+  // True when it came to its end; false when a byte it waited for did not come.
+  bool ReadReplyLine(BYTE* line, BYTE expectedTag);
+
+ protected:
   CSerialPort& m_serial;
   SleepFn m_fnSleep;
 };

@@ -47,6 +47,12 @@ constexpr BYTE REPLY_LINE_MAX = 20;
 // Address replies and CMD_SET_PEER_ADDR carry this many raw bytes.
 constexpr int ADDRESS_BYTES = 6;
 
+// Raw bytes at the start of a reply's payload: an address reply has a fixed length, so a byte
+// 0x0D among its six bytes is data, not the end of the line.
+constexpr int ReplyRawBytes(BYTE tag) {
+  return tag == RSP_PEER_ADDR || tag == RSP_DEVICE_ADDR ? ADDRESS_BYTES : 0;
+}
+
 // How often a command is sent before it counts as failed, how long to wait between its last
 // byte and the first read, and how long to rest at the end of every try (the good one too).
 struct CCommandTiming {

@@ -95,16 +95,22 @@ bool CSetupOperations::Begin(EOperation op) {
   // lands here and stops.
   if (m_nRetry > 1) return false;
 
+  // A rerun starts the account afresh: only how it ends counts.
+  m_outcome = COperationOutcome();
+  m_outcome.m_eStep = EStep::Search;
   m_view.BeginWaitCursor();
   const bool bFound = FindModulePort();
   m_view.EndWaitCursor();
   if (!bFound) {
+    m_outcome.m_eResult = EResult::NoModule;
     m_view.ShowMessage(MSG_CANNOT_CONNECT);
     return false;
   }
 
   // The port may have been taken by another program since its probe.
+  m_outcome.m_eStep = EStep::OpenPort;
   if (!m_serial.Open(m_strPortName.c_str(), LINE_BAUD, READ_TIMEOUT_OPERATION_MS)) {
+    m_outcome.m_eResult = EResult::NoModule;
     m_view.ShowMessage(MSG_CANNOT_CONNECT);
     UnlockButtons(op);
     return false;
@@ -118,7 +124,9 @@ bool CSetupOperations::Begin(EOperation op) {
   m_view.DisableControl(IDCANCEL);
   m_view.StepProgress();
 
+  m_outcome.m_eStep = EStep::Handshake;
   if (!ExchangeAck(CFrame::Plain(CMD_OPEN), TIMING_OPEN)) {
+    m_outcome.m_eResult = EResult::CommError;
     // A module that missed the handshake often answers after a fresh opening of the port,
     // which also clears a line error: run the whole operation once more.
     m_serial.Close();
@@ -138,38 +146,54 @@ bool CSetupOperations::Begin(EOperation op) {
   return true;
 }
 
+bool CSetupOperations::Query(EStep step, BYTE command, BYTE tag, const CCommandTiming& timing,
+                             const ReplyConsumer& consumer) {
+  m_outcome.m_eStep = step;
+  if (!ExchangeQuery(command, tag, timing, consumer)) {
+    EndWithFailure(EOperation::Read);
+    return false;
+  }
+  m_outcome.m_read.emplace_back(StepSetting(step));
+  return true;
+}
+
+bool CSetupOperations::Write(EStep step, const FrameSource& frame, const CCommandTiming& timing) {
+  m_outcome.m_eStep = step;
+  if (!ExchangeAck(frame, timing)) {
+    EndWithFailure(EOperation::Program);
+    return false;
+  }
+  m_outcome.m_acked.emplace_back(StepSetting(step));
+  return true;
+}
+
 void CSetupOperations::ReadSettings() {
-  const EOperation op = EOperation::Read;
-
-  if (!ExchangeQuery(CMD_GET_PEER_ADDR, RSP_PEER_ADDR, TIMING_GET_PEER_ADDR,
-                     [this](const BYTE* payload) {
-                       for (int k = 0; k < ADDRESS_BYTES; ++k) {
-                         char text[8];
-                         std::snprintf(text, sizeof text, "%02X", payload[k]);
-                         m_view.SetControlText(kPeerAddrIds[k], text);
-                       }
-                     })) {
-    EndWithFailure(op);
+  if (!Query(EStep::GetPeerAddr, CMD_GET_PEER_ADDR, RSP_PEER_ADDR, TIMING_GET_PEER_ADDR,
+             [this](const BYTE* payload) {
+               for (int k = 0; k < ADDRESS_BYTES; ++k) {
+                 char text[8];
+                 std::snprintf(text, sizeof text, "%02X", payload[k]);
+                 m_view.SetControlText(kPeerAddrIds[k], text);
+               }
+             })) {
     return;
   }
   m_view.StepProgress();
 
-  if (!ExchangeQuery(CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR, TIMING_GET_DEVICE_ADDR,
-                     [this](const BYTE* p) {
-                       char text[48];
-                       std::snprintf(text, sizeof text, "%02X : %02X : %02X : %02X : %02X : %02X",
-                                     p[0], p[1], p[2], p[3], p[4], p[5]);
-                       m_view.SetControlText(IDC_DEVICE_ADDRESS, text);
-                     })) {
-    EndWithFailure(op);
+  if (!Query(EStep::GetDeviceAddr, CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR, TIMING_GET_DEVICE_ADDR,
+             [this](const BYTE* p) {
+               char text[48];
+               std::snprintf(text, sizeof text, "%02X : %02X : %02X : %02X : %02X : %02X", p[0],
+                             p[1], p[2], p[3], p[4], p[5]);
+               m_view.SetControlText(IDC_DEVICE_ADDRESS, text);
+             })) {
     return;
   }
   m_view.StepProgress();
 
-  if (!ExchangeQuery(CMD_GET_NAME, RSP_NAME, TIMING_GET_NAME, [this](const BYTE* payload) {
+  if (!Query(EStep::GetName, CMD_GET_NAME, RSP_NAME, TIMING_GET_NAME, [this](const BYTE* payload) {
         m_view.SetControlText(IDC_DEVICE_NAME, PayloadText(payload));
       })) {
-    EndWithFailure(op);
     return;
   }
   m_view.StepProgress();
@@ -177,61 +201,58 @@ void CSetupOperations::ReadSettings() {
   Pause(kAfterNameMs);
 
   // The PIN is shown as the module sent it, unpadded, so a Program sends it back unchanged.
-  if (!ExchangeQuery(CMD_GET_PIN, RSP_PIN, TIMING_GET_PIN, [this](const BYTE* payload) {
+  if (!Query(EStep::GetPin, CMD_GET_PIN, RSP_PIN, TIMING_GET_PIN, [this](const BYTE* payload) {
         m_view.SetControlText(IDC_PIN_CODE, PayloadText(payload));
       })) {
-    EndWithFailure(op);
     return;
   }
   m_view.StepProgress();
 
-  if (!ExchangeQuery(CMD_GET_ROLE, RSP_ROLE, TIMING_GET_ROLE, [this](const BYTE* payload) {
+  if (!Query(EStep::GetRole, CMD_GET_ROLE, RSP_ROLE, TIMING_GET_ROLE, [this](const BYTE* payload) {
         const bool bMaster = payload[0] == ROLE_MASTER;
         m_view.SetCheck(IDC_MASTER, bMaster);
         m_view.SetCheck(IDC_SLAVE, !bMaster);
       })) {
-    EndWithFailure(op);
     return;
   }
   m_view.StepProgress();
 
-  Finish(op);
+  Finish(EOperation::Read);
 }
 
 void CSetupOperations::ProgramSettings() {
-  const EOperation op = EOperation::Program;
-
   // Every try takes the boxes as they stand, as the user left them.
-  if (!ExchangeAck(
+  if (!Write(
+          EStep::SetName,
           [this] { return CFrame::Text(CMD_SET_NAME, m_view.GetControlText(IDC_DEVICE_NAME)); },
           TIMING_SET_NAME)) {
-    EndWithFailure(op);
     return;
   }
   m_view.StepProgress();
   Pause(kAfterNameMs);
   m_view.StepProgress();
 
-  if (!ExchangeAck(
+  if (!Write(
+          EStep::SetPin,
           [this] { return CFrame::Text(CMD_SET_PIN, m_view.GetControlText(IDC_PIN_CODE)); },
           TIMING_SET_PIN)) {
-    EndWithFailure(op);
     return;
   }
   m_view.StepProgress();
 
   // Only the Master box decides; the dialog keeps exactly one of the two checked.
-  if (!ExchangeAck(
+  if (!Write(
+          EStep::SetRole,
           [this] {
             return CFrame::Plain(m_view.IsChecked(IDC_MASTER) ? CMD_SET_MASTER : CMD_SET_SLAVE);
           },
           TIMING_SET_ROLE)) {
-    EndWithFailure(op);
     return;
   }
   m_view.StepProgress();
 
-  if (!ExchangeAck(
+  if (!Write(
+          EStep::SetPeerAddr,
           [this] {
             std::vector<BYTE> address;
             for (int id : kPeerAddrIds) {
@@ -240,20 +261,23 @@ void CSetupOperations::ProgramSettings() {
             return CFrame::Raw(CMD_SET_PEER_ADDR, std::move(address));
           },
           TIMING_SET_PEER_ADDR)) {
-    EndWithFailure(op);
     return;
   }
   m_view.StepProgress();
 
-  Finish(op);
+  Finish(EOperation::Program);
 }
 
 void CSetupOperations::Finish(EOperation op) {
   // A turn-off that goes unanswered is reported, but the settings are in: end normally.
-  if (m_view.IsChecked(IDC_TURN_OFF) &&
-      !ExchangeAck(CFrame::Plain(CMD_TURN_OFF), TIMING_TURN_OFF)) {
-    m_view.ShowMessage(MSG_COMM_ERROR);
+  if (m_view.IsChecked(IDC_TURN_OFF)) {
+    m_outcome.m_eStep = EStep::TurnOff;
+    if (!ExchangeAck(CFrame::Plain(CMD_TURN_OFF), TIMING_TURN_OFF)) {
+      m_outcome.m_eResult = EResult::CommError;
+      m_view.ShowMessage(MSG_COMM_ERROR);
+    }
   }
+  if (m_outcome.m_eResult == EResult::Ok) m_outcome.m_eStep = EStep::Done;
   EndNormally(op);
 }
 
@@ -265,6 +289,7 @@ void CSetupOperations::EndNormally(EOperation op) {
 }
 
 void CSetupOperations::EndWithFailure(EOperation op) {
+  m_outcome.m_eResult = EResult::CommError;
   m_serial.Close();
   m_view.ResetProgress();
   // The buttons stay locked until the user has read the message.

@@ -11,6 +11,7 @@
 #include <string>
 
 #include "protocol/CommandExchange.h"
+#include "protocol/OperationOutcome.h"
 #include "protocol/SetupView.h"
 
 class CSetupOperations : public CCommandExchange {
@@ -30,6 +31,10 @@ class CSetupOperations : public CCommandExchange {
   // Lists the machine's ports and probes them in order; the first that answers wins and its
   // name goes to m_strPortName, later ports are not touched. False when none answered.
   bool FindModulePort();
+
+  // How the last OnRead or OnProgram ended (see OperationOutcome.h). Valid after the call
+  // has returned; a rerun after a failed handshake counts as part of the same operation.
+  const COperationOutcome& Outcome() const { return m_outcome; }
 
   // Two hexadecimal digits at the start of text as one byte; 0 unless both are digits.
   // Characters after the second are ignored. A null text gives 0.
@@ -51,6 +56,11 @@ class CSetupOperations : public CCommandExchange {
   bool Begin(EOperation op);
   void ReadSettings();
   void ProgramSettings();
+  // One step of Read or Program: its exchange, and on success the setting it took or wrote
+  // noted in the outcome. On failure the failure ending has run and the result is false.
+  bool Query(EStep step, BYTE command, BYTE tag, const CCommandTiming& timing,
+             const ReplyConsumer& consumer);
+  bool Write(EStep step, const FrameSource& frame, const CCommandTiming& timing);
   // Optional CMD_TURN_OFF, then the normal ending.
   void Finish(EOperation op);
   void EndNormally(EOperation op);
@@ -58,4 +68,5 @@ class CSetupOperations : public CCommandExchange {
   void UnlockButtons(EOperation op);
 
   CSetupView& m_view;
+  COperationOutcome m_outcome;
 };

@@ -94,6 +94,25 @@ bool CModsimProcess::Stop() {
   return WIFEXITED(status) && WEXITSTATUS(status) == 0;
 }
 
+bool CModsimProcess::Sync() {
+  if (m_nPid <= 0 || kill(m_nPid, SIGUSR1) != 0) return false;
+  std::string said;
+  const long long deadline = NowMs() + kStartTimeoutMs;
+  while (said.find("SYNC\n") == std::string::npos) {
+    const long long left = deadline - NowMs();
+    if (left <= 0) return false;
+    pollfd fd = {m_hOutput, POLLIN, 0};
+    const int ready = poll(&fd, 1, static_cast<int>(left));
+    if (ready < 0 && errno == EINTR) continue;
+    if (ready <= 0) return false;
+    char chunk[64];
+    const ssize_t got = read(m_hOutput, chunk, sizeof chunk);
+    if (got <= 0) return false;
+    said.append(chunk, static_cast<size_t>(got));
+  }
+  return true;
+}
+
 bool CModsimProcess::WaitExit(int timeoutMs) {
   if (m_nPid <= 0) return false;
   // modsim's stdout closes when it exits: wait for that in poll, then reap it.

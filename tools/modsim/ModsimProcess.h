@@ -25,6 +25,10 @@ class CModsimProcess {
   const std::string& Path() const { return m_strPath; }
   // SIGTERM, then wait. True when modsim exited with status 0.
   bool Stop();
+  // Asks modsim (SIGUSR1) to finish writing its transcript and state file up to this moment,
+  // and blocks until it has said so (at most a few seconds). modsim writes them off its
+  // answering path, so a file read without this may lag the last answer by a moment.
+  bool Sync();
   // Waits up to timeoutMs for modsim to end by itself (a vanishing module). True when it
   // exited with status 0 within that time.
   bool WaitExit(int timeoutMs);

@@ -1,7 +1,6 @@
 // modsim: plays the Bluetooth serial module on a new pseudo-terminal or on a given tty.
 // See tools/modsim/README.md for the options, the transcript and the state file.
 #include <fcntl.h>
-#include <getopt.h>
 #include <poll.h>
 #include <signal.h>
 #include <sys/signalfd.h>
@@ -14,9 +13,12 @@
 #include <cstring>
 #include <ctime>
 #include <deque>
+#include <memory>
 #include <string>
 
+#include "tools/modsim/DiskWriter.h"
 #include "tools/modsim/ModuleSim.h"
+#include "tools/modsim/Options.h"
 
 namespace {
 
@@ -36,16 +38,6 @@ struct CPending {
   double m_dDue;
   std::vector<uint8_t> m_bytes;
   bool m_bHangUp;
-};
-
-struct COptions {
-  std::string m_strTty;
-  std::string m_strLink;
-  std::string m_strTranscript;
-  std::string m_strState;
-  int m_nTrailer = 0x0A;
-  CModuleState m_state;
-  CFaults m_faults;
 };
 
 class CModsim {
@@ -75,7 +67,8 @@ class CModsim {
   int m_hLine = -1;      // pty master or the given tty
   int m_hKeepOpen = -1;  // our own slave fd: the master sees no hang-up between host opens
   int m_hSignals = -1;
-  FILE* m_pTranscript = nullptr;
+  // Every write to the disk goes through it, off the line's path.
+  std::unique_ptr<CDiskWriter> m_pWriter;
   double m_dStart = NowSeconds();
   std::string m_strPath;
 
@@ -89,10 +82,10 @@ class CModsim {
 };
 
 CModsim::~CModsim() {
+  m_pWriter.reset();
   if (m_hLine >= 0) close(m_hLine);
   if (m_hKeepOpen >= 0) close(m_hKeepOpen);
   if (m_hSignals >= 0) close(m_hSignals);
-  if (m_pTranscript) std::fclose(m_pTranscript);
   if (!m_options.m_strLink.empty()) unlink(m_options.m_strLink.c_str());
 }
 
@@ -143,17 +136,21 @@ bool CModsim::Start() {
   sigemptyset(&mask);
   sigaddset(&mask, SIGTERM);
   sigaddset(&mask, SIGINT);
+  sigaddset(&mask, SIGUSR1);
   sigprocmask(SIG_BLOCK, &mask, nullptr);
   m_hSignals = signalfd(-1, &mask, SFD_CLOEXEC);
   signal(SIGPIPE, SIG_IGN);
 
+  FILE* transcript = nullptr;
   if (!m_options.m_strTranscript.empty()) {
-    m_pTranscript = std::fopen(m_options.m_strTranscript.c_str(), "w");
-    if (!m_pTranscript) {
+    transcript = std::fopen(m_options.m_strTranscript.c_str(), "w");
+    if (!transcript) {
       std::fprintf(stderr, "modsim: cannot write %s\n", m_options.m_strTranscript.c_str());
       return false;
     }
   }
+  // After the signals are blocked: the writer's thread must not take SIGTERM itself.
+  m_pWriter = std::make_unique<CDiskWriter>(transcript, m_options.m_strState);
   if (!m_options.m_strLink.empty()) {
     unlink(m_options.m_strLink.c_str());
     if (symlink(m_strPath.c_str(), m_options.m_strLink.c_str()) != 0) {
@@ -164,15 +161,18 @@ bool CModsim::Start() {
   }
   Log(NowSeconds(), "EV", "start " + m_strPath);
   WriteState();
+  // Nothing is answered yet: whoever reads the line's path may rely on the first state.
+  m_pWriter->Drain();
   std::printf("%s %s\n", m_options.m_strTty.empty() ? "PTY" : "TTY", m_strPath.c_str());
   std::fflush(stdout);
   return true;
 }
 
 void CModsim::Log(double at, const char* kind, const std::string& text) {
-  if (!m_pTranscript) return;
-  std::fprintf(m_pTranscript, "t=%.3f %s %s\n", at - m_dStart, kind, text.c_str());
-  std::fflush(m_pTranscript);
+  if (!m_pWriter) return;
+  char time[32];
+  std::snprintf(time, sizeof time, "t=%.3f ", at - m_dStart);
+  m_pWriter->Append(time + std::string(kind) + " " + text + "\n");
 }
 
 void CModsim::LogBytes(double at, const char* kind, const uint8_t* bytes, size_t n) {
@@ -192,15 +192,7 @@ void CModsim::FlushRx() {
 }
 
 void CModsim::WriteState() {
-  if (m_options.m_strState.empty()) return;
-  // Written beside and renamed over, so a reader never sees half a file.
-  std::string temp = m_options.m_strState + ".tmp";
-  FILE* file = std::fopen(temp.c_str(), "w");
-  if (!file) return;
-  std::string text = FormatState(m_sim.State());
-  std::fwrite(text.data(), 1, text.size(), file);
-  std::fclose(file);
-  std::rename(temp.c_str(), m_options.m_strState.c_str());
+  if (m_pWriter) m_pWriter->SetState(FormatState(m_sim.State()));
 }
 
 bool CModsim::OnInput(double now) {
@@ -220,6 +212,8 @@ bool CModsim::OnInput(double now) {
       double due = now + answer.m_nDelayMs / 1000.0;
       if (!m_out.empty() && m_out.back().m_dDue > due) due = m_out.back().m_dDue;
       m_out.push_back({due, answer.m_bytes, answer.m_bHangUp});
+      // The answer goes out first; a line that has gone away is noticed by the loop.
+      SendDue(now);
     }
     if (m_sim.TakeStateChanged()) WriteState();
   }
@@ -285,12 +279,18 @@ int CModsim::Run() {
     now = NowSeconds();
     if (fds[0].revents & POLLOUT) m_bWriteBlocked = false;
     if (fds[1].revents & POLLIN) {
-      signalfd_siginfo info;
+      signalfd_siginfo info{};
       if (read(m_hSignals, &info, sizeof info) > 0) {
         FlushRx();
-        Log(now, "EV", "stop");
-        WriteState();
-        return 0;
+        if (info.ssi_signo != SIGUSR1) {
+          Log(now, "EV", "stop");
+          WriteState();
+          return 0;
+        }
+        // Someone wants the files to hold everything up to now before reading them.
+        m_pWriter->Drain();
+        std::printf("SYNC\n");
+        std::fflush(stdout);
       }
     }
     bool lineUp = true;
@@ -310,188 +310,6 @@ int CModsim::Run() {
     }
     if (!m_rx.empty() && now - m_dRxLast >= kRxIdleMs / 1000.0) FlushRx();
   }
-}
-
-void Usage() {
-  std::fputs(
-      "usage: modsim [options]\n"
-      "  --tty PATH            serve this tty instead of a new pseudo-terminal\n"
-      "  --link PATH           symlink to the pseudo-terminal (removed at exit)\n"
-      "  --transcript FILE     every byte received and sent, with times\n"
-      "  --state FILE          module state as key=value lines, rewritten on every change\n"
-      "  --address AA:BB:..    own device address       (default 00:1A:7D:DA:71:13)\n"
-      "  --peer AA:BB:..       peer address             (default 00:12:6F:34:56:78)\n"
-      "  --name TEXT           device name              (default CORVANE-BT)\n"
-      "  --pin TEXT            PIN code                 (default 1234)\n"
-      "  --role master|slave   role                     (default slave)\n"
-      "  --trailer HEX         byte sent after each reply line (default 0A)\n"
-      "faults:\n"
-      "  --silent              answer nothing\n"
-      "  --no-open             answer everything but CMD_OPEN\n"
-      "  --stop-after N        answer the first N framed commands, then nothing at all\n"
-      "  --vanish-after N      hang up shortly after answering framed command N\n"
-      "  --wrong-ack HEX       send this byte instead of ACK\n"
-      "  --wrong-tag HEX       send this byte instead of the reply tag\n"
-      "  --cut N               end reply lines after N payload bytes, without CR\n"
-      "  --overlong N          add N payload bytes to reply lines\n"
-      "  --cr-in-address       send the third address byte as 0D\n"
-      "  --extra-after-ack HEX send this byte right after ACK\n"
-      "  --delay MS            wait before answering\n"
-      "  --no-store LETTERS    acknowledge these setting commands but keep the old value\n"
-      "  --only LETTERS        reply faults only for these commands ('0' is the probe)\n"
-      "  --times K             reply faults only for the first K replies they hit\n",
-      stderr);
-}
-
-bool ParseInt(const char* text, int base, int low, int high, int& out) {
-  char* end = nullptr;
-  errno = 0;
-  long value = std::strtol(text, &end, base);
-  if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
-  out = static_cast<int>(value);
-  return true;
-}
-
-bool ParseOptions(int argc, char** argv, COptions& o) {
-  enum {
-    Tty = 1000,
-    Link,
-    Transcript,
-    State,
-    Address,
-    Peer,
-    Name,
-    Pin,
-    Role,
-    Trailer,
-    Silent,
-    NoOpen,
-    StopAfter,
-    VanishAfter,
-    WrongAck,
-    WrongTag,
-    Cut,
-    Overlong,
-    CrInAddress,
-    ExtraAfterAck,
-    Delay,
-    Only,
-    NoStore,
-    Times,
-    Help
-  };
-  static const option longOptions[] = {
-      {"tty", required_argument, nullptr, Tty},
-      {"link", required_argument, nullptr, Link},
-      {"transcript", required_argument, nullptr, Transcript},
-      {"state", required_argument, nullptr, State},
-      {"address", required_argument, nullptr, Address},
-      {"peer", required_argument, nullptr, Peer},
-      {"name", required_argument, nullptr, Name},
-      {"pin", required_argument, nullptr, Pin},
-      {"role", required_argument, nullptr, Role},
-      {"trailer", required_argument, nullptr, Trailer},
-      {"silent", no_argument, nullptr, Silent},
-      {"no-open", no_argument, nullptr, NoOpen},
-      {"stop-after", required_argument, nullptr, StopAfter},
-      {"vanish-after", required_argument, nullptr, VanishAfter},
-      {"wrong-ack", required_argument, nullptr, WrongAck},
-      {"wrong-tag", required_argument, nullptr, WrongTag},
-      {"cut", required_argument, nullptr, Cut},
-      {"overlong", required_argument, nullptr, Overlong},
-      {"cr-in-address", no_argument, nullptr, CrInAddress},
-      {"extra-after-ack", required_argument, nullptr, ExtraAfterAck},
-      {"delay", required_argument, nullptr, Delay},
-      {"only", required_argument, nullptr, Only},
-      {"no-store", required_argument, nullptr, NoStore},
-      {"times", required_argument, nullptr, Times},
-      {"help", no_argument, nullptr, Help},
-      {nullptr, 0, nullptr, 0}};
-  CFaults& f = o.m_faults;
-  int opt;
-  while ((opt = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
-    bool ok = true;
-    switch (opt) {
-      case Tty:
-        o.m_strTty = optarg;
-        break;
-      case Link:
-        o.m_strLink = optarg;
-        break;
-      case Transcript:
-        o.m_strTranscript = optarg;
-        break;
-      case State:
-        o.m_strState = optarg;
-        break;
-      case Address:
-        ok = ParseAddress(optarg, o.m_state.m_abAddress);
-        break;
-      case Peer:
-        ok = ParseAddress(optarg, o.m_state.m_abPeer);
-        break;
-      case Name:
-        o.m_state.m_strName = optarg;
-        break;
-      case Pin:
-        o.m_state.m_strPin = optarg;
-        break;
-      case Role:
-        ok = std::strcmp(optarg, "master") == 0 || std::strcmp(optarg, "slave") == 0;
-        o.m_state.m_bMaster = std::strcmp(optarg, "master") == 0;
-        break;
-      case Trailer:
-        ok = ParseInt(optarg, 16, 0, 255, o.m_nTrailer);
-        break;
-      case Silent:
-        f.m_bSilent = true;
-        break;
-      case NoOpen:
-        f.m_bNoOpen = true;
-        break;
-      case StopAfter:
-        ok = ParseInt(optarg, 10, 0, 1 << 30, f.m_nStopAfter);
-        break;
-      case VanishAfter:
-        ok = ParseInt(optarg, 10, 1, 1 << 30, f.m_nVanishAfter);
-        break;
-      case WrongAck:
-        ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongAck);
-        break;
-      case WrongTag:
-        ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongTag);
-        break;
-      case Cut:
-        ok = ParseInt(optarg, 10, 0, 255, f.m_nCutAfter);
-        break;
-      case Overlong:
-        ok = ParseInt(optarg, 10, 0, 255, f.m_nOverlong);
-        break;
-      case CrInAddress:
-        f.m_bCrInAddress = true;
-        break;
-      case ExtraAfterAck:
-        ok = ParseInt(optarg, 16, 0, 255, f.m_nExtraAfterAck);
-        break;
-      case Delay:
-        ok = ParseInt(optarg, 10, 0, 600000, f.m_nDelayMs);
-        break;
-      case Only:
-        f.m_strOnly = optarg;
-        break;
-      case NoStore:
-        f.m_strNoStore = optarg;
-        break;
-      case Times:
-        ok = ParseInt(optarg, 10, 0, 1 << 30, f.m_nTimes);
-        break;
-      default:
-        ok = false;
-        break;
-    }
-    if (!ok) return false;
-  }
-  return optind == argc;
 }
 
 }  // namespace

@@ -346,10 +346,8 @@ inline CEffect EffectOn(const CScenario& s, char c) {
       if (!ack) e.m_bFails = true;
       break;
     case EFault::Cut:
-      if (c == 'G') e.m_strValue = "01 02 0A 00 00 00";
-      if (c == 'L') e.m_strValue = "00 : 1A : 7D : 00 : 00 : 00";
-      if (c == 'A') e.m_strValue = "COR";
-      if (c == 'H') e.m_strValue = "123";
+      // A line that stops without its CR is no value: every try of the query fails.
+      if (!ack) e.m_bFails = true;
       break;
     case EFault::Overlong:
       if (c == 'A') e.m_strValue = "CORVANE-BT01";
@@ -367,16 +365,9 @@ inline CEffect EffectOn(const CScenario& s, char c) {
       if (c == 'H') e.m_strValue = "1234012345678901234";
       break;
     case EFault::CrInAddress:
-      // The third address byte ends the line; the trailing read takes two of the rest and
-      // the last byte, CR and trailer are left for the next command.
-      if (c == 'G') {
-        e.m_strValue = "01 02 00 00 00 00";
-        e.m_bBreaksNext = true;
-      }
-      if (c == 'L') {
-        e.m_strValue = "00 : 1A : 00 : 00 : 00 : 00";
-        e.m_bBreaksNext = true;
-      }
+      // An address reply has a fixed length: its 0x0D is the third byte, not the line's end.
+      if (c == 'G') e.m_strValue = "01 02 0D 0B C0 FF";
+      if (c == 'L') e.m_strValue = "00 : 1A : 0D : DA : 71 : 13";
       break;
     case EFault::ExtraAfterAck:
       break;

@@ -55,8 +55,15 @@ class CModsimRig {
     return NowMs() - start;
   }
 
-  std::map<std::string, std::string> State() const { return CModsimProcess::ReadState(m_strState); }
-  std::string Transcript() const { return CModsimProcess::ReadFile(m_strTranscript); }
+  // modsim writes its files off its answering path: they catch up before they are read.
+  std::map<std::string, std::string> State() {
+    m_modsim.Sync();
+    return CModsimProcess::ReadState(m_strState);
+  }
+  std::string Transcript() {
+    m_modsim.Sync();
+    return CModsimProcess::ReadFile(m_strTranscript);
+  }
 
   static long long NowMs() {
     timespec ts;

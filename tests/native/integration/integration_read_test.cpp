@@ -59,6 +59,36 @@ TEST(IntegrationRead, ModuleFallingSilentAfterTheFirstQueryLeavesThePeerAddress)
   EXPECT_EQ(state["last"], "L");
 }
 
+TEST(IntegrationRead, AddressesEndingInCrAreReadWhole) {
+  CModsimRig rig;
+  ASSERT_TRUE(rig.Start({"--peer", "00:12:6F:34:56:0D", "--address", "00:1A:7D:DA:71:0D"}));
+  rig.Time(&CSetupOperations::OnRead);
+
+  CFakeSetupView& view = rig.m_view;
+  EXPECT_TRUE(view.m_messages.empty());
+  const char* peer[] = {"00", "12", "6F", "34", "56", "0D"};
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(view.m_texts[IDC_PEER_ADDR1 + i], peer[i]) << i;
+  EXPECT_EQ(view.m_texts[IDC_DEVICE_ADDRESS], "00 : 1A : 7D : DA : 71 : 0D");
+  EXPECT_EQ(view.m_texts[IDC_DEVICE_NAME], "CORVANE-BT");
+  // Each query was asked once: no byte of an address was left over for the next query.
+  EXPECT_EQ(rig.State()["commands"], "6");
+}
+
+TEST(IntegrationRead, ReplyCutShortIsNotTakenAsTheValue) {
+  CModsimRig rig;
+  ASSERT_TRUE(rig.Start({"--pin", "1234", "--cut", "2", "--only", "H"}));
+  rig.m_view.m_texts[IDC_PIN_CODE] = "before";
+  rig.Time(&CSetupOperations::OnRead);
+
+  CFakeSetupView& view = rig.m_view;
+  EXPECT_EQ(view.m_messages, std::vector<std::string>({kCommError}));
+  EXPECT_EQ(view.m_texts[IDC_PIN_CODE], "before");
+  EXPECT_EQ(view.m_texts[IDC_DEVICE_NAME], "CORVANE-BT");
+  auto state = rig.State();
+  EXPECT_EQ(state["commands"], "7");
+  EXPECT_EQ(state["last"], "H");
+}
+
 TEST(IntegrationRead, SilentModuleIsNotFound) {
   CModsimRig rig;
   ASSERT_TRUE(rig.Start({"--silent"}));

@@ -2,6 +2,7 @@
 #include <fcntl.h>
 #include <gtest/gtest.h>
 #include <poll.h>
+#include <sys/stat.h>
 #include <stdlib.h>
 #include <termios.h>
 #include <time.h>
@@ -9,6 +10,8 @@
 
 #include <cstdio>
 #include <fstream>
+#include <map>
+#include <thread>
 #include <string>
 #include <vector>
 
@@ -75,6 +78,45 @@ class CHostLine {
   int m_fd = -1;
 };
 
+// A disk that hangs: a FIFO whose pipe is full. The test holds it open for reading and
+// writing, so whoever opens it for writing gets in at once, and the first write then blocks
+// until the test reads.
+class CBlockedFile {
+ public:
+  explicit CBlockedFile(std::string path) : m_strPath(std::move(path)) {
+    if (mkfifo(m_strPath.c_str(), 0600) != 0) return;
+    m_fd = open(m_strPath.c_str(), O_RDWR | O_NONBLOCK | O_CLOEXEC);
+  }
+  ~CBlockedFile() {
+    if (m_fd >= 0) close(m_fd);
+    unlink(m_strPath.c_str());
+  }
+  bool IsOpen() const { return m_fd >= 0; }
+  int Fd() const { return m_fd; }
+  // Fills the pipe to the brim with '#'.
+  void Block() {
+    const std::string fill(512, '#');
+    while (write(m_fd, fill.data(), fill.size()) > 0) {
+    }
+  }
+  // What has come through since, the fill left out; reads only what is there.
+  void Take() {
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(m_fd, buffer, sizeof buffer)) > 0) {
+      for (ssize_t i = 0; i < got; ++i) {
+        if (buffer[i] != '#') m_strText += buffer[i];
+      }
+    }
+  }
+  const std::string& Text() const { return m_strText; }
+
+ private:
+  std::string m_strPath;
+  int m_fd = -1;
+  std::string m_strText;
+};
+
 class ModsimPty : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -94,6 +136,15 @@ class ModsimPty : public ::testing::Test {
   bool Start(std::vector<std::string> args) {
     args.insert(args.begin(), {"--state", m_strState, "--transcript", m_strTranscript});
     return m_modsim.Start(MODSIM_PATH, args);
+  }
+  // The files are written off the answering path: have them catch up before reading.
+  std::map<std::string, std::string> State() {
+    EXPECT_TRUE(m_modsim.Sync());
+    return CModsimProcess::ReadState(m_strState);
+  }
+  std::string Transcript() {
+    EXPECT_TRUE(m_modsim.Sync());
+    return CModsimProcess::ReadFile(m_strTranscript);
   }
 
   std::string m_strDir, m_strState, m_strTranscript;
@@ -127,7 +178,7 @@ TEST_F(ModsimPty, ProbeQueriesAndSettingsWithTranscriptAndState) {
   // Nothing more may come: exactly one trailer per line, nothing after an ACK.
   EXPECT_TRUE(host.Receive(1, 200).empty());
 
-  auto state = CModsimProcess::ReadState(m_strState);
+  auto state = State();
   EXPECT_EQ(state["pin"], "4321");
   EXPECT_EQ(state["role"], "slave");
   EXPECT_EQ(state["peer"], "0D:06:E4:00:FF:0D");
@@ -156,7 +207,7 @@ TEST_F(ModsimPty, ManyOpeningsOfThePortAndNoSpinningWhileIdle) {
     host.Send({0x20, 0x30});
     ASSERT_EQ(host.Receive(1), Bytes({0x06})) << "cycle " << i;
   }
-  EXPECT_EQ(CModsimProcess::ReadState(m_strState)["probes"], std::to_string(kCycles));
+  EXPECT_EQ(State()["probes"], std::to_string(kCycles));
 
   // With no host on the line, modsim must sleep in poll: its CPU time stays put.
   long before = CpuTicks(m_modsim.Pid());
@@ -180,11 +231,65 @@ TEST_F(ModsimPty, FaultsReachTheWire) {
   EXPECT_TRUE(host.Receive(1, 300).empty());
   host.Send({0x20, 0x30});
   EXPECT_TRUE(host.Receive(1, 300).empty());
-  auto state = CModsimProcess::ReadState(m_strState);
+  auto state = State();
   EXPECT_EQ(state["name"], "y");
   EXPECT_EQ(state["commands"], "4");
-  std::string transcript = CModsimProcess::ReadFile(m_strTranscript);
+  std::string transcript = Transcript();
   EXPECT_NE(transcript.find("EV command 4 O CMD_OPEN, not answered"), std::string::npos);
+}
+
+TEST_F(ModsimPty, AnswersWhileItsTranscriptAndStateCannotBeWritten) {
+  CBlockedFile transcript(m_strDir + "/blocked");
+  ASSERT_TRUE(transcript.IsOpen());
+  ASSERT_TRUE(m_modsim.Start(MODSIM_PATH, {"--transcript", m_strDir + "/blocked", "--state",
+                                           m_strState, "--name", "Before"}));
+  // The first state is in its file; from now on neither file takes a byte.
+  CBlockedFile state(m_strState + ".tmp");
+  ASSERT_TRUE(state.IsOpen());
+  transcript.Block();
+  state.Block();
+
+  {
+    CHostLine host(m_modsim.Path());
+    host.Send({0x20, 0x30});
+    EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+    host.Send({0xE4, 0x4F, 0xA1, 0x0D});
+    EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+    host.Send({0xE4, 0x4E, 0xA1, 'Z', 0x0D});
+    EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+    host.Send({0xE4, 0x41, 0xA1, 0x0D});
+    EXPECT_EQ(host.Receive(4), Bytes({0xF1, 'Z', 0x0D, 0x0A}));
+  }
+
+  // The disk comes back: read both files while modsim catches up, until it says it has.
+  int done[2];
+  ASSERT_EQ(pipe(done), 0);
+  bool synced = false;
+  std::thread sync([&] {
+    synced = m_modsim.Sync();
+    close(done[1]);
+  });
+  for (bool finished = false; !finished;) {
+    pollfd fds[3] = {{transcript.Fd(), POLLIN, 0}, {state.Fd(), POLLIN, 0}, {done[0], POLLIN, 0}};
+    ASSERT_GT(poll(fds, 3, -1), 0);
+    transcript.Take();
+    state.Take();
+    finished = (fds[2].revents & (POLLIN | POLLHUP)) != 0;
+  }
+  sync.join();
+  close(done[0]);
+  EXPECT_TRUE(synced);
+  // Nothing was lost: the answers went first, the files got all of it afterwards.
+  EXPECT_NE(transcript.Text().find(" EV command 2 N CMD_SET_NAME\n"), std::string::npos)
+      << transcript.Text();
+  EXPECT_NE(transcript.Text().find(" TX f1 5a 0d 0a\n"), std::string::npos) << transcript.Text();
+  // The first state written after the block went through the FIFO (which the rename then
+  // took away); the later ones, and the last at exit, went to the file as usual.
+  EXPECT_NE(state.Text().find("address="), std::string::npos) << state.Text();
+  EXPECT_TRUE(m_modsim.Stop());
+  auto last = CModsimProcess::ReadState(m_strState);
+  EXPECT_EQ(last["commands"], "3");
+  EXPECT_EQ(last["name"], "Z");
 }
 
 TEST_F(ModsimPty, VanishingModuleHangsUpAndExits) {

@@ -22,6 +22,13 @@ class ExchangeTest : public ::testing::Test {
     m_comm.AddPort("COM1").m_openings.push_back(script);
     ASSERT_TRUE(m_serial.Open("COM1", LINE_BAUD, timeoutMs));
   }
+  // For a test that goes through several cases: closes the port and opens it afresh.
+  void Reopen(const CPortScript& script) {
+    if (!m_comm.m_sessions.empty() && Session().IsOpen()) m_serial.Close();
+    m_comm.m_ports.clear();
+    m_clock.m_timeouts.clear();
+    Open(script);
+  }
   CScriptedCommApi::CSession& Session() { return m_comm.m_sessions.back(); }
   std::string Written() { return Session().Written(); }
 
@@ -139,7 +146,8 @@ TEST_P(TimingTableTest, SilentModuleGetsEveryTryWithBothPauses) {
 TEST_P(TimingTableTest, AnswerAtFirstTryStillPausesAfterIt) {
   const CTimingRow& row = GetParam();
   if (row.bQuery) {
-    Open(CPortScript().ReplyText(row.tag, "x"));
+    // An address reply is six bytes long; any other reply may be one byte.
+    Open(CPortScript().ReplyText(row.tag, ReplyRawBytes(row.tag) ? "abcdef" : "x"));
   } else {
     Open(CPortScript().Ack());
   }
@@ -268,34 +276,66 @@ TEST_F(ExchangeTest, QueryFailsWhenNoTryGetsTheTag) {
   EXPECT_FALSE(bCalled);
 }
 
-TEST_F(ExchangeTest, ReplyCutShortAfterTagIsAcceptedWithZeros) {
-  Open(CPortScript().Bytes({RSP_DEVICE_ADDR, 0x00, 0x1A, 0x7D}).Gap());
-  std::vector<BYTE> payload;
-  EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR, TIMING_GET_DEVICE_ADDR,
-                                       [&](const BYTE* p) { payload = Payload(p); }));
-  std::vector<BYTE> expected(REPLY_PAYLOAD_MAX + 1, 0);
-  expected[1] = 0x1A;
-  expected[2] = 0x7D;
-  EXPECT_EQ(expected, payload);
+TEST_F(ExchangeTest, ReplyCutShortByTheTimeOutIsAFailedTryNotAValue) {
+  // The PIN's line stops after "12" without its CR; asked again, the module sends it whole.
+  Open(CPortScript().Bytes({RSP_PIN, '1', '2'}).Gap().ReplyText(RSP_PIN, "1234"));
+  std::vector<std::string> shown;
+  EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_PIN, RSP_PIN, TIMING_GET_PIN, [&](const BYTE* p) {
+    shown.push_back(reinterpret_cast<const char*>(p));
+  }));
+  EXPECT_EQ(std::vector<std::string>{"1234"}, shown);
+  EXPECT_EQ("E4 48 A1 0D E4 48 A1 0D", Written());
+  EXPECT_EQ((std::vector<DWORD>{10, 10}), m_clock.m_pauses);
+  // The time-out that cut the line, then the good line's trailing byte and its extra read:
+  // nothing was read as a trailing byte after the broken line.
+  EXPECT_EQ((std::vector<DWORD>{1000, 1000}), m_clock.m_timeouts);
+  EXPECT_EQ(0x0A, m_exchange.m_ackBuf[0]);
 }
 
-TEST_F(ExchangeTest, BrokenTryLeavesNoBytesForTheNextTryToShow) {
-  // First try: a full name; second try: only the tag arrives. The second payload must not
-  // show the first one's bytes.
-  Open(CPortScript()
-           .Bytes({RSP_PIN})
-           .Text("12345678")
-           .Bytes({0x0D, 0x0A})
-           .Gap()
-           .Bytes({RSP_PIN})
-           .Gap());
-  std::vector<BYTE> first, second;
+TEST_F(ExchangeTest, LineThatNeverReachesItsEndIsNeverHandedOver) {
+  std::vector<BYTE> twenty{RSP_NAME};
+  twenty.resize(REPLY_LINE_MAX, 'n');
+  struct {
+    const char* what;
+    BYTE command;
+    BYTE tag;
+    std::vector<BYTE> line;
+  } const cases[] = {
+      {"tag only", CMD_GET_ROLE, RSP_ROLE, {RSP_ROLE}},
+      {"three address bytes",
+       CMD_GET_DEVICE_ADDR,
+       RSP_DEVICE_ADDR,
+       {RSP_DEVICE_ADDR, 0, 0x1A, 0x7D}},
+      {"six address bytes, no CR",
+       CMD_GET_PEER_ADDR,
+       RSP_PEER_ADDR,
+       {RSP_PEER_ADDR, 1, 2, 3, 4, 5, 6}},
+      {"twenty bytes, nothing after them", CMD_GET_NAME, RSP_NAME, twenty},
+  };
+  for (const auto& c : cases) {
+    CPortScript script;
+    for (int i = 0; i < 3; ++i) script.Bytes(c.line).Gap();
+    Reopen(script);
+    int nHanded = 0;
+    EXPECT_FALSE(m_exchange.ExchangeQuery(c.command, c.tag, CCommandTiming{3, 0, 0},
+                                          [&](const BYTE*) { ++nHanded; }))
+        << c.what;
+    EXPECT_EQ(0, nHanded) << c.what;
+    EXPECT_EQ(3 * c.line.size(), Session().m_read.size()) << c.what;
+  }
+}
+
+TEST_F(ExchangeTest, EachTryStartsFromAnEmptyLine) {
+  // A wrong line of eight characters, then the right line of two: the payload must not
+  // show the first line's bytes behind the second's.
+  Open(CPortScript().Bytes({RSP_NAME}).Text("ABCDEFGH").Bytes({0x0D}).ReplyText(RSP_PIN, "12"));
+  std::vector<BYTE> payload;
   EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_PIN, RSP_PIN, TIMING_GET_PIN,
-                                       [&](const BYTE* p) { first = Payload(p); }));
-  EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_PIN, RSP_PIN, TIMING_GET_PIN,
-                                       [&](const BYTE* p) { second = Payload(p); }));
-  EXPECT_EQ('1', first[0]);
-  EXPECT_EQ(std::vector<BYTE>(REPLY_PAYLOAD_MAX + 1, 0), second);
+                                       [&](const BYTE* p) { payload = Payload(p); }));
+  std::vector<BYTE> expected(REPLY_PAYLOAD_MAX + 1, 0);
+  expected[0] = '1';
+  expected[1] = '2';
+  EXPECT_EQ(expected, payload);
 }
 
 TEST_F(ExchangeTest, OverLongReplyKeepsTwentyBytesAndLeavesTheRestQueued) {
@@ -318,16 +358,32 @@ TEST_F(ExchangeTest, OverLongReplyKeepsTwentyBytesAndLeavesTheRestQueued) {
   EXPECT_EQ(std::vector<DWORD>{1000}, m_clock.m_timeouts);
 }
 
-TEST_F(ExchangeTest, CrInsideAddressEndsTheLineAndTheRestStaysQueued) {
-  Open(CPortScript().Bytes({RSP_PEER_ADDR, 0x01, 0x0D, 0x03, 0x04, 0x05, 0x06, 0x0D, 0x0A}).Gap());
-  std::vector<BYTE> payload;
-  EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_PEER_ADDR, RSP_PEER_ADDR, TIMING_GET_PEER_ADDR,
-                                       [&](const BYTE* p) { payload = Payload(p); }));
-  EXPECT_EQ(0x01, payload[0]);
-  EXPECT_EQ(0x00, payload[1]);
-  EXPECT_EQ(0x03, m_exchange.m_ackBuf[0]);
-  // 0x04 was consumed by the extra read; 05 06 0D 0A and the gap are still queued.
-  EXPECT_EQ(5u, Session().m_script.m_items.size());
+TEST_F(ExchangeTest, AddressBytesEqualToCrAreDataNotTheLineEnd) {
+  // An address reply is the tag, exactly six raw bytes, then its CR.
+  struct {
+    BYTE command;
+    BYTE tag;
+    std::vector<BYTE> address;
+  } const cases[] = {
+      {CMD_GET_PEER_ADDR, RSP_PEER_ADDR, {0x00, 0x12, 0x6F, 0x34, 0x56, 0x0D}},
+      {CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR, {0x00, 0x1A, 0x0D, 0xDA, 0x71, 0x13}},
+      {CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR, {0x0D, 0x0D, 0x0D, 0x0D, 0x0D, 0x0D}},
+  };
+  for (const auto& c : cases) {
+    Reopen(CPortScript().Reply(c.tag, c.address, 0x5A).Reply(c.tag, {9, 9, 9, 9, 9, 9}));
+    std::vector<BYTE> payload;
+    EXPECT_TRUE(m_exchange.ExchangeQuery(c.command, c.tag, CCommandTiming{3, 0, 0},
+                                         [&](const BYTE* p) { payload = Payload(p); }));
+    std::vector<BYTE> expected = c.address;
+    expected.resize(REPLY_PAYLOAD_MAX + 1, 0);
+    EXPECT_EQ(HexBytes(expected), HexBytes(payload));
+    EXPECT_EQ(0x5A, m_exchange.m_ackBuf[0]);
+    // Asked once; the line, its CR and the trailing byte were taken whole, the next reply
+    // is untouched for the next command.
+    EXPECT_EQ(HexBytes({FRAME_START, c.command, FRAME_MARK, FRAME_END}), Written());
+    EXPECT_EQ(std::vector<DWORD>{1000}, m_clock.m_timeouts);
+    EXPECT_EQ(10u, Session().m_script.m_items.size());
+  }
 }
 
 TEST_F(ExchangeTest, HighAndNulBytesInTheMiddleArriveUnchanged) {

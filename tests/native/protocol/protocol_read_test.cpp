@@ -268,37 +268,54 @@ TEST_F(ReadTest, NameRepliesOfAnyContentAreShownSafely) {
   }
 }
 
-TEST_F(ReadTest, DeviceAddressCutShortShowsZeros) {
-  // Three bytes, then nothing: the line and its trailing read both time out.
+TEST_F(ReadTest, ReplyCutShortIsNeverShownAndEndsInTheCommunicationError) {
+  // The PIN's line stops after two characters, without its CR, on every try: nothing of it
+  // may reach the box, or a following Program would write "12" back as the PIN.
+  FillBoxes();
   CFaults faults;
-  faults.m_nCutAfter = 3;
-  faults.m_strOnly = "L";
+  faults.m_nCutAfter = 2;
+  faults.m_strOnly = "H";
   ReadFromModule(faults);
-  EXPECT_EQ("00 : 1A : 7D : 00 : 00 : 00", m_view.m_texts[IDC_DEVICE_ADDRESS]);
-  EXPECT_TRUE(m_view.m_messages.empty());
+  EXPECT_EQ("old", m_view.m_texts[IDC_PIN_CODE]);
+  EXPECT_EQ("Corvane-BT", m_view.m_texts[IDC_DEVICE_NAME]);
+  EXPECT_EQ((std::vector<std::string>{kCommError}), m_view.m_messages);
+  EXPECT_EQ("OGLAHHH", Module().m_strCommands);
 }
 
-TEST_F(ReadTest, PeerAddressWithCrInsideFillsTheRestWithZeros) {
-  CModuleSettings module;
-  CPortScript script = CPortScript().Ack();
-  // 0x0D ends the line after two bytes; the trailing read takes 04 and drops 05. What is
-  // left is what the device address query sees first: the lines "06" and "0A", both wrong.
-  script.Bytes({0xF2, 0x01, 0x02, 0x0D, 0x04, 0x05, 0x06, 0x0D, 0x0A}).Gap();
-  script.Reply(0xF4, module.m_deviceAddr)
-      .ReplyText(0xF1, module.m_strName)
-      .ReplyText(0xF3, module.m_strPin)
-      .Reply(0xF5, std::vector<BYTE>{'M'});
-  ReadWith(script);
-  EXPECT_EQ("01", m_view.m_texts[IDC_PEER_ADDR1]);
-  EXPECT_EQ("02", m_view.m_texts[IDC_PEER_ADDR2]);
-  EXPECT_EQ("00", m_view.m_texts[IDC_PEER_ADDR3]);
-  EXPECT_EQ("00", m_view.m_texts[IDC_PEER_ADDR6]);
-  EXPECT_EQ("00 : 1A : 7D : DA : 71 : 13", m_view.m_texts[IDC_DEVICE_ADDRESS]);
-  // The query that met the leftovers got its reply at the third try.
-  EXPECT_EQ(
-      "E4 4F A1 0D E4 47 A1 0D E4 4C A1 0D E4 4C A1 0D E4 4C A1 0D E4 41 A1 0D "
-      "E4 48 A1 0D E4 54 A1 0D",
-      OperationBytes());
+TEST_F(ReadTest, AddressBytesEqualToCrAreShownWhole) {
+  struct {
+    std::vector<BYTE> peer;
+    std::vector<BYTE> device;
+    const char* peerShown;
+    const char* deviceShown;
+  } const cases[] = {
+      {{0x00, 0x12, 0x6F, 0x34, 0x56, 0x0D},
+       {0x00, 0x1A, 0x7D, 0xDA, 0x71, 0x0D},
+       "00 12 6F 34 56 0D",
+       "00 : 1A : 7D : DA : 71 : 0D"},
+      {{0x0D, 0x0D, 0x01, 0x02, 0x03, 0x04},
+       {0x0D, 0x00, 0x0D, 0x00, 0x0D, 0x00},
+       "0D 0D 01 02 03 04",
+       "0D : 00 : 0D : 00 : 0D : 00"},
+  };
+  for (const auto& c : cases) {
+    CSetupRig rig;
+    CModuleSettings module;
+    module.m_peerAddr = c.peer;
+    module.m_deviceAddr = c.device;
+    rig.AddModulePort("COM1", CFaults(), module);
+    rig.m_ops.OnRead();
+    std::string peer;
+    for (int id = IDC_PEER_ADDR1; id <= IDC_PEER_ADDR6; ++id) {
+      peer += (peer.empty() ? "" : " ") + rig.m_view.m_texts[id];
+    }
+    EXPECT_EQ(c.peerShown, peer);
+    EXPECT_EQ(c.deviceShown, rig.m_view.m_texts[IDC_DEVICE_ADDRESS]);
+    // Every query answered at its first try: nothing was left over for the next one.
+    EXPECT_EQ(kReadFrames, rig.Written(1));
+    EXPECT_EQ("Corvane-BT", rig.m_view.m_texts[IDC_DEVICE_NAME]);
+    EXPECT_TRUE(rig.m_view.m_messages.empty());
+  }
 }
 
 TEST_F(ReadTest, ModuleThatAnswersOnlyTheFirstQueryLeavesPeerAddressShown) {
