@@ -20,9 +20,8 @@ void WriteStderrRaw(const std::string& text);
 // Makes a channel whose only port, "COM1", is the device at a path; empty where the platform
 // opens ports by name only.
 DevicePathOpener PlatformDevicePaths();
-// True when path is the terminal this program runs in (the POSIX layer's own check; never on
-// Windows).
-bool IsControllingTerminal(const std::string& path);
+// True when path is /dev/tty or the terminal this program runs in (never on Windows).
+bool IsOwnTerminal(const std::string& path);
 // Reads a whole regular file of at most maxBytes, or the standard input for "-". A folder, a
 // device or a FIFO is refused without blocking; reading the standard input ends when the user
 // interrupts. False with the reason in *error.

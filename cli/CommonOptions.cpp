@@ -9,7 +9,7 @@ std::string CheckPortOption(const std::string& value, bool pathsAllowed) {
   if (ParseExactComPortName(value.c_str(), &number) && number >= 1) return std::string();
   if (pathsAllowed && !value.empty() && value[0] == '/') {
     // The probe would go to the user's own screen, and the line settings with it.
-    if (IsControllingTerminal(value)) return "this is the terminal corvane runs in, not a port";
+    if (IsOwnTerminal(value)) return "this is the terminal corvane runs in, not a port";
     return std::string();
   }
   return pathsAllowed ? "the port is a name COM1, COM2, ... or a device path such as /dev/ttyUSB0"

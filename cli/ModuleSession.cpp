@@ -25,13 +25,6 @@ const char* const kProgramSteps[] = {"",
                                      "writing the role",
                                      "writing the peer address"};
 
-// The settings each Program step acknowledges, by the bar position it reaches.
-struct CAckStep {
-  int m_nPos;
-  const char* m_pszSetting;
-};
-constexpr CAckStep kAckSteps[] = {{3, "name"}, {5, "pin"}, {6, "role"}, {7, "peer"}};
-
 }  // namespace
 
 const char* OutcomeText(EOutcome outcome) {
@@ -106,9 +99,7 @@ bool CModuleSession::Program(const CModuleSettings& values, bool turnOff, bool v
   m_view.SetCheck(IDC_TURN_OFF, m_bTurnOff);
   m_view.BeginRun();
   m_ops.OnProgram();
-  for (const CAckStep& step : kAckSteps) {
-    if (m_view.Reached() >= step.m_nPos) report.m_acked.emplace_back(step.m_pszSetting);
-  }
+  report.m_acked = m_ops.Outcome().m_acked;
   if (!Conclude(report) || !verify) return report.m_outcome == EOutcome::Ok;
 
   if (!RunRead(turnOff, report)) return false;
@@ -122,13 +113,14 @@ bool CModuleSession::Program(const CModuleSettings& values, bool turnOff, bool v
 bool CModuleSession::Conclude(CModuleReport& report) {
   const std::vector<std::string>& messages = m_view.Messages();
   if (!messages.empty() && report.m_strMessage.empty()) report.m_strMessage = messages.front();
+  const EResult result = m_ops.Outcome().m_eResult;
   if (m_interrupt.IsSet()) {
     report.m_outcome = EOutcome::Interrupted;
-  } else if (!messages.empty() && messages.front() == MSG_CANNOT_CONNECT) {
+  } else if (result == EResult::NoModule) {
     // Nothing answered; a port another program holds may be where the module is.
     report.m_outcome = m_api.BusyPort().empty() ? EOutcome::NoModule : EOutcome::Busy;
     report.m_strBusyPort = m_api.BusyPort();
-  } else if (!messages.empty() || m_view.Reached() < CHeadlessView::kProgressSteps) {
+  } else if (result == EResult::CommError) {
     // A run that ended short without a word (a handshake missed twice) failed all the same.
     report.m_outcome = EOutcome::CommError;
     if (report.m_strMessage.empty()) report.m_strMessage = MSG_COMM_ERROR;

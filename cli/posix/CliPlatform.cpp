@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 
+#include "platform/posix/ControllingTerminal.h"
 #include "platform/posix/PosixCommApi.h"
 
 bool StderrIsTerminal() {
@@ -32,6 +33,17 @@ void WriteStderrRaw(const std::string& text) {
     if (wrote <= 0) return;
     done += static_cast<size_t>(wrote);
   }
+}
+
+bool IsOwnTerminal(const std::string& path) {
+  struct stat device {};
+  struct stat generic {};
+  // /dev/tty means the caller's terminal even in a process that has none (a cron job's).
+  if (stat(path.c_str(), &device) == 0 && S_ISCHR(device.st_mode) &&
+      stat("/dev/tty", &generic) == 0 && device.st_rdev == generic.st_rdev) {
+    return true;
+  }
+  return IsControllingTerminal(path);
 }
 
 DevicePathOpener PlatformDevicePaths() {

@@ -36,7 +36,7 @@ DevicePathOpener PlatformDevicePaths() {
   return DevicePathOpener();
 }
 
-bool IsControllingTerminal(const std::string&) {
+bool IsOwnTerminal(const std::string&) {
   return false;
 }
 
