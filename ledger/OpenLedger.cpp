@@ -1,0 +1,52 @@
+#include <cctype>
+
+#include "ledger/Ledger.h"
+#include "ledger/PostgresConnection.h"
+#include "ledger/SqlLedger.h"
+#include "ledger/SqliteConnection.h"
+
+namespace {
+
+bool StartsWithNoCase(const std::string& text, const char* prefix) {
+  size_t i = 0;
+  for (; prefix[i]; ++i) {
+    if (i >= text.size() ||
+        std::tolower(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(prefix[i]))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+bool IsPostgresLocation(const std::string& location) {
+  return StartsWithNoCase(location, "postgresql://") || StartsWithNoCase(location, "postgres://");
+}
+
+std::unique_ptr<CLedger> OpenLedger(const std::string& location, const std::string& station,
+                                    CLedgerError* error) {
+  const std::string shown = RedactLocation(location);
+  error->m_bUnavailable = true;
+  if (location.empty()) {
+    error->m_strText = "ledger: no location given (a file path or a postgresql:// URL)";
+    return nullptr;
+  }
+  if (station.empty()) {
+    error->m_strText = "ledger " + shown + ": no station name given";
+    return nullptr;
+  }
+  std::string what;
+  std::unique_ptr<CSqlConnection> connection;
+  if (IsPostgresLocation(location)) {
+    auto postgres = std::make_unique<CPostgresConnection>();
+    if (postgres->Open(location, &what)) connection = std::move(postgres);
+  } else {
+    auto sqlite = std::make_unique<CSqliteConnection>();
+    if (sqlite->Open(location, &what)) connection = std::move(sqlite);
+  }
+  if (!connection) {
+    error->m_strText = "ledger " + shown + ": " + what;
+    return nullptr;
+  }
+  return std::make_unique<CSqlLedger>(std::move(connection), shown, station);
+}
