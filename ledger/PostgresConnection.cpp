@@ -40,8 +40,12 @@ static_assert(sizeof kSteps / sizeof kSteps[0] == kLedgerSchemaVersion,
               "one migration step per schema version");
 
 // Any number of stations opening a new database at once: the first sets it up, the others
-// wait here and find it done.
-constexpr const char* kSetupLock = "SELECT pg_advisory_xact_lock(4352564)";
+// wait here and find it done. The lock is the session's, taken before the transaction begins:
+// a backend takes in other sessions' catalog changes when a transaction starts, not when an
+// advisory lock is granted, so inside one begun earlier it would still not see the tables
+// the first station made while it waited.
+constexpr const char* kSetupLock = "SELECT pg_advisory_lock(4352564)";
+constexpr const char* kSetupUnlock = "SELECT pg_advisory_unlock(4352564)";
 
 // libpq's messages run over several lines ("...failed: ...\n\tIs the server running...").
 std::string OneLine(const char* text) {
@@ -110,11 +114,20 @@ bool CPostgresConnection::ReadMeta(bool* exists, std::string* application, int* 
 }
 
 bool CPostgresConnection::Migrate(std::string* error) {
+  if (!Run(kSetupLock, {}, nullptr)) {
+    *error = m_strLastError;
+    return false;
+  }
+  const bool ok = MigrateLocked(error);
+  Run(kSetupUnlock, {}, nullptr);
+  return ok;
+}
+
+bool CPostgresConnection::MigrateLocked(std::string* error) {
   bool exists = false;
   std::string application;
   int version = 0;
-  if (!Run("BEGIN", {}, nullptr) || !Run(kSetupLock, {}, nullptr) ||
-      !ReadMeta(&exists, &application, &version)) {
+  if (!Run("BEGIN", {}, nullptr) || !ReadMeta(&exists, &application, &version)) {
     *error = m_strLastError;
   } else if (exists && application != kApplication) {
     *error = "the database holds a ledger_meta table of another program";

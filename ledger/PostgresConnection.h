@@ -35,6 +35,7 @@ class CPostgresConnection final : public CSqlConnection {
 
  private:
   bool Migrate(std::string* error);
+  bool MigrateLocked(std::string* error);
   bool ReadMeta(bool* exists, std::string* application, int* version);
 
   pg_conn* m_pConn = nullptr;

@@ -133,14 +133,18 @@ bool CSqliteConnection::Open(const std::string& path, std::string* error) {
 }
 
 CSqliteConnection::EContents CSqliteConnection::ReadHeader(int* version) {
-  std::vector<CSqlRow> id, user, objects;
-  if (!Run("PRAGMA application_id", {}, &id) || !Run("PRAGMA user_version", {}, &user) ||
-      !Run("SELECT COUNT(*) FROM sqlite_master", {}, &objects))
+  // One statement, so one snapshot: read apart, another process's set-up could commit
+  // between the reads and show its tables without its application id.
+  std::vector<CSqlRow> rows;
+  if (!Run("SELECT a.application_id, u.user_version, (SELECT COUNT(*) FROM sqlite_master) "
+           "FROM pragma_application_id() a, pragma_user_version() u",
+           {}, &rows))
     return EContents::Unreadable;
-  const long long application = std::strtoll(id[0][0].value_or("0").c_str(), nullptr, 10);
-  *version = static_cast<int>(std::strtol(user[0][0].value_or("0").c_str(), nullptr, 10));
+  const CSqlRow& row = rows[0];
+  const long long application = std::strtoll(row[0].value_or("0").c_str(), nullptr, 10);
+  *version = static_cast<int>(std::strtol(row[1].value_or("0").c_str(), nullptr, 10));
   if (application == kLedgerSqliteApplicationId) return EContents::Ours;
-  if (application == 0 && objects[0][0].value_or("0") == "0") {
+  if (application == 0 && row[2].value_or("0") == "0") {
     *version = 0;
     return EContents::Empty;
   }
