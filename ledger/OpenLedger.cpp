@@ -27,6 +27,7 @@ std::unique_ptr<CLedger> OpenLedger(const std::string& location, const std::stri
                                     CLedgerError* error) {
   const std::string shown = RedactLocation(location);
   error->m_bUnavailable = true;
+  error->m_strText.clear();
   if (location.empty()) {
     error->m_strText = "ledger: no location given (a file path or a postgresql:// URL)";
     return nullptr;
@@ -48,5 +49,6 @@ std::unique_ptr<CLedger> OpenLedger(const std::string& location, const std::stri
     error->m_strText = "ledger " + shown + ": " + what;
     return nullptr;
   }
+  error->m_bUnavailable = false;
   return std::make_unique<CSqlLedger>(std::move(connection), shown, station);
 }

@@ -47,11 +47,12 @@ static_assert(sizeof kSteps / sizeof kSteps[0] == kLedgerSchemaVersion,
 constexpr const char* kSetupLock = "SELECT pg_advisory_lock(4352564)";
 constexpr const char* kSetupUnlock = "SELECT pg_advisory_unlock(4352564)";
 
-// libpq's messages run over several lines ("...failed: ...\n\tIs the server running...").
+// libpq's messages run over several lines: what failed, then a general hint ("Is the server
+// running...?"). The first line is the one that says what happened.
 std::string OneLine(const char* text) {
   std::string line;
-  for (const char* p = text ? text : ""; *p; ++p) {
-    const bool space = *p == '\n' || *p == '\t' || *p == '\r' || *p == ' ';
+  for (const char* p = text ? text : ""; *p && *p != '\n'; ++p) {
+    const bool space = *p == '\t' || *p == '\r' || *p == ' ';
     if (space && (line.empty() || line.back() == ' ')) continue;
     line += space ? ' ' : *p;
   }
