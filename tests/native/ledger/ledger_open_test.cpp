@@ -201,3 +201,30 @@ TEST_F(LedgerRole, AStationNeedsOnlyToReadAndWriteTheTablesOfALedgerSetUpByAnoth
   attempt.m_strResult = kLedgerResultOk;
   EXPECT_TRUE(ledger->RecordAttempt(attempt, &error)) << error.m_strText;
 }
+
+TEST(LedgerServer, ThatGoesAwayMidRunLeavesTheLedgerUnavailableWithOneLine) {
+  CPostgresBackend backend;
+  const std::string url = backend.NewLocation();
+  CLedgerError error;
+  auto ledger = OpenLedger(url, "bench-1", &error);
+  ASSERT_TRUE(ledger) << error.m_strText;
+  CLedgerModule module;
+  bool bound = false;
+  ASSERT_TRUE(ledger->Bind(Address(1), NamedByNumber(), &module, &bound, &error));
+
+  // What a station sees when the server is shut down or the network drops its connection.
+  ASSERT_TRUE(CPostgresBackend::Exec(
+      url,
+      "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE application_name = "
+      "'corvane' AND datname = '" +
+          CPostgresBackend::Database(url) + "'"));
+  EXPECT_FALSE(ledger->Bind(Address(2), NamedByNumber(), &module, &bound, &error));
+  EXPECT_TRUE(error.m_bUnavailable);
+  EXPECT_EQ(error.m_strText.rfind("ledger " + url + ": ", 0), 0u) << error.m_strText;
+  EXPECT_EQ(error.m_strText.find('\n'), std::string::npos) << error.m_strText;
+  CLedgerAttempt attempt;
+  attempt.m_strAddress = Address(1);
+  attempt.m_strResult = kLedgerResultOk;
+  EXPECT_FALSE(ledger->RecordAttempt(attempt, &error));
+  EXPECT_TRUE(error.m_bUnavailable);
+}
