@@ -220,6 +220,14 @@ bool CSqlLedger::Bind(const std::string& address, const CLedgerValuesFor& values
     error->m_strText = "ledger " + m_strLocation + ": a module without an address cannot be bound";
     return false;
   }
+  // A module run again is found without the write lock, so re-runs never queue behind the
+  // binders of other processes and stations.
+  bool found = false;
+  if (!FindWhere("address", address, &found, module, error)) return false;
+  if (found) {
+    *bound = false;
+    return true;
+  }
   // A unique constraint that fires although the checks inside the transaction passed means a
   // writer that does not take the counter's lock bound the address meanwhile: look again once.
   for (int pass = 0; pass < 2; ++pass) {
