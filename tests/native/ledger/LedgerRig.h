@@ -32,12 +32,15 @@ class CPostgresEnvironment : public testing::Environment {
 inline CPostgresEnvironment* const g_pPostgres =
     static_cast<CPostgresEnvironment*>(testing::AddGlobalTestEnvironment(new CPostgresEnvironment));
 
-// A folder of the test's own under /tmp, removed with everything in it.
+// A folder of the test's own, removed with everything in it. It lies in the server's folder,
+// whose guard removes it even when the test program is killed.
 class CTempFolder {
  public:
   CTempFolder() {
-    char dir[] = "/tmp/ledger_test.XXXXXX";
-    if (mkdtemp(dir)) m_strPath = dir;
+    const std::string parent =
+        g_pPostgres->m_server.Folder().empty() ? "/tmp" : g_pPostgres->m_server.Folder();
+    std::string pattern = parent + "/ledger_test.XXXXXX";
+    if (mkdtemp(pattern.data())) m_strPath = pattern;
   }
   ~CTempFolder() {
     if (!m_strPath.empty()) std::system(("rm -rf '" + m_strPath + "'").c_str());
