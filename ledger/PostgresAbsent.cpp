@@ -14,7 +14,9 @@ bool CPostgresConnection::Run(const std::string&, const std::vector<CSqlParam>&,
   return false;
 }
 
-bool CPostgresConnection::BeginWrite() { return false; }
+bool CPostgresConnection::BeginWrite() {
+  return false;
+}
 
 bool CPostgresConnection::CheckStorage(std::string* fault) {
   *fault = "no PostgreSQL in this build";

@@ -1,13 +1,11 @@
 #include "ledger/SqliteConnection.h"
 
 #include <sqlite3.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
-#include <cerrno>
-#include <cstring>
+#include <cstdlib>
 
 #include "ledger/Ledger.h"
+#include "ledger/LedgerPath.h"
 #include "ledger/SqlLedger.h"
 
 namespace {
@@ -37,48 +35,6 @@ const char* const kSteps[] = {
 static_assert(sizeof kSteps / sizeof kSteps[0] == kLedgerSchemaVersion,
               "one migration step per schema version");
 
-std::string Folder(const std::string& path) {
-  const size_t slash = path.rfind('/');
-  if (slash == std::string::npos) return ".";
-  return slash == 0 ? "/" : path.substr(0, slash);
-}
-
-// The checks SQLite would make late or not at all: it opens a read-only file for reading
-// without a word, and reports a missing folder as "unable to open database file".
-bool CheckPath(const std::string& path, std::string* error) {
-  struct stat st;
-  if (stat(path.c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) {
-      *error = "is a folder, not a ledger file";
-    } else if (!S_ISREG(st.st_mode)) {
-      *error = "is not a regular file";
-    } else if (access(path.c_str(), R_OK) != 0) {
-      *error = std::string("cannot be read (") + strerror(errno) + ")";
-    } else if (access(path.c_str(), W_OK) != 0 || (st.st_mode & 0222) == 0) {
-      // No write bit at all is a file someone made read-only on purpose; root could still
-      // write it, and must not.
-      *error = "the file is read-only";
-    } else {
-      return true;
-    }
-    return false;
-  }
-  if (errno != ENOENT) {
-    *error = std::string("cannot be opened (") + strerror(errno) + ")";
-    return false;
-  }
-  const std::string folder = Folder(path);
-  if (stat(folder.c_str(), &st) != 0 || !S_ISDIR(st.st_mode)) {
-    *error = "the folder " + folder + " does not exist";
-    return false;
-  }
-  if (access(folder.c_str(), W_OK) != 0) {
-    *error = "cannot create the file in " + folder + " (" + strerror(errno) + ")";
-    return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 CSqliteConnection::~CSqliteConnection() {
@@ -93,16 +49,15 @@ bool CSqliteConnection::Fail(std::string* error, const std::string& text) {
 }
 
 bool CSqliteConnection::Open(const std::string& path, std::string* error) {
-  if (!CheckPath(path, error)) return false;
+  if (!CheckLedgerPath(path, error)) return false;
   if (sqlite3_open_v2(path.c_str(), &m_pDb,
                       SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
                       nullptr) != SQLITE_OK) {
     const int err = m_pDb ? sqlite3_system_errno(m_pDb) : 0;
-    return Fail(error, std::string("cannot open the file (") +
-                           (err     ? strerror(err)
+    const std::string why = err     ? SystemErrorText(err)
                             : m_pDb ? sqlite3_errmsg(m_pDb)
-                                    : "no memory") +
-                           ")");
+                                    : "no memory";
+    return Fail(error, "cannot open the file (" + why + ")");
   }
   sqlite3_extended_result_codes(m_pDb, 1);
   sqlite3_busy_timeout(m_pDb, kLedgerBusyMs);
