@@ -9,7 +9,8 @@
 //   older schema forward in one transaction. It refuses (one line in the error, nothing in the
 //   file or database changed) a missing folder, a folder, a read-only file, a file that is not
 //   SQLite, an SQLite database of another program, a schema newer than this program knows, an
-//   unreachable or refusing server, wrong credentials.
+//   unreachable or refusing server, wrong credentials. The Windows build has the SQLite
+//   ledger only and refuses every URL.
 // - Every call blocks the calling thread until the database has answered, and takes the
 //   object's one lock, so any number of threads may share one CLedger; their calls run one
 //   after another. SQLite waits at most kLedgerBusyMs for another process's write
@@ -128,8 +129,10 @@ class CLedger {
   virtual const std::string& Location() const = 0;
   virtual const std::string& Station() const = 0;
 
-  // Sets the number the next new address gets. Refused when a number at or above first is
-  // already bound (that would give a number twice) or when first is negative.
+  // Sets the number the next new address gets: on an empty ledger, or above every number
+  // already bound (a jump forward). Refused when a number at or above first is already bound
+  // (that would give a number twice; a second run with the same first is refused too) or
+  // when first is negative.
   virtual bool SetStart(long long first, CLedgerError* error) = 0;
   virtual bool NextNumber(long long* next, CLedgerError* error) = 0;
 
@@ -164,6 +167,15 @@ class CLedger {
 
 // True when the location names a PostgreSQL database rather than a file.
 bool IsPostgresLocation(const std::string& location);
+// The location for messages and reports: a URL's password (user:password@ or password=)
+// replaced by "***".
+std::string RedactLocation(const std::string& location);
+
+// The time now in the ledger's form, UTC: "2025-05-20T10:11:12.345Z".
+std::string LedgerTimeNow();
+// Seconds since 1970 of a time in that form, or of a prefix of it down to the minute
+// ("2025-05-20T10:11"); false when the text is not one.
+bool LedgerTimeSeconds(const std::string& text, double* seconds);
 
 // Opens the ledger at location for station (attempts and bindings carry its name). Null with
 // *error (m_bUnavailable set) when it cannot be used; blocks as described above.

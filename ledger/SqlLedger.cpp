@@ -1,8 +1,6 @@
 #include "ledger/SqlLedger.h"
 
-#include <chrono>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -55,92 +53,10 @@ CLedgerAttempt AttemptFrom(const CSqlRow& row) {
   return attempt;
 }
 
-// Days since 1970-01-01 of a date in the proleptic Gregorian calendar, and back; the
-// platform's timegm and gmtime_r are not everywhere the ledger builds.
-long long DaysFromCivil(long long y, unsigned m, unsigned d) {
-  y -= m <= 2;
-  const long long era = (y >= 0 ? y : y - 399) / 400;
-  const unsigned yoe = static_cast<unsigned>(y - era * 400);
-  const unsigned doy = (153 * (m + (m > 2 ? -3 : 9)) + 2) / 5 + d - 1;
-  const unsigned doe = yoe * 365 + yoe / 4 - yoe / 100 + doy;
-  return era * 146097 + static_cast<long long>(doe) - 719468;
-}
-
-void CivilFromDays(long long z, long long* y, unsigned* m, unsigned* d) {
-  z += 719468;
-  const long long era = (z >= 0 ? z : z - 146096) / 146097;
-  const unsigned doe = static_cast<unsigned>(z - era * 146097);
-  const unsigned yoe = (doe - doe / 1460 + doe / 36524 - doe / 146096) / 365;
-  const unsigned doy = doe - (365 * yoe + yoe / 4 - yoe / 100);
-  const unsigned mp = (5 * doy + 2) / 153;
-  *d = doy - (153 * mp + 2) / 5 + 1;
-  *m = mp < 10 ? mp + 3 : mp - 9;
-  *y = static_cast<long long>(yoe) + era * 400 + (*m <= 2);
-}
-
-bool Digits(const std::string& text, size_t at, size_t count, unsigned* value) {
-  if (at + count > text.size()) return false;
-  *value = 0;
-  for (size_t i = at; i < at + count; ++i) {
-    if (text[i] < '0' || text[i] > '9') return false;
-    *value = *value * 10 + static_cast<unsigned>(text[i] - '0');
-  }
-  return true;
-}
-
 }  // namespace
 
 bool CLedgerModule::LastOk() const {
   return !m_attempts.empty() && m_attempts.back().m_strResult == kLedgerResultOk;
-}
-
-std::string LedgerTimeNow() {
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
-  const long long seconds = ms / 1000;
-  long long year = 0;
-  unsigned month = 0, day = 0;
-  CivilFromDays(seconds / 86400, &year, &month, &day);
-  const long long inDay = seconds % 86400;
-  char text[40];
-  snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ", year, month, day,
-           inDay / 3600, inDay / 60 % 60, inDay % 60, ms % 1000);
-  return text;
-}
-
-bool LedgerTimeSeconds(const std::string& text, double* seconds) {
-  unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, milli = 0;
-  if (!Digits(text, 0, 4, &year) || text.size() < 16 || text[4] != '-' || text[7] != '-' ||
-      text[10] != 'T' || text[13] != ':' || !Digits(text, 5, 2, &month) ||
-      !Digits(text, 8, 2, &day) || !Digits(text, 11, 2, &hour) || !Digits(text, 14, 2, &minute))
-    return false;
-  if (text.size() >= 19 && (text[16] != ':' || !Digits(text, 17, 2, &second))) return false;
-  if (text.size() >= 23 && (text[19] != '.' || !Digits(text, 20, 3, &milli))) return false;
-  const long long days = DaysFromCivil(year, month, day);
-  *seconds = static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second) + milli / 1e3;
-  return true;
-}
-
-std::string RedactLocation(const std::string& location) {
-  const size_t scheme = location.find("://");
-  if (scheme == std::string::npos) return location;
-  std::string shown = location;
-  const size_t start = scheme + 3;
-  const size_t end = shown.find_first_of("/?", start);
-  const std::string authority = shown.substr(start, end - start);
-  const size_t at = authority.rfind('@');
-  const size_t colon = authority.find(':');
-  if (at != std::string::npos && colon != std::string::npos && colon < at)
-    shown = shown.substr(0, start + colon + 1) + "***" + shown.substr(start + at);
-  // The password may come as a parameter too: "?user=station&password=...".
-  for (size_t key = shown.find("password=", start); key != std::string::npos;
-       key = shown.find("password=", key + 1)) {
-    if (shown[key - 1] != '?' && shown[key - 1] != '&') continue;
-    const size_t value = key + strlen("password=");
-    const size_t stop = shown.find('&', value);
-    shown = shown.substr(0, value) + "***" + (stop == std::string::npos ? "" : shown.substr(stop));
-  }
-  return shown;
 }
 
 CSqlLedger::CSqlLedger(std::unique_ptr<CSqlConnection> connection, std::string location,
@@ -158,9 +74,8 @@ bool CSqlLedger::Run(const std::string& sql, const std::vector<CSqlParam>& param
 bool CSqlLedger::Unavailable(CLedgerError* error) {
   error->m_bUnavailable = true;
   if (m_pConnection->LastFailure() == ESqlFailure::Busy) {
-    error->m_strText = "ledger " + m_strLocation + ": held by another process or station for " +
-                       std::to_string(kLedgerBusyMs / 1000) + " s (" + m_pConnection->LastError() +
-                       ")";
+    error->m_strText = "ledger " + m_strLocation + ": held too long by another process or " +
+                       "station (" + m_pConnection->LastError() + ")";
   } else {
     error->m_strText = "ledger " + m_strLocation + ": " + m_pConnection->LastError();
   }

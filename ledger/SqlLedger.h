@@ -57,11 +57,3 @@ class CSqlLedger final : public CLedger {
   std::string m_strLocation;
   std::string m_strStation;
 };
-
-// "2025-05-20T10:11:12.345Z" for now.
-std::string LedgerTimeNow();
-// Seconds since 1970 of a time in that form (a prefix of it down to the minute); false when
-// the text is not one.
-bool LedgerTimeSeconds(const std::string& text, double* seconds);
-// A location for messages: a URL's password replaced by "***".
-std::string RedactLocation(const std::string& location);

@@ -1,5 +1,6 @@
 // The ledger's behaviour, the same on both engines: numbers bound to addresses for good, the
 // counter's start, names held once, the record of attempts, export and statistics.
+#include <ctime>
 #include <set>
 #include <thread>
 
@@ -334,4 +335,23 @@ TYPED_TEST(LedgerBehaviour, AnotherProgramsDatabaseIsRefusedUntouched) {
   // Had the ledger set itself up there, its counter table would exist now.
   EXPECT_FALSE(TypeParam::Exec(location, "SELECT * FROM ledger_counter"));
   EXPECT_TRUE(TypeParam::Exec(location, "SELECT * FROM ledger_meta"));
+}
+
+TEST(LedgerTime, IsUtcWithMillisecondsAndReadsBackToTheSecond) {
+  double seconds = 0;
+  ASSERT_TRUE(LedgerTimeSeconds("1970-01-01T00:00", &seconds));
+  EXPECT_EQ(seconds, 0);
+  ASSERT_TRUE(LedgerTimeSeconds("2000-02-29T23:59:59.500Z", &seconds));
+  EXPECT_EQ(seconds, 951868799.5);
+  ASSERT_TRUE(LedgerTimeSeconds("2025-05-20T10:11:12.345Z", &seconds));
+  EXPECT_EQ(seconds, 1747735872.345);
+  EXPECT_FALSE(LedgerTimeSeconds("2025-05-20", &seconds));
+  EXPECT_FALSE(LedgerTimeSeconds("2025-05-20 10:11:12", &seconds));
+  EXPECT_FALSE(LedgerTimeSeconds("2025-05-20T10:11:1x", &seconds));
+
+  const std::string now = LedgerTimeNow();
+  ASSERT_EQ(now.size(), 24u) << now;
+  EXPECT_EQ(now.back(), 'Z');
+  ASSERT_TRUE(LedgerTimeSeconds(now, &seconds)) << now;
+  EXPECT_NEAR(seconds, static_cast<double>(std::time(nullptr)), 60.0) << now;
 }
