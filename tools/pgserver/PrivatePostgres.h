@@ -42,7 +42,6 @@ class CPrivatePostgres {
 
  private:
   bool StartGuard(std::string* error);
-  bool RunAsServerUser(const std::string& program, const std::string& args, std::string* error);
 
   std::string m_strDir;
   std::string m_strBin;
