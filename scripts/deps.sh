@@ -6,6 +6,9 @@ set -euo pipefail
 # The Windows tests run the 64-bit build under wine64: the kernels we build on have 32-bit
 # emulation switched off, so wine32 cannot start at all. The shipped program is the 32-bit
 # build, which is compiled and linked in every run.
+#
+# The ledger links SQLite and libpq; its tests start a private server from the postgresql
+# package's binaries (the package's own cluster service is not used).
 
 PKGS=(
   cmake make g++ python3 libgtest-dev googletest
@@ -14,6 +17,7 @@ PKGS=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev
   libcli11-dev nlohmann-json3-dev python3-pefile clang-format
+  libsqlite3-dev libpq-dev postgresql
 )
 
 missing=()

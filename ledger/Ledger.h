@@ -1,0 +1,183 @@
+// CLedger: the memory of a production line. Which module (keyed by its own address) got which
+// number and values, every attempt at programming one, and the counter the numbers come from.
+// It knows nothing of ports, the module protocol or windows: addresses, values and results are
+// plain text chosen by the caller.
+//
+// Contract:
+// - OpenLedger opens or creates the ledger at a location (a file path: SQLite; a
+//   postgresql:// or postgres:// URL: PostgreSQL), checks what it finds there and brings an
+//   older schema forward in one transaction. It refuses (one line in the error, nothing in the
+//   file or database changed) a missing folder, a folder, a read-only file, a file that is not
+//   SQLite, an SQLite database of another program, a schema newer than this program knows, an
+//   unreachable or refusing server, wrong credentials. The Windows build has the SQLite
+//   ledger only and refuses every URL.
+// - Every call blocks the calling thread until the database has answered, and takes the
+//   object's one lock, so any number of threads may share one CLedger; their calls run one
+//   after another. SQLite waits at most kLedgerBusyMs for another process's write
+//   transaction; PostgreSQL waits at most kLedgerConnectSeconds to connect and kLedgerBusyMs
+//   for another station's lock. A call that wrote returns only once the write is durable.
+// - Several processes and stations may share one ledger. Numbers and names never repeat:
+//   unique constraints in the database guard them, and a number, once bound, belongs to its
+//   address for good (a crash loses at most the attempts under way, never a binding).
+// - Results are true or false. On false, *error holds one line naming the ledger and what went
+//   wrong; m_bUnavailable tells a ledger that cannot be used (a refused open, a lost server, a
+//   lock held too long, a disk error) from a refusal of this one request (a name held by another
+//   address, a start that would reuse a number), after which the ledger is still usable.
+// - An object must not be used across fork(): a child process opens its own.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+constexpr int kLedgerBusyMs = 10000;
+constexpr int kLedgerConnectSeconds = 10;
+// The result of an attempt that ended well; a module whose last attempt has it is programmed.
+constexpr const char* kLedgerResultOk = "ok";
+
+// A module's values as text; an absent one is left out (not read, not written, or kept out of
+// the record on purpose).
+struct CLedgerValues {
+  std::optional<std::string> m_name;
+  std::optional<std::string> m_pin;
+  std::optional<std::string> m_role;
+  std::optional<std::string> m_peer;
+};
+
+// One attempt at a module, one row of the record.
+struct CLedgerAttempt {
+  // UTC, "2025-05-20T10:11:12.345Z". Empty when recording: the ledger puts in the time of the
+  // call.
+  std::string m_strTime;
+  // Empty when recording: the ledger's station.
+  std::string m_strStation;
+  std::string m_strVersion;  // the program's version
+  std::string m_strPort;
+  std::string m_strAddress;  // the module's own address; must not be empty
+  // Ignored when recording: the number the address was bound to then, if any.
+  std::optional<long long> m_number;
+  CLedgerValues m_before;          // what the module held before, where it was read
+  CLedgerValues m_written;         // what the module acknowledged
+  std::optional<bool> m_verified;  // absent: not verified; false: read back and differed
+  long long m_nDurationMs = 0;
+  std::string m_strResult;  // kLedgerResultOk, or a short word for how it failed
+  std::string m_strMessage;
+  std::string m_strNotes;  // free text: the pace, the plan row, anything worth keeping
+};
+
+// A bound module: its number and values, and its attempts, oldest first.
+struct CLedgerModule {
+  long long m_nNumber = 0;
+  std::string m_strAddress;
+  CLedgerValues m_values;
+  std::string m_strBoundAt;  // UTC time of the binding
+  std::string m_strBoundBy;  // station that bound it
+  std::vector<CLedgerAttempt> m_attempts;
+
+  // True when the last attempt ended kLedgerResultOk.
+  bool LastOk() const;
+};
+
+// Which attempts an export yields; empty fields do not filter.
+struct CLedgerFilter {
+  // UTC time in the ledger's form or a prefix of it ("2025-05-20", "2025-05-20T10:00"):
+  // attempts at or after it, compared as text.
+  std::string m_strSince;
+  std::string m_strStation;
+};
+
+struct CLedgerStationStats {
+  std::string m_strStation;
+  long long m_nAttempts = 0;
+  long long m_nAttemptsOk = 0;
+  long long m_nModulesOk = 0;      // distinct addresses with an ok attempt at this station
+  long long m_nModulesFailed = 0;  // distinct addresses tried here, none of them ok here
+  std::string m_strFirst;          // time of the first and last attempt here
+  std::string m_strLast;
+  // Modules ok per hour between the first and the last attempt; absent when they are less
+  // than a minute apart.
+  std::optional<double> m_modulesPerHour;
+};
+
+struct CLedgerStats {
+  long long m_nModules = 0;                     // bound addresses
+  long long m_nLastOk = 0;                      // bound modules whose last attempt ended ok
+  long long m_nLastFailed = 0;                  // bound modules whose last attempt did not
+  long long m_nNeverTried = 0;                  // bound modules without an attempt
+  long long m_nNextNumber = 0;                  // the number the next new address gets
+  std::vector<CLedgerStationStats> m_stations;  // by station name
+};
+
+struct CLedgerError {
+  bool m_bUnavailable = false;
+  std::string m_strText;
+};
+
+// Gives the values for a new module from its number, inside the binding's transaction: it
+// must be quick and touch no port. False with a one-line reason refuses the binding (the
+// number is not used).
+using CLedgerValuesFor =
+    std::function<bool(long long number, CLedgerValues* values, std::string* refusal)>;
+
+class CLedger {
+ public:
+  virtual ~CLedger() = default;
+
+  // The location as given, a URL's password replaced by "***"; for messages.
+  virtual const std::string& Location() const = 0;
+  virtual const std::string& Station() const = 0;
+
+  // Sets the number the next new address gets: on an empty ledger, or above every number
+  // already bound (a jump forward). Refused when a number at or above first is already bound
+  // (that would give a number twice; a second run with the same first is refused too) or
+  // when first is negative.
+  virtual bool SetStart(long long first, CLedgerError* error) = 0;
+  virtual bool NextNumber(long long* next, CLedgerError* error) = 0;
+
+  // The address's binding: the one it already has (*bound false; valuesFor is not called),
+  // or a new one made in one transaction with the next number and valuesFor's values
+  // (*bound true). Refused when valuesFor refuses or the new name is held by another address.
+  // *module gets the number, values and attempts.
+  virtual bool Bind(const std::string& address, const CLedgerValuesFor& valuesFor,
+                    CLedgerModule* module, bool* bound, CLedgerError* error) = 0;
+  // The address and number holding a name; *found false when no module holds it.
+  virtual bool NameHolder(const std::string& name, bool* found, std::string* address,
+                          long long* number, CLedgerError* error) = 0;
+
+  // A bound module by its address or by its name; *found false when there is none.
+  virtual bool FindByAddress(const std::string& address, bool* found, CLedgerModule* module,
+                             CLedgerError* error) = 0;
+  virtual bool FindByName(const std::string& name, bool* found, CLedgerModule* module,
+                          CLedgerError* error) = 0;
+
+  // Adds one attempt (bound address or not); durable when it returns true.
+  virtual bool RecordAttempt(const CLedgerAttempt& attempt, CLedgerError* error) = 0;
+
+  // Attempts matching the filter, oldest first.
+  virtual bool Export(const CLedgerFilter& filter, std::vector<CLedgerAttempt>* attempts,
+                      CLedgerError* error) = 0;
+  virtual bool Stats(CLedgerStats* stats, CLedgerError* error) = 0;
+
+  // Checks the storage (SQLite's integrity check) and the ledger's own rules: the counter is
+  // above every bound number, no number, address or name twice. False with the first fault.
+  virtual bool CheckIntegrity(CLedgerError* error) = 0;
+};
+
+// True when the location names a PostgreSQL database rather than a file.
+bool IsPostgresLocation(const std::string& location);
+// The location for messages and reports: a URL's password (user:password@ or password=)
+// replaced by "***".
+std::string RedactLocation(const std::string& location);
+
+// The time now in the ledger's form, UTC: "2025-05-20T10:11:12.345Z".
+std::string LedgerTimeNow();
+// Seconds since 1970 of a time in that form, or of a prefix of it down to the minute
+// ("2025-05-20T10:11"); false when the text is not one.
+bool LedgerTimeSeconds(const std::string& text, double* seconds);
+
+// Opens the ledger at location for station (attempts and bindings carry its name). Null with
+// *error (m_bUnavailable set) when it cannot be used; blocks as described above.
+std::unique_ptr<CLedger> OpenLedger(const std::string& location, const std::string& station,
+                                    CLedgerError* error);

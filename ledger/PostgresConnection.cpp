@@ -1,0 +1,213 @@
+#include "ledger/PostgresConnection.h"
+
+#include <libpq-fe.h>
+
+#include <cstdlib>
+
+#include "ledger/Ledger.h"
+#include "ledger/SqlLedger.h"
+
+namespace {
+
+constexpr const char* kApplication = "corvane-ledger";
+
+// kSteps[v] takes a ledger from schema version v to v + 1.
+const char* const kSteps[] = {
+    "CREATE TABLE ledger_meta (key TEXT PRIMARY KEY, value TEXT NOT NULL);"
+    "INSERT INTO ledger_meta (key, value) VALUES ('application', 'corvane-ledger'),"
+    "  ('schema_version', '0');"
+    "CREATE TABLE ledger_counter ("
+    "  id INTEGER PRIMARY KEY CHECK (id = 1),"
+    "  next_number BIGINT NOT NULL CHECK (next_number >= 0));"
+    "INSERT INTO ledger_counter (id, next_number) VALUES (1, 1);"
+    "CREATE TABLE ledger_modules ("
+    "  number BIGINT PRIMARY KEY CHECK (number >= 0),"
+    "  address TEXT NOT NULL UNIQUE,"
+    "  name TEXT UNIQUE, pin TEXT, role TEXT, peer TEXT,"
+    "  bound_at TEXT NOT NULL, station TEXT NOT NULL);"
+    "CREATE TABLE ledger_attempts ("
+    "  id BIGINT GENERATED ALWAYS AS IDENTITY PRIMARY KEY,"
+    "  time TEXT NOT NULL, station TEXT NOT NULL, version TEXT NOT NULL, port TEXT NOT NULL,"
+    "  address TEXT NOT NULL, number BIGINT,"
+    "  before_name TEXT, before_pin TEXT, before_role TEXT, before_peer TEXT,"
+    "  name TEXT, pin TEXT, role TEXT, peer TEXT, verified SMALLINT,"
+    "  duration_ms BIGINT NOT NULL, result TEXT NOT NULL, message TEXT NOT NULL,"
+    "  notes TEXT NOT NULL);"
+    "CREATE INDEX ledger_attempts_by_address ON ledger_attempts (address, id);"
+    "CREATE INDEX ledger_attempts_by_time ON ledger_attempts (time);",
+};
+static_assert(sizeof kSteps / sizeof kSteps[0] == kLedgerSchemaVersion,
+              "one migration step per schema version");
+
+// Any number of stations opening a new database at once: the first sets it up, the others
+// wait here and find it done. The lock is the session's, taken before the transaction begins:
+// a backend takes in other sessions' catalog changes when a transaction starts, not when an
+// advisory lock is granted, so inside one begun earlier it would still not see the tables
+// the first station made while it waited.
+constexpr const char* kSetupLock = "SELECT pg_advisory_lock(4352564)";
+constexpr const char* kSetupUnlock = "SELECT pg_advisory_unlock(4352564)";
+
+// libpq's messages run over several lines: what failed, then a general hint ("Is the server
+// running...?"). The first line is the one that says what happened.
+std::string OneLine(const char* text) {
+  std::string line;
+  for (const char* p = text ? text : ""; *p && *p != '\n'; ++p) {
+    const bool space = *p == '\t' || *p == '\r' || *p == ' ';
+    if (space && (line.empty() || line.back() == ' ')) continue;
+    line += space ? ' ' : *p;
+  }
+  while (!line.empty() && line.back() == ' ') line.pop_back();
+  return line;
+}
+
+void IgnoreNotice(void*, const char*) {}
+
+}  // namespace
+
+CPostgresConnection::~CPostgresConnection() {
+  if (m_pConn) PQfinish(m_pConn);
+}
+
+bool CPostgresConnection::Open(const std::string& url, std::string* error) {
+  const std::string connect = std::to_string(kLedgerConnectSeconds);
+  const std::string lockTimeout = "-c lock_timeout=" + std::to_string(kLedgerBusyMs);
+  // The defaults come before the URL, whose own settings override them. Keepalives and the
+  // TCP user time-out notice a station whose server vanished without closing the connection.
+  const char* keys[] = {"connect_timeout",  "application_name",
+                        "options",          "keepalives",
+                        "keepalives_idle",  "keepalives_interval",
+                        "keepalives_count", "tcp_user_timeout",
+                        "dbname",           nullptr};
+  const char* values[] = {
+      connect.c_str(), "corvane", lockTimeout.c_str(), "1", "10", "5", "3", "20000",
+      url.c_str(),     nullptr};
+  m_pConn = PQconnectdbParams(keys, values, 1);
+  if (!m_pConn || PQstatus(m_pConn) != CONNECTION_OK) {
+    *error = m_pConn ? OneLine(PQerrorMessage(m_pConn)) : "out of memory";
+    return false;
+  }
+  PQsetNoticeProcessor(m_pConn, IgnoreNotice, nullptr);
+  bool exists = false;
+  std::string application;
+  int version = 0;
+  if (!ReadMeta(&exists, &application, &version)) {
+    *error = m_strLastError;
+    return false;
+  }
+  if (exists && application == kApplication && version == kLedgerSchemaVersion) return true;
+  return Migrate(error);
+}
+
+bool CPostgresConnection::ReadMeta(bool* exists, std::string* application, int* version) {
+  std::vector<CSqlRow> rows;
+  if (!Run("SELECT to_regclass('ledger_meta') IS NOT NULL", {}, &rows)) return false;
+  *exists = rows[0][0].value_or("f") == "t";
+  if (!*exists) return true;
+  if (!Run("SELECT key, value FROM ledger_meta", {}, &rows)) return false;
+  application->clear();
+  *version = 0;
+  for (const CSqlRow& row : rows) {
+    if (row[0].value_or("") == "application") *application = row[1].value_or("");
+    if (row[0].value_or("") == "schema_version")
+      *version = static_cast<int>(std::strtol(row[1].value_or("0").c_str(), nullptr, 10));
+  }
+  return true;
+}
+
+bool CPostgresConnection::Migrate(std::string* error) {
+  if (!Run(kSetupLock, {}, nullptr)) {
+    *error = m_strLastError;
+    return false;
+  }
+  const bool ok = MigrateLocked(error);
+  Run(kSetupUnlock, {}, nullptr);
+  return ok;
+}
+
+bool CPostgresConnection::MigrateLocked(std::string* error) {
+  bool exists = false;
+  std::string application;
+  int version = 0;
+  if (!Run("BEGIN", {}, nullptr) || !ReadMeta(&exists, &application, &version)) {
+    *error = m_strLastError;
+  } else if (exists && application != kApplication) {
+    *error = "the database holds a ledger_meta table of another program";
+  } else if (version > kLedgerSchemaVersion) {
+    *error = "its schema version " + std::to_string(version) +
+             " is newer than this program knows (" + std::to_string(kLedgerSchemaVersion) +
+             "); use a newer corvane";
+  } else {
+    bool ok = true;
+    for (int step = version; ok && step < kLedgerSchemaVersion; ++step) {
+      PGresult* result = PQexec(m_pConn, kSteps[step]);
+      ok = PQresultStatus(result) == PGRES_COMMAND_OK;
+      if (!ok) {
+        *error = "cannot bring the schema to version " + std::to_string(step + 1) + ": " +
+                 OneLine(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)
+                             ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)
+                             : PQerrorMessage(m_pConn));
+      }
+      PQclear(result);
+    }
+    if (ok &&
+        Run("UPDATE ledger_meta SET value = $1 WHERE key = 'schema_version'",
+            {std::to_string(kLedgerSchemaVersion)}, nullptr) &&
+        Run("COMMIT", {}, nullptr))
+      return true;
+    if (ok) *error = m_strLastError;
+  }
+  Run("ROLLBACK", {}, nullptr);
+  return false;
+}
+
+bool CPostgresConnection::Run(const std::string& sql, const std::vector<CSqlParam>& params,
+                              std::vector<CSqlRow>* rows) {
+  std::vector<const char*> values;
+  for (const CSqlParam& p : params) values.push_back(p.m_text ? p.m_text->c_str() : nullptr);
+  if (rows) rows->clear();
+  PGresult* result = PQexecParams(m_pConn, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                                  values.data(), nullptr, nullptr, 0);
+  const ExecStatusType status = PQresultStatus(result);
+  const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
+  if (ok) {
+    m_eLastFailure = ESqlFailure::None;
+    m_strLastError.clear();
+    for (int r = 0; rows && r < PQntuples(result); ++r) {
+      CSqlRow row;
+      for (int c = 0; c < PQnfields(result); ++c) {
+        if (PQgetisnull(result, r, c)) {
+          row.emplace_back(std::nullopt);
+        } else {
+          row.emplace_back(std::string(PQgetvalue(result, r, c),
+                                       static_cast<size_t>(PQgetlength(result, r, c))));
+        }
+      }
+      rows->push_back(std::move(row));
+    }
+  } else {
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    const std::string code = state ? state : "";
+    if (code == "23505") {
+      m_eLastFailure = ESqlFailure::Unique;
+    } else if (code == "55P03" || code == "40P01" || code == "40001") {
+      m_eLastFailure = ESqlFailure::Busy;
+    } else {
+      m_eLastFailure = ESqlFailure::Other;
+    }
+    const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+    m_strLastError = OneLine(primary ? primary : PQerrorMessage(m_pConn));
+  }
+  PQclear(result);
+  return ok;
+}
+
+bool CPostgresConnection::BeginWrite() {
+  return Run("BEGIN", {}, nullptr);
+}
+
+bool CPostgresConnection::CheckStorage(std::string* fault) {
+  // The server keeps its own storage whole; what is left to see is that it still answers.
+  if (Run("SELECT 1", {}, nullptr)) return true;
+  *fault = m_strLastError;
+  return false;
+}

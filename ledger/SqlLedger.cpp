@@ -1,0 +1,398 @@
+#include "ledger/SqlLedger.h"
+
+#include <cstdlib>
+
+namespace {
+
+constexpr const char* kModuleColumns = "number, address, name, pin, role, peer, bound_at, station";
+constexpr const char* kAttemptColumns =
+    "time, station, version, port, address, number, before_name, before_pin, before_role, "
+    "before_peer, name, pin, role, peer, verified, duration_ms, result, message, notes";
+
+long long Number(const std::optional<std::string>& text) {
+  return text ? std::strtoll(text->c_str(), nullptr, 10) : 0;
+}
+
+std::string Text(const std::optional<std::string>& text) {
+  return text.value_or(std::string());
+}
+
+CLedgerValues ValuesAt(const CSqlRow& row, size_t first) {
+  CLedgerValues values;
+  values.m_name = row[first];
+  values.m_pin = row[first + 1];
+  values.m_role = row[first + 2];
+  values.m_peer = row[first + 3];
+  return values;
+}
+
+void ModuleFrom(const CSqlRow& row, CLedgerModule* module) {
+  module->m_nNumber = Number(row[0]);
+  module->m_strAddress = Text(row[1]);
+  module->m_values = ValuesAt(row, 2);
+  module->m_strBoundAt = Text(row[6]);
+  module->m_strBoundBy = Text(row[7]);
+  module->m_attempts.clear();
+}
+
+CLedgerAttempt AttemptFrom(const CSqlRow& row) {
+  CLedgerAttempt attempt;
+  attempt.m_strTime = Text(row[0]);
+  attempt.m_strStation = Text(row[1]);
+  attempt.m_strVersion = Text(row[2]);
+  attempt.m_strPort = Text(row[3]);
+  attempt.m_strAddress = Text(row[4]);
+  if (row[5]) attempt.m_number = Number(row[5]);
+  attempt.m_before = ValuesAt(row, 6);
+  attempt.m_written = ValuesAt(row, 10);
+  if (row[14]) attempt.m_verified = Number(row[14]) != 0;
+  attempt.m_nDurationMs = Number(row[15]);
+  attempt.m_strResult = Text(row[16]);
+  attempt.m_strMessage = Text(row[17]);
+  attempt.m_strNotes = Text(row[18]);
+  return attempt;
+}
+
+}  // namespace
+
+bool CLedgerModule::LastOk() const {
+  return !m_attempts.empty() && m_attempts.back().m_strResult == kLedgerResultOk;
+}
+
+CSqlLedger::CSqlLedger(std::unique_ptr<CSqlConnection> connection, std::string location,
+                       std::string station)
+    : m_pConnection(std::move(connection)),
+      m_strLocation(std::move(location)),
+      m_strStation(std::move(station)) {}
+
+bool CSqlLedger::Run(const std::string& sql, const std::vector<CSqlParam>& params,
+                     std::vector<CSqlRow>* rows, CLedgerError* error) {
+  if (m_pConnection->Run(sql, params, rows)) return true;
+  return Unavailable(error);
+}
+
+bool CSqlLedger::Unavailable(CLedgerError* error) {
+  error->m_bUnavailable = true;
+  if (m_pConnection->LastFailure() == ESqlFailure::Busy) {
+    error->m_strText = "ledger " + m_strLocation + ": held too long by another process or " +
+                       "station (" + m_pConnection->LastError() + ")";
+  } else {
+    error->m_strText = "ledger " + m_strLocation + ": " + m_pConnection->LastError();
+  }
+  return false;
+}
+
+bool CSqlLedger::Abort(CLedgerError* error, bool unavailable, const std::string& text) {
+  if (unavailable) Unavailable(error);
+  if (!m_pConnection->Run("ROLLBACK", {}, nullptr) && !unavailable) return Unavailable(error);
+  if (!unavailable) {
+    error->m_bUnavailable = false;
+    error->m_strText = "ledger " + m_strLocation + ": " + text;
+  }
+  return false;
+}
+
+bool CSqlLedger::SetStart(long long first, CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (first < 0) {
+    error->m_bUnavailable = false;
+    error->m_strText = "ledger " + m_strLocation + ": the first number cannot be negative";
+    return false;
+  }
+  std::vector<CSqlRow> counter, highest;
+  if (!m_pConnection->BeginWrite()) return Unavailable(error);
+  if (!m_pConnection->Run(std::string("SELECT next_number FROM ledger_counter WHERE id = 1") +
+                              m_pConnection->ForUpdate(),
+                          {}, &counter) ||
+      !m_pConnection->Run("SELECT MAX(number) FROM ledger_modules", {}, &highest))
+    return Abort(error, true, "");
+  if (highest[0][0] && Number(highest[0][0]) >= first) {
+    return Abort(error, false,
+                 "numbers up to " + *highest[0][0] + " are already given, so the counter cannot " +
+                     "start at " + std::to_string(first) + " (the next number is " +
+                     Text(counter[0][0]) + ")");
+  }
+  if (!m_pConnection->Run("UPDATE ledger_counter SET next_number = $1 WHERE id = 1", {first},
+                          nullptr) ||
+      !m_pConnection->Run("COMMIT", {}, nullptr))
+    return Abort(error, true, "");
+  return true;
+}
+
+bool CSqlLedger::NextNumber(long long* next, CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<CSqlRow> rows;
+  if (!Run("SELECT next_number FROM ledger_counter WHERE id = 1", {}, &rows, error)) return false;
+  *next = Number(rows[0][0]);
+  return true;
+}
+
+bool CSqlLedger::Bind(const std::string& address, const CLedgerValuesFor& valuesFor,
+                      CLedgerModule* module, bool* bound, CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (address.empty()) {
+    error->m_bUnavailable = false;
+    error->m_strText = "ledger " + m_strLocation + ": a module without an address cannot be bound";
+    return false;
+  }
+  // A module run again is found without the write lock, so re-runs never queue behind the
+  // binders of other processes and stations.
+  bool found = false;
+  if (!FindWhere("address", address, &found, module, error)) return false;
+  if (found) {
+    *bound = false;
+    return true;
+  }
+  // A unique constraint that fires although the checks inside the transaction passed means a
+  // writer that does not take the counter's lock bound the address meanwhile: look again once.
+  for (int pass = 0; pass < 2; ++pass) {
+    switch (BindOnce(address, valuesFor, module, bound, error)) {
+      case EBind::Done:
+        return LoadAttempts(address, &module->m_attempts, error);
+      case EBind::Refused:
+      case EBind::Failed:
+        return false;
+      case EBind::Retry:
+        break;
+    }
+  }
+  error->m_bUnavailable = false;
+  error->m_strText = "ledger " + m_strLocation + ": the number or name for " + address +
+                     " is already taken by another module";
+  return false;
+}
+
+CSqlLedger::EBind CSqlLedger::BindOnce(const std::string& address,
+                                       const CLedgerValuesFor& valuesFor, CLedgerModule* module,
+                                       bool* bound, CLedgerError* error) {
+  std::vector<CSqlRow> counter, existing, holder;
+  // The counter's row is taken first: binders on every station queue there, so each sees the
+  // bindings of those before it.
+  if (!m_pConnection->BeginWrite()) return Unavailable(error), EBind::Failed;
+  if (!m_pConnection->Run(std::string("SELECT next_number FROM ledger_counter WHERE id = 1") +
+                              m_pConnection->ForUpdate(),
+                          {}, &counter) ||
+      !m_pConnection->Run(
+          std::string("SELECT ") + kModuleColumns + " FROM ledger_modules WHERE address = $1",
+          {address}, &existing))
+    return Abort(error, true, ""), EBind::Failed;
+  if (!existing.empty()) {
+    if (!m_pConnection->Run("COMMIT", {}, nullptr)) return Abort(error, true, ""), EBind::Failed;
+    ModuleFrom(existing[0], module);
+    *bound = false;
+    return EBind::Done;
+  }
+  const long long number = Number(counter[0][0]);
+  CLedgerValues values;
+  std::string refusal;
+  if (!valuesFor(number, &values, &refusal)) return Abort(error, false, refusal), EBind::Refused;
+  if (values.m_name) {
+    if (!m_pConnection->Run("SELECT address, number FROM ledger_modules WHERE name = $1",
+                            {values.m_name}, &holder))
+      return Abort(error, true, ""), EBind::Failed;
+    if (!holder.empty()) {
+      Abort(error, false,
+            "the name \"" + *values.m_name + "\" is already held by " + Text(holder[0][0]) +
+                " (number " + Text(holder[0][1]) + ")");
+      return EBind::Refused;
+    }
+  }
+  const std::string now = LedgerTimeNow();
+  if (!m_pConnection->Run(std::string("INSERT INTO ledger_modules (") + kModuleColumns +
+                              ") VALUES ($1, $2, $3, $4, $5, $6, $7, $8)",
+                          {number, address, values.m_name, values.m_pin, values.m_role,
+                           values.m_peer, now, m_strStation},
+                          nullptr)) {
+    if (m_pConnection->LastFailure() != ESqlFailure::Unique) {
+      return Abort(error, true, ""), EBind::Failed;
+    }
+    if (!m_pConnection->Run("ROLLBACK", {}, nullptr)) return Unavailable(error), EBind::Failed;
+    return EBind::Retry;
+  }
+  if (!m_pConnection->Run("UPDATE ledger_counter SET next_number = $1 WHERE id = 1", {number + 1},
+                          nullptr) ||
+      !m_pConnection->Run("COMMIT", {}, nullptr))
+    return Abort(error, true, ""), EBind::Failed;
+  module->m_nNumber = number;
+  module->m_strAddress = address;
+  module->m_values = values;
+  module->m_strBoundAt = now;
+  module->m_strBoundBy = m_strStation;
+  module->m_attempts.clear();
+  *bound = true;
+  return EBind::Done;
+}
+
+bool CSqlLedger::NameHolder(const std::string& name, bool* found, std::string* address,
+                            long long* number, CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<CSqlRow> rows;
+  if (!Run("SELECT address, number FROM ledger_modules WHERE name = $1", {name}, &rows, error))
+    return false;
+  *found = !rows.empty();
+  if (*found) {
+    *address = Text(rows[0][0]);
+    *number = Number(rows[0][1]);
+  }
+  return true;
+}
+
+bool CSqlLedger::FindByAddress(const std::string& address, bool* found, CLedgerModule* module,
+                               CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return FindWhere("address", address, found, module, error);
+}
+
+bool CSqlLedger::FindByName(const std::string& name, bool* found, CLedgerModule* module,
+                            CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return FindWhere("name", name, found, module, error);
+}
+
+bool CSqlLedger::FindWhere(const char* column, const std::string& key, bool* found,
+                           CLedgerModule* module, CLedgerError* error) {
+  std::vector<CSqlRow> rows;
+  if (!Run(std::string("SELECT ") + kModuleColumns + " FROM ledger_modules WHERE " + column +
+               " = $1",
+           {key}, &rows, error))
+    return false;
+  *found = !rows.empty();
+  if (!*found) return true;
+  ModuleFrom(rows[0], module);
+  return LoadAttempts(module->m_strAddress, &module->m_attempts, error);
+}
+
+bool CSqlLedger::LoadAttempts(const std::string& address, std::vector<CLedgerAttempt>* attempts,
+                              CLedgerError* error) {
+  std::vector<CSqlRow> rows;
+  if (!Run(std::string("SELECT ") + kAttemptColumns +
+               " FROM ledger_attempts WHERE address = $1 ORDER BY id",
+           {address}, &rows, error))
+    return false;
+  attempts->clear();
+  for (const CSqlRow& row : rows) attempts->push_back(AttemptFrom(row));
+  return true;
+}
+
+bool CSqlLedger::RecordAttempt(const CLedgerAttempt& a, CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (a.m_strAddress.empty()) {
+    error->m_bUnavailable = false;
+    error->m_strText = "ledger " + m_strLocation + ": an attempt without a module address";
+    return false;
+  }
+  std::optional<std::string> verified;
+  if (a.m_verified) verified = *a.m_verified ? "1" : "0";
+  return Run(std::string("INSERT INTO ledger_attempts (") + kAttemptColumns +
+                 ") VALUES ($1, $2, $3, $4, $5, "
+                 "(SELECT number FROM ledger_modules WHERE address = $5), "
+                 "$6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18)",
+             {a.m_strTime.empty() ? LedgerTimeNow() : a.m_strTime,
+              a.m_strStation.empty() ? m_strStation : a.m_strStation, a.m_strVersion, a.m_strPort,
+              a.m_strAddress, a.m_before.m_name, a.m_before.m_pin, a.m_before.m_role,
+              a.m_before.m_peer, a.m_written.m_name, a.m_written.m_pin, a.m_written.m_role,
+              a.m_written.m_peer, verified ? CSqlParam(Number(verified)) : CSqlParam(std::nullopt),
+              a.m_nDurationMs, a.m_strResult, a.m_strMessage, a.m_strNotes},
+             nullptr, error);
+}
+
+bool CSqlLedger::Export(const CLedgerFilter& filter, std::vector<CLedgerAttempt>* attempts,
+                        CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::string sql = std::string("SELECT ") + kAttemptColumns + " FROM ledger_attempts";
+  std::vector<CSqlParam> params;
+  if (!filter.m_strSince.empty()) {
+    params.push_back(filter.m_strSince);
+    sql += " WHERE time >= $1";
+  }
+  if (!filter.m_strStation.empty()) {
+    params.push_back(filter.m_strStation);
+    sql += (params.size() == 1 ? " WHERE" : " AND") + std::string(" station = $") +
+           std::to_string(params.size());
+  }
+  sql += " ORDER BY id";
+  std::vector<CSqlRow> rows;
+  if (!Run(sql, params, &rows, error)) return false;
+  attempts->clear();
+  for (const CSqlRow& row : rows) attempts->push_back(AttemptFrom(row));
+  return true;
+}
+
+bool CSqlLedger::Stats(CLedgerStats* stats, CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::vector<CSqlRow> rows;
+  // Each module's last attempt, by the order attempts were written.
+  if (!Run("SELECT COUNT(*), "
+           "SUM(CASE WHEN a.result = 'ok' THEN 1 ELSE 0 END), "
+           "SUM(CASE WHEN a.result <> 'ok' THEN 1 ELSE 0 END), "
+           "SUM(CASE WHEN a.id IS NULL THEN 1 ELSE 0 END), "
+           "(SELECT next_number FROM ledger_counter WHERE id = 1) "
+           "FROM ledger_modules m LEFT JOIN ledger_attempts a ON a.id = "
+           "(SELECT MAX(id) FROM ledger_attempts l WHERE l.address = m.address)",
+           {}, &rows, error))
+    return false;
+  stats->m_nModules = Number(rows[0][0]);
+  stats->m_nLastOk = Number(rows[0][1]);
+  stats->m_nLastFailed = Number(rows[0][2]);
+  stats->m_nNeverTried = Number(rows[0][3]);
+  stats->m_nNextNumber = Number(rows[0][4]);
+  return StationStats(stats, error);
+}
+
+bool CSqlLedger::StationStats(CLedgerStats* stats, CLedgerError* error) {
+  std::vector<CSqlRow> rows;
+  if (!Run("SELECT station, COUNT(*), SUM(CASE WHEN result = 'ok' THEN 1 ELSE 0 END), "
+           "COUNT(DISTINCT CASE WHEN result = 'ok' THEN address END), COUNT(DISTINCT address), "
+           "MIN(time), MAX(time) FROM ledger_attempts GROUP BY station ORDER BY station",
+           {}, &rows, error))
+    return false;
+  stats->m_stations.clear();
+  for (const CSqlRow& row : rows) {
+    CLedgerStationStats station;
+    station.m_strStation = Text(row[0]);
+    station.m_nAttempts = Number(row[1]);
+    station.m_nAttemptsOk = Number(row[2]);
+    station.m_nModulesOk = Number(row[3]);
+    station.m_nModulesFailed = Number(row[4]) - station.m_nModulesOk;
+    station.m_strFirst = Text(row[5]);
+    station.m_strLast = Text(row[6]);
+    double first = 0, last = 0;
+    if (LedgerTimeSeconds(station.m_strFirst, &first) &&
+        LedgerTimeSeconds(station.m_strLast, &last) && last - first >= 60)
+      station.m_modulesPerHour = station.m_nModulesOk * 3600.0 / (last - first);
+    stats->m_stations.push_back(station);
+  }
+  return true;
+}
+
+bool CSqlLedger::CheckIntegrity(CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  std::string fault;
+  if (!m_pConnection->CheckStorage(&fault)) {
+    error->m_bUnavailable = true;
+    error->m_strText = "ledger " + m_strLocation + ": " + fault;
+    return false;
+  }
+  std::vector<CSqlRow> rows;
+  if (!Run("SELECT (SELECT COUNT(*) FROM ledger_counter), "
+           "(SELECT next_number FROM ledger_counter WHERE id = 1), "
+           "(SELECT MAX(number) FROM ledger_modules), "
+           "(SELECT COUNT(*) - COUNT(DISTINCT address) FROM ledger_modules), "
+           "(SELECT COUNT(name) - COUNT(DISTINCT name) FROM ledger_modules)",
+           {}, &rows, error))
+    return false;
+  const CSqlRow& r = rows[0];
+  std::string problem;
+  if (Number(r[0]) != 1) {
+    problem = "the counter is missing";
+  } else if (r[2] && Number(r[1]) <= Number(r[2])) {
+    problem =
+        "the counter (" + Text(r[1]) + ") is not above the highest number (" + Text(r[2]) + ")";
+  } else if (Number(r[3]) != 0 || Number(r[4]) != 0) {
+    problem = "an address or a name is bound twice";
+  }
+  if (problem.empty()) return true;
+  error->m_bUnavailable = true;
+  error->m_strText = "ledger " + m_strLocation + ": " + problem;
+  return false;
+}

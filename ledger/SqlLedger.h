@@ -1,0 +1,59 @@
+// CSqlLedger: the ledger's logic over one database connection, the same on every engine.
+//
+// Contract: as CLedger. The connection arrives open and with the current schema; the ledger
+// owns it and takes its lock around every call.
+#pragma once
+
+#include <memory>
+#include <mutex>
+#include <string>
+
+#include "ledger/Ledger.h"
+#include "ledger/SqlConnection.h"
+
+// The schema version this program writes and reads; older ones are migrated forward.
+constexpr int kLedgerSchemaVersion = 1;
+
+class CSqlLedger final : public CLedger {
+ public:
+  CSqlLedger(std::unique_ptr<CSqlConnection> connection, std::string location, std::string station);
+
+  const std::string& Location() const override { return m_strLocation; }
+  const std::string& Station() const override { return m_strStation; }
+  bool SetStart(long long first, CLedgerError* error) override;
+  bool NextNumber(long long* next, CLedgerError* error) override;
+  bool Bind(const std::string& address, const CLedgerValuesFor& valuesFor, CLedgerModule* module,
+            bool* bound, CLedgerError* error) override;
+  bool NameHolder(const std::string& name, bool* found, std::string* address, long long* number,
+                  CLedgerError* error) override;
+  bool FindByAddress(const std::string& address, bool* found, CLedgerModule* module,
+                     CLedgerError* error) override;
+  bool FindByName(const std::string& name, bool* found, CLedgerModule* module,
+                  CLedgerError* error) override;
+  bool RecordAttempt(const CLedgerAttempt& attempt, CLedgerError* error) override;
+  bool Export(const CLedgerFilter& filter, std::vector<CLedgerAttempt>* attempts,
+              CLedgerError* error) override;
+  bool Stats(CLedgerStats* stats, CLedgerError* error) override;
+  bool CheckIntegrity(CLedgerError* error) override;
+
+ private:
+  enum class EBind { Done, Refused, Retry, Failed };
+
+  EBind BindOnce(const std::string& address, const CLedgerValuesFor& valuesFor,
+                 CLedgerModule* module, bool* bound, CLedgerError* error);
+  bool FindWhere(const char* column, const std::string& key, bool* found, CLedgerModule* module,
+                 CLedgerError* error);
+  bool LoadAttempts(const std::string& address, std::vector<CLedgerAttempt>* attempts,
+                    CLedgerError* error);
+  bool StationStats(CLedgerStats* stats, CLedgerError* error);
+  bool Run(const std::string& sql, const std::vector<CSqlParam>& params, std::vector<CSqlRow>* rows,
+           CLedgerError* error);
+  // Rolls back and reports what went wrong: a refusal of this request, or the ledger gone.
+  bool Abort(CLedgerError* error, bool unavailable, const std::string& text);
+  bool Unavailable(CLedgerError* error);
+
+  std::mutex m_mutex;
+  std::unique_ptr<CSqlConnection> m_pConnection;
+  std::string m_strLocation;
+  std::string m_strStation;
+};

@@ -1,0 +1,201 @@
+#include "ledger/SqliteConnection.h"
+
+#include <sqlite3.h>
+
+#include <cstdlib>
+
+#include "ledger/Ledger.h"
+#include "ledger/LedgerPath.h"
+#include "ledger/SqlLedger.h"
+
+namespace {
+
+// kSteps[v] takes a ledger from schema version v to v + 1.
+const char* const kSteps[] = {
+    "CREATE TABLE ledger_counter ("
+    "  id INTEGER PRIMARY KEY CHECK (id = 1),"
+    "  next_number INTEGER NOT NULL CHECK (next_number >= 0));"
+    "INSERT INTO ledger_counter (id, next_number) VALUES (1, 1);"
+    "CREATE TABLE ledger_modules ("
+    "  number INTEGER PRIMARY KEY CHECK (number >= 0),"
+    "  address TEXT NOT NULL UNIQUE,"
+    "  name TEXT UNIQUE, pin TEXT, role TEXT, peer TEXT,"
+    "  bound_at TEXT NOT NULL, station TEXT NOT NULL);"
+    "CREATE TABLE ledger_attempts ("
+    "  id INTEGER PRIMARY KEY AUTOINCREMENT,"
+    "  time TEXT NOT NULL, station TEXT NOT NULL, version TEXT NOT NULL, port TEXT NOT NULL,"
+    "  address TEXT NOT NULL, number INTEGER,"
+    "  before_name TEXT, before_pin TEXT, before_role TEXT, before_peer TEXT,"
+    "  name TEXT, pin TEXT, role TEXT, peer TEXT, verified INTEGER,"
+    "  duration_ms INTEGER NOT NULL, result TEXT NOT NULL, message TEXT NOT NULL,"
+    "  notes TEXT NOT NULL);"
+    "CREATE INDEX ledger_attempts_by_address ON ledger_attempts (address, id);"
+    "CREATE INDEX ledger_attempts_by_time ON ledger_attempts (time);",
+};
+static_assert(sizeof kSteps / sizeof kSteps[0] == kLedgerSchemaVersion,
+              "one migration step per schema version");
+
+}  // namespace
+
+CSqliteConnection::~CSqliteConnection() {
+  if (m_pDb) sqlite3_close_v2(m_pDb);
+}
+
+bool CSqliteConnection::Fail(std::string* error, const std::string& text) {
+  *error = text;
+  sqlite3_close_v2(m_pDb);
+  m_pDb = nullptr;
+  return false;
+}
+
+bool CSqliteConnection::Open(const std::string& path, std::string* error) {
+  if (!CheckLedgerPath(path, error)) return false;
+  if (sqlite3_open_v2(path.c_str(), &m_pDb,
+                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
+                      nullptr) != SQLITE_OK) {
+    const int err = m_pDb ? sqlite3_system_errno(m_pDb) : 0;
+    const std::string why = err     ? SystemErrorText(err)
+                            : m_pDb ? sqlite3_errmsg(m_pDb)
+                                    : "no memory";
+    return Fail(error, "cannot open the file (" + why + ")");
+  }
+  sqlite3_extended_result_codes(m_pDb, 1);
+  sqlite3_busy_timeout(m_pDb, kLedgerBusyMs);
+  if (sqlite3_db_readonly(m_pDb, "main") == 1) return Fail(error, "the file is read-only");
+  int version = 0;
+  switch (ReadHeader(&version)) {
+    case EContents::Unreadable:
+      if ((m_nLastCode & 0xff) == SQLITE_NOTADB) return Fail(error, "not an SQLite database");
+      return Fail(error, "cannot be read: " + m_strLastError);
+    case EContents::Foreign:
+      return Fail(error, "an SQLite database of another program");
+    case EContents::Empty:
+    case EContents::Ours:
+      break;
+  }
+  if (version > kLedgerSchemaVersion) {
+    return Fail(error, "its schema version " + std::to_string(version) +
+                           " is newer than this program knows (" +
+                           std::to_string(kLedgerSchemaVersion) + "); use a newer corvane");
+  }
+  std::vector<CSqlRow> mode;
+  if (!Run("PRAGMA journal_mode = WAL", {}, &mode) || mode.empty() || !mode[0][0] ||
+      *mode[0][0] != "wal")
+    return Fail(error, "cannot switch to write-ahead logging: " + m_strLastError);
+  if (!Run("PRAGMA synchronous = FULL", {}, nullptr)) return Fail(error, m_strLastError);
+  if (version < kLedgerSchemaVersion && !Migrate(version, error)) return Fail(error, *error);
+  return true;
+}
+
+CSqliteConnection::EContents CSqliteConnection::ReadHeader(int* version) {
+  // One statement, so one snapshot: read apart, another process's set-up could commit
+  // between the reads and show its tables without its application id.
+  std::vector<CSqlRow> rows;
+  if (!Run("SELECT a.application_id, u.user_version, (SELECT COUNT(*) FROM sqlite_master) "
+           "FROM pragma_application_id() a, pragma_user_version() u",
+           {}, &rows))
+    return EContents::Unreadable;
+  const CSqlRow& row = rows[0];
+  const long long application = std::strtoll(row[0].value_or("0").c_str(), nullptr, 10);
+  *version = static_cast<int>(std::strtol(row[1].value_or("0").c_str(), nullptr, 10));
+  if (application == kLedgerSqliteApplicationId) return EContents::Ours;
+  if (application == 0 && row[2].value_or("0") == "0") {
+    *version = 0;
+    return EContents::Empty;
+  }
+  return EContents::Foreign;
+}
+
+// In one write transaction, so that a crash leaves the old version whole and two processes
+// opening a new ledger at once create it once.
+bool CSqliteConnection::Migrate(int version, std::string* error) {
+  if (!BeginWrite()) {
+    *error = "cannot lock the file to set it up: " + m_strLastError;
+    return false;
+  }
+  const EContents contents = ReadHeader(&version);
+  bool ok = contents == EContents::Empty || contents == EContents::Ours;
+  if (!ok) *error = "an SQLite database of another program";
+  for (int step = version; ok && step < kLedgerSchemaVersion; ++step) {
+    char* message = nullptr;
+    if (sqlite3_exec(m_pDb, kSteps[step], nullptr, nullptr, &message) != SQLITE_OK) {
+      *error = "cannot bring the schema to version " + std::to_string(step + 1) + ": " +
+               (message ? message : "");
+      sqlite3_free(message);
+      ok = false;
+    }
+  }
+  ok = ok &&
+       Run("PRAGMA application_id = " + std::to_string(kLedgerSqliteApplicationId), {}, nullptr) &&
+       Run("PRAGMA user_version = " + std::to_string(kLedgerSchemaVersion), {}, nullptr) &&
+       Run("COMMIT", {}, nullptr);
+  if (ok) return true;
+  if (error->empty()) *error = "cannot set up the ledger: " + m_strLastError;
+  sqlite3_exec(m_pDb, "ROLLBACK", nullptr, nullptr, nullptr);
+  return false;
+}
+
+bool CSqliteConnection::Run(const std::string& sql, const std::vector<CSqlParam>& params,
+                            std::vector<CSqlRow>* rows) {
+  sqlite3_stmt* stmt = nullptr;
+  if (rows) rows->clear();
+  int rc = sqlite3_prepare_v2(m_pDb, sql.c_str(), -1, &stmt, nullptr);
+  for (size_t i = 0; rc == SQLITE_OK && i < params.size(); ++i) {
+    const int index = sqlite3_bind_parameter_index(stmt, ("$" + std::to_string(i + 1)).c_str());
+    if (index == 0) continue;
+    const CSqlParam& p = params[i];
+    if (!p.m_text) {
+      rc = sqlite3_bind_null(stmt, index);
+    } else if (p.m_bNumber) {
+      rc = sqlite3_bind_int64(stmt, index, std::strtoll(p.m_text->c_str(), nullptr, 10));
+    } else {
+      rc = sqlite3_bind_text(stmt, index, p.m_text->c_str(), static_cast<int>(p.m_text->size()),
+                             SQLITE_TRANSIENT);
+    }
+  }
+  while (rc == SQLITE_OK || rc == SQLITE_ROW) {
+    rc = sqlite3_step(stmt);
+    if (rc != SQLITE_ROW || !rows) continue;
+    CSqlRow row;
+    for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
+      const unsigned char* text = sqlite3_column_text(stmt, c);
+      if (text) {
+        row.emplace_back(std::string(reinterpret_cast<const char*>(text),
+                                     static_cast<size_t>(sqlite3_column_bytes(stmt, c))));
+      } else {
+        row.emplace_back(std::nullopt);
+      }
+    }
+    rows->push_back(std::move(row));
+  }
+  m_nLastCode = rc == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(m_pDb);
+  m_strLastError = rc == SQLITE_DONE ? "" : sqlite3_errmsg(m_pDb);
+  sqlite3_finalize(stmt);
+  return rc == SQLITE_DONE;
+}
+
+bool CSqliteConnection::BeginWrite() {
+  // IMMEDIATE takes the write lock at once: a deferred transaction that later wants to write
+  // can fail at once with SQLITE_BUSY, without waiting for the busy time-out.
+  return Run("BEGIN IMMEDIATE", {}, nullptr);
+}
+
+bool CSqliteConnection::CheckStorage(std::string* fault) {
+  std::vector<CSqlRow> rows;
+  if (!Run("PRAGMA integrity_check", {}, &rows)) {
+    *fault = m_strLastError;
+    return false;
+  }
+  if (!rows.empty() && rows[0][0] && *rows[0][0] == "ok") return true;
+  *fault = "damaged: " + (rows.empty() ? std::string("no answer") : rows[0][0].value_or(""));
+  return false;
+}
+
+ESqlFailure CSqliteConnection::LastFailure() const {
+  if (m_nLastCode == SQLITE_OK) return ESqlFailure::None;
+  if (m_nLastCode == SQLITE_CONSTRAINT_UNIQUE || m_nLastCode == SQLITE_CONSTRAINT_PRIMARYKEY)
+    return ESqlFailure::Unique;
+  if ((m_nLastCode & 0xff) == SQLITE_BUSY || (m_nLastCode & 0xff) == SQLITE_LOCKED)
+    return ESqlFailure::Busy;
+  return ESqlFailure::Other;
+}
