@@ -37,6 +37,17 @@ void CCommandExchange::SetPace(EPace pace) {
   m_bFellBack = false;
 }
 
+void CCommandExchange::OnFailedTry(bool bRetryFollows) {
+  if (m_ePace != EPace::Fast || m_bFellBack) return;
+  m_bFellBack = true;
+  if (!bRetryFollows) return;
+  // A module that babbles without end fails anyway; stop reading after a few lines' worth.
+  constexpr int kDrainMax = 4 * REPLY_LINE_MAX;
+  BYTE b = 0;
+  for (int n = 0; n < kDrainMax && m_serial.ReadByte(&b); ++n) {
+  }
+}
+
 bool CCommandExchange::ReadAnswerByte() {
   // The channel reads one byte more after the answer; it waits out the time-out unless the
   // module sends something else at once, which is then lost.
@@ -78,7 +89,7 @@ bool CCommandExchange::ExchangeAck(const FrameSource& frame, const CCommandTimin
     const bool bAcked = m_ackBuf[0] == ACK;
     Pause(timing.m_dwPauseAfterTry);
     if (bAcked) return true;
-    OnFailedTry();
+    OnFailedTry(nTry + 1 < timing.m_nTries);
   }
   return false;
 }
@@ -104,7 +115,7 @@ bool CCommandExchange::ExchangeQuery(BYTE command, BYTE expectedTag, const CComm
     }
     Pause(timing.m_dwPauseAfterTry);
     if (bGood) return true;
-    OnFailedTry();
+    OnFailedTry(nTry + 1 < timing.m_nTries);
   }
   return false;
 }

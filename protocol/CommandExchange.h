@@ -52,8 +52,12 @@ using ReplyConsumer = std::function<void(const BYTE* payload)>;
 // acknowledgement ends when its byte has come, a reply when its trailing byte has come. The
 // first failed try of an exchange in fast switches the exchanges to standard before the retry,
 // and they stay standard until the pace is set again or the operation ends (a module that
-// needed the longer gaps then gets everything standard would give it). The probe follows the
-// pace too, but its failure means "no module on this port" and never switches the pace.
+// needed the longer gaps then gets everything standard would give it). At that switch, before
+// the retry, the exchange reads whatever is still coming until one read time-out passes in
+// silence: fast leaves queued the bytes standard's extra reads would have taken (a byte after
+// an ACK, a reply to a try that timed out), and the retry must not take them for its answer.
+// The probe follows the pace too, but its failure means "no module on this port" and never
+// switches the pace.
 enum class EPace { Standard, Fast };
 
 class CCommandExchange {
@@ -111,10 +115,9 @@ class CCommandExchange {
   // also the one byte more (dropped if it comes). False when no byte came; m_ackBuf is then
   // untouched.
   bool ReadAnswerByte();
-  // A try has failed: in fast, the rest runs standard.
-  void OnFailedTry() {
-    if (m_ePace == EPace::Fast) m_bFellBack = true;
-  }
+  // A try has failed: in fast, the rest runs standard. When another try follows, the switch
+  // first reads away what fast's shorter reads left on the line (see FallBack).
+  void OnFailedTry(bool bRetryFollows);
 
   EPace m_ePace = EPace::Standard;
   bool m_bFellBack = false;

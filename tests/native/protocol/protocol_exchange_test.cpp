@@ -202,21 +202,33 @@ TEST_F(ExchangeTest, FastEndsAtTheAckAndAtTheTrailingByteWithoutWaitingForMore) 
 }
 
 TEST_F(ExchangeTest, FastFallsBackToStandardAtTheFirstFailedTryBeforeTheRetry) {
-  // A wrong answer, then ACK with a CR right after it, then a reply and its trailing byte.
-  Open(CPortScript().Bytes({0x15, 0x06, 0x0D}).ReplyText(RSP_ROLE, "M"));
+  // A wrong answer with a stray CR after it, silence; then ACK with a CR right after it; then
+  // a reply and its trailing byte.
+  Open(CPortScript().Bytes({0x15, 0x0D}).Gap().Bytes({0x06, 0x0D}).ReplyText(RSP_ROLE, "M"));
   m_exchange.SetPace(EPace::Fast);
   EXPECT_TRUE(m_exchange.ExchangeAck(CFrame::Plain(CMD_SET_MASTER), TIMING_SET_ROLE));
   EXPECT_TRUE(m_exchange.FellBack());
-  // The retry read the way standard reads: the CR after the ACK was taken with it.
-  EXPECT_EQ((std::vector<BYTE>{0x15, 0x06, 0x0D}), Session().m_read);
+  // Before the retry the stray CR was read away, up to a time-out of silence; the retry
+  // read the way standard reads: the CR after the ACK was taken with it.
+  EXPECT_EQ((std::vector<BYTE>{0x15, 0x0D, 0x06, 0x0D}), Session().m_read);
   // And it stays standard: the trailing byte of the next reply is followed by a wait.
   EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_ROLE, RSP_ROLE, TIMING_GET_ROLE, nullptr));
-  EXPECT_EQ(std::vector<DWORD>{1000}, m_clock.m_timeouts);
+  EXPECT_EQ((std::vector<DWORD>{1000, 1000}), m_clock.m_timeouts);
   EXPECT_EQ("E4 4D A1 0D E4 4D A1 0D E4 54 A1 0D", Written());
   EXPECT_EQ((std::vector<DWORD>{10, 10, 10}), m_clock.m_pauses);
   // Setting the pace again starts afresh.
   m_exchange.SetPace(EPace::Fast);
   EXPECT_FALSE(m_exchange.FellBack());
+}
+
+TEST_F(ExchangeTest, FastLastTryFailingFallsBackWithoutReadingOn) {
+  Open(CPortScript().Bytes({0x15, 0x15, 0x0D}));
+  m_exchange.SetPace(EPace::Fast);
+  EXPECT_FALSE(m_exchange.ExchangeAck(CFrame::Plain(CMD_TURN_OFF), CCommandTiming{1, 0, 10}));
+  EXPECT_TRUE(m_exchange.FellBack());
+  // No retry follows: nothing is read away, and no time is spent on it.
+  EXPECT_EQ(std::vector<BYTE>{0x15}, Session().m_read);
+  EXPECT_TRUE(m_clock.m_timeouts.empty());
 }
 
 TEST_F(ExchangeTest, WrongAnswerByteIsAFailedTryAndTheFrameIsSentAgain) {
