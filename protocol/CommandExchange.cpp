@@ -32,6 +32,34 @@ void CCommandExchange::Pause(DWORD ms) {
   if (ms > 0 && m_fnSleep) m_fnSleep(ms);
 }
 
+void CCommandExchange::SetPace(EPace pace) {
+  m_ePace = pace;
+  m_bFellBack = false;
+}
+
+void CCommandExchange::OnFailedTry(bool bRetryFollows) {
+  if (m_ePace != EPace::Fast || m_bFellBack) return;
+  m_bFellBack = true;
+  if (!bRetryFollows) return;
+  // A module that babbles without end fails anyway; stop reading after a few lines' worth.
+  constexpr int kDrainMax = 4 * REPLY_LINE_MAX;
+  BYTE b = 0;
+  for (int n = 0; n < kDrainMax && m_serial.ReadByte(&b); ++n) {
+  }
+}
+
+bool CCommandExchange::ReadAnswerByte() {
+  // The channel reads one byte more after the answer; it waits out the time-out unless the
+  // module sends something else at once, which is then lost.
+  if (m_ePace == EPace::Standard || m_bFellBack) return m_serial.ReadBytes(m_ackBuf, 1);
+  // Fast stops at the answer: a byte sent after it stays queued for the next read.
+  BYTE b = 0;
+  if (!m_serial.ReadByte(&b)) return false;
+  m_ackBuf[0] = b;
+  m_ackBuf[1] = 0;
+  return true;
+}
+
 void CCommandExchange::SendFrame(const CFrame& frame) {
   m_serial.WriteByte(FRAME_START);
   m_serial.WriteByte(frame.m_nCommand);
@@ -57,12 +85,11 @@ bool CCommandExchange::ExchangeAck(const FrameSource& frame, const CCommandTimin
     std::memset(m_ackBuf, 0, sizeof m_ackBuf);
     SendFrame(frame());
     Pause(timing.m_dwPauseBeforeRead);
-    // The channel reads one byte more after the answer; it waits out the time-out unless the
-    // module sends something else at once, which is then lost.
-    m_serial.ReadBytes(m_ackBuf, 1);
+    ReadAnswerByte();
     const bool bAcked = m_ackBuf[0] == ACK;
     Pause(timing.m_dwPauseAfterTry);
     if (bAcked) return true;
+    OnFailedTry(nTry + 1 < timing.m_nTries);
   }
   return false;
 }
@@ -84,10 +111,11 @@ bool CCommandExchange::ExchangeQuery(BYTE command, BYTE expectedTag, const CComm
     const bool bGood = ReadReplyLine(line, expectedTag) && line[0] == expectedTag;
     if (bGood) {
       if (consumer) consumer(line + 1);
-      m_serial.ReadBytes(m_ackBuf, 1);
+      ReadAnswerByte();
     }
     Pause(timing.m_dwPauseAfterTry);
     if (bGood) return true;
+    OnFailedTry(nTry + 1 < timing.m_nTries);
   }
   return false;
 }
@@ -110,5 +138,5 @@ bool CCommandExchange::ExchangeProbe() {
   std::memset(m_ackBuf, 0, sizeof m_ackBuf);
   m_serial.WriteByte(CMD_PROBE[0]);
   m_serial.WriteByte(CMD_PROBE[1]);
-  return m_serial.ReadBytes(m_ackBuf, 1) && m_ackBuf[0] == ACK;
+  return ReadAnswerByte() && m_ackBuf[0] == ACK;
 }

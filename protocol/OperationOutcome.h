@@ -70,4 +70,6 @@ struct COperationOutcome {
   // (Program), by their names in the step tables, in the order they ran.
   std::vector<std::string> m_read;
   std::vector<std::string> m_acked;
+  // Asked to run fast, the operation switched to standard after a failed try (EPace).
+  bool m_bFellBack = false;
 };

@@ -46,10 +46,12 @@ CSetupOperations::CSetupOperations(CSerialPort& serial, CSetupView& view, SleepF
     : CCommandExchange(serial, std::move(sleep)), m_nRetry(0), m_view(view) {}
 
 void CSetupOperations::OnRead() {
+  ForgetFallBack();
   Run(EOperation::Read);
 }
 
 void CSetupOperations::OnProgram() {
+  ForgetFallBack();
   Run(EOperation::Program);
 }
 
@@ -82,12 +84,14 @@ bool CSetupOperations::FindModulePort() {
 }
 
 void CSetupOperations::Run(EOperation op) {
-  if (!Begin(op)) return;
-  if (op == EOperation::Read) {
-    ReadSettings();
-  } else {
-    ProgramSettings();
+  if (Begin(op)) {
+    if (op == EOperation::Read) {
+      ReadSettings();
+    } else {
+      ProgramSettings();
+    }
   }
+  m_outcome.m_bFellBack = FellBack();
 }
 
 bool CSetupOperations::Begin(EOperation op) {

@@ -18,6 +18,9 @@ class CSetupOperations : public CCommandExchange {
  public:
   CSetupOperations(CSerialPort& serial, CSetupView& view, SleepFn sleep);
 
+  // The pace (see EPace in CommandExchange.h) is set with SetPace and holds for every later
+  // operation; each operation starts at it again, whatever the last one fell back to.
+
   // Handler of IDC_READ: fetches the module's settings into the view's controls, each as soon
   // as its reply arrives. A failure keeps what was already written.
   void OnRead();

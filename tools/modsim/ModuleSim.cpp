@@ -64,8 +64,9 @@ void CModuleSim::Reset() {
   m_payload.clear();
 }
 
-bool CModuleSim::OnByte(uint8_t b, CAnswer& answer) {
+bool CModuleSim::OnByte(uint8_t b, CAnswer& answer, long long nowMs) {
   answer = CAnswer();
+  m_nNowMs = nowMs;
   switch (m_parse) {
     case EParse::Idle:
     case EParse::ProbeSpace:
@@ -212,6 +213,14 @@ void CModuleSim::OnFrame(CAnswer& answer) {
     OnMalformed("payload on a command that takes none", answer);
     return;
   }
+  if (m_faults.m_nSettleMs > 0 && m_nNowMs < m_nSettledAtMs) {
+    char busy[96];
+    std::snprintf(busy, sizeof busy, "ignored %c %s (settling)", letter, CommandName(letter));
+    answer.m_strNote = busy;
+    ++m_state.m_nIgnored;
+    m_bChanged = true;
+    return;
+  }
   ++m_state.m_nCommands;
   m_state.m_cLastCommand = letter;
   if (letter == 'O') ++m_state.m_nOpens;
@@ -249,6 +258,10 @@ void CModuleSim::OnFrame(CAnswer& answer) {
       if (letter == 'I') m_state.m_strPin.assign(payload.begin(), payload.end());
       if (letter == 'E') std::memcpy(m_state.m_abPeer, payload.data(), 6);
       Acknowledge(letter, answer);
+      // A setting goes to the module's memory after its acknowledgement.
+      if (letter != 'O' && letter != 'F') {
+        m_nSettledAtMs = m_nNowMs + answer.m_nDelayMs + m_faults.m_nSettleMs;
+      }
       break;
     case 'G':
       ReplyLine(letter, RSP_PEER_ADDR, {m_state.m_abPeer, m_state.m_abPeer + 6}, answer);
@@ -322,6 +335,7 @@ std::string FormatState(const CModuleState& state) {
   out += "commands=" + std::to_string(state.m_nCommands) + "\n";
   out += "opens=" + std::to_string(state.m_nOpens) + "\n";
   out += "malformed=" + std::to_string(state.m_nMalformed) + "\n";
+  out += "ignored=" + std::to_string(state.m_nIgnored) + "\n";
   out += "last=" + (state.m_cLastCommand ? std::string(1, state.m_cLastCommand) : std::string()) +
          "\n";
   return out;

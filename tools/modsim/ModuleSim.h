@@ -29,6 +29,7 @@ struct CModuleState {
   int m_nCommands = 0;   // framed commands, well-formed ones only, known or not
   int m_nOpens = 0;      // CMD_OPEN frames among them
   int m_nMalformed = 0;  // frames that broke the frame rules
+  int m_nIgnored = 0;    // framed commands that came while the module was settling
   char m_cLastCommand = 0;
 };
 
@@ -53,6 +54,9 @@ struct CFaults {
   // Setting commands with these letters are acknowledged but not stored: a module whose
   // memory did not take the write.
   std::string m_strNoStore;
+  // After answering a setting command the module is busy storing it for this many ms:
+  // framed commands that arrive meanwhile are ignored (not answered, not counted).
+  int m_nSettleMs = 0;
 };
 
 struct CAnswer {
@@ -80,9 +84,10 @@ class CModuleSim {
 
   CModuleSim(const CModuleState& state, const CFaults& faults, uint8_t trailer);
 
-  // Feeds one byte from the host. True when it completed a probe or a frame (or broke one):
+  // Feeds one byte from the host, which arrived at nowMs (any steady clock in milliseconds;
+  // only --settle looks at it). True when it completed a probe or a frame (or broke one):
   // answer then says what to send. False while a probe or frame is still incomplete.
-  bool OnByte(uint8_t b, CAnswer& answer);
+  bool OnByte(uint8_t b, CAnswer& answer, long long nowMs = 0);
 
   const CModuleState& State() const { return m_state; }
   // True once since the last call when the state (settings or counters) changed.
@@ -107,6 +112,8 @@ class CModuleSim {
   bool m_bChanged = true;
   bool m_bStopped = false;
   int m_nFaultHits = 0;
+  long long m_nNowMs = 0;
+  long long m_nSettledAtMs = 0;  // with m_nSettleMs: no command is taken before this
 
   EParse m_parse = EParse::Idle;
   char m_cCommand = 0;

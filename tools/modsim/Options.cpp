@@ -45,6 +45,7 @@ void Usage() {
       "  --cr-in-address       send the third address byte as 0D\n"
       "  --extra-after-ack HEX send this byte right after ACK\n"
       "  --delay MS            wait before answering\n"
+      "  --settle MS           ignore commands for MS ms after acknowledging a setting\n"
       "  --no-store LETTERS    acknowledge these setting commands but keep the old value\n"
       "  --only LETTERS        reply faults only for these commands ('0' is the probe)\n"
       "  --times K             reply faults only for the first K replies they hit\n",
@@ -74,6 +75,7 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
     CrInAddress,
     ExtraAfterAck,
     Delay,
+    Settle,
     Only,
     NoStore,
     Times,
@@ -101,6 +103,7 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
       {"cr-in-address", no_argument, nullptr, CrInAddress},
       {"extra-after-ack", required_argument, nullptr, ExtraAfterAck},
       {"delay", required_argument, nullptr, Delay},
+      {"settle", required_argument, nullptr, Settle},
       {"only", required_argument, nullptr, Only},
       {"no-store", required_argument, nullptr, NoStore},
       {"times", required_argument, nullptr, Times},
@@ -174,6 +177,9 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
         break;
       case Delay:
         ok = ParseInt(optarg, 10, 0, 600000, f.m_nDelayMs);
+        break;
+      case Settle:
+        ok = ParseInt(optarg, 10, 0, 600000, f.m_nSettleMs);
         break;
       case Only:
         f.m_strOnly = optarg;

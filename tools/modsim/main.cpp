@@ -205,7 +205,9 @@ bool CModsim::OnInput(double now) {
     m_rx.push_back(buffer[i]);
     m_dRxLast = now;
     CAnswer answer;
-    if (!m_sim.OnByte(buffer[i], answer)) continue;
+    if (!m_sim.OnByte(buffer[i], answer, static_cast<long long>((now - m_dStart) * 1000.0))) {
+      continue;
+    }
     FlushRx();
     Log(now, "EV", answer.m_strNote);
     if (!answer.m_bytes.empty()) {

@@ -129,12 +129,17 @@ SCENARIOS = {
                                    CLOSED_EMPTY_LOCKED,
                                    dict(INITIAL, peer=["01", "02", "0A", "0B", "C0", "FF"]),
                                    {"commands": "5", "last": "L"}),
-    # A device address reply cut after three bytes ends by the time-out, not by its CR: every
-    # try fails and the Read ends in the box; the peer read before it stays in its boxes.
+    # A device address reply cut after three bytes, without its CR, is no value: all three
+    # tries fail, the address box keeps what it showed, the peer address stays filled.
     "read_cut_address": scenario("read", ["--cut", "3", "--only", "L"], COMM_ERROR,
                                  CLOSED_EMPTY_LOCKED,
                                  dict(INITIAL, peer=["01", "02", "0A", "0B", "C0", "FF"]),
-                                 {"last": "L"}),
+                                 {"commands": "5", "last": "L"}),
+    # An address with a byte 0x0D inside is read whole: it is six raw bytes, then the CR.
+    "read_cr_in_address": scenario("read", ["--cr-in-address"], None, None,
+                                   dict(READ_ALL, address="00 : 1A : 0D : DA : 71 : 13",
+                                        peer=["01", "02", "0D", "0B", "C0", "FF"]),
+                                   {"commands": "6"}),
     # CMD_TURN_OFF never acknowledged: the box shows with the port open and the bar full.
     "read_turn_off_refused": scenario("read", ["--wrong-ack", "15", "--only", "F"], COMM_ERROR,
                                       ("7", True, True), dict(READ_ALL, turn_off="1"),

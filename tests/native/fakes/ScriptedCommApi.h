@@ -358,6 +358,9 @@ class CScriptedCommApi : public CommApi {
 
   DWORD GetLastError() override { return m_dwLastError; }
 
+  // The clock the reads wait on, for a device that needs to know the time.
+  const CFakeClock& Clock() const { return m_clock; }
+
   std::deque<CPort> m_ports;
   std::deque<CSession> m_sessions;
   std::vector<std::string> m_errors;

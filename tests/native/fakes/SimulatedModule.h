@@ -7,7 +7,7 @@
 // modules may sit on one machine, one per port. An answer due later than the opening's read
 // time-out is delivered after one waited-out read; a hang-up fails every later read and write
 // of the opening and every later open of the port. Bytes still queued when an opening is
-// closed are dropped.
+// closed are dropped. The module's time is the fake clock's (for CFaults::m_nSettleMs).
 #pragma once
 
 #include <cstdio>
@@ -49,7 +49,7 @@ class CSimulatedModule {
 
   void OnByte(CScriptedCommApi::CSession& session, BYTE b) {
     CAnswer answer;
-    if (!m_sim.OnByte(b, answer)) return;
+    if (!m_sim.OnByte(b, answer, static_cast<long long>(m_comm.Clock().m_nNowMs))) return;
     int number = 0;
     char letter = 0;
     if (std::sscanf(answer.m_strNote.c_str(), "command %d %c", &number, &letter) == 2) {

@@ -44,6 +44,56 @@ TEST(IntegrationProgram, FullProgramWithTurnOffReachesTheModule) {
   EXPECT_LT(ms, 15000);
 }
 
+// The values of a Program in both fast tests.
+void FillForFast(CFakeSetupView& view) {
+  view.m_texts[IDC_DEVICE_NAME] = "Fast 1";
+  view.m_texts[IDC_PIN_CODE] = "13572468";
+  view.m_checks[IDC_MASTER] = true;
+  const char* boxes[] = {"00", "11", "22", "33", "44", "0D"};
+  for (int i = 0; i < 6; ++i) view.m_texts[IDC_PEER_ADDR1 + i] = boxes[i];
+}
+
+TEST(IntegrationProgram, FastProgramReachesTheModuleWithoutFallingBack) {
+  CModsimRig rig;
+  ASSERT_TRUE(rig.Start({}));
+  FillForFast(rig.m_view);
+  rig.m_pOps->SetPace(EPace::Fast);
+  rig.Time(&CSetupOperations::OnProgram);
+
+  EXPECT_TRUE(rig.m_view.m_messages.empty());
+  EXPECT_EQ(rig.m_pOps->Outcome().m_eResult, EResult::Ok);
+  EXPECT_FALSE(rig.m_pOps->Outcome().m_bFellBack);
+  EXPECT_EQ(rig.m_pauses, std::vector<DWORD>({400, 100, 10, 100, 100, 10, 10, 100, 10, 500}));
+  auto state = rig.State();
+  EXPECT_EQ(state["name"], "Fast 1");
+  EXPECT_EQ(state["pin"], "13572468");
+  EXPECT_EQ(state["role"], "master");
+  EXPECT_EQ(state["peer"], "00:11:22:33:44:0D");
+  EXPECT_EQ(state["commands"], "5");
+}
+
+TEST(IntegrationProgram, SettlingModuleIsProgrammedInFastThroughTheFallBack) {
+  CModsimRig rig;
+  ASSERT_TRUE(rig.Start({"--settle", "300"}));
+  FillForFast(rig.m_view);
+  rig.m_pOps->SetPace(EPace::Fast);
+  rig.Time(&CSetupOperations::OnProgram);
+
+  EXPECT_TRUE(rig.m_view.m_messages.empty());
+  const COperationOutcome& outcome = rig.m_pOps->Outcome();
+  EXPECT_EQ(outcome.m_eResult, EResult::Ok);
+  EXPECT_TRUE(outcome.m_bFellBack);
+  EXPECT_EQ(outcome.m_acked, std::vector<std::string>({"name", "pin", "role", "peer"}));
+  auto state = rig.State();
+  EXPECT_EQ(state["name"], "Fast 1");
+  EXPECT_EQ(state["pin"], "13572468");
+  EXPECT_EQ(state["role"], "master");
+  EXPECT_EQ(state["peer"], "00:11:22:33:44:0D");
+  // The PIN that came 110 ms after the name's acknowledgement was ignored, once.
+  EXPECT_EQ(state["ignored"], "1");
+  EXPECT_NE(rig.Transcript().find("EV ignored I CMD_SET_PIN (settling)"), std::string::npos);
+}
+
 TEST(IntegrationProgram, DeviceGoingAwayMidProgramEndsWithTheCommunicationError) {
   CModsimRig rig;
   // Answers CMD_OPEN and CMD_SET_NAME, then the pty disappears under the open port.

@@ -33,11 +33,12 @@ struct CFeedResult {
   int m_nDelayMs = 0;
 };
 
-CFeedResult Feed(CModuleSim& sim, const Bytes& bytes) {
+// All bytes arrive at nowMs.
+CFeedResult Feed(CModuleSim& sim, const Bytes& bytes, long long nowMs = 0) {
   CFeedResult result;
   for (uint8_t b : bytes) {
     CAnswer answer;
-    if (!sim.OnByte(b, answer)) continue;
+    if (!sim.OnByte(b, answer, nowMs)) continue;
     ++result.m_nUnits;
     result.m_out.insert(result.m_out.end(), answer.m_bytes.begin(), answer.m_bytes.end());
     result.m_notes.push_back(answer.m_strNote);
@@ -227,6 +228,28 @@ TEST(ModsimCore, OnlyAndTimesAimTheFaults) {
   EXPECT_EQ(Feed(sim, Frame('N', Text("a"))).m_out, Bytes({0x00}));
   EXPECT_EQ(Feed(sim, Frame('N', Text("b"))).m_out, Bytes({0x06}));
   EXPECT_EQ(Feed(sim, {0x20, 0x30}).m_out, Bytes({0x06}));
+}
+
+TEST(ModsimCore, SettlingModuleIgnoresCommandsRightAfterASetting) {
+  CFaults f;
+  f.m_nSettleMs = 300;
+  f.m_nDelayMs = 50;
+  CModuleSim sim(Defaults(), f, 0x0A);
+  EXPECT_EQ(Feed(sim, Frame('O'), 0).m_out, Bytes({0x06}));
+  // Queries and the handshake leave it ready at once.
+  EXPECT_EQ(Feed(sim, Frame('T'), 10).m_out.front(), 0xF5);
+  EXPECT_EQ(Feed(sim, Frame('N', Text("new")), 20).m_out, Bytes({0x06}));
+  // Answered at 70 ms (the delay), busy storing until 370 ms.
+  CFeedResult busy = Feed(sim, Frame('I', Text("9999")), 369);
+  EXPECT_TRUE(busy.m_out.empty());
+  EXPECT_EQ(busy.m_notes, std::vector<std::string>{"ignored I CMD_SET_PIN (settling)"});
+  EXPECT_TRUE(Feed(sim, Frame('G'), 200).m_out.empty());
+  EXPECT_EQ(Feed(sim, {0x20, 0x30}, 210).m_out, Bytes({0x06}));  // the probe is answered
+  EXPECT_EQ(Feed(sim, Frame('I', Text("9999")), 370).m_out, Bytes({0x06}));
+  EXPECT_EQ(sim.State().m_strPin, "9999");
+  EXPECT_EQ(sim.State().m_nIgnored, 2);
+  EXPECT_EQ(sim.State().m_nCommands, 4);
+  EXPECT_NE(FormatState(sim.State()).find("ignored=2\n"), std::string::npos);
 }
 
 TEST(ModsimCore, VanishAfterHangsUpWithTheAnswerToCommandN) {

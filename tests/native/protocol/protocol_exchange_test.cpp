@@ -184,6 +184,53 @@ TEST_F(ExchangeTest, AckFollowedAtOnceByAnotherByteCostsNoWait) {
   EXPECT_EQ(1u, Session().m_script.m_items.size());
 }
 
+TEST_F(ExchangeTest, FastEndsAtTheAckAndAtTheTrailingByteWithoutWaitingForMore) {
+  // No silence between the answers: a read that waited for one more byte would run into
+  // the next answer, or into a time-out, and fail the exchange after it.
+  Open(CPortScript().Bytes({0x06, RSP_PIN, '1', '2', 0x0D, 0x0A, 0x06}));
+  m_exchange.SetPace(EPace::Fast);
+  EXPECT_TRUE(m_exchange.ExchangeAck(CFrame::Plain(CMD_SET_SLAVE), TIMING_SET_ROLE));
+  EXPECT_EQ(0x06, m_exchange.m_ackBuf[0]);
+  EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_PIN, RSP_PIN, TIMING_GET_PIN, nullptr));
+  EXPECT_EQ(0x0A, m_exchange.m_ackBuf[0]);
+  EXPECT_TRUE(m_exchange.ExchangeProbe());
+  EXPECT_FALSE(m_exchange.FellBack());
+  // The same frames and pauses as standard; none of the three waits for a byte not coming.
+  EXPECT_EQ("E4 53 A1 0D E4 48 A1 0D 20 30", Written());
+  EXPECT_EQ((std::vector<DWORD>{10, 10}), m_clock.m_pauses);
+  EXPECT_TRUE(m_clock.m_timeouts.empty());
+}
+
+TEST_F(ExchangeTest, FastFallsBackToStandardAtTheFirstFailedTryBeforeTheRetry) {
+  // A wrong answer with a stray CR after it, silence; then ACK with a CR right after it; then
+  // a reply and its trailing byte.
+  Open(CPortScript().Bytes({0x15, 0x0D}).Gap().Bytes({0x06, 0x0D}).ReplyText(RSP_ROLE, "M"));
+  m_exchange.SetPace(EPace::Fast);
+  EXPECT_TRUE(m_exchange.ExchangeAck(CFrame::Plain(CMD_SET_MASTER), TIMING_SET_ROLE));
+  EXPECT_TRUE(m_exchange.FellBack());
+  // Before the retry the stray CR was read away, up to a time-out of silence; the retry
+  // read the way standard reads: the CR after the ACK was taken with it.
+  EXPECT_EQ((std::vector<BYTE>{0x15, 0x0D, 0x06, 0x0D}), Session().m_read);
+  // And it stays standard: the trailing byte of the next reply is followed by a wait.
+  EXPECT_TRUE(m_exchange.ExchangeQuery(CMD_GET_ROLE, RSP_ROLE, TIMING_GET_ROLE, nullptr));
+  EXPECT_EQ((std::vector<DWORD>{1000, 1000}), m_clock.m_timeouts);
+  EXPECT_EQ("E4 4D A1 0D E4 4D A1 0D E4 54 A1 0D", Written());
+  EXPECT_EQ((std::vector<DWORD>{10, 10, 10}), m_clock.m_pauses);
+  // Setting the pace again starts afresh.
+  m_exchange.SetPace(EPace::Fast);
+  EXPECT_FALSE(m_exchange.FellBack());
+}
+
+TEST_F(ExchangeTest, FastLastTryFailingFallsBackWithoutReadingOn) {
+  Open(CPortScript().Bytes({0x15, 0x15, 0x0D}));
+  m_exchange.SetPace(EPace::Fast);
+  EXPECT_FALSE(m_exchange.ExchangeAck(CFrame::Plain(CMD_TURN_OFF), CCommandTiming{1, 0, 10}));
+  EXPECT_TRUE(m_exchange.FellBack());
+  // No retry follows: nothing is read away, and no time is spent on it.
+  EXPECT_EQ(std::vector<BYTE>{0x15}, Session().m_read);
+  EXPECT_TRUE(m_clock.m_timeouts.empty());
+}
+
 TEST_F(ExchangeTest, WrongAnswerByteIsAFailedTryAndTheFrameIsSentAgain) {
   Open(CPortScript().Bytes({0x15}).Gap().Ack());
   EXPECT_TRUE(m_exchange.ExchangeAck(CFrame::Plain(CMD_SET_MASTER), TIMING_SET_ROLE));
