@@ -37,6 +37,18 @@ void AddFormatOption(CLI::App* command, std::string& format) {
       ->check(Rule(CheckFormat, "text|json"));
 }
 
+void AddPaceOption(CLI::App* command, std::string& pace) {
+  command
+      ->add_option("--pace", pace,
+                   "standard (default): the dialog's waits; fast: no wait for a byte that is not "
+                   "coming, back to standard after a failed try")
+      ->check(CLI::IsMember({"standard", "fast"}));
+}
+
+EPace PaceOf(const std::string& pace) {
+  return pace == "fast" ? EPace::Fast : EPace::Standard;
+}
+
 void AddQuietOption(CLI::App* command, bool& quiet, const char* what) {
   command->add_flag("--quiet,-q", quiet, what);
 }

@@ -9,6 +9,7 @@
 
 #include "cli/CliEnv.h"
 #include "cli/Settings.h"
+#include "protocol/CommandExchange.h"
 
 // A value check for CLI11 from one of ours: the rule broken, or empty.
 inline CLI::Validator Rule(std::string (*check)(const std::string&), const char* description) {
@@ -33,8 +34,11 @@ std::string CheckPortOption(const std::string& value, bool pathsAllowed);
 // in meanwhile cannot change which device a number means.
 CPortChoice ChoosePort(const std::string& value, CCliEnv& env);
 
-// --format text|json, --quiet and --port, as every command that has them spells them.
+// --format text|json, --quiet, --port and --pace, as every command that has them spells them.
 void AddFormatOption(CLI::App* command, std::string& format);
+void AddPaceOption(CLI::App* command, std::string& pace);
+// The pace an option names ("standard" or "fast").
+EPace PaceOf(const std::string& pace);
 void AddQuietOption(CLI::App* command, bool& quiet, const char* what = "No progress bar");
 void AddPortOption(CLI::App* command, std::string& port, bool pathsAllowed);
 

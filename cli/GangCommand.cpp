@@ -284,6 +284,7 @@ int CGang::Run() {
     worker.m_pSession =
         std::make_unique<CModuleSession>(*worker.m_pApi, m_env.m_interrupt, &progress.Sink(k));
     worker.m_pSession->ListOnly(worker.m_strListed);
+    worker.m_pSession->SetPace(PaceOf(m_options.m_strPace));
     worker.m_report.m_outcome = EOutcome::Interrupted;
   }
 
@@ -397,6 +398,7 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
   gang->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
   gang->add_option("--report", options.m_strReport, "Write the report to FILE.csv or FILE.jsonl")
       ->check(CLI::Validator([](std::string& v) { return CheckReportPath(v); }, "FILE"));
+  AddPaceOption(gang, options.m_strPace);
   AddFormatOption(gang, options.m_strFormat);
   AddQuietOption(gang, options.m_bQuiet, "No progress lines");
   return gang;

@@ -23,6 +23,7 @@ struct CGangOptions {
   bool m_bVerify = false;
   bool m_bTurnOff = false;
   bool m_bQuiet = false;
+  std::string m_strPace = "standard";
 };
 
 CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options);

@@ -47,6 +47,7 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
       if (options.m_bVerify && report.m_verified) json["verified"] = *report.m_verified;
     }
     json["result"] = OutcomeText(report.m_outcome);
+    json["pace"] = report.m_strPace;
     if (!report.m_differs.empty()) json["differs"] = report.m_differs;
     if (!ok && !report.m_strMessage.empty()) json["message"] = report.m_strMessage;
     env.m_out << DumpJson(json) << "\n";
@@ -94,6 +95,7 @@ CLI::App* AddReadCommand(CLI::App& app, CModuleOptions& options, bool pathsAllow
   CLI::App* read = app.add_subcommand("read", "Read the module's settings");
   AddPortOption(read, options.m_strPort, pathsAllowed);
   read->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off after reading");
+  AddPaceOption(read, options.m_strPace);
   AddFormatOption(read, options.m_strFormat);
   AddQuietOption(read, options.m_bQuiet);
   return read;
@@ -106,6 +108,7 @@ CLI::App* AddProgramCommand(CLI::App& app, CModuleOptions& options, bool pathsAl
   options.m_settings.Add(program);
   program->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
   program->add_flag("--verify", options.m_bVerify, "Read back and compare");
+  AddPaceOption(program, options.m_strPace);
   AddFormatOption(program, options.m_strFormat);
   AddQuietOption(program, options.m_bQuiet);
   return program;
@@ -116,6 +119,7 @@ int RunRead(const CModuleOptions& options, CCliEnv& env) {
   CTerminalProgress progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet);
   CModuleSession session(*port.m_pApi, env.m_interrupt, &progress);
   if (!port.m_strListed.empty()) session.ListOnly(port.m_strListed);
+  session.SetPace(PaceOf(options.m_strPace));
   CModuleReport report;
   session.Read(options.m_bTurnOff, report);
   progress.Finish();
@@ -128,6 +132,7 @@ int RunProgram(const CModuleOptions& options, CCliEnv& env) {
   CTerminalProgress progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet);
   CModuleSession session(*port.m_pApi, env.m_interrupt, &progress);
   if (!port.m_strListed.empty()) session.ListOnly(port.m_strListed);
+  session.SetPace(PaceOf(options.m_strPace));
   CModuleReport report;
   // Settings left out keep what the module holds: read them first.
   CModuleSettings values = changes.Over(CModuleSettings());

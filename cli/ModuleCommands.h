@@ -13,6 +13,7 @@ struct CModuleOptions {
   bool m_bTurnOff = false;
   bool m_bVerify = false;
   bool m_bQuiet = false;
+  std::string m_strPace = "standard";
   // program only.
   CSettingOptions m_settings;
 };

@@ -114,6 +114,10 @@ bool CModuleSession::Conclude(CModuleReport& report) {
   const std::vector<std::string>& messages = m_view.Messages();
   if (!messages.empty() && report.m_strMessage.empty()) report.m_strMessage = messages.front();
   const EResult result = m_ops.Outcome().m_eResult;
+  if (m_ops.Pace() == EPace::Fast) {
+    const bool fellBack = m_ops.Outcome().m_bFellBack || report.m_strPace == "fast→standard";
+    report.m_strPace = fellBack ? "fast→standard" : "fast";
+  }
   if (m_interrupt.IsSet()) {
     report.m_outcome = EOutcome::Interrupted;
   } else if (result == EResult::NoModule) {

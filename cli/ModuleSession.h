@@ -50,6 +50,9 @@ struct CModuleReport {
   std::string m_strMessage;
   // With Busy: the port another program holds.
   std::string m_strBusyPort;
+  // The pace the module was run at: "standard", "fast", or "fast→standard" when an operation
+  // asked to run fast fell back after a failed try.
+  std::string m_strPace = "standard";
 };
 
 // What the module is known to hold after the run: what was read, with what it acknowledged
@@ -62,6 +65,8 @@ class CModuleSession final {
  public:
   CModuleSession(CommApi& base, const CInterrupt& interrupt, CProgressSink* sink = nullptr);
 
+  // The pace of every later operation (the dialog's own is standard).
+  void SetPace(EPace pace) { m_ops.SetPace(pace); }
   // From now on the search lists only this port.
   void ListOnly(const std::string& portName) { m_api.ListOnly(portName); }
   // The last port another program held when this session tried to open it; empty if none.

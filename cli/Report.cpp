@@ -20,9 +20,9 @@ bool Acked(const CModuleReport& report, const char* setting) {
 }  // namespace
 
 const std::vector<std::string>& ReportColumns() {
-  static const std::vector<std::string> kColumns = {"port",     "address",  "old_name", "old_pin",
-                                                    "old_role", "old_peer", "new_name", "new_pin",
-                                                    "new_role", "new_peer", "result",   "seconds"};
+  static const std::vector<std::string> kColumns = {
+      "port",    "address",  "old_name", "old_pin", "old_role", "old_peer", "new_name",
+      "new_pin", "new_role", "new_peer", "result",  "pace",     "seconds"};
   return kColumns;
 }
 
@@ -46,9 +46,10 @@ CReportRow MakeReportRow(const std::string& port, const CModuleReport& report, d
     if (Acked(report, "peer")) row[9] = FormatAddress(now.m_peer);
   }
   row[10] = OutcomeText(report.m_outcome);
+  row[11] = report.m_strPace;
   char text[32];
   std::snprintf(text, sizeof text, "%.2f", seconds);
-  row[11] = text;
+  row[12] = text;
   return row;
 }
 

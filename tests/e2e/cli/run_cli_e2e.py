@@ -54,7 +54,8 @@ def test_read_json(env, check):
     check.eq("exit code", (code, err), (0, ""))
     check.eq("read", json.loads(out) if out.strip() else out,
              {"port": "COM5", "address": "00:1A:7D:DA:71:13", "name": "CORVANE-BT",
-              "pin": "1234", "role": "slave", "peer": "00:12:6F:34:56:78", "result": "ok"})
+              "pin": "1234", "role": "slave", "peer": "00:12:6F:34:56:78", "result": "ok",
+              "pace": "standard"})
 
 
 def test_program(env, check):

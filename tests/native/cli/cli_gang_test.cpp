@@ -65,8 +65,9 @@ TEST(CliGang, NumbersFourModulesInPortOrderAndWritesTheReport) {
   const std::string csv = ReadText(report);
   EXPECT_EQ(csv.substr(0, csv.find('\n')),
             "port,address,old_name,old_pin,old_role,old_peer,new_name,new_pin,new_role,new_peer,"
-            "result,seconds\r");
-  EXPECT_NE(csv.find("COM5,,,,,,BENCH-009,1234,master,00:12:6F:34:56:78,ok,"), std::string::npos)
+            "result,pace,seconds\r");
+  EXPECT_NE(csv.find("COM5,,,,,,BENCH-009,1234,master,00:12:6F:34:56:78,ok,standard,"),
+            std::string::npos)
       << csv;
   EXPECT_NE(rig.m_strOut.find("BENCH-010"), std::string::npos) << rig.m_strOut;
 }
@@ -186,3 +187,22 @@ TEST(CliGangValues, TemplatesExpandNumbersAndAddresses) {
 }
 
 }  // namespace
+
+// Fast over two modules, one of which needs time to store each setting: both end ok, and the
+// report says which one fell back to the standard pace.
+TEST(CliGang, FastPaceFallsBackForASettlingModuleAndTheReportSaysSo) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module("00:00:00:00:00:01"),
+                         Module("00:00:00:00:00:02", {"--settle", "300"})}));
+  const std::string report = rig.File("fast.jsonl");
+  std::vector<std::string> args = {"gang", "--name", "F{seq}", "--pace", "fast", "--report", report,
+                                   "--verify"};
+  args.insert(args.end(), kFixed.begin(), kFixed.end());
+  ASSERT_EQ(rig.Run(args), 0) << rig.m_strErr << rig.m_strOut;
+  const auto rows = Rows(ReadText(report));
+  EXPECT_EQ(rows.at("COM3")["pace"], "fast");
+  EXPECT_EQ(rows.at("COM4")["pace"], "fast→standard");
+  EXPECT_EQ(rig.State(0).at("name"), "F1");
+  EXPECT_EQ(rig.State(1).at("name"), "F2");
+  EXPECT_EQ(rig.State(1).at("role"), "master");
+}
