@@ -37,6 +37,7 @@ double RatioTarget(int modules) {
 struct CPaths {
   std::string m_strCorvane;
   std::string m_strModsim;
+  std::string m_strPace = "standard";
 };
 
 struct CGangSample {
@@ -150,8 +151,10 @@ bool RunGang(const CPaths& paths, int modules, const std::string& dir, CGangSamp
   const std::string reportFile = dir + "/report.csv";
   std::remove(reportFile.c_str());
   const std::vector<std::string> argv = {
-      paths.m_strCorvane, "gang", "--ports", list,  "--name",  "BENCH-{seq:03}", "--pin",   kPin,
-      "--role",           kRole,  "--peer",  kPeer, "--quiet", "--report",       reportFile};
+      paths.m_strCorvane, "gang",         "--ports", list,       "--name",
+      "BENCH-{seq:03}",   "--pin",        kPin,      "--role",   kRole,
+      "--peer",           kPeer,          "--quiet", "--report", reportFile,
+      "--pace",           paths.m_strPace};
 
   std::vector<double> modsimCpuBefore;
   for (const auto& sim : sims) modsimCpuBefore.push_back(ProcessCpuMs(sim->Pid()));
@@ -204,7 +207,7 @@ bool MeasureProbe(const std::string& modsimPath, std::vector<double>* samples) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CPaths paths{CORVANE_PATH, MODSIM_PATH};
+  CPaths paths{CORVANE_PATH, MODSIM_PATH, "standard"};
   std::vector<int> sizes = {8, 32};
   int runs = 1;
   for (int i = 1; i < argc; ++i) {
@@ -218,9 +221,12 @@ int main(int argc, char** argv) {
       paths.m_strCorvane = argv[++i];
     } else if (std::strcmp(argv[i], "--modsim") == 0 && i + 1 < argc) {
       paths.m_strModsim = argv[++i];
+    } else if (std::strcmp(argv[i], "--pace") == 0 && i + 1 < argc) {
+      paths.m_strPace = argv[++i];
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--runs N] [--modules 8,32] [--corvane PATH] [--modsim PATH]\n",
+                   "usage: %s [--runs N] [--modules 8,32] [--corvane PATH] [--modsim PATH] "
+                   "[--pace standard|fast]\n",
                    argv[0]);
       return 2;
     }
