@@ -118,11 +118,18 @@ void CheckEnding(const CScriptedCommApi& comm, const CFakeSetupView& view,
   }
   Check(view.m_nSteps - stepsBefore <= 1 + CFakeSetupView::kProgressMax,
         "too many progress steps for one press");
+  // The outcome tells what the dialog showed.
+  const EResult result = ops.Outcome().m_eResult;
+  const std::string shown = view.m_messages.empty() ? "" : view.m_messages.front();
+  Check((result == EResult::Ok) == shown.empty(), "outcome Ok does not match the messages");
+  Check((result == EResult::NoModule) == (shown == kCannotConnect), "outcome NoModule mismatch");
+  Check((result == EResult::CommError) == (shown == kCommError), "outcome CommError mismatch");
 }
 
-void RunExchange(EMode mode, CInput& in, CScriptedCommApi& comm, CSerialPort& serial,
+void RunExchange(EMode mode, EPace pace, CInput& in, CScriptedCommApi& comm, CSerialPort& serial,
                  CFakeClock& clock) {
   CCommandExchange exchange(serial, clock.Sleeper());
+  exchange.SetPace(pace);
   const BYTE command = in.Next();
   const CCommandTiming timing{1 + in.Next() % 3, static_cast<DWORD>(in.Next() % 3 * 50),
                               static_cast<DWORD>(in.Next() % 3 * 10)};
@@ -215,9 +222,11 @@ void RunOperation(EMode mode, BYTE flags, CInput& in, CScriptedCommApi& comm, CS
   }
   CheckEnding(comm, view, ops, 0);
 
-  // The same objects take a second press: nothing of the first may leak into it.
+  // The same objects take a second press, at the fast pace: nothing of the first may leak
+  // into it.
   view.m_messages.clear();
   const int stepsBefore = view.m_nSteps;
+  ops.SetPace(EPace::Fast);
   if (mode == Read) {
     ops.OnProgram();
   } else {
@@ -239,7 +248,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   if (mode == Read || mode == Program) {
     RunOperation(mode, flags, in, comm, serial, clock);
   } else {
-    RunExchange(mode, in, comm, serial, clock);
+    // The two codes past the last mode run the first two exchanges at the fast pace.
+    RunExchange(mode, flags % 8 >= ModeCount ? EPace::Fast : EPace::Standard, in, comm, serial,
+                clock);
   }
   return 0;
 }
