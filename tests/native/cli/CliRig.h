@@ -65,10 +65,15 @@ class CCliRig {
     return code;
   }
 
+  // modsim writes its files after it has answered: first let it catch up.
   std::map<std::string, std::string> State(size_t k) const {
+    m_modules[k]->Sync();
     return CModsimProcess::ReadState(StatePath(k));
   }
-  std::string Transcript(size_t k) const { return CModsimProcess::ReadFile(TranscriptPath(k)); }
+  std::string Transcript(size_t k) const {
+    m_modules[k]->Sync();
+    return CModsimProcess::ReadFile(TranscriptPath(k));
+  }
   const std::string& Path(size_t k) const { return m_modules[k]->Path(); }
   CModsimProcess& Module(size_t k) { return *m_modules[k]; }
   // A file in the rig's folder, removed with the rig.
