@@ -1,7 +1,9 @@
 #include "cli/ModuleCommands.h"
 
+#include "cli/AtomicFile.h"
 #include "cli/ModuleSession.h"
 #include "cli/Output.h"
+#include "cli/Profile.h"
 #include "cli/Progress.h"
 
 namespace {
@@ -89,12 +91,48 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
   return kExitCommError;
 }
 
+// The given settings over base.
+CSettingChanges Overlay(CSettingChanges base, const CSettingChanges& given) {
+  if (given.m_name) base.m_name = given.m_name;
+  if (given.m_pin) base.m_pin = given.m_pin;
+  if (given.m_master) base.m_master = given.m_master;
+  if (given.m_peer) base.m_peer = given.m_peer;
+  return base;
+}
+
+// A dry run: what the module holds and what program would make of it, old -> new per setting.
+int FinishDryRun(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
+                 const CSettingChanges& changes, const std::string& shownPort) {
+  if (report.m_outcome != EOutcome::Ok) return Finish(options, env, false, report, shownPort);
+  const CModuleSettings& old = *report.m_read;
+  const CModuleSettings now = changes.Over(old);
+  const CJson before = SettingsJson("", "", CSettingChanges::Of(old));
+  const CJson after = SettingsJson("", "", CSettingChanges::Of(now));
+  const std::string port = shownPort.empty() ? report.m_strPort : shownPort;
+  CJson json = {{"port", port}, {"address", AddressWithColons(old.m_strAddress)}};
+  CJson changed = CJson::object();
+  for (const char* field : {"name", "pin", "role", "peer"}) {
+    changed[field] = {{"old", before[field]}, {"new", after[field]}};
+    if (options.m_strFormat == "json") continue;
+    const std::string from = Printable(before[field].get<std::string>());
+    const std::string to = Printable(after[field].get<std::string>());
+    env.m_out << field << ": " << from << (from == to ? " (unchanged)" : " -> " + to) << "\n";
+  }
+  if (options.m_strFormat == "json") {
+    json["changes"] = changed;
+    json["result"] = "dry run";
+    env.m_out << DumpJson(json) << "\n";
+  }
+  return kExitOk;
+}
+
 }  // namespace
 
 CLI::App* AddReadCommand(CLI::App& app, CModuleOptions& options, bool pathsAllowed) {
   CLI::App* read = app.add_subcommand("read", "Read the module's settings");
   AddPortOption(read, options.m_strPort, pathsAllowed);
   read->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off after reading");
+  read->add_option("--save", options.m_strSave, "Save the settings read as a JSON profile");
   AddPaceOption(read, options.m_strPace);
   AddFormatOption(read, options.m_strFormat);
   AddQuietOption(read, options.m_bQuiet);
@@ -108,6 +146,10 @@ CLI::App* AddProgramCommand(CLI::App& app, CModuleOptions& options, bool pathsAl
   options.m_settings.Add(program);
   program->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
   program->add_flag("--verify", options.m_bVerify, "Read back and compare");
+  program->add_option("--from", options.m_strFrom,
+                      "Start from a profile (read --save); options given override its fields");
+  program->add_flag("--dry-run", options.m_bDryRun,
+                    "Read the module and show the change; send no setting");
   AddPaceOption(program, options.m_strPace);
   AddFormatOption(program, options.m_strFormat);
   AddQuietOption(program, options.m_bQuiet);
@@ -115,6 +157,14 @@ CLI::App* AddProgramCommand(CLI::App& app, CModuleOptions& options, bool pathsAl
 }
 
 int RunRead(const CModuleOptions& options, CCliEnv& env) {
+  // The profile's file is made before any port is opened, so a folder that cannot take it
+  // refuses the run with nothing sent.
+  CAtomicFile profile;
+  std::string error;
+  if (!options.m_strSave.empty() && !profile.Open(options.m_strSave, &error)) {
+    env.m_err << "corvane: --save: " << error << "\n";
+    return kExitUsage;
+  }
   const CPortChoice port = ChooseOptionPort(options, env);
   CTerminalProgress progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet);
   CModuleSession session(*port.m_pApi, env.m_interrupt, &progress);
@@ -123,11 +173,25 @@ int RunRead(const CModuleOptions& options, CCliEnv& env) {
   CModuleReport report;
   session.Read(options.m_bTurnOff, report);
   progress.Finish();
-  return Finish(options, env, false, report, port.m_strShown);
+  const int code = Finish(options, env, false, report, port.m_strShown);
+  if (code != kExitOk || !profile.IsOpen()) return code;
+  if (!profile.Append(ProfileText(*report.m_read)) || !profile.Commit(&error)) {
+    env.m_err << "corvane: cannot write the profile " << options.m_strSave << ": "
+              << (error.empty() ? "the disk refused the write" : error) << "\n";
+    return kExitOutput;
+  }
+  return kExitOk;
 }
 
 int RunProgram(const CModuleOptions& options, CCliEnv& env) {
-  const CSettingChanges changes = options.m_settings.Changes();
+  CSettingChanges changes;
+  std::string error;
+  if (!options.m_strFrom.empty() &&
+      !LoadProfile(options.m_strFrom, env.m_interrupt, &changes, &error)) {
+    env.m_err << "corvane: --from: " << error << "\n";
+    return env.m_interrupt.IsSet() ? kExitInterrupted : kExitUsage;
+  }
+  changes = Overlay(changes, options.m_settings.Changes());
   const CPortChoice port = ChooseOptionPort(options, env);
   CTerminalProgress progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet);
   CModuleSession session(*port.m_pApi, env.m_interrupt, &progress);
@@ -136,6 +200,11 @@ int RunProgram(const CModuleOptions& options, CCliEnv& env) {
   CModuleReport report;
   // Settings left out keep what the module holds: read them first.
   CModuleSettings values = changes.Over(CModuleSettings());
+  if (options.m_bDryRun) {
+    session.Read(false, report);
+    progress.Finish();
+    return FinishDryRun(options, env, report, changes, port.m_strShown);
+  }
   if (!changes.All()) {
     if (!session.Read(false, report)) {
       progress.Finish();

@@ -14,6 +14,11 @@ struct CModuleOptions {
   bool m_bVerify = false;
   bool m_bQuiet = false;
   std::string m_strPace = "standard";
+  // read: where to save the settings as a profile; program: the profile to start from.
+  std::string m_strSave;
+  std::string m_strFrom;
+  // program: read, show the change, send no setting.
+  bool m_bDryRun = false;
   // program only.
   CSettingOptions m_settings;
 };

@@ -4,6 +4,7 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <thread>
@@ -210,6 +211,45 @@ TEST(CliPorts, ListsTheSearchOrderWithEachDevice) {
   EXPECT_EQ(nlohmann::json::parse(rig.m_strOut)["ports"][1],
             nlohmann::json({{"port", "COM4"}, {"device", rig.Path(1)}}));
   EXPECT_TRUE(rig.Untouched(0) && rig.Untouched(1)) << "listing opens no port";
+}
+
+// A profile saved from one module programs another to the same settings, its own address
+// kept; a profile that breaks a rule is refused by field, with nothing sent.
+TEST(CliProfiles, SavedFromOneModuleProgrammedIntoAnotherAndBadOnesRefused) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({With(kModule, {"--name", "LINE-7", "--role", "master"}),
+                         {"--address", "00:00:00:00:00:02"}}));
+  const std::string profile = rig.File("line7.json");
+  ASSERT_EQ(rig.Run({"read", "--port", "COM3", "--save", profile}), 0) << rig.m_strErr;
+  ASSERT_EQ(rig.Run({"program", "--port", "COM4", "--from", profile, "--pin", "4321"}), 0)
+      << rig.m_strErr;
+  const auto state = rig.State(1);
+  EXPECT_EQ(state.at("name"), "LINE-7");
+  EXPECT_EQ(state.at("pin"), "4321") << "an option overrides the profile";
+  EXPECT_EQ(state.at("role"), "master");
+  EXPECT_EQ(state.at("peer"), "00:12:6F:34:56:78");
+  EXPECT_EQ(state.at("address"), "00:00:00:00:00:02");
+
+  const std::string bad = rig.File("bad.json");
+  std::ofstream(bad) << R"({"name": "OK", "pin": "123456789"})";
+  const std::string before = rig.State(1).at("commands");
+  EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--from", bad}), 64);
+  EXPECT_NE(rig.m_strErr.find("\"pin\""), std::string::npos) << rig.m_strErr;
+  std::ofstream(bad) << "not json";
+  EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--from", bad}), 64);
+  EXPECT_EQ(rig.State(1).at("commands"), before) << "nothing sent for a bad profile";
+}
+
+// A dry run reads the module and shows the change, and sends no setting command.
+TEST(CliProgram, DryRunShowsTheChangeAndSendsNoSetting) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({kModule}));
+  ASSERT_EQ(rig.Run({"program", "--port", "COM3", "--name", "NEW", "--dry-run"}), 0)
+      << rig.m_strErr;
+  EXPECT_NE(rig.m_strOut.find("name: CORVANE-BT -> NEW"), std::string::npos) << rig.m_strOut;
+  EXPECT_NE(rig.m_strOut.find("pin: 1234 (unchanged)"), std::string::npos) << rig.m_strOut;
+  EXPECT_EQ(Commands(rig.Transcript(0)), "OGLAHT") << "a Read and nothing more";
+  EXPECT_EQ(rig.State(0).at("name"), "CORVANE-BT");
 }
 
 // The real program, interrupted with SIGINT while it programs: it stops at the next exchange,

@@ -1,0 +1,19 @@
+// A profile: a module's settings saved as JSON by `read --save` and programmed again by
+// `program --from`. The fields are those of `--format json`; the address is kept for the record
+// but never written (it is the module's own), and the other fields read there are ignored.
+#pragma once
+
+#include <string>
+
+#include "cli/Interrupt.h"
+#include "cli/Settings.h"
+
+// The largest profile read; a profile is a few hundred bytes.
+constexpr size_t kProfileMaxBytes = 64u << 10;
+
+// The profile of what a module holds, as one JSON object and a line end.
+std::string ProfileText(const CModuleSettings& values);
+// Reads a profile: name, pin, role and peer, each checked by the rules of the options; null
+// or absent fields are not given. False with the file or the field and its rule in *error.
+bool LoadProfile(const std::string& path, const CInterrupt& interrupt, CSettingChanges* values,
+                 std::string* error);
