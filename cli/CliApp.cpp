@@ -5,16 +5,17 @@
 #include "cli/CommonOptions.h"
 #include "cli/GangCommand.h"
 #include "cli/ModuleCommands.h"
+#include "cli/PairCommand.h"
 #include "cli/PortsCommand.h"
 #include "cli/Settings.h"
 
 namespace {
 
 constexpr const char kVersion[] = "corvane 1.2.0";
-constexpr const char kCommands[] = "ports, read, program, gang";
+constexpr const char kCommands[] = "ports, read, program, gang, pair";
 
 bool IsCommand(const std::string& word) {
-  return word == "ports" || word == "read" || word == "program" || word == "gang";
+  return word == "ports" || word == "read" || word == "program" || word == "gang" || word == "pair";
 }
 
 int Parse(CLI::App& app, int argc, const char* const* argv, CCliEnv& env) {
@@ -54,6 +55,8 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   CLI::App* read = AddReadCommand(app, readOptions, paths);
   CLI::App* program = AddProgramCommand(app, programOptions, paths);
   CLI::App* gang = AddGangCommand(app, gangOptions);
+  CPairOptions pairOptions;
+  CLI::App* pair = AddPairCommand(app, pairOptions, paths);
 
   // CLI11 words a missing or unknown command as a stray argument; say what it is.
   if (argc < 2) {
@@ -73,6 +76,7 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   if (read->parsed()) return RunRead(readOptions, env);
   if (program->parsed()) return RunProgram(programOptions, env);
   if (gang->parsed()) return RunGang(gangOptions, env);
+  if (pair->parsed()) return RunPair(pairOptions, env);
   return kExitUsage;
 }
 

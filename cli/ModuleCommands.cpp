@@ -43,16 +43,7 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
   const std::string address = KnownAddress(report);
 
   if (options.m_strFormat == "json") {
-    CJson json = SettingsJson(port, address, known);
-    if (program) {
-      json["written"] = report.m_acked;
-      if (options.m_bVerify && report.m_verified) json["verified"] = *report.m_verified;
-    }
-    json["result"] = OutcomeText(report.m_outcome);
-    json["pace"] = report.m_strPace;
-    if (!report.m_differs.empty()) json["differs"] = report.m_differs;
-    if (!ok && !report.m_strMessage.empty()) json["message"] = report.m_strMessage;
-    env.m_out << DumpJson(json) << "\n";
+    env.m_out << DumpJson(ReportJson(port, report, program, options.m_bVerify)) << "\n";
   } else if (ok || report.m_outcome == EOutcome::VerifyDiffers) {
     PrintSettingsText(env.m_out, port, address, known);
     if (program && options.m_bVerify) {

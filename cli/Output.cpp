@@ -37,6 +37,21 @@ CJson SettingsJson(const std::string& port, const std::string& address,
   return json;
 }
 
+CJson ReportJson(const std::string& port, const CModuleReport& report, bool program, bool verify) {
+  CJson json = SettingsJson(port, KnownAddress(report), KnownSettings(report));
+  if (program) {
+    json["written"] = report.m_acked;
+    if (verify && report.m_verified) json["verified"] = *report.m_verified;
+  }
+  json["result"] = OutcomeText(report.m_outcome);
+  json["pace"] = report.m_strPace;
+  if (!report.m_differs.empty()) json["differs"] = report.m_differs;
+  if (report.m_outcome != EOutcome::Ok && !report.m_strMessage.empty()) {
+    json["message"] = report.m_strMessage;
+  }
+  return json;
+}
+
 std::string DumpJson(const CJson& json) {
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

@@ -18,6 +18,9 @@ void PrintSettingsText(std::ostream& out, const std::string& port, const std::st
 // port, address, name, pin, role, peer; null for what the run does not know the module holds.
 CJson SettingsJson(const std::string& port, const std::string& address,
                    const CSettingChanges& values);
+// A read's or a program's outcome as `--format json` shows it: the settings the module is
+// known to hold, what it acknowledged (program), the result, the pace and why it failed.
+CJson ReportJson(const std::string& port, const CModuleReport& report, bool program, bool verify);
 // Compact, one line; bytes a module sent that are not UTF-8 become U+FFFD instead of
 // stopping the output.
 std::string DumpJson(const CJson& json);

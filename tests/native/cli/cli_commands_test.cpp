@@ -297,3 +297,36 @@ TEST(CliInterrupt, SigintMidProgramClosesThePortAndExits130) {
 }
 
 }  // namespace
+
+namespace {
+
+// Two modules made a pair: each knows the other's address, the master calls, one PIN on both;
+// a slave that falls silent leaves a half-made pair that is said so.
+TEST(CliPair, TwoModulesCallEachOtherWithOnePinAndAHalfMadePairIsSaid) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--address", "00:00:00:00:00:0A", "--pin", "1111"},
+                         {"--address", "00:00:00:00:00:0B", "--pin", "2222", "--role", "master"},
+                         {"--address", "00:00:00:00:00:0C", "--stop-after", "7"}}));
+  ASSERT_EQ(rig.Run({"pair", "--master", "COM3", "--slave", "COM4", "--slave-name", "TAIL",
+                     "--format", "json"}),
+            0)
+      << rig.m_strErr;
+  const auto master = rig.State(0), slave = rig.State(1);
+  EXPECT_EQ(master.at("role"), "master");
+  EXPECT_EQ(master.at("peer"), "00:00:00:00:00:0B");
+  EXPECT_EQ(slave.at("role"), "slave");
+  EXPECT_EQ(slave.at("peer"), "00:00:00:00:00:0A");
+  EXPECT_EQ(slave.at("pin"), "1111") << "the master's PIN on both";
+  EXPECT_EQ(slave.at("name"), "TAIL");
+  const auto json = nlohmann::json::parse(rig.m_strOut);
+  EXPECT_EQ(json["master"]["result"], "ok");
+  EXPECT_EQ(json["slave"]["peer"], "00:00:00:00:00:0A");
+
+  // The third module answers the Read, then nothing more.
+  EXPECT_EQ(rig.Run({"pair", "--master", "COM3", "--slave", "COM5", "--pin", "7777"}), 2);
+  EXPECT_NE(rig.m_strErr.find("half made"), std::string::npos) << rig.m_strErr;
+  EXPECT_EQ(rig.State(0).at("pin"), "7777");
+  EXPECT_EQ(rig.Run({"pair", "--master", "COM3", "--slave", "COM3"}), 64);
+}
+
+}  // namespace

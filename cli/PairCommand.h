@@ -1,0 +1,28 @@
+// `corvane pair`: two modules made to connect to each other. The master calls the slave by its
+// address, the slave knows the master's, and both hold the same PIN.
+//
+// Contract: RunPair checks the options before any port is opened, reads both modules at once,
+// refuses the pair when either does not answer or both ports reach one module, then programs
+// both at once. A pair that is only half made is said so, with what each acknowledged; the same
+// command run again completes it. It blocks until both ports are closed.
+#pragma once
+
+#include <string>
+
+#include "cli/CliEnv.h"
+#include "cli/CommonOptions.h"
+
+struct CPairOptions {
+  std::string m_strMaster, m_strSlave;
+  std::string m_strPin, m_strMasterName, m_strSlaveName;
+  CLI::Option* m_pPin = nullptr;
+  CLI::Option* m_pMasterName = nullptr;
+  CLI::Option* m_pSlaveName = nullptr;
+  bool m_bVerify = false;
+  bool m_bDryRun = false;
+  std::string m_strFormat = "text";
+  std::string m_strPace = "standard";
+};
+
+CLI::App* AddPairCommand(CLI::App& app, CPairOptions& options, bool pathsAllowed);
+int RunPair(const CPairOptions& options, CCliEnv& env);
