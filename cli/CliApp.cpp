@@ -3,6 +3,7 @@
 #include <exception>
 
 #include "cli/CommonOptions.h"
+#include "cli/DoctorCommand.h"
 #include "cli/GangCommand.h"
 #include "cli/ModuleCommands.h"
 #include "cli/PairCommand.h"
@@ -12,10 +13,11 @@
 namespace {
 
 constexpr const char kVersion[] = "corvane 1.2.0";
-constexpr const char kCommands[] = "ports, read, program, gang, pair";
+constexpr const char kCommands[] = "ports, read, program, gang, pair, doctor";
 
 bool IsCommand(const std::string& word) {
-  return word == "ports" || word == "read" || word == "program" || word == "gang" || word == "pair";
+  return word == "ports" || word == "read" || word == "program" || word == "gang" ||
+         word == "pair" || word == "doctor";
 }
 
 int Parse(CLI::App& app, int argc, const char* const* argv, CCliEnv& env) {
@@ -57,6 +59,8 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   CLI::App* gang = AddGangCommand(app, gangOptions);
   CPairOptions pairOptions;
   CLI::App* pair = AddPairCommand(app, pairOptions, paths);
+  CDoctorOptions doctorOptions;
+  CLI::App* doctor = AddDoctorCommand(app, doctorOptions, paths);
 
   // CLI11 words a missing or unknown command as a stray argument; say what it is.
   if (argc < 2) {
@@ -77,6 +81,7 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   if (program->parsed()) return RunProgram(programOptions, env);
   if (gang->parsed()) return RunGang(gangOptions, env);
   if (pair->parsed()) return RunPair(pairOptions, env);
+  if (doctor->parsed()) return RunDoctor(doctorOptions, env);
   return kExitUsage;
 }
 

@@ -39,9 +39,9 @@ HANDLE CCliCommApi::CreateFileA(LPCSTR fileName, DWORD access, DWORD shareMode,
       m_base.CreateFileA(fileName, access, shareMode, security, creation, flags, templateFile);
   // Windows answers a port that another program has open with access denied; so does our
   // POSIX layer for a port locked by another process.
-  if (handle == INVALID_HANDLE_VALUE && m_base.GetLastError() == ERROR_ACCESS_DENIED) {
-    m_strBusyPort = name;
-  }
+  m_dwLastOpenError = handle == INVALID_HANDLE_VALUE ? m_base.GetLastError() : 0;
+  if (m_dwLastOpenError == ERROR_ACCESS_DENIED) m_strBusyPort = name;
+  if (m_dwLastOpenError == ERROR_PRIVILEGE_NOT_HELD) m_strDeniedPort = name;
   return handle;
 }
 

@@ -25,6 +25,10 @@ class CCliCommApi final : public CommApi {
   void ListOnly(std::string portName) { m_strOnly = std::move(portName); }
   // The last port whose open failed because another program holds it; empty when none did.
   const std::string& BusyPort() const { return m_strBusyPort; }
+  // The last port the user may not open (no permission); empty when none.
+  const std::string& DeniedPort() const { return m_strDeniedPort; }
+  // Why the last open failed (a Win32 error code); 0 after an open that worked.
+  DWORD LastOpenError() const { return m_dwLastOpenError; }
   // Called with the port name ("COM3", without the device prefix) before every open.
   std::function<void(const std::string& portName)> m_fnOnOpen;
 
@@ -51,6 +55,8 @@ class CCliCommApi final : public CommApi {
   const CInterrupt& m_interrupt;
   std::string m_strOnly;
   std::string m_strBusyPort;
+  std::string m_strDeniedPort;
+  DWORD m_dwLastOpenError = 0;
   bool m_bStopped = false;
   // Set when the last failure was ours rather than the base's.
   DWORD m_dwOwnError = 0;

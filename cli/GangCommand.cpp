@@ -140,6 +140,8 @@ void CGang::Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool ne
   if (!worker.m_bAnswered && !interrupt.IsSet()) {
     const std::string& busy = worker.m_pSession->BusyPort();
     worker.m_report.m_outcome = busy.empty() ? EOutcome::NoModule : EOutcome::Busy;
+    if (!worker.m_pSession->DeniedPort().empty())
+      worker.m_report.m_outcome = EOutcome::NoPermission;
     worker.m_report.m_strBusyPort = worker.m_strShown;
     sink.OnProgress(0, OutcomeText(worker.m_report.m_outcome));
   }
@@ -325,7 +327,10 @@ int CGang::Report() {
   std::vector<std::string> busy;
   for (const CWorker& worker : m_workers) {
     rows.push_back(MakeReportRow(worker.m_strShown, worker.m_report, worker.m_dSeconds));
-    if (worker.m_report.m_outcome == EOutcome::Busy) busy.push_back(worker.m_strShown);
+    if (worker.m_report.m_outcome == EOutcome::Busy ||
+        worker.m_report.m_outcome == EOutcome::NoPermission) {
+      busy.push_back(worker.m_strShown);
+    }
     // A module lost after it answered the probe counts among those that answered.
     if (!worker.m_bAnswered) continue;
     anyAnswered = true;
@@ -347,7 +352,9 @@ int CGang::Report() {
     PrintTable(m_env.m_out, rows);
   }
   for (const std::string& port : busy) {
-    m_env.m_err << "corvane: " << Printable(port) << " is busy: another program holds it\n";
+    m_env.m_err << "corvane: " << Printable(port)
+                << " cannot be opened (busy or no permission); run `corvane doctor --port "
+                << Printable(port) << "`\n";
   }
   if (!anyAnswered && busy.empty()) m_env.m_err << MSG_CANNOT_CONNECT << "\n";
   if (code == kExitOk && (!anyAnswered || !busy.empty())) code = kExitNoModule;

@@ -58,8 +58,12 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
       env.m_err << MSG_CANNOT_CONNECT << "\n";
       return kExitNoModule;
     case EOutcome::Busy:
-      env.m_err << "corvane: " << Printable(report.m_strBusyPort)
-                << " is busy: another program holds it\n";
+    case EOutcome::NoPermission:
+      env.m_err << "corvane: " << Printable(port.empty() ? report.m_strBusyPort : port)
+                << (report.m_outcome == EOutcome::Busy ? " is busy: another program holds it"
+                                                       : ": no permission to open it")
+                << "; run `corvane doctor --port "
+                << Printable(port.empty() ? report.m_strBusyPort : port) << "`\n";
       return kExitNoModule;
     case EOutcome::VerifyDiffers:
       PrintDifferences(env.m_err, report);

@@ -35,6 +35,8 @@ const char* OutcomeText(EOutcome outcome) {
       return "no module";
     case EOutcome::Busy:
       return "busy";
+    case EOutcome::NoPermission:
+      return "no permission";
     case EOutcome::CommError:
       return "communication error";
     case EOutcome::VerifyDiffers:
@@ -122,8 +124,15 @@ bool CModuleSession::Conclude(CModuleReport& report) {
     report.m_outcome = EOutcome::Interrupted;
   } else if (result == EResult::NoModule) {
     // Nothing answered; a port another program holds may be where the module is.
-    report.m_outcome = m_api.BusyPort().empty() ? EOutcome::NoModule : EOutcome::Busy;
-    report.m_strBusyPort = m_api.BusyPort();
+    report.m_outcome = EOutcome::NoModule;
+    if (!m_api.DeniedPort().empty()) {
+      report.m_outcome = EOutcome::NoPermission;
+      report.m_strBusyPort = m_api.DeniedPort();
+    }
+    if (!m_api.BusyPort().empty()) {
+      report.m_outcome = EOutcome::Busy;
+      report.m_strBusyPort = m_api.BusyPort();
+    }
   } else if (result == EResult::CommError) {
     // A run that ended short without a word (a handshake missed twice) failed all the same.
     report.m_outcome = EOutcome::CommError;

@@ -19,7 +19,16 @@
 #include "cli/Settings.h"
 #include "protocol/SetupOperations.h"
 
-enum class EOutcome { Ok, NoModule, Busy, CommError, VerifyDiffers, Interrupted, NotInPlan };
+enum class EOutcome {
+  Ok,
+  NoModule,
+  Busy,
+  NoPermission,
+  CommError,
+  VerifyDiffers,
+  Interrupted,
+  NotInPlan
+};
 
 // The words a report uses for each outcome.
 const char* OutcomeText(EOutcome outcome);
@@ -48,7 +57,7 @@ struct CModuleReport {
   std::optional<CModuleSettings> m_readBack;
   // The dialog's text that ended the run, if one did.
   std::string m_strMessage;
-  // With Busy: the port another program holds.
+  // With Busy: the port another program holds; with NoPermission, the one the user may not open.
   std::string m_strBusyPort;
   // The pace the module was run at: "standard", "fast", or "fast→standard" when an operation
   // asked to run fast fell back after a failed try.
@@ -71,6 +80,8 @@ class CModuleSession final {
   void ListOnly(const std::string& portName) { m_api.ListOnly(portName); }
   // The last port another program held when this session tried to open it; empty if none.
   const std::string& BusyPort() const { return m_api.BusyPort(); }
+  const std::string& DeniedPort() const { return m_api.DeniedPort(); }
+  DWORD LastOpenError() const { return m_api.LastOpenError(); }
 
   // The dialog's probe of one port: open at the probe's time-out, probe, close. True when
   // the module answered.

@@ -48,6 +48,7 @@ int SideCode(const CModuleReport& report) {
       return kExitOk;
     case EOutcome::NoModule:
     case EOutcome::Busy:
+    case EOutcome::NoPermission:
       return kExitNoModule;
     case EOutcome::VerifyDiffers:
       return kExitVerifyDiffers;

@@ -15,6 +15,7 @@
 #include "cli/CliRig.h"
 #include "cli/Csv.h"
 #include "cli/PhaseGate.h"
+#include "cli/PortDiagnosis.h"
 #include "cli/Plan.h"
 #include "cli/Progress.h"
 
@@ -285,6 +286,40 @@ TEST(CliGangParts, APartyThatLeavesReleasesThoseWaitingAndTheBlockFitsTheScreen)
   EXPECT_LE(std::count(frame.begin(), frame.end(), '\n'), 5) << frame;
   EXPECT_NE(frame.find("more ports"), std::string::npos) << frame;
   EXPECT_EQ(text.find("\x1b[10F"), std::string::npos) << "never up past the screen";
+}
+
+}  // namespace
+
+namespace {
+
+// The doctor names what stands in the way on each port: who holds it, nothing answering, the
+// module's address, and for a device the user may not open, the group to join.
+TEST(CliDoctor, SaysWhoHoldsAPortWhatIsSilentAndWhatAnswers) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}, {"--silent"}, {"--address", "00:00:00:00:00:03"}}));
+  const int holder = open(rig.Path(0).c_str(), O_RDWR | O_NOCTTY);
+  ASSERT_GE(holder, 0);
+  ASSERT_EQ(flock(holder, LOCK_EX | LOCK_NB), 0);
+  EXPECT_EQ(rig.Run({"doctor"}), 0) << rig.m_strErr;
+  std::stringstream lines(rig.m_strOut);
+  std::string held, silent, answers;
+  std::getline(lines, held);
+  std::getline(lines, silent);
+  std::getline(lines, answers);
+  EXPECT_NE(held.find("held by another program"), std::string::npos) << held;
+  EXPECT_NE(held.find("pid " + std::to_string(getpid())), std::string::npos) << held;
+  EXPECT_NE(silent.find("nothing answers the probe"), std::string::npos) << silent;
+  EXPECT_NE(answers.find("address is 00:00:00:00:00:03"), std::string::npos) << answers;
+
+  // Where the failure happens, the message names the reason and the doctor.
+  EXPECT_EQ(rig.Run({"read", "--port", "COM3"}), 1);
+  EXPECT_NE(rig.m_strErr.find("busy"), std::string::npos) << rig.m_strErr;
+  EXPECT_NE(rig.m_strErr.find("corvane doctor --port COM3"), std::string::npos) << rig.m_strErr;
+  close(holder);
+
+  const std::string device = rig.File("device");
+  WriteText(device, "");
+  EXPECT_NE(DescribeNoPermission(device).find("usermod -aG"), std::string::npos);
 }
 
 }  // namespace

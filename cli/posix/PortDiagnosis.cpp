@@ -1,0 +1,97 @@
+#include "cli/PortDiagnosis.h"
+
+#include <dirent.h>
+#include <grp.h>
+#include <limits.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <fstream>
+#include <vector>
+
+namespace {
+
+std::string FirstLine(const std::string& path) {
+  std::ifstream file(path);
+  std::string line;
+  std::getline(file, line);
+  return line;
+}
+
+// Every process's id and name, from /proc.
+std::vector<std::pair<std::string, std::string>> Processes() {
+  std::vector<std::pair<std::string, std::string>> all;
+  DIR* proc = opendir("/proc");
+  if (proc == nullptr) return all;
+  while (const dirent* entry = readdir(proc)) {
+    const std::string pid = entry->d_name;
+    if (pid.find_first_not_of("0123456789") != std::string::npos) continue;
+    all.emplace_back(pid, FirstLine("/proc/" + pid + "/comm"));
+  }
+  closedir(proc);
+  return all;
+}
+
+bool HasOpen(const std::string& pid, const std::string& device) {
+  const std::string dir = "/proc/" + pid + "/fd";
+  DIR* fds = opendir(dir.c_str());
+  if (fds == nullptr) return false;
+  bool found = false;
+  char target[PATH_MAX];
+  while (const dirent* entry = readdir(fds)) {
+    const std::string link = dir + "/" + entry->d_name;
+    const ssize_t length = readlink(link.c_str(), target, sizeof target - 1);
+    if (length <= 0) continue;
+    target[length] = '\0';
+    if (device == target) found = true;
+  }
+  closedir(fds);
+  return found;
+}
+
+std::string RealPath(const std::string& path) {
+  char resolved[PATH_MAX];
+  return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
+}
+
+}  // namespace
+
+std::string DescribeNoPermission(const std::string& device) {
+  struct stat info {};
+  std::string text = "no permission to open " + device + ".";
+  if (stat(device.c_str(), &info) != 0) return text;
+  const group* owner = getgrgid(info.st_gid);
+  const std::string name = owner != nullptr ? owner->gr_name : std::to_string(info.st_gid);
+  text += " It belongs to the group " + name + " (on Debian-like systems serial ports are in " +
+          "dialout). Add yourself: sudo usermod -aG " + name + " \"$USER\", then log out and in " +
+          "again (the new group counts from the next login).";
+  return text;
+}
+
+std::string DescribeHolders(const std::string& device) {
+  const std::string real = RealPath(device);
+  std::string holders;
+  bool modemManager = false;
+  for (const auto& process : Processes()) {
+    if (process.second == "ModemManager") modemManager = true;
+    if (!HasOpen(process.first, real)) continue;
+    holders += (holders.empty() ? "" : ", ") + process.second + " (pid " + process.first + ")";
+  }
+  std::string text = real + " is held by another program";
+  text += holders.empty() ? " (none of the processes this user can see has it open)."
+                          : ": " + holders + ". Close it, or stop that process.";
+  const size_t slash = real.rfind('/');
+  const std::string lock = "/var/lock/LCK.." + real.substr(slash + 1);
+  const std::string owner = FirstLine(lock);
+  if (access(lock.c_str(), F_OK) == 0) {
+    text += " A lock file " + lock + " names pid " + owner +
+            "; if that process is gone, remove the file.";
+  }
+  if (modemManager) {
+    text +=
+        " ModemManager is running and may probe USB serial adapters: stop it (sudo systemctl "
+        "stop ModemManager) or tell it to leave the adapter alone.";
+  }
+  return text;
+}
