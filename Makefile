@@ -63,8 +63,9 @@ test-windows: windows-x64
 check-shipped: windows windows-x64
 	@$(PYTHON) tests/shipped/check_shipped.py --self-test
 
-# The release bundle: build/dist/Corvane_BT_Setup-1.2-win32.zip (see README).
-dist: check-shipped
+# The release bundle: build/dist/Corvane_BT_Setup-1.2-win32.zip, and beside it the Linux
+# package, both in build/dist/SHA256SUMS (see README).
+dist: check-shipped deb
 	@$(PYTHON) scripts/make_dist.py
 
 # The Linux package: build/dist/corvane_<version>-1_<arch>.deb (see README), from a release
