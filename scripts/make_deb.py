@@ -102,7 +102,9 @@ def md5sums(stage):
 def stage_tree(build_dir, stage):
     run(["cmake", "-S", SOURCE, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
          "-DCMAKE_INSTALL_PREFIX=/usr"] + build_flags(), stdout=subprocess.DEVNULL)
-    run(["cmake", "--build", build_dir, "-j2", "--target", "corvane", "modsim", "corvane_man"])
+    # help2man dates the manual pages by SOURCE_DATE_EPOCH: the commit's, not the build's.
+    run(["cmake", "--build", build_dir, "-j2", "--target", "corvane", "modsim", "corvane_man"],
+        env=dict(os.environ, SOURCE_DATE_EPOCH=str(commit_time())))
     shutil.rmtree(stage, ignore_errors=True)
     run(["cmake", "--install", build_dir], env=dict(os.environ, DESTDIR=stage),
         stdout=subprocess.DEVNULL)
