@@ -43,9 +43,11 @@ def output(args, **kw):
 
 
 def build_flags():
+    # All of Debian's hardening, bindnow and PIE included, as lintian expects of a program.
+    env = dict(os.environ, DEB_BUILD_MAINT_OPTIONS="hardening=+all")
     flags = {}
     for name in ("CFLAGS", "CXXFLAGS", "CPPFLAGS", "LDFLAGS"):
-        flags[name] = output(["dpkg-buildflags", "--get", name])
+        flags[name] = output(["dpkg-buildflags", "--get", name], env=env)
     return [f"-DCMAKE_C_FLAGS={flags['CFLAGS']} {flags['CPPFLAGS']}",
             f"-DCMAKE_CXX_FLAGS={flags['CXXFLAGS']} {flags['CPPFLAGS']}",
             f"-DCMAKE_EXE_LINKER_FLAGS={flags['LDFLAGS']}"]
