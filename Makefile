@@ -8,10 +8,11 @@ PYTHON ?= /usr/bin/python3
 
 .PHONY: test deps native windows windows-x64 sanitize test-native test-sanitize test-windows clean
 .PHONY: fuzz fuzz-short fuzz-long bench-wine bench-cli check-shipped dist format check-format
+.PHONY: deb install test-deb
 
 # The shipped program is the 32-bit build (windows); its tests run from the 64-bit build of
 # the same sources (windows-x64), since only wine64 can run on this kind of machine.
-test: deps check-format native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows
+test: deps check-format native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows test-deb
 
 deps:
 	@bash scripts/deps.sh
@@ -62,9 +63,26 @@ test-windows: windows-x64
 check-shipped: windows windows-x64
 	@$(PYTHON) tests/shipped/check_shipped.py --self-test
 
-# The release bundle: build/dist/Corvane_BT_Setup-1.2-win32.zip (see README).
-dist: check-shipped
+# The release bundle: build/dist/Corvane_BT_Setup-1.2-win32.zip, and beside it the Linux
+# package, both in build/dist/SHA256SUMS (see README).
+dist: check-shipped deb
 	@$(PYTHON) scripts/make_dist.py
+
+# The Linux package: build/dist/corvane_<version>-1_<arch>.deb (see README), from a release
+# build of its own in build/deb. test-deb checks it with lintian, installs it into an empty
+# root, reads a simulated module with what it installed, and removes it again.
+deb: deps
+	@$(PYTHON) scripts/make_deb.py
+
+test-deb: deb
+	@$(PYTHON) tests/deb/check_deb.py build/dist/corvane_*.deb
+
+# make install: the same files without a package, under PREFIX (sudo make install).
+PREFIX ?= /usr/local
+install: deps
+	@$(CMAKE) -S . -B build/install -DCMAKE_BUILD_TYPE=Release >/dev/null
+	@$(CMAKE) --build build/install -j2 --target corvane modsim corvane_man
+	@$(CMAKE) --install build/install --prefix $(PREFIX) --strip
 
 # The libFuzzer target: clang with its own build directory, so the gcc builds stay as they are.
 # fuzz-short (a fixed run of about half a minute) is part of make test; fuzz-long is a bench.

@@ -9,6 +9,9 @@ set -euo pipefail
 #
 # The ledger links SQLite and libpq; its tests start a private server from the postgresql
 # package's binaries (the package's own cluster service is not used).
+#
+# make deb generates the manual pages with help2man, packs with dpkg-deb and checks the package
+# with lintian; its test loads the bash completion.
 
 PKGS=(
   cmake make g++ python3 libgtest-dev googletest
@@ -18,6 +21,7 @@ PKGS=(
   clang libclang-rt-14-dev
   libcli11-dev nlohmann-json3-dev python3-pefile clang-format
   libsqlite3-dev libpq-dev postgresql
+  help2man lintian dpkg-dev fakeroot bash-completion
 )
 
 missing=()

@@ -6,6 +6,8 @@
         Corvane_BT_Setup-<major.minor>-win32/corvane.exe            the i686 console program, once built
         Corvane_BT_Setup-<major.minor>-win32/README.md
         Corvane_BT_Setup-<major.minor>-win32/SHA256SUMS             sha256sum's format, of the files above
+    build/dist/corvane_<version>_<arch>.deb                          the Linux package (make deb)
+    build/dist/SHA256SUMS                                            of the zip and the package
 
 The version is the project's (CMakeLists.txt). Entries are sorted and stamped with the time of
 the last commit, so the same sources give the same zip. The bundle is read back and checked
@@ -105,6 +107,27 @@ def verify(zip_path, folder, files):
             sys.exit("make_dist: SHA256SUMS does not match the files")
 
 
+def outer_sums(out_dir, zip_path):
+    """One SHA256SUMS beside the downloads: the zip and the Linux package make deb left there."""
+    names = [os.path.basename(zip_path)]
+    debs = sorted(n for n in os.listdir(out_dir) if n.startswith("corvane_") and n.endswith(".deb"))
+    if not debs:
+        print("make_dist: no Linux package in build/dist (make deb builds it), left out")
+    names += debs
+    digests = {}
+    for name in names:
+        with open(os.path.join(out_dir, name), "rb") as f:
+            digests[name] = hashlib.sha256(f.read()).hexdigest()
+    path = os.path.join(out_dir, "SHA256SUMS")
+    with open(path, "w") as f:
+        f.write("".join(f"{digests[n]}  {n}\n" for n in sorted(names)))
+    check = subprocess.run(["sha256sum", "--check", "--strict", "--quiet", "SHA256SUMS"],
+                           cwd=out_dir, capture_output=True, text=True)
+    if check.returncode != 0:
+        sys.exit(f"make_dist: {path} does not check: {check.stdout}{check.stderr}")
+    return sorted(names)
+
+
 def main():
     ap = argparse.ArgumentParser(description=__doc__.splitlines()[0])
     ap.add_argument("--source", default=SOURCE)
@@ -113,6 +136,9 @@ def main():
     zip_path, names = build(args.source, args.out)
     print(f"{os.path.relpath(zip_path, args.source)}: {', '.join(names)} "
           f"({os.path.getsize(zip_path)} bytes)")
+    summed = outer_sums(args.out, zip_path)
+    print(f"{os.path.relpath(os.path.join(args.out, 'SHA256SUMS'), args.source)}: "
+          f"{', '.join(summed)}")
     return 0
 
 
