@@ -192,11 +192,11 @@ TEST(CliGangValues, TemplatesExpandNumbersAndAddresses) {
 // report says which one fell back to the standard pace.
 TEST(CliGang, FastPaceFallsBackForASettlingModuleAndTheReportSaysSo) {
   CCliRig rig;
-  ASSERT_TRUE(rig.Start({Module("00:00:00:00:00:01"),
-                         Module("00:00:00:00:00:02", {"--settle", "300"})}));
+  ASSERT_TRUE(
+      rig.Start({Module("00:00:00:00:00:01"), Module("00:00:00:00:00:02", {"--settle", "300"})}));
   const std::string report = rig.File("fast.jsonl");
-  std::vector<std::string> args = {"gang", "--name", "F{seq}", "--pace", "fast", "--report", report,
-                                   "--verify"};
+  std::vector<std::string> args = {"gang", "--name",   "F{seq}", "--pace",
+                                   "fast", "--report", report,   "--verify"};
   args.insert(args.end(), kFixed.begin(), kFixed.end());
   ASSERT_EQ(rig.Run(args), 0) << rig.m_strErr << rig.m_strOut;
   const auto rows = Rows(ReadText(report));
