@@ -10,7 +10,7 @@
 
 namespace {
 
-constexpr const char kVersion[] = "corvane 1.2.0";
+constexpr const char* kVersion = kCorvaneVersion;
 constexpr const char kCommands[] = "ports, read, program, gang";
 
 bool IsCommand(const std::string& word) {

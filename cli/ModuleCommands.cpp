@@ -1,5 +1,6 @@
 #include "cli/ModuleCommands.h"
 
+#include "cli/LedgerProgram.h"
 #include "cli/ModuleSession.h"
 #include "cli/Output.h"
 #include "cli/Progress.h"
@@ -46,12 +47,15 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
       json["written"] = report.m_acked;
       if (options.m_bVerify && report.m_verified) json["verified"] = *report.m_verified;
     }
+    if (report.m_ledgerNumber) json["number"] = *report.m_ledgerNumber;
     json["result"] = OutcomeText(report.m_outcome);
     if (!report.m_differs.empty()) json["differs"] = report.m_differs;
     if (!ok && !report.m_strMessage.empty()) json["message"] = report.m_strMessage;
     env.m_out << DumpJson(json) << "\n";
-  } else if (ok || report.m_outcome == EOutcome::VerifyDiffers) {
+  } else if (ok || report.m_outcome == EOutcome::VerifyDiffers ||
+             report.m_outcome == EOutcome::AlreadyProgrammed) {
     PrintSettingsText(env.m_out, port, address, known);
+    if (report.m_ledgerNumber) env.m_out << "Number:         " << *report.m_ledgerNumber << "\n";
     if (program && options.m_bVerify) {
       env.m_out << "Verified:       " << (ok ? "yes" : "no") << "\n";
     }
@@ -77,8 +81,13 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
       }
       env.m_err << "\n";
       return kExitInterrupted;
+    case EOutcome::AlreadyProgrammed:
+      env.m_err << "corvane: already programmed: the ledger's last attempt at this module ended "
+                   "ok (--again programs it once more)\n";
+      return kExitOk;
     case EOutcome::CommError:
     case EOutcome::NotInPlan:
+    case EOutcome::NotInLedger:
       break;
   }
   env.m_err << report.m_strMessage << "\n";
@@ -108,6 +117,7 @@ CLI::App* AddProgramCommand(CLI::App& app, CModuleOptions& options, bool pathsAl
   program->add_flag("--verify", options.m_bVerify, "Read back and compare");
   AddFormatOption(program, options.m_strFormat);
   AddQuietOption(program, options.m_bQuiet);
+  options.m_ledger.Add(program);
   return program;
 }
 
@@ -123,6 +133,7 @@ int RunRead(const CModuleOptions& options, CCliEnv& env) {
 }
 
 int RunProgram(const CModuleOptions& options, CCliEnv& env) {
+  if (options.m_ledger.Any()) return RunProgramWithLedger(options, env);
   const CSettingChanges changes = options.m_settings.Changes();
   const CPortChoice port = ChooseOptionPort(options, env);
   CTerminalProgress progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet);
@@ -141,4 +152,13 @@ int RunProgram(const CModuleOptions& options, CCliEnv& env) {
   session.Program(values, options.m_bTurnOff, options.m_bVerify, report);
   progress.Finish();
   return Finish(options, env, true, report, port.m_strShown);
+}
+
+CPortChoice ChooseModulePort(const CModuleOptions& options, CCliEnv& env) {
+  return ChooseOptionPort(options, env);
+}
+
+int FinishProgram(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
+                  const std::string& shownPort) {
+  return Finish(options, env, true, report, shownPort);
 }

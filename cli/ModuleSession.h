@@ -19,7 +19,19 @@
 #include "cli/Settings.h"
 #include "protocol/SetupOperations.h"
 
-enum class EOutcome { Ok, NoModule, Busy, CommError, VerifyDiffers, Interrupted, NotInPlan };
+enum class EOutcome {
+  Ok,
+  NoModule,
+  Busy,
+  CommError,
+  VerifyDiffers,
+  Interrupted,
+  NotInPlan,
+  // With a ledger: its last attempt ended ok, so it was left as it is (not a failure).
+  AlreadyProgrammed,
+  // gang --only-failed: the ledger has never seen it, so it was left as it is.
+  NotInLedger,
+};
 
 // The words a report uses for each outcome.
 const char* OutcomeText(EOutcome outcome);
@@ -50,6 +62,8 @@ struct CModuleReport {
   std::string m_strMessage;
   // With Busy: the port another program holds.
   std::string m_strBusyPort;
+  // With a ledger: the number the module's address is bound to.
+  std::optional<long long> m_ledgerNumber;
 };
 
 // What the module is known to hold after the run: what was read, with what it acknowledged
