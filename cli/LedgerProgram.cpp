@@ -30,21 +30,23 @@ std::string CheckOptions(const CModuleOptions& options) {
 
 // The values the options give a module read to hold read, as number.
 CValuesMaker MakeValues(const CModuleOptions& options, const CModuleSettings& read) {
-  return [&options, read](long long number, CModuleSettings* values, std::string* why) {
-    CSettingChanges given = options.m_settings.Changes();
-    const std::string digits = AddressDigits(read.m_strAddress);
-    const int seq = static_cast<int>(number);
-    if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(seq, digits);
-    if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(seq, digits);
-    *values = given.Over(read);
-    std::string rule = CheckName(values->m_strName);
-    if (rule.empty()) rule = CheckPin(values->m_strPin);
-    if (rule.empty()) return EValues::Ok;
-    *why = "as number " + std::to_string(number) + " the module would get the name \"" +
-           Printable(values->m_strName) + "\" and the PIN \"" + Printable(values->m_strPin) +
-           "\": " + rule;
-    return EValues::Refused;
-  };
+  return
+      [&options, read](long long number, CModuleSettings* values, bool* named, std::string* why) {
+        *named = options.m_settings.NameGiven();
+        CSettingChanges given = options.m_settings.Changes();
+        const std::string digits = AddressDigits(read.m_strAddress);
+        const int seq = static_cast<int>(number);
+        if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(seq, digits);
+        if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(seq, digits);
+        *values = given.Over(read);
+        std::string rule = CheckName(values->m_strName);
+        if (rule.empty()) rule = CheckPin(values->m_strPin);
+        if (rule.empty()) return EValues::Ok;
+        *why = "as number " + std::to_string(number) + " the module would get the name \"" +
+               Printable(values->m_strName) + "\" and the PIN \"" + Printable(values->m_strPin) +
+               "\": " + rule;
+        return EValues::Refused;
+      };
 }
 
 }  // namespace

@@ -44,9 +44,9 @@ std::unique_ptr<CLedgerRun> CLedgerRun::Open(const CLedgerOptions& options, std:
   return std::unique_ptr<CLedgerRun>(new CLedgerRun(std::move(ledger), options));
 }
 
-CLedgerValues CLedgerRun::Values(const CModuleSettings& values) const {
+CLedgerValues CLedgerRun::Values(const CModuleSettings& values, bool named) const {
   CLedgerValues out;
-  out.m_name = values.m_strName;
+  if (named) out.m_name = values.m_strName;
   if (!m_bOmitPins) out.m_pin = values.m_strPin;
   out.m_role = RoleText(values.m_bMaster);
   out.m_peer = FormatAddress(values.m_peer);
@@ -73,9 +73,10 @@ bool CLedgerRun::Turn(const std::string& address, const CModuleSettings& read,
   EValues made = EValues::Ok;
   CModuleSettings values;
   auto valuesFor = [&](long long number, CLedgerValues* bound, std::string* refusal) {
-    made = make(number, &values, refusal);
+    bool named = false;
+    made = make(number, &values, &named, refusal);
     if (made != EValues::Ok) return false;
-    *bound = Values(values);
+    *bound = Values(values, named);
     return true;
   };
   bool bound = false;
@@ -113,8 +114,9 @@ void CLedgerRun::FromRecord(const CLedgerModule& module, const CModuleSettings& 
     // What the ledger left out comes from the options for the module's own number, as when it
     // was bound; where they give nothing, the module keeps its own.
     CModuleSettings made = read;
+    bool named = false;
     std::string why;
-    if (make(module.m_nNumber, &made, &why) == EValues::Ok) base = made;
+    if (make(module.m_nNumber, &made, &named, &why) == EValues::Ok) base = made;
   }
   turn->m_bProgram = true;
   turn->m_bAgain = module.LastOk();

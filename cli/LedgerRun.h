@@ -22,9 +22,11 @@
 
 enum class EValues { Ok, NotInPlan, Refused };
 // The values a module gets as number: Ok with *values, NotInPlan, or Refused with the rule
-// broken in *why. Quick and touching no port: it runs inside the binding's transaction.
-using CValuesMaker =
-    std::function<EValues(long long number, CModuleSettings* values, std::string* why)>;
+// broken in *why. *named tells a name the options set from one the module merely keeps: only
+// a name set is bound (names are unique in the ledger; a kept factory name is not). Quick and
+// touching no port: it runs inside the binding's transaction.
+using CValuesMaker = std::function<EValues(long long number, CModuleSettings* values, bool* named,
+                                           std::string* why)>;
 
 // What the ledger says of one module.
 struct CLedgerTurn {
@@ -74,7 +76,8 @@ class CLedgerRun {
   // The turn of a module the ledger has bound.
   void FromRecord(const CLedgerModule& module, const CModuleSettings& read,
                   const CValuesMaker& make, CLedgerTurn* turn) const;
-  CLedgerValues Values(const CModuleSettings& values) const;
+  // The values as the ledger keeps them; without the name unless named.
+  CLedgerValues Values(const CModuleSettings& values, bool named = true) const;
   CLedgerAttempt Attempt(const std::string& port, const CModuleReport& report, double seconds,
                          bool again) const;
 
