@@ -4,6 +4,7 @@
 
 #include "cli/CommonOptions.h"
 #include "cli/GangCommand.h"
+#include "cli/LedgerCommand.h"
 #include "cli/ModuleCommands.h"
 #include "cli/PortsCommand.h"
 #include "cli/Settings.h"
@@ -11,10 +12,11 @@
 namespace {
 
 constexpr const char* kVersion = kCorvaneVersion;
-constexpr const char kCommands[] = "ports, read, program, gang";
+constexpr const char kCommands[] = "ports, read, program, gang, ledger";
 
 bool IsCommand(const std::string& word) {
-  return word == "ports" || word == "read" || word == "program" || word == "gang";
+  return word == "ports" || word == "read" || word == "program" || word == "gang" ||
+         word == "ledger";
 }
 
 int Parse(CLI::App& app, int argc, const char* const* argv, CCliEnv& env) {
@@ -43,7 +45,8 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   app.require_subcommand(1);
   app.footer(
       "Exit codes: 0 success, 1 no module found or port cannot be opened (or busy), 2 "
-      "communication error, 3 --verify found a difference, 64 usage, 70 internal error, 74 "
+      "communication error, 3 --verify found a difference, 4 ledger unavailable, 64 usage, 70 "
+      "internal error, 74 "
       "output could not be written, 130 interrupted.");
 
   const bool paths = static_cast<bool>(env.m_fnPathApi);
@@ -54,6 +57,8 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   CLI::App* read = AddReadCommand(app, readOptions, paths);
   CLI::App* program = AddProgramCommand(app, programOptions, paths);
   CLI::App* gang = AddGangCommand(app, gangOptions);
+  CLedgerCommandOptions ledgerOptions;
+  CLI::App* ledger = AddLedgerCommand(app, ledgerOptions);
 
   // CLI11 words a missing or unknown command as a stray argument; say what it is.
   if (argc < 2) {
@@ -73,6 +78,7 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   if (read->parsed()) return RunRead(readOptions, env);
   if (program->parsed()) return RunProgram(programOptions, env);
   if (gang->parsed()) return RunGang(gangOptions, env);
+  if (ledger->parsed()) return RunLedger(ledgerOptions, env);
   return kExitUsage;
 }
 
