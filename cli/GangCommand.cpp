@@ -431,8 +431,10 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
   options.m_settings.Add(gang, templateRule(CheckName),
                          "Name template: {seq}, {seq:03}, {addr}, {addr4}", templateRule(CheckPin),
                          "PIN template");
-  options.m_pStart = gang->add_option("--start", options.m_nStart, "First {seq} number (default 1)")
-                         ->check(CLI::Validator([](std::string& v) { return CheckStart(v); }, "N"));
+  options.m_pStart =
+      gang->add_option("--start", options.m_nStart,
+                       "First {seq} number (default 1); with a ledger, sets its counter")
+          ->check(CLI::Validator([](std::string& v) { return CheckStart(v); }, "N"));
   gang->add_option("--plan", options.m_strPlan,
                    "CSV file (or - for stdin): address,name,pin,role,peer");
   gang->add_flag("--verify", options.m_bVerify, "Read back and compare");

@@ -48,10 +48,21 @@ bool CGangLedger::NextNumber(long long* next, std::string* error, int* code) {
 bool CGangLedger::CheckNames(std::vector<CWorker>& workers, const CMaker& make, long long next,
                              std::string* error, int* code) {
   CLedger& ledger = m_pRun->Ledger();
-  std::map<std::string, std::string> names;  // name set -> port that gets it
+  std::map<std::string, std::string> names;      // name set -> port that gets it
+  std::map<std::string, std::string> addresses;  // address -> port of the module
   for (CWorker& worker : workers) {
     const std::string address = AddressOf(worker);
-    if (address.empty() || m_bOnlyFailed) continue;
+    if (address.empty()) continue;
+    // Two modules with one address would be one module to the ledger, and get one name.
+    const auto seen = addresses.emplace(address, worker.m_strShown);
+    if (!seen.second) {
+      *error = Printable(seen.first->second) + " and " + Printable(worker.m_strShown) +
+               " hold modules with the same address " + address +
+               ", which the ledger cannot tell apart";
+      *code = kExitUsage;
+      return false;
+    }
+    if (m_bOnlyFailed) continue;
     CLedgerModule module;
     bool found = false;
     CLedgerError failure;

@@ -4,7 +4,8 @@
 //
 // Contract: Open and Plan block on the ledger. Plan refuses before any module is programmed
 // and, where it can, before any number is bound: a name from the plan or --name that the
-// ledger holds for another module, or that two modules would get. Record may be called from
+// ledger holds for another module, or that two modules would get; two modules with one
+// address. Record may be called from
 // any worker thread. Once the ledger is lost, nothing more is recorded; Tell names what was
 // not.
 #pragma once
@@ -46,8 +47,8 @@ class CGangLedger {
  private:
   explicit CGangLedger(std::unique_ptr<CLedgerRun> run, bool onlyFailed)
       : m_pRun(std::move(run)), m_bOnlyFailed(onlyFailed) {}
-  // The names the options give new modules, checked against the ledger and each other
-  // before any of them is bound.
+  // The names the options give new modules, checked against the ledger and each other, and
+  // the modules' addresses against each other, before any of them is bound.
   bool CheckNames(std::vector<CWorker>& workers, const CMaker& make, long long next,
                   std::string* error, int* code);
   bool Failed(const CLedgerError& failure, std::string* error, int* code);
