@@ -91,9 +91,10 @@ int RunProgramWithLedger(const CModuleOptions& options, CCliEnv& env) {
     return failure.m_bUnavailable ? kExitLedger : kExitUsage;
   }
   if (turn.m_nNumber >= 0) report.m_ledgerNumber = turn.m_nNumber;
-  if (!turn.m_bProgram) {
+  if (!turn.m_bProgram || env.m_interrupt.IsSet()) {
+    // Interrupted while the ledger answered: the module is bound, but nothing was sent to it.
     progress.Finish();
-    report.m_outcome = turn.m_skip;
+    report.m_outcome = turn.m_bProgram ? EOutcome::Interrupted : turn.m_skip;
     return FinishProgram(options, env, report, port.m_strShown);
   }
   session.Program(turn.m_values, options.m_bTurnOff, options.m_bVerify, report);
