@@ -208,9 +208,9 @@ TEST(CliLedger, TwoModulesWithOneAddressAreRefusedBeforeAnythingIsBound) {
   ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2), Module(kA1)}));
   const std::string ledger = LedgerFile(rig);
   EXPECT_EQ(rig.Run(With({"gang", "--ledger", ledger}, kNamed)), 64);
-  EXPECT_NE(rig.m_strErr.find("COM3 and COM5 hold modules with the same address " +
-                              std::string(kA1)),
-            std::string::npos)
+  EXPECT_NE(
+      rig.m_strErr.find("COM3 and COM5 hold modules with the same address " + std::string(kA1)),
+      std::string::npos)
       << rig.m_strErr;
   EXPECT_EQ(Writes(rig, 0) + Writes(rig, 1) + Writes(rig, 2), "");
   EXPECT_EQ(Find(*Look(ledger), kA2).m_nNumber, -1);
