@@ -26,8 +26,9 @@ constexpr int kProbeSamples = 10;
 constexpr const char kPin[] = "1234";
 constexpr const char kRole[] = "slave";
 constexpr const char kPeer[] = "00:12:6F:34:56:78";
+constexpr const char kFactoryPeer[] = "11:22:33:44:55:66";
 const std::vector<std::string> kFactory = {"--pin",  "9999",   "--role",
-                                           "master", "--peer", "11:22:33:44:55:66"};
+                                           "master", "--peer", kFactoryPeer};
 
 // The limit on the wall time, as a multiple of one module's timeline plus the probe.
 double RatioTarget(int modules) {
@@ -38,6 +39,14 @@ struct CPaths {
   std::string m_strCorvane;
   std::string m_strModsim;
   std::string m_strPace = "standard";
+};
+
+// How a gang is run: with all four values given (no Read), or with the peer left to each module
+// so that every module is read first, as with a ledger; and with a ledger file or without.
+struct CGangMode {
+  bool m_bReadFirst = false;
+  std::string m_strLedger;
+  const char* Peer() const { return m_bReadFirst ? kFactoryPeer : kPeer; }
 };
 
 struct CGangSample {
@@ -67,7 +76,7 @@ std::string Expected(int seq) {
 
 // The report: one row per port in the order given, each ended ok with its own name.
 void CheckReport(CProblems& problems, const std::string& text,
-                 const std::vector<std::string>& ports, double* slowest) {
+                 const std::vector<std::string>& ports, const CGangMode& mode, double* slowest) {
   std::vector<std::string> lines;
   for (std::string line : Split(text, '\n')) {
     if (!line.empty() && line.back() == '\r') line.pop_back();
@@ -100,7 +109,7 @@ void CheckReport(CProblems& problems, const std::string& text,
     }
     const std::map<std::string, std::string> wanted = {
         {"port", ports[k]}, {"result", "ok"},    {"new_name", Expected(static_cast<int>(k) + 1)},
-        {"new_pin", kPin},  {"new_role", kRole}, {"new_peer", kPeer}};
+        {"new_pin", kPin},  {"new_role", kRole}, {"new_peer", mode.Peer()}};
     for (const auto& cell : wanted) {
       const std::string& got = row[column[cell.first]];
       if (got != cell.second) {
@@ -113,14 +122,21 @@ void CheckReport(CProblems& problems, const std::string& text,
   }
 }
 
-void CheckState(CProblems& problems, const std::string& port, const std::string& stateFile,
-                int seq) {
+void CheckState(CProblems& problems, const std::string& port, const std::string& stateFile, int seq,
+                const CGangMode& mode) {
   const std::map<std::string, std::string> state = CModsimProcess::ReadState(stateFile);
   // Two probes (the gang's, then the Program's own search) and one CMD_OPEN: no Read came
-  // between, as the timeline assumes.
-  const std::map<std::string, std::string> wanted = {
-      {"name", Expected(seq)}, {"pin", kPin},  {"role", kRole},   {"peer", kPeer},
-      {"probes", "2"},         {"opens", "1"}, {"commands", "5"}, {"malformed", "0"}};
+  // between, as the timeline assumes. Reading first adds its search, its CMD_OPEN and its six
+  // commands.
+  const bool read = mode.m_bReadFirst;
+  const std::map<std::string, std::string> wanted = {{"name", Expected(seq)},
+                                                     {"pin", kPin},
+                                                     {"role", kRole},
+                                                     {"peer", mode.Peer()},
+                                                     {"probes", read ? "3" : "2"},
+                                                     {"opens", read ? "2" : "1"},
+                                                     {"commands", read ? "11" : "5"},
+                                                     {"malformed", "0"}};
   for (const auto& entry : wanted) {
     const auto found = state.find(entry.first);
     const std::string got = found == state.end() ? "(missing)" : found->second;
@@ -131,13 +147,18 @@ void CheckState(CProblems& problems, const std::string& port, const std::string&
   }
 }
 
-bool RunGang(const CPaths& paths, int modules, const std::string& dir, CGangSample* sample) {
+bool RunGang(const CPaths& paths, int modules, const std::string& dir, const CGangMode& mode,
+             CGangSample* sample) {
   std::vector<std::unique_ptr<CModsimProcess>> sims;
   std::vector<std::string> ports;
   std::string list;
   for (int k = 0; k < modules; ++k) {
-    std::vector<std::string> args = {"--state", dir + "/state-" + std::to_string(k) + ".txt",
-                                     "--name", "OLD-" + std::to_string(k)};
+    // Addresses of their own: the ledger keys the modules by them.
+    char address[32];
+    std::snprintf(address, sizeof address, "00:1A:7D:00:%02X:%02X", (k >> 8) & 0xFF, k & 0xFF);
+    std::vector<std::string> args = {"--state",   dir + "/state-" + std::to_string(k) + ".txt",
+                                     "--name",    "OLD-" + std::to_string(k),
+                                     "--address", address};
     args.insert(args.end(), kFactory.begin(), kFactory.end());
     sims.push_back(std::make_unique<CModsimProcess>());
     if (!sims.back()->Start(paths.m_strModsim, args)) {
@@ -150,11 +171,12 @@ bool RunGang(const CPaths& paths, int modules, const std::string& dir, CGangSamp
 
   const std::string reportFile = dir + "/report.csv";
   std::remove(reportFile.c_str());
-  const std::vector<std::string> argv = {
-      paths.m_strCorvane, "gang",         "--ports", list,       "--name",
-      "BENCH-{seq:03}",   "--pin",        kPin,      "--role",   kRole,
-      "--peer",           kPeer,          "--quiet", "--report", reportFile,
-      "--pace",           paths.m_strPace};
+  std::vector<std::string> argv = {
+      paths.m_strCorvane, "gang",     "--ports",  list,     "--name",
+      "BENCH-{seq:03}",   "--pin",    kPin,       "--role", kRole,
+      "--quiet",          "--report", reportFile, "--pace", paths.m_strPace};
+  if (!mode.m_bReadFirst) argv.insert(argv.end(), {"--peer", kPeer});
+  if (!mode.m_strLedger.empty()) argv.insert(argv.end(), {"--ledger", mode.m_strLedger});
 
   std::vector<double> modsimCpuBefore;
   for (const auto& sim : sims) modsimCpuBefore.push_back(ProcessCpuMs(sim->Pid()));
@@ -173,13 +195,14 @@ bool RunGang(const CPaths& paths, int modules, const std::string& dir, CGangSamp
     problems.push_back("corvane gang exit code " + std::to_string(child.m_nExitCode) +
                        ", stderr: " + child.m_strErr);
   }
-  CheckReport(problems, CModsimProcess::ReadFile(reportFile), ports, &sample->m_dSlowestModuleS);
+  CheckReport(problems, CModsimProcess::ReadFile(reportFile), ports, mode,
+              &sample->m_dSlowestModuleS);
   for (int k = 0; k < modules; ++k) {
     if (!sims[static_cast<size_t>(k)]->Stop()) {
       problems.push_back(ports[static_cast<size_t>(k)] + ": modsim did not stop cleanly");
     }
     CheckState(problems, ports[static_cast<size_t>(k)],
-               dir + "/state-" + std::to_string(k) + ".txt", k + 1);
+               dir + "/state-" + std::to_string(k) + ".txt", k + 1, mode);
   }
   for (const std::string& problem : problems) {
     std::fprintf(stderr, "bench_gang: %d modules: %s\n", modules, problem.c_str());
@@ -204,14 +227,63 @@ bool MeasureProbe(const std::string& modsimPath, std::vector<double>* samples) {
   return modsim.Stop();
 }
 
+// The same gang, every module read first, without a ledger and with a fresh SQLite ledger in
+// dir, one after the other in each run: what the ledger adds to the whole gang.
+int CompareLedger(const CPaths& paths, const std::vector<int>& sizes, int runs,
+                  const std::string& dir) {
+  const std::string loadBefore = LoadAverage();
+  std::map<int, std::vector<CGangSample>> plain, ledger;
+  bool allOk = true;
+  for (int run = 0; run < runs; ++run) {
+    for (int size : sizes) {
+      CGangMode mode;
+      mode.m_bReadFirst = true;
+      CGangSample sample;
+      allOk = RunGang(paths, size, dir, mode, &sample) && allOk;
+      plain[size].push_back(sample);
+      mode.m_strLedger = dir + "/ledger-" + std::to_string(run) + "-" + std::to_string(size);
+      allOk = RunGang(paths, size, dir, mode, &sample) && allOk;
+      ledger[size].push_back(sample);
+    }
+  }
+  std::printf(
+      "corvane gang with and without an SQLite ledger, natively: %s\n"
+      "every module read first in both (the peer is left to each module); a fresh ledger file\n"
+      "per run in %s. Runs: %d. Load average: %s before, %s after.\n\n",
+      paths.m_strCorvane.c_str(), dir.c_str(), runs, loadBefore.c_str(), LoadAverage().c_str());
+  std::printf("%7s %10s %10s %10s %10s %9s %9s %9s\n", "modules", "plain ms", "(max)", "ledger ms",
+              "(max)", "ratio", "CPU ms", "ledger");
+  for (int size : sizes) {
+    std::vector<double> plainWall, ledgerWall, plainCpu, ledgerCpu;
+    for (const CGangSample& s : plain[size]) {
+      plainWall.push_back(s.m_dWallMs);
+      plainCpu.push_back(s.m_dCpuMs);
+    }
+    for (const CGangSample& s : ledger[size]) {
+      ledgerWall.push_back(s.m_dWallMs);
+      ledgerCpu.push_back(s.m_dCpuMs);
+    }
+    const CStats a = Summarize(plainWall), b = Summarize(ledgerWall);
+    std::printf("%7d %10.1f %10.1f %10.1f %10.1f %9.4f %9.1f %9.1f\n", size, a.m_dMean, a.m_dMax,
+                b.m_dMean, b.m_dMax, b.m_dMean / a.m_dMean, Summarize(plainCpu).m_dMean,
+                Summarize(ledgerCpu).m_dMean);
+  }
+  std::printf("\nRatio = mean wall time with the ledger / mean without.\n");
+  if (!allOk) std::printf("FAILED: at least one run did not succeed (see stderr).\n");
+  return allOk ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   CPaths paths{CORVANE_PATH, MODSIM_PATH, "standard"};
   std::vector<int> sizes = {8, 32};
   int runs = 1;
+  bool compareLedger = false;
   for (int i = 1; i < argc; ++i) {
-    if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
+    if (std::strcmp(argv[i], "--ledger") == 0) {
+      compareLedger = true;
+    } else if (std::strcmp(argv[i], "--runs") == 0 && i + 1 < argc) {
       runs = std::atoi(argv[++i]);
     } else if (std::strcmp(argv[i], "--modules") == 0 && i + 1 < argc) {
       sizes.clear();
@@ -225,8 +297,8 @@ int main(int argc, char** argv) {
       paths.m_strPace = argv[++i];
     } else {
       std::fprintf(stderr,
-                   "usage: %s [--runs N] [--modules 8,32] [--corvane PATH] [--modsim PATH] "
-                   "[--pace standard|fast]\n",
+                   "usage: %s [--ledger] [--runs N] [--modules 8,32] [--corvane PATH] "
+                   "[--modsim PATH] [--pace standard|fast]\n",
                    argv[0]);
       return 2;
     }
@@ -246,6 +318,17 @@ int main(int argc, char** argv) {
   if (!RaiseOpenFileLimit(static_cast<unsigned long>(largest) * 2 + 64, &error)) {
     std::fprintf(stderr, "bench_gang: %s\n", error.c_str());
     return 1;
+  }
+
+  if (compareLedger) {
+    const std::string dir = MakeTempDir("bench_gang");
+    if (dir.empty()) {
+      std::perror("bench_gang: temporary folder");
+      return 1;
+    }
+    const int code = CompareLedger(paths, sizes, runs, dir);
+    RemoveTree(dir);
+    return code;
   }
 
   std::vector<double> probes;
@@ -269,7 +352,7 @@ int main(int argc, char** argv) {
   for (int run = 0; run < runs; ++run) {
     for (int size : sizes) {
       CGangSample sample;
-      if (RunGang(paths, size, dir, &sample)) {
+      if (RunGang(paths, size, dir, CGangMode(), &sample)) {
         samples[size].push_back(sample);
       } else {
         allOk = false;

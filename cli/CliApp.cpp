@@ -5,6 +5,7 @@
 #include "cli/CommonOptions.h"
 #include "cli/DoctorCommand.h"
 #include "cli/GangCommand.h"
+#include "cli/LedgerCommand.h"
 #include "cli/ModuleCommands.h"
 #include "cli/PairCommand.h"
 #include "cli/PortsCommand.h"
@@ -12,12 +13,12 @@
 
 namespace {
 
-constexpr const char kVersion[] = "corvane 1.2.0";
-constexpr const char kCommands[] = "ports, read, program, gang, pair, doctor";
+constexpr const char* kVersion = kCorvaneVersion;
+constexpr const char kCommands[] = "ports, read, program, gang, pair, doctor, ledger";
 
 bool IsCommand(const std::string& word) {
   return word == "ports" || word == "read" || word == "program" || word == "gang" ||
-         word == "pair" || word == "doctor";
+         word == "pair" || word == "doctor" || word == "ledger";
 }
 
 int Parse(CLI::App& app, int argc, const char* const* argv, CCliEnv& env) {
@@ -46,7 +47,8 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   app.require_subcommand(1);
   app.footer(
       "Exit codes: 0 success, 1 no module found or port cannot be opened (or busy), 2 "
-      "communication error, 3 --verify found a difference, 64 usage, 70 internal error, 74 "
+      "communication error, 3 --verify found a difference, 4 ledger unavailable, 64 usage, 70 "
+      "internal error, 74 "
       "output could not be written, 130 interrupted.");
 
   const bool paths = static_cast<bool>(env.m_fnPathApi);
@@ -61,6 +63,8 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   CLI::App* pair = AddPairCommand(app, pairOptions, paths);
   CDoctorOptions doctorOptions;
   CLI::App* doctor = AddDoctorCommand(app, doctorOptions, paths);
+  CLedgerCommandOptions ledgerOptions;
+  CLI::App* ledger = AddLedgerCommand(app, ledgerOptions);
 
   // CLI11 words a missing or unknown command as a stray argument; say what it is.
   if (argc < 2) {
@@ -82,6 +86,7 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   if (gang->parsed()) return RunGang(gangOptions, env);
   if (pair->parsed()) return RunPair(pairOptions, env);
   if (doctor->parsed()) return RunDoctor(doctorOptions, env);
+  if (ledger->parsed()) return RunLedger(ledgerOptions, env);
   return kExitUsage;
 }
 

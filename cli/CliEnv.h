@@ -14,12 +14,17 @@ constexpr int kExitOk = 0;
 constexpr int kExitNoModule = 1;
 constexpr int kExitCommError = 2;
 constexpr int kExitVerifyDiffers = 3;
+// The ledger cannot be used: refused at open, or lost in the middle of a run.
+constexpr int kExitLedger = 4;
 constexpr int kExitUsage = 64;
 // An unexpected fault of the program itself (sysexits' EX_SOFTWARE).
 constexpr int kExitInternal = 70;
 // The results could not be written to stdout (sysexits' EX_IOERR).
 constexpr int kExitOutput = 74;
 constexpr int kExitInterrupted = 130;
+
+// What --version prints, and what the ledger records as the program that made an attempt.
+constexpr const char kCorvaneVersion[] = "corvane 1.2.0";
 
 // Makes a channel whose only port, "COM1", is the device at a path.
 using DevicePathOpener = std::function<std::unique_ptr<CommApi>(const std::string& path)>;

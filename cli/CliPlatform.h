@@ -27,6 +27,8 @@ bool IsOwnTerminal(const std::string& path);
 // interrupts. False with the reason in *error.
 bool ReadSmallFile(const std::string& path, size_t maxBytes, const CInterrupt& interrupt,
                    std::string* text, std::string* error);
+// The computer's name ("bench-3"); "station" when the system gives none.
+std::string HostName();
 // A thread that the user's signals (Ctrl-C, SIGTERM, SIGHUP) never interrupt: they go to the
 // main thread, whose blocked writes they end. Throws std::system_error like std::thread.
 std::thread StartWorkerThread(std::function<void()> work);

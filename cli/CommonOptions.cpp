@@ -88,3 +88,69 @@ CSettingChanges CSettingOptions::Changes() const {
   if (PeerGiven() && ParsePeer(m_strPeer, &peer)) changes.m_peer = peer;
   return changes;
 }
+
+namespace {
+
+std::string CheckStationName(const std::string& name) {
+  if (name.empty() || name.size() > 64) return "a station name is 1 to 64 characters";
+  for (const char c : name) {
+    if (c < 0x20 || c > 0x7E) return "a station name is printable ASCII";
+  }
+  return std::string();
+}
+
+}  // namespace
+
+void CLedgerOptions::AddLocation(CLI::App* command) {
+  m_pLocation =
+      command
+          ->add_option("--ledger", m_strLocation,
+                       "Ledger: an SQLite file, or a postgresql:// URL (Linux build only; the "
+                       "Windows build has the SQLite ledger only where built with it)")
+          ->envname("CORVANE_LEDGER")
+          ->check(CLI::Validator(
+              [](std::string& value) {
+                return value.empty() ? "a file path or a postgresql:// URL" : "";
+              },
+              "LOCATION"));
+}
+
+void CLedgerOptions::Add(CLI::App* command) {
+  AddLocation(command);
+  m_pStation =
+      command->add_option("--station", m_strStation, "This bench's name in the ledger (host name)")
+          ->check(Rule(CheckStationName, "NAME"));
+  m_pPins = command->add_option("--ledger-pins", m_strPins, "keep (default) or omit PINs")
+                ->check(CLI::IsMember({"keep", "omit"}));
+  m_pAgain = command->add_flag("--again", m_bAgain,
+                               "With a ledger: program modules already programmed once more, "
+                               "with their recorded values");
+}
+
+void CLedgerOptions::AddOnlyFailed(CLI::App* command) {
+  m_pOnlyFailed = command->add_flag(
+      "--only-failed", m_bOnlyFailed,
+      "With a ledger: program only modules it has seen whose last attempt failed");
+  if (m_pAgain != nullptr) m_pOnlyFailed->excludes(m_pAgain);
+}
+
+std::string CLedgerOptions::Station() const {
+  return m_strStation.empty() ? HostName() : m_strStation;
+}
+
+bool CLedgerOptions::Any() const {
+  for (const CLI::Option* option : {m_pLocation, m_pStation, m_pPins, m_pAgain, m_pOnlyFailed}) {
+    if (option != nullptr && option->count() > 0) return true;
+  }
+  return false;
+}
+
+std::string CLedgerOptions::CheckUse() const {
+  if (Given()) return std::string();
+  for (const CLI::Option* option : {m_pStation, m_pPins, m_pAgain, m_pOnlyFailed}) {
+    if (option != nullptr && option->count() > 0) {
+      return option->get_name() + " needs a --ledger (or CORVANE_LEDGER)";
+    }
+  }
+  return std::string();
+}

@@ -67,3 +67,35 @@ struct CSettingOptions {
  private:
   static bool Given(const CLI::Option* option) { return option != nullptr && option->count() > 0; }
 };
+
+// --ledger LOCATION (default: the environment variable CORVANE_LEDGER), --station NAME
+// (default: the host name), --ledger-pins keep|omit and --again, as program and gang take
+// them, and gang's --only-failed.
+struct CLedgerOptions {
+  std::string m_strLocation;
+  std::string m_strStation;
+  std::string m_strPins = "keep";
+  bool m_bAgain = false;
+  bool m_bOnlyFailed = false;
+  CLI::Option* m_pLocation = nullptr;
+  CLI::Option* m_pStation = nullptr;
+  CLI::Option* m_pPins = nullptr;
+  CLI::Option* m_pAgain = nullptr;
+  CLI::Option* m_pOnlyFailed = nullptr;
+
+  // All but --only-failed.
+  void Add(CLI::App* command);
+  void AddOnlyFailed(CLI::App* command);
+  // --ledger alone (the ledger command's own subcommands).
+  void AddLocation(CLI::App* command);
+
+  bool Given() const { return m_pLocation != nullptr && m_pLocation->count() > 0; }
+  bool OmitPins() const { return m_strPins == "omit"; }
+  // The station's name: as given, or the host name.
+  std::string Station() const;
+  // True when any ledger option was given, the ledger or another.
+  bool Any() const;
+  // The usage rule broken by the ledger options given, or empty: the others mean nothing
+  // without a ledger.
+  std::string CheckUse() const;
+};

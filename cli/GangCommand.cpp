@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "cli/CliPlatform.h"
+#include "cli/GangLedger.h"
+#include "cli/GangWorker.h"
 #include "cli/ModuleSession.h"
 #include "cli/Output.h"
 #include "cli/PhaseGate.h"
@@ -23,18 +25,11 @@ namespace {
 
 using Clock = std::chrono::steady_clock;
 
-struct CWorker {
-  std::string m_strListed;  // the name the worker's search lists ("COM3")
-  std::string m_strShown;   // the name the report uses (the COM name, or a device path)
-  std::unique_ptr<CommApi> m_pOwnedApi;
-  CommApi* m_pApi = nullptr;
-  std::unique_ptr<CModuleSession> m_pSession;
-  bool m_bAnswered = false;
-  bool m_bProgram = false;
-  CModuleSettings m_target;
-  CModuleReport m_report;
-  double m_dSeconds = 0;
-};
+// Ended as it should: programmed, or left alone because the ledger says so.
+bool Fine(EOutcome outcome) {
+  return outcome == EOutcome::Ok || outcome == EOutcome::AlreadyProgrammed ||
+         outcome == EOutcome::NotInLedger;
+}
 
 // Two paths that name one file, through links or not.
 bool SameFile(const std::string& a, const std::string& b) {
@@ -53,6 +48,12 @@ class CGang {
     m_env.m_err << "corvane: " << text << "\n";
     return kExitUsage;
   }
+  // A refusal with its own exit code: usage, or a ledger that cannot be used.
+  int Refuse(const std::string& text) {
+    m_env.m_err << "corvane: " << text << "\n";
+    return m_nRefusal;
+  }
+  bool OpenLedger(std::string* error);
   // Everything that could refuse the run, before any port is opened.
   bool Prepare(std::string* error);
   bool MakeWorkers(std::string* error);
@@ -61,6 +62,9 @@ class CGang {
   bool NeedsRead() const;
   // Works out every module's values; false with the first rule broken.
   bool PlanValues(std::string* error);
+  // The values the worker's module gets as number (templates, plan row, what it holds).
+  EValues ValuesFor(const CWorker& worker, long long number, CModuleSettings* values, bool* named,
+                    std::string* error) const;
   void Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool needsRead,
             const bool& planned);
   // The worker's run has ended: its row goes to the report file at once.
@@ -76,6 +80,10 @@ class CGang {
   CPlan m_plan;
   CReportFile m_reportFile;
   std::vector<CWorker> m_workers;
+  std::unique_ptr<CGangLedger> m_pLedger;
+  // The first number a module can get.
+  long long m_nFirst = 1;
+  int m_nRefusal = kExitUsage;
 };
 
 bool CGang::Prepare(std::string* error) {
@@ -91,12 +99,27 @@ bool CGang::Prepare(std::string* error) {
       return false;
     }
   }
-  if (!MakeWorkers(error) || !CheckTemplates(error)) return false;
+  if (!MakeWorkers(error) || !OpenLedger(error) || !CheckTemplates(error)) return false;
   if (!report.empty() && !m_reportFile.Open(report, error)) {
     *error = "--report: " + *error;
     return false;
   }
   return true;
+}
+
+bool CGang::OpenLedger(std::string* error) {
+  m_nFirst = m_options.m_nStart;
+  const std::string rule = m_options.m_ledger.CheckUse();
+  if (!rule.empty()) {
+    *error = rule;
+    return false;
+  }
+  if (!m_options.m_ledger.Given()) return true;
+  const long long start = m_options.m_nStart;
+  const bool startGiven = m_options.m_pStart != nullptr && m_options.m_pStart->count() > 0;
+  m_pLedger =
+      CGangLedger::Open(m_options.m_ledger, startGiven ? &start : nullptr, error, &m_nRefusal);
+  return m_pLedger && m_pLedger->NextNumber(&m_nFirst, error, &m_nRefusal);
 }
 
 bool CGang::MakeWorkers(std::string* error) {
@@ -159,6 +182,7 @@ void CGang::Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool ne
   gate.Arrive();
   if (planned && worker.m_bProgram && !interrupt.IsSet()) {
     start = Clock::now();
+    worker.m_bTried = true;
     worker.m_report.m_outcome = EOutcome::Ok;
     worker.m_pSession->Program(worker.m_target, m_options.m_bTurnOff, m_options.m_bVerify,
                                worker.m_report);
@@ -176,11 +200,12 @@ void CGang::End(CWorker& worker) {
   if (m_reportFile.IsOpen()) {
     m_reportFile.Append(MakeReportRow(worker.m_strShown, worker.m_report, worker.m_dSeconds));
   }
+  if (m_pLedger) m_pLedger->Record(worker);
 }
 
 bool CGang::CheckTemplates(std::string* error) const {
   // The highest number any module can get gives the longest value.
-  const int last = m_options.m_nStart + static_cast<int>(m_workers.size()) - 1;
+  const int last = static_cast<int>(m_nFirst) + static_cast<int>(m_workers.size()) - 1;
   if (m_settings.NameGiven()) {
     const CValueTemplate name(m_settings.m_strName);
     if (m_workers.size() > 1 && !name.HasPlaceholder()) {
@@ -207,7 +232,8 @@ bool CGang::CheckTemplates(std::string* error) const {
 }
 
 bool CGang::NeedsRead() const {
-  if (!m_options.m_strPlan.empty()) return true;
+  // The ledger keys every module by its own address.
+  if (!m_options.m_strPlan.empty() || m_pLedger) return true;
   if (!m_settings.NameGiven() || !m_settings.PinGiven() || !m_settings.RoleGiven() ||
       !m_settings.PeerGiven()) {
     return true;
@@ -217,6 +243,13 @@ bool CGang::NeedsRead() const {
 }
 
 bool CGang::PlanValues(std::string* error) {
+  if (m_pLedger) {
+    const auto make = [this](const CWorker& worker, long long number, CModuleSettings* values,
+                             bool* named, std::string* why) {
+      return ValuesFor(worker, number, values, named, why);
+    };
+    return m_pLedger->Plan(m_workers, make, error, &m_nRefusal);
+  }
   std::map<std::string, std::string> names;  // name given -> port that gets it
   const bool needsRead = NeedsRead();
   int seq = m_options.m_nStart;
@@ -226,29 +259,13 @@ bool CGang::PlanValues(std::string* error) {
     // A module whose Read failed keeps the outcome it had.
     if (needsRead && !worker.m_report.m_read) continue;
 
-    CModuleSettings values = worker.m_report.m_read ? *worker.m_report.m_read : CModuleSettings();
-    const std::string digits = AddressDigits(values.m_strAddress);
-    CSettingChanges given = m_settings.Changes();
-    if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(number, digits);
-    if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(number, digits);
-    values = given.Over(values);
-    bool nameSet = static_cast<bool>(given.m_name);
-    if (!m_options.m_strPlan.empty()) {
-      const auto row = m_plan.find(digits);
-      if (row == m_plan.end()) {
-        worker.m_report.m_outcome = EOutcome::NotInPlan;
-        continue;
-      }
-      values = row->second.Over(values);
-      nameSet = nameSet || row->second.m_name;
-    }
-
-    std::string rule = CheckName(values.m_strName);
-    if (rule.empty()) rule = CheckPin(values.m_strPin);
-    if (!rule.empty()) {
-      *error = Printable(worker.m_strShown) + ": name \"" + Printable(values.m_strName) +
-               "\", PIN \"" + Printable(values.m_strPin) + "\": " + rule;
-      return false;
+    CModuleSettings values;
+    bool nameSet = false;
+    const EValues made = ValuesFor(worker, number, &values, &nameSet, error);
+    if (made == EValues::Refused) return false;
+    if (made == EValues::NotInPlan) {
+      worker.m_report.m_outcome = EOutcome::NotInPlan;
+      continue;
     }
     if (nameSet) {
       const auto taken = names.emplace(values.m_strName, worker.m_strShown);
@@ -264,6 +281,30 @@ bool CGang::PlanValues(std::string* error) {
   return true;
 }
 
+EValues CGang::ValuesFor(const CWorker& worker, long long number, CModuleSettings* values,
+                         bool* named, std::string* error) const {
+  *values = worker.m_report.m_read ? *worker.m_report.m_read : CModuleSettings();
+  const std::string digits = AddressDigits(values->m_strAddress);
+  const int seq = static_cast<int>(number);
+  CSettingChanges given = m_settings.Changes();
+  if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(seq, digits);
+  if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(seq, digits);
+  *values = given.Over(*values);
+  *named = static_cast<bool>(given.m_name);
+  if (!m_options.m_strPlan.empty()) {
+    const auto row = m_plan.find(digits);
+    if (row == m_plan.end()) return EValues::NotInPlan;
+    *values = row->second.Over(*values);
+    *named = *named || row->second.m_name;
+  }
+  std::string rule = CheckName(values->m_strName);
+  if (rule.empty()) rule = CheckPin(values->m_strPin);
+  if (rule.empty()) return EValues::Ok;
+  *error = Printable(worker.m_strShown) + ": name \"" + Printable(values->m_strName) +
+           "\", PIN \"" + Printable(values->m_strPin) + "\": " + rule;
+  return EValues::Refused;
+}
+
 int CGang::Run() {
   std::string error;
   if (!Prepare(&error)) {
@@ -271,7 +312,7 @@ int CGang::Run() {
       m_env.m_err << "corvane: interrupted; nothing was sent.\n";
       return kExitInterrupted;
     }
-    return Usage(error);
+    return Refuse(error);
   }
 
   std::vector<std::string> shown;
@@ -316,7 +357,7 @@ int CGang::Run() {
   gate.Arrive();  // the workers program, or end
   for (std::thread& thread : threads) thread.join();
   progress.Stop();
-  if (!planned && !m_env.m_interrupt.IsSet()) return Usage(error + "; nothing was programmed");
+  if (!planned && !m_env.m_interrupt.IsSet()) return Refuse(error + "; nothing was programmed");
   return Report();
 }
 
@@ -334,7 +375,7 @@ int CGang::Report() {
     // A module lost after it answered the probe counts among those that answered.
     if (!worker.m_bAnswered) continue;
     anyAnswered = true;
-    if (worker.m_report.m_outcome != EOutcome::Ok) anyFailed = true;
+    if (!Fine(worker.m_report.m_outcome)) anyFailed = true;
   }
   // The report first: a reader of stdout that has gone away must not cost the record.
   int code = anyFailed ? kExitCommError : kExitOk;
@@ -358,6 +399,7 @@ int CGang::Report() {
   }
   if (!anyAnswered && busy.empty()) m_env.m_err << MSG_CANNOT_CONNECT << "\n";
   if (code == kExitOk && (!anyAnswered || !busy.empty())) code = kExitNoModule;
+  if (m_pLedger && m_pLedger->Tell(m_env.m_err, m_options.m_strReport)) code = kExitLedger;
   if (m_env.m_interrupt.IsSet()) {
     m_env.m_err << "corvane: interrupted; every port is closed.\n";
     return kExitInterrupted;
@@ -397,8 +439,10 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
   options.m_settings.Add(gang, templateRule(CheckName),
                          "Name template: {seq}, {seq:03}, {addr}, {addr4}", templateRule(CheckPin),
                          "PIN template");
-  gang->add_option("--start", options.m_nStart, "First {seq} number (default 1)")
-      ->check(CLI::Validator([](std::string& v) { return CheckStart(v); }, "N"));
+  options.m_pStart =
+      gang->add_option("--start", options.m_nStart,
+                       "First {seq} number (default 1); with a ledger, sets its counter")
+          ->check(CLI::Validator([](std::string& v) { return CheckStart(v); }, "N"));
   gang->add_option("--plan", options.m_strPlan,
                    "CSV file (or - for stdin): address,name,pin,role,peer");
   gang->add_flag("--verify", options.m_bVerify, "Read back and compare");
@@ -408,6 +452,8 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
   AddPaceOption(gang, options.m_strPace);
   AddFormatOption(gang, options.m_strFormat);
   AddQuietOption(gang, options.m_bQuiet, "No progress lines");
+  options.m_ledger.Add(gang);
+  options.m_ledger.AddOnlyFailed(gang);
   return gang;
 }
 

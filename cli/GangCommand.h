@@ -24,6 +24,9 @@ struct CGangOptions {
   bool m_bTurnOff = false;
   bool m_bQuiet = false;
   std::string m_strPace = "standard";
+  CLedgerOptions m_ledger;
+  // --start as given: with a ledger it sets the ledger's counter only when given.
+  CLI::Option* m_pStart = nullptr;
 };
 
 CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options);

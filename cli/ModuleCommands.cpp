@@ -1,6 +1,7 @@
 #include "cli/ModuleCommands.h"
 
 #include "cli/AtomicFile.h"
+#include "cli/LedgerProgram.h"
 #include "cli/ModuleSession.h"
 #include "cli/Output.h"
 #include "cli/Profile.h"
@@ -44,8 +45,10 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
 
   if (options.m_strFormat == "json") {
     env.m_out << DumpJson(ReportJson(port, report, program, options.m_bVerify)) << "\n";
-  } else if (ok || report.m_outcome == EOutcome::VerifyDiffers) {
+  } else if (ok || report.m_outcome == EOutcome::VerifyDiffers ||
+             report.m_outcome == EOutcome::AlreadyProgrammed) {
     PrintSettingsText(env.m_out, port, address, known);
+    if (report.m_ledgerNumber) env.m_out << "Number:         " << *report.m_ledgerNumber << "\n";
     if (program && options.m_bVerify) {
       env.m_out << "Verified:       " << (ok ? "yes" : "no") << "\n";
     }
@@ -75,8 +78,13 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
       }
       env.m_err << "\n";
       return kExitInterrupted;
+    case EOutcome::AlreadyProgrammed:
+      env.m_err << "corvane: already programmed: the ledger's last attempt at this module ended "
+                   "ok (--again programs it once more)\n";
+      return kExitOk;
     case EOutcome::CommError:
     case EOutcome::NotInPlan:
+    case EOutcome::NotInLedger:
       break;
   }
   env.m_err << report.m_strMessage << "\n";
@@ -148,6 +156,7 @@ CLI::App* AddProgramCommand(CLI::App& app, CModuleOptions& options, bool pathsAl
   AddPaceOption(program, options.m_strPace);
   AddFormatOption(program, options.m_strFormat);
   AddQuietOption(program, options.m_bQuiet);
+  options.m_ledger.Add(program);
   return program;
 }
 
@@ -179,6 +188,15 @@ int RunRead(const CModuleOptions& options, CCliEnv& env) {
 }
 
 int RunProgram(const CModuleOptions& options, CCliEnv& env) {
+  if (options.m_ledger.Any()) {
+    // The ledger decides each module's values from its own record: a profile or a preview
+    // would go around it.
+    if (!options.m_strFrom.empty() || options.m_bDryRun) {
+      env.m_err << "corvane: --from and --dry-run do not go with a ledger yet\n";
+      return kExitUsage;
+    }
+    return RunProgramWithLedger(options, env);
+  }
   CSettingChanges changes;
   std::string error;
   if (!options.m_strFrom.empty() &&
@@ -210,4 +228,13 @@ int RunProgram(const CModuleOptions& options, CCliEnv& env) {
   session.Program(values, options.m_bTurnOff, options.m_bVerify, report);
   progress.Finish();
   return Finish(options, env, true, report, port.m_strShown);
+}
+
+CPortChoice ChooseModulePort(const CModuleOptions& options, CCliEnv& env) {
+  return ChooseOptionPort(options, env);
+}
+
+int FinishProgram(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
+                  const std::string& shownPort) {
+  return Finish(options, env, true, report, shownPort);
 }

@@ -6,6 +6,7 @@
 
 #include "cli/CliEnv.h"
 #include "cli/CommonOptions.h"
+#include "cli/ModuleSession.h"
 
 struct CModuleOptions {
   std::string m_strFormat = "text";
@@ -21,9 +22,16 @@ struct CModuleOptions {
   bool m_bDryRun = false;
   // program only.
   CSettingOptions m_settings;
+  CLedgerOptions m_ledger;
 };
 
 CLI::App* AddReadCommand(CLI::App& app, CModuleOptions& options, bool pathsAllowed);
 CLI::App* AddProgramCommand(CLI::App& app, CModuleOptions& options, bool pathsAllowed);
 int RunRead(const CModuleOptions& options, CCliEnv& env);
 int RunProgram(const CModuleOptions& options, CCliEnv& env);
+
+// The port --port names (every port when it was not given), and the outcome of a program
+// printed with its exit code: for the program command's use of the ledger.
+CPortChoice ChooseModulePort(const CModuleOptions& options, CCliEnv& env);
+int FinishProgram(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
+                  const std::string& shownPort);

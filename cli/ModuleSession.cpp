@@ -45,6 +45,10 @@ const char* OutcomeText(EOutcome outcome) {
       return "interrupted";
     case EOutcome::NotInPlan:
       return "not in plan";
+    case EOutcome::AlreadyProgrammed:
+      return "already programmed";
+    case EOutcome::NotInLedger:
+      return "not in ledger";
   }
   return "";
 }

@@ -27,7 +27,11 @@ enum class EOutcome {
   CommError,
   VerifyDiffers,
   Interrupted,
-  NotInPlan
+  NotInPlan,
+  // With a ledger: its last attempt ended ok, so it was left as it is (not a failure).
+  AlreadyProgrammed,
+  // gang --only-failed: the ledger has never seen it, so it was left as it is.
+  NotInLedger,
 };
 
 // The words a report uses for each outcome.
@@ -62,6 +66,8 @@ struct CModuleReport {
   // The pace the module was run at: "standard", "fast", or "fast→standard" when an operation
   // asked to run fast fell back after a failed try.
   std::string m_strPace = "standard";
+  // With a ledger: the number the module's address is bound to.
+  std::optional<long long> m_ledgerNumber;
 };
 
 // What the module is known to hold after the run: what was read, with what it acknowledged

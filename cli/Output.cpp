@@ -43,6 +43,7 @@ CJson ReportJson(const std::string& port, const CModuleReport& report, bool prog
     json["written"] = report.m_acked;
     if (verify && report.m_verified) json["verified"] = *report.m_verified;
   }
+  if (report.m_ledgerNumber) json["number"] = *report.m_ledgerNumber;
   json["result"] = OutcomeText(report.m_outcome);
   json["pace"] = report.m_strPace;
   if (!report.m_differs.empty()) json["differs"] = report.m_differs;

@@ -124,3 +124,10 @@ std::thread StartWorkerThread(std::function<void()> work) {
     throw;
   }
 }
+
+std::string HostName() {
+  char name[256] = {};
+  // A name longer than the buffer comes back cut and perhaps unterminated.
+  if (gethostname(name, sizeof name - 1) != 0 || name[0] == '\0') return "station";
+  return name;
+}

@@ -109,3 +109,10 @@ std::thread StartWorkerThread(std::function<void()> work) {
   // The console's control handler runs on a thread of its own; nothing to route here.
   return std::thread(std::move(work));
 }
+
+std::string HostName() {
+  char name[MAX_COMPUTERNAME_LENGTH + 1] = {};
+  DWORD size = sizeof name;
+  if (!GetComputerNameA(name, &size) || size == 0) return "station";
+  return std::string(name, size);
+}

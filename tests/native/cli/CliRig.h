@@ -52,6 +52,26 @@ class CCliRig {
     return true;
   }
 
+  // Replaces module k by a new modsim with other arguments (a fault gone, say) at the same COM
+  // name; its transcript and state start again.
+  bool Restart(size_t k, const std::vector<std::string>& args) {
+    m_modules[k]->Stop();
+    std::vector<std::string> all = {"--state", StatePath(k), "--transcript", TranscriptPath(k)};
+    all.insert(all.end(), args.begin(), args.end());
+    m_modules[k] = std::make_unique<CModsimProcess>();
+    if (!m_modules[k]->Start(MODSIM_PATH, all)) return false;
+    CDeviceNamespace::PortMap ports;
+    for (size_t i = 0; i < m_modules.size(); ++i) ports[static_cast<int>(i) + 3] = Path(i);
+    m_pApi = std::make_unique<CPosixCommApi>(CDeviceNamespace::FromMap(ports));
+    return true;
+  }
+  // The device paths of modules first to first + count - 1, for `gang --ports` of a process.
+  std::string Paths(size_t first, size_t count) const {
+    std::string list;
+    for (size_t k = first; k < first + count; ++k) list += (list.empty() ? "" : ",") + Path(k);
+    return list;
+  }
+
   // Runs `corvane args...` and returns its exit code; m_strOut and m_strErr hold its output.
   int Run(std::vector<std::string> args, bool terminal = false) {
     args.insert(args.begin(), "corvane");

@@ -1,0 +1,58 @@
+// The ledger's part of `corvane gang`: opened before any port, it gives every module read its
+// turn on the coordinating thread (in port order, so new modules are numbered in port order)
+// and records each attempt from the worker's own thread as the worker ends.
+//
+// Contract: Open and Plan block on the ledger. Plan refuses before any module is programmed
+// and, where it can, before any number is bound: a name from the plan or --name that the
+// ledger holds for another module, or that two modules would get; two modules with one
+// address. Record may be called from
+// any worker thread. Once the ledger is lost, nothing more is recorded; Tell names what was
+// not.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include "cli/CommonOptions.h"
+#include "cli/GangWorker.h"
+#include "cli/LedgerRun.h"
+
+class CGangLedger {
+ public:
+  // The values a worker's module gets as number (see CValuesMaker).
+  using CMaker = std::function<EValues(const CWorker& worker, long long number,
+                                       CModuleSettings* values, bool* named, std::string* why)>;
+
+  // Opens the ledger and, when start is given, sets its counter there. Null with one line in
+  // *error and the exit code in *code: kExitLedger for a ledger that cannot be used,
+  // kExitUsage for a start the ledger refuses.
+  static std::unique_ptr<CGangLedger> Open(const CLedgerOptions& options, const long long* start,
+                                           std::string* error, int* code);
+
+  // The number the next new module gets.
+  bool NextNumber(long long* next, std::string* error, int* code);
+  // Gives every worker whose module was read its turn: m_bProgram and m_target, or the
+  // outcome of a module left alone, and its number. False with *error and *code when the run
+  // is refused (kExitUsage) or the ledger failed (kExitLedger).
+  bool Plan(std::vector<CWorker>& workers, const CMaker& make, std::string* error, int* code);
+  // Records the worker's attempt, if it made one.
+  void Record(const CWorker& worker);
+  // When the ledger was lost: says so on err with the attempts not recorded and where their
+  // rows are, and returns true.
+  bool Tell(std::ostream& err, const std::string& reportPath) const;
+
+ private:
+  explicit CGangLedger(std::unique_ptr<CLedgerRun> run, bool onlyFailed)
+      : m_pRun(std::move(run)), m_bOnlyFailed(onlyFailed) {}
+  // The names the options give new modules, checked against the ledger and each other, and
+  // the modules' addresses against each other, before any of them is bound.
+  bool CheckNames(std::vector<CWorker>& workers, const CMaker& make, long long next,
+                  std::string* error, int* code);
+  bool Failed(const CLedgerError& failure, std::string* error, int* code);
+
+  std::unique_ptr<CLedgerRun> m_pRun;
+  bool m_bOnlyFailed;
+};

@@ -1,0 +1,329 @@
+#include "cli/LedgerCommand.h"
+
+#include <sys/stat.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <map>
+#include <memory>
+#include <vector>
+
+#include "cli/Csv.h"
+#include "cli/Output.h"
+#include "cli/Settings.h"
+#include "ledger/Ledger.h"
+
+namespace {
+
+const std::vector<std::string>& ExportColumns() {
+  static const std::vector<std::string> kColumns = {
+      "time",       "station",     "version",     "port",    "address", "number", "before_name",
+      "before_pin", "before_role", "before_peer", "name",    "pin",     "role",   "peer",
+      "verified",   "duration_ms", "result",      "message", "notes"};
+  return kColumns;
+}
+
+// An attempt's cells in the order of ExportColumns(); absent values are null.
+std::vector<std::optional<std::string>> Cells(const CLedgerAttempt& a) {
+  std::optional<std::string> number, verified;
+  if (a.m_number) number = std::to_string(*a.m_number);
+  if (a.m_verified) verified = *a.m_verified ? "true" : "false";
+  return {a.m_strTime,        a.m_strStation,
+          a.m_strVersion,     a.m_strPort,
+          a.m_strAddress,     number,
+          a.m_before.m_name,  a.m_before.m_pin,
+          a.m_before.m_role,  a.m_before.m_peer,
+          a.m_written.m_name, a.m_written.m_pin,
+          a.m_written.m_role, a.m_written.m_peer,
+          verified,           std::to_string(a.m_nDurationMs),
+          a.m_strResult,      a.m_strMessage,
+          a.m_strNotes};
+}
+
+CJson AttemptJson(const CLedgerAttempt& attempt) {
+  const std::vector<std::optional<std::string>> cells = Cells(attempt);
+  CJson json;
+  for (size_t k = 0; k < cells.size(); ++k) {
+    const std::string& column = ExportColumns()[k];
+    if (!cells[k]) {
+      json[column] = nullptr;
+    } else if (column == "number" || column == "duration_ms") {
+      json[column] = std::stoll(*cells[k]);
+    } else if (column == "verified") {
+      json[column] = *cells[k] == "true";
+    } else {
+      json[column] = *cells[k];
+    }
+  }
+  return json;
+}
+
+// Rows under their column names, aligned, every cell made printable.
+void PrintColumns(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
+  std::vector<size_t> widths;
+  for (const auto& row : rows) {
+    widths.resize(std::max(widths.size(), row.size()));
+    for (size_t k = 0; k < row.size(); ++k)
+      widths[k] = std::max(widths[k], Printable(row[k]).size());
+  }
+  for (const auto& row : rows) {
+    std::string line;
+    for (size_t k = 0; k < row.size(); ++k) {
+      const std::string cell = Printable(row[k]);
+      line += cell;
+      if (k + 1 < row.size()) line.append(widths[k] - cell.size() + 2, ' ');
+    }
+    line.erase(line.find_last_not_of(' ') + 1);
+    out << line << "\n";
+  }
+}
+
+std::string Shown(const std::optional<std::string>& value) {
+  return value ? Printable(*value) : "-";
+}
+
+std::unique_ptr<CLedger> Open(const CLedgerOptions& options, CCliEnv& env) {
+  const std::string& location = options.m_strLocation;
+  struct stat st;
+  // Reading a ledger must not leave an empty one behind at a mistyped path.
+  if (!IsPostgresLocation(location) && stat(location.c_str(), &st) != 0) {
+    env.m_err << "corvane: ledger " << Printable(location) << ": there is no such file\n";
+    return nullptr;
+  }
+  CLedgerError error;
+  std::unique_ptr<CLedger> ledger = OpenLedger(location, options.Station(), &error);
+  if (!ledger) env.m_err << "corvane: " << error.m_strText << "\n";
+  return ledger;
+}
+
+int Failed(CCliEnv& env, const CLedgerError& error) {
+  env.m_err << "corvane: " << error.m_strText << "\n";
+  return kExitLedger;
+}
+
+void PrintModule(std::ostream& out, const CLedgerModule& module) {
+  const CLedgerValues& v = module.m_values;
+  out << "Number:         " << module.m_nNumber << "\n"
+      << "Address:        " << module.m_strAddress << "\n"
+      << "Device Name:    " << Shown(v.m_name) << "\n"
+      << "Pin Code:       " << Shown(v.m_pin) << "\n"
+      << "Role:           " << Shown(v.m_role) << "\n"
+      << "Peer Address:   " << Shown(v.m_peer) << "\n"
+      << "Bound:          " << module.m_strBoundAt << " by " << Printable(module.m_strBoundBy)
+      << "\n"
+      << "Attempts:       " << module.m_attempts.size() << "\n";
+  std::vector<std::vector<std::string>> rows = {
+      {"  time", "station", "port", "result", "seconds", "message"}};
+  for (const CLedgerAttempt& a : module.m_attempts) {
+    char seconds[32];
+    std::snprintf(seconds, sizeof seconds, "%.2f", a.m_nDurationMs / 1000.0);
+    rows.push_back(
+        {"  " + a.m_strTime, a.m_strStation, a.m_strPort, a.m_strResult, seconds, a.m_strMessage});
+  }
+  if (!module.m_attempts.empty()) PrintColumns(out, rows);
+}
+
+CJson ModuleJson(const CLedgerModule& module) {
+  const CLedgerValues& v = module.m_values;
+  auto value = [](const std::optional<std::string>& text) {
+    return text ? CJson(*text) : CJson(nullptr);
+  };
+  CJson attempts = CJson::array();
+  for (const CLedgerAttempt& attempt : module.m_attempts) attempts.push_back(AttemptJson(attempt));
+  return {{"number", module.m_nNumber},
+          {"address", module.m_strAddress},
+          {"name", value(v.m_name)},
+          {"pin", value(v.m_pin)},
+          {"role", value(v.m_role)},
+          {"peer", value(v.m_peer)},
+          {"bound_at", module.m_strBoundAt},
+          {"bound_by", module.m_strBoundBy},
+          {"attempts", attempts}};
+}
+
+// Every module that has attempts, by its last one; then what Stats knows of the rest.
+int ShowAll(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
+  std::vector<CLedgerAttempt> attempts;
+  CLedgerStats stats;
+  CLedgerError error;
+  if (!ledger.Export(CLedgerFilter(), &attempts, &error) || !ledger.Stats(&stats, &error)) {
+    return Failed(env, error);
+  }
+  std::map<std::string, const CLedgerAttempt*> last;
+  std::map<std::string, size_t> count;
+  for (const CLedgerAttempt& attempt : attempts) {
+    last[attempt.m_strAddress] = &attempt;
+    ++count[attempt.m_strAddress];
+  }
+  std::vector<const CLedgerAttempt*> order;
+  for (const auto& entry : last) order.push_back(entry.second);
+  std::sort(order.begin(), order.end(), [](const CLedgerAttempt* a, const CLedgerAttempt* b) {
+    return a->m_number.value_or(-1) < b->m_number.value_or(-1);
+  });
+  if (options.m_strShowFormat == "json") {
+    CJson modules = CJson::array();
+    for (const CLedgerAttempt* a : order) {
+      CJson row = AttemptJson(*a);
+      row["attempts"] = count[a->m_strAddress];
+      modules.push_back(row);
+    }
+    env.m_out << DumpJson({{"modules", modules}, {"never_tried", stats.m_nNeverTried}}) << "\n";
+    return kExitOk;
+  }
+  std::vector<std::vector<std::string>> rows = {
+      {"number", "address", "name", "attempts", "last result", "time", "station"}};
+  for (const CLedgerAttempt* a : order) {
+    const std::string name = a->m_written.m_name.value_or(a->m_before.m_name.value_or(""));
+    rows.push_back({a->m_number ? std::to_string(*a->m_number) : "-", a->m_strAddress, name,
+                    std::to_string(count[a->m_strAddress]), a->m_strResult, a->m_strTime,
+                    a->m_strStation});
+  }
+  PrintColumns(env.m_out, rows);
+  env.m_out << stats.m_nModules << " modules bound, " << stats.m_nNeverTried
+            << " of them never tried; the next number is " << stats.m_nNextNumber << "\n";
+  return kExitOk;
+}
+
+int Show(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
+  if (options.m_strKey.empty()) return ShowAll(options, env, ledger);
+  CLedgerModule module;
+  bool found = false;
+  CLedgerError error;
+  CAddress address;
+  if (ParsePeer(options.m_strKey, &address) &&
+      !ledger.FindByAddress(FormatAddress(address), &found, &module, &error)) {
+    return Failed(env, error);
+  }
+  if (!found && !ledger.FindByName(options.m_strKey, &found, &module, &error)) {
+    return Failed(env, error);
+  }
+  if (!found) {
+    env.m_err << "corvane: the ledger holds no module with the address or name \""
+              << Printable(options.m_strKey) << "\"\n";
+    return kExitNoModule;
+  }
+  if (options.m_strShowFormat == "json") {
+    env.m_out << DumpJson(ModuleJson(module)) << "\n";
+  } else {
+    PrintModule(env.m_out, module);
+  }
+  return kExitOk;
+}
+
+int Export(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
+  CLedgerFilter filter;
+  filter.m_strSince = options.m_strSince;
+  filter.m_strStation = options.m_strStation;
+  std::vector<CLedgerAttempt> attempts;
+  CLedgerError error;
+  if (!ledger.Export(filter, &attempts, &error)) return Failed(env, error);
+  const bool csv = options.m_strExportFormat == "csv";
+  if (csv) env.m_out << CsvLine(ExportColumns()) << "\r\n";
+  for (const CLedgerAttempt& attempt : attempts) {
+    if (!csv) {
+      env.m_out << DumpJson(AttemptJson(attempt)) << "\n";
+      continue;
+    }
+    std::vector<std::string> fields;
+    for (const auto& cell : Cells(attempt)) fields.push_back(cell.value_or(""));
+    env.m_out << CsvLine(fields) << "\r\n";
+  }
+  return kExitOk;
+}
+
+int Stats(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
+  CLedgerStats stats;
+  CLedgerError error;
+  if (!ledger.Stats(&stats, &error)) return Failed(env, error);
+  auto perHour = [](const CLedgerStationStats& s) {
+    return s.m_modulesPerHour ? CJson(*s.m_modulesPerHour) : CJson(nullptr);
+  };
+  if (options.m_strStatsFormat == "json") {
+    CJson stations = CJson::array();
+    for (const CLedgerStationStats& s : stats.m_stations) {
+      stations.push_back({{"station", s.m_strStation},
+                          {"attempts", s.m_nAttempts},
+                          {"attempts_ok", s.m_nAttemptsOk},
+                          {"modules_ok", s.m_nModulesOk},
+                          {"modules_failed", s.m_nModulesFailed},
+                          {"first", s.m_strFirst},
+                          {"last", s.m_strLast},
+                          {"modules_per_hour", perHour(s)}});
+    }
+    env.m_out << DumpJson({{"modules", stats.m_nModules},
+                           {"last_ok", stats.m_nLastOk},
+                           {"last_failed", stats.m_nLastFailed},
+                           {"never_tried", stats.m_nNeverTried},
+                           {"next_number", stats.m_nNextNumber},
+                           {"stations", stations}})
+              << "\n";
+    return kExitOk;
+  }
+  env.m_out << "Modules:        " << stats.m_nModules << " (last attempt ok " << stats.m_nLastOk
+            << ", failed " << stats.m_nLastFailed << ", never tried " << stats.m_nNeverTried
+            << ")\n"
+            << "Next number:    " << stats.m_nNextNumber << "\n";
+  std::vector<std::vector<std::string>> rows = {
+      {"station", "attempts", "ok", "modules ok", "modules failed", "per hour", "first", "last"}};
+  for (const CLedgerStationStats& s : stats.m_stations) {
+    char rate[32] = "-";
+    if (s.m_modulesPerHour) std::snprintf(rate, sizeof rate, "%.1f", *s.m_modulesPerHour);
+    rows.push_back({s.m_strStation, std::to_string(s.m_nAttempts), std::to_string(s.m_nAttemptsOk),
+                    std::to_string(s.m_nModulesOk), std::to_string(s.m_nModulesFailed), rate,
+                    s.m_strFirst, s.m_strLast});
+  }
+  if (!stats.m_stations.empty()) PrintColumns(env.m_out, rows);
+  return kExitOk;
+}
+
+// A time for --since: the ledger's UTC form, or a prefix of it down to the day.
+std::string CheckSince(const std::string& text) {
+  double seconds = 0;
+  if (LedgerTimeSeconds(text, &seconds) || LedgerTimeSeconds(text + "T00:00", &seconds)) {
+    return std::string();
+  }
+  return "a UTC time such as 2025-05-20, 2025-05-20T10:00 or 2025-05-20T10:00:00Z";
+}
+
+}  // namespace
+
+CLI::App* AddLedgerCommand(CLI::App& app, CLedgerCommandOptions& options) {
+  CLI::App* ledger = app.add_subcommand("ledger", "What the ledger holds: show, export, stats");
+  ledger->require_subcommand(1);
+  options.m_pShow = ledger->add_subcommand("show",
+                                           "A module's number, values and attempts; "
+                                           "without one, every module tried");
+  options.m_pShow->add_option("module", options.m_strKey, "The module's address or name");
+  options.m_show.AddLocation(options.m_pShow);
+  AddFormatOption(options.m_pShow, options.m_strShowFormat);
+
+  options.m_pExport = ledger->add_subcommand("export", "Every attempt, oldest first, to stdout");
+  options.m_export.AddLocation(options.m_pExport);
+  options.m_pExport->add_option("--format", options.m_strExportFormat, "csv or jsonl")
+      ->required()
+      ->check(CLI::IsMember({"csv", "jsonl"}));
+  options.m_pExport->add_option("--since", options.m_strSince, "Attempts at or after TIME (UTC)")
+      ->check(CLI::Validator([](std::string& v) { return CheckSince(v); }, "TIME"));
+  options.m_pExport->add_option("--station", options.m_strStation, "Attempts at this station");
+
+  options.m_pStats =
+      ledger->add_subcommand("stats", "Modules ok and failed, by station, and modules per hour");
+  options.m_stats.AddLocation(options.m_pStats);
+  AddFormatOption(options.m_pStats, options.m_strStatsFormat);
+  return ledger;
+}
+
+int RunLedger(const CLedgerCommandOptions& options, CCliEnv& env) {
+  const CLedgerOptions& chosen = options.m_pShow->parsed()     ? options.m_show
+                                 : options.m_pExport->parsed() ? options.m_export
+                                                               : options.m_stats;
+  if (!chosen.Given()) {
+    env.m_err << "corvane: --ledger LOCATION (or CORVANE_LEDGER) is required\n";
+    return kExitUsage;
+  }
+  const std::unique_ptr<CLedger> ledger = Open(chosen, env);
+  if (!ledger) return kExitLedger;
+  if (options.m_pShow->parsed()) return Show(options, env, *ledger);
+  if (options.m_pExport->parsed()) return Export(options, env, *ledger);
+  return Stats(options, env, *ledger);
+}

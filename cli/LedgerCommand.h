@@ -1,0 +1,29 @@
+// `corvane ledger show [ADDRESS|NAME] | export --format csv|jsonl [--since TIME] [--station
+// NAME] | stats`: what the ledger holds, on stdout. Each subcommand takes --ledger (or
+// CORVANE_LEDGER) like program and gang.
+//
+// Contract: reads only. A ledger file that does not exist is refused rather than created; a
+// ledger that cannot be used is one line on err and kExitLedger. show of a module the ledger
+// does not hold is kExitNoModule. No port is opened.
+#pragma once
+
+#include <string>
+
+#include "cli/CliEnv.h"
+#include "cli/CommonOptions.h"
+
+struct CLedgerCommandOptions {
+  CLedgerOptions m_show, m_export, m_stats;
+  std::string m_strKey;  // show: an address or a name
+  std::string m_strShowFormat = "text";
+  std::string m_strExportFormat;
+  std::string m_strSince;
+  std::string m_strStation;
+  std::string m_strStatsFormat = "text";
+  CLI::App* m_pShow = nullptr;
+  CLI::App* m_pExport = nullptr;
+  CLI::App* m_pStats = nullptr;
+};
+
+CLI::App* AddLedgerCommand(CLI::App& app, CLedgerCommandOptions& options);
+int RunLedger(const CLedgerCommandOptions& options, CCliEnv& env);

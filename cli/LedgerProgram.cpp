@@ -1,0 +1,111 @@
+#include "cli/LedgerProgram.h"
+
+#include <chrono>
+
+#include "cli/LedgerRun.h"
+#include "cli/Output.h"
+#include "cli/Progress.h"
+#include "cli/ValueTemplate.h"
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+int Usage(CCliEnv& env, const std::string& text) {
+  env.m_err << "corvane: " << text << "\n";
+  return kExitUsage;
+}
+
+// The rule the options break with a ledger, or empty.
+std::string CheckOptions(const CModuleOptions& options) {
+  std::string rule = options.m_ledger.CheckUse();
+  if (!rule.empty()) return rule;
+  const CSettingOptions& settings = options.m_settings;
+  if (settings.NameGiven()) rule = CValueTemplate::Check(settings.m_strName);
+  if (!rule.empty()) return "--name: " + rule;
+  if (settings.PinGiven()) rule = CValueTemplate::Check(settings.m_strPin);
+  if (!rule.empty()) return "--pin: " + rule;
+  return std::string();
+}
+
+// The values the options give a module read to hold read, as number.
+CValuesMaker MakeValues(const CModuleOptions& options, const CModuleSettings& read) {
+  return
+      [&options, read](long long number, CModuleSettings* values, bool* named, std::string* why) {
+        *named = options.m_settings.NameGiven();
+        CSettingChanges given = options.m_settings.Changes();
+        const std::string digits = AddressDigits(read.m_strAddress);
+        const int seq = static_cast<int>(number);
+        if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(seq, digits);
+        if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(seq, digits);
+        *values = given.Over(read);
+        std::string rule = CheckName(values->m_strName);
+        if (rule.empty()) rule = CheckPin(values->m_strPin);
+        if (rule.empty()) return EValues::Ok;
+        *why = "as number " + std::to_string(number) + " the module would get the name \"" +
+               Printable(values->m_strName) + "\" and the PIN \"" + Printable(values->m_strPin) +
+               "\": " + rule;
+        return EValues::Refused;
+      };
+}
+
+}  // namespace
+
+int RunProgramWithLedger(const CModuleOptions& options, CCliEnv& env) {
+  const std::string rule = CheckOptions(options);
+  if (!rule.empty()) return Usage(env, rule);
+  std::string error;
+  const std::unique_ptr<CLedgerRun> ledger = CLedgerRun::Open(options.m_ledger, &error);
+  if (!ledger) {
+    env.m_err << "corvane: " << error << "\n";
+    return kExitLedger;
+  }
+
+  const CPortChoice port = ChooseModulePort(options, env);
+  CTerminalProgress progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet);
+  CModuleSession session(*port.m_pApi, env.m_interrupt, &progress);
+  if (!port.m_strListed.empty()) session.ListOnly(port.m_strListed);
+  CModuleReport report;
+  const Clock::time_point start = Clock::now();
+  // The module's own address keys the ledger: a Read first, whatever the options give.
+  if (!session.Read(false, report)) {
+    progress.Finish();
+    return FinishProgram(options, env, report, port.m_strShown);
+  }
+  const std::string address = LedgerAddress(report.m_read->m_strAddress);
+  if (address.empty()) {
+    progress.Finish();
+    report.m_outcome = EOutcome::CommError;
+    report.m_strMessage = "corvane: the module's own address \"" +
+                          Printable(report.m_read->m_strAddress) +
+                          "\" is no address the ledger can keep; nothing was programmed";
+    return FinishProgram(options, env, report, port.m_strShown);
+  }
+
+  CLedgerTurn turn;
+  CLedgerError failure;
+  if (!ledger->Turn(address, *report.m_read, MakeValues(options, *report.m_read), &turn,
+                    &failure)) {
+    progress.Finish();
+    env.m_err << "corvane: " << failure.m_strText << "; nothing was programmed\n";
+    return failure.m_bUnavailable ? kExitLedger : kExitUsage;
+  }
+  if (turn.m_nNumber >= 0) report.m_ledgerNumber = turn.m_nNumber;
+  if (!turn.m_bProgram || env.m_interrupt.IsSet()) {
+    // Interrupted while the ledger answered: the module is bound, but nothing was sent to it.
+    progress.Finish();
+    report.m_outcome = turn.m_bProgram ? EOutcome::Interrupted : turn.m_skip;
+    return FinishProgram(options, env, report, port.m_strShown);
+  }
+  session.Program(turn.m_values, options.m_bTurnOff, options.m_bVerify, report);
+  progress.Finish();
+  const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  const std::string shown = port.m_strShown.empty() ? report.m_strPort : port.m_strShown;
+  const bool recorded = ledger->Record(shown, report, seconds, turn.m_bAgain);
+  const int code = FinishProgram(options, env, report, port.m_strShown);
+  if (recorded) return code;
+  env.m_err << "corvane: " << ledger->LostText()
+            << "; this attempt was not recorded: " << Printable(ledger->Unrecorded().front())
+            << "\n";
+  return code == kExitInterrupted ? code : kExitLedger;
+}

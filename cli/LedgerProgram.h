@@ -1,0 +1,16 @@
+// `corvane program` with a ledger: the module is always read first (its own address keys the
+// ledger), then programmed with the values of its turn (new: bound to the next number with the
+// options' values, where --name and --pin may hold {seq}, {seq:0N}, {addr} and {addr4}; seen
+// before: its number and recorded values; already programmed: left alone), and the attempt is
+// recorded when it ends.
+//
+// Contract: the ledger is opened before any port: a ledger that cannot be used is one line
+// on err and kExitLedger with no byte sent. A refusal of the ledger (a name it holds for
+// another module) comes before any byte is written: kExitUsage. A ledger lost while the module
+// was programmed leaves the module's result as it is, names the attempt on err and returns
+// kExitLedger.
+#pragma once
+
+#include "cli/ModuleCommands.h"
+
+int RunProgramWithLedger(const CModuleOptions& options, CCliEnv& env);

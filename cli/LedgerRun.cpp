@@ -1,0 +1,187 @@
+#include "cli/LedgerRun.h"
+
+#include <cmath>
+
+#include "cli/Settings.h"
+
+namespace {
+
+const char* RoleText(bool master) {
+  return master ? "master" : "slave";
+}
+
+// The recorded values over base: a value the ledger left out (a PIN kept out of it) is base's.
+CModuleSettings Over(const CLedgerValues& recorded, CModuleSettings base) {
+  if (recorded.m_name) base.m_strName = *recorded.m_name;
+  if (recorded.m_pin) base.m_strPin = *recorded.m_pin;
+  bool master = false;
+  if (recorded.m_role && ParseRole(*recorded.m_role, &master)) base.m_bMaster = master;
+  CAddress peer;
+  if (recorded.m_peer && ParsePeer(*recorded.m_peer, &peer)) base.m_peer = peer;
+  return base;
+}
+
+bool Complete(const CLedgerValues& values) {
+  return values.m_name && values.m_pin && values.m_role && values.m_peer;
+}
+
+}  // namespace
+
+std::string LedgerAddress(const std::string& shown) {
+  CAddress address;
+  const std::string digits = AddressDigits(shown);
+  if (digits.empty() || !ParsePeer(digits, &address)) return std::string();
+  return FormatAddress(address);
+}
+
+std::unique_ptr<CLedgerRun> CLedgerRun::Open(const CLedgerOptions& options, std::string* error) {
+  CLedgerError failure;
+  std::unique_ptr<CLedger> ledger = OpenLedger(options.m_strLocation, options.Station(), &failure);
+  if (!ledger) {
+    *error = failure.m_strText;
+    return nullptr;
+  }
+  return std::unique_ptr<CLedgerRun>(new CLedgerRun(std::move(ledger), options));
+}
+
+CLedgerValues CLedgerRun::Values(const CModuleSettings& values, bool named) const {
+  CLedgerValues out;
+  if (named) out.m_name = values.m_strName;
+  if (!m_bOmitPins) out.m_pin = values.m_strPin;
+  out.m_role = RoleText(values.m_bMaster);
+  out.m_peer = FormatAddress(values.m_peer);
+  return out;
+}
+
+bool CLedgerRun::Turn(const std::string& address, const CModuleSettings& read,
+                      const CValuesMaker& make, CLedgerTurn* turn, CLedgerError* error) {
+  *turn = CLedgerTurn();
+  CLedgerModule module;
+  bool found = false;
+  if (!m_pLedger->FindByAddress(address, &found, &module, error)) {
+    if (error->m_bUnavailable) Lose(*error);
+    return false;
+  }
+  if (found) {
+    FromRecord(module, read, make, turn);
+    return true;
+  }
+  if (m_bOnlyFailed) {
+    turn->m_skip = EOutcome::NotInLedger;
+    return true;
+  }
+  EValues made = EValues::Ok;
+  CModuleSettings values;
+  auto valuesFor = [&](long long number, CLedgerValues* bound, std::string* refusal) {
+    bool named = false;
+    made = make(number, &values, &named, refusal);
+    if (made != EValues::Ok) return false;
+    *bound = Values(values, named);
+    return true;
+  };
+  bool bound = false;
+  if (!m_pLedger->Bind(address, valuesFor, &module, &bound, error)) {
+    if (error->m_bUnavailable) {
+      Lose(*error);
+      return false;
+    }
+    // Not in the plan: no number is used for it, and it is left alone like without a ledger.
+    if (made != EValues::NotInPlan) return false;
+    turn->m_skip = EOutcome::NotInPlan;
+    return true;
+  }
+  if (!bound) {
+    // Another process or station bound it a moment ago.
+    FromRecord(module, read, make, turn);
+    return true;
+  }
+  turn->m_bProgram = true;
+  turn->m_bNew = true;
+  turn->m_nNumber = module.m_nNumber;
+  turn->m_values = values;
+  return true;
+}
+
+void CLedgerRun::FromRecord(const CLedgerModule& module, const CModuleSettings& read,
+                            const CValuesMaker& make, CLedgerTurn* turn) const {
+  turn->m_nNumber = module.m_nNumber;
+  if (module.LastOk() && !m_bAgain) {
+    turn->m_skip = EOutcome::AlreadyProgrammed;
+    return;
+  }
+  CModuleSettings base = read;
+  if (!Complete(module.m_values)) {
+    // What the ledger left out comes from the options for the module's own number, as when it
+    // was bound; where they give nothing, the module keeps its own.
+    CModuleSettings made = read;
+    bool named = false;
+    std::string why;
+    if (make(module.m_nNumber, &made, &named, &why) == EValues::Ok) base = made;
+  }
+  turn->m_bProgram = true;
+  turn->m_bAgain = module.LastOk();
+  turn->m_values = Over(module.m_values, base);
+}
+
+CLedgerAttempt CLedgerRun::Attempt(const std::string& port, const CModuleReport& report,
+                                   double seconds, bool again) const {
+  CLedgerAttempt attempt;
+  attempt.m_strVersion = kCorvaneVersion;
+  attempt.m_strPort = port;
+  if (report.m_read) {
+    attempt.m_strAddress = LedgerAddress(report.m_read->m_strAddress);
+    attempt.m_before = Values(*report.m_read);
+  }
+  if (report.m_written) {
+    // Only what the module acknowledged counts as written.
+    const CLedgerValues sent = Values(*report.m_written);
+    for (const std::string& setting : report.m_acked) {
+      if (setting == "name") attempt.m_written.m_name = sent.m_name;
+      if (setting == "pin") attempt.m_written.m_pin = sent.m_pin;
+      if (setting == "role") attempt.m_written.m_role = sent.m_role;
+      if (setting == "peer") attempt.m_written.m_peer = sent.m_peer;
+    }
+  }
+  attempt.m_verified = report.m_verified;
+  attempt.m_nDurationMs = std::llround(seconds * 1000);
+  attempt.m_strResult = OutcomeText(report.m_outcome);
+  attempt.m_strMessage = report.m_strMessage;
+  if (again) attempt.m_strNotes = "again";
+  return attempt;
+}
+
+bool CLedgerRun::Record(const std::string& port, const CModuleReport& report, double seconds,
+                        bool again) {
+  const CLedgerAttempt attempt = Attempt(port, report, seconds, again);
+  const std::string shown = port + " (" + attempt.m_strAddress + ", " + attempt.m_strResult + ")";
+  if (!Lost()) {
+    CLedgerError error;
+    if (m_pLedger->RecordAttempt(attempt, &error)) return true;
+    if (error.m_bUnavailable) Lose(error);
+  }
+  std::lock_guard<std::mutex> lock(m_mutex);
+  m_unrecorded.push_back(shown);
+  return false;
+}
+
+void CLedgerRun::Lose(const CLedgerError& error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  if (m_bLost) return;
+  m_bLost = true;
+  m_strLost = error.m_strText;
+}
+
+bool CLedgerRun::Lost() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_bLost;
+}
+
+std::string CLedgerRun::LostText() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_strLost;
+}
+
+std::vector<std::string> CLedgerRun::Unrecorded() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  return m_unrecorded;
+}

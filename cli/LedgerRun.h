@@ -1,0 +1,92 @@
+// The ledger as `program` and `gang` use it. Opened before any port, it keys every module by
+// its own address: a module it has never seen is bound to the next number with the values the
+// options give for that number; one it has seen keeps its number and recorded values; one
+// whose last attempt ended ok is left alone unless asked again. Every attempt at programming
+// a module is recorded as the module ends.
+//
+// Contract: every call blocks on the ledger (ledger/Ledger.h: at most its busy time-out, or
+// the connect time-out of a server) and may come from any thread. Once a call has found the
+// ledger unavailable, the run has lost it: nothing more is recorded (the attempts are kept in
+// a list for the user) and the caller programs no further module.
+#pragma once
+
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "cli/CommonOptions.h"
+#include "cli/ModuleSession.h"
+#include "ledger/Ledger.h"
+
+enum class EValues { Ok, NotInPlan, Refused };
+// The values a module gets as number: Ok with *values, NotInPlan, or Refused with the rule
+// broken in *why. *named tells a name the options set from one the module merely keeps: only
+// a name set is bound (names are unique in the ledger; a kept factory name is not). Quick and
+// touching no port: it runs inside the binding's transaction.
+using CValuesMaker = std::function<EValues(long long number, CModuleSettings* values, bool* named,
+                                           std::string* why)>;
+
+// What the ledger says of one module.
+struct CLedgerTurn {
+  bool m_bProgram = false;  // program it with m_values
+  // When not: AlreadyProgrammed, NotInLedger or NotInPlan.
+  EOutcome m_skip = EOutcome::AlreadyProgrammed;
+  long long m_nNumber = -1;  // its number; -1 when it has none
+  bool m_bNew = false;       // bound by this call
+  bool m_bAgain = false;     // programmed once more after an attempt that ended ok
+  CModuleSettings m_values;
+};
+
+// The ledger's key of a module: its own address as the dialog shows it, in the form
+// "00:1A:7D:DA:71:13"; empty when the text is no address.
+std::string LedgerAddress(const std::string& shown);
+
+class CLedgerRun {
+ public:
+  // The ledger the options name, checked and ready. Null with one line for stderr (naming
+  // the ledger and what is wrong) when it cannot be used.
+  static std::unique_ptr<CLedgerRun> Open(const CLedgerOptions& options, std::string* error);
+
+  CLedger& Ledger() { return *m_pLedger; }
+
+  // The turn of the module at address, read to hold read. False with *error when the ledger
+  // refused (a name held by another address, values refused) or failed (then also Lost).
+  bool Turn(const std::string& address, const CModuleSettings& read, const CValuesMaker& make,
+            CLedgerTurn* turn, CLedgerError* error);
+  // Records the attempt at the module read into report, on port. False when it was not
+  // recorded: the ledger is lost, now or before.
+  bool Record(const std::string& port, const CModuleReport& report, double seconds, bool again);
+  // Notes that a call made by the caller found the ledger unavailable.
+  void Lose(const CLedgerError& error);
+
+  bool Lost() const;
+  // The failure that lost the ledger, one line.
+  std::string LostText() const;
+  // The attempts not recorded, "COM3 (00:1A:7D:DA:71:13, ok)".
+  std::vector<std::string> Unrecorded() const;
+
+ private:
+  CLedgerRun(std::unique_ptr<CLedger> ledger, const CLedgerOptions& options)
+      : m_pLedger(std::move(ledger)),
+        m_bAgain(options.m_bAgain),
+        m_bOnlyFailed(options.m_bOnlyFailed),
+        m_bOmitPins(options.OmitPins()) {}
+  // The turn of a module the ledger has bound.
+  void FromRecord(const CLedgerModule& module, const CModuleSettings& read,
+                  const CValuesMaker& make, CLedgerTurn* turn) const;
+  // The values as the ledger keeps them; without the name unless named.
+  CLedgerValues Values(const CModuleSettings& values, bool named = true) const;
+  CLedgerAttempt Attempt(const std::string& port, const CModuleReport& report, double seconds,
+                         bool again) const;
+
+  std::unique_ptr<CLedger> m_pLedger;
+  const bool m_bAgain;
+  const bool m_bOnlyFailed;
+  const bool m_bOmitPins;
+  mutable std::mutex m_mutex;
+  bool m_bLost = false;
+  std::string m_strLost;
+  std::vector<std::string> m_unrecorded;
+};

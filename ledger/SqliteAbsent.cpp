@@ -1,0 +1,29 @@
+// The SQLite engine in a build without SQLite (a Windows build made without
+// scripts/build-sqlite-mingw.sh): every ledger file is refused at open, so the command line
+// still builds and says plainly that this build keeps no ledger.
+#include "ledger/SqliteConnection.h"
+
+CSqliteConnection::~CSqliteConnection() = default;
+
+bool CSqliteConnection::Open(const std::string&, std::string* error) {
+  *error = "this build of corvane has no SQLite ledger";
+  return false;
+}
+
+bool CSqliteConnection::Run(const std::string&, const std::vector<CSqlParam>&,
+                            std::vector<CSqlRow>*) {
+  return false;
+}
+
+bool CSqliteConnection::BeginWrite() {
+  return false;
+}
+
+bool CSqliteConnection::CheckStorage(std::string* fault) {
+  *fault = "no SQLite in this build";
+  return false;
+}
+
+ESqlFailure CSqliteConnection::LastFailure() const {
+  return ESqlFailure::Other;
+}

@@ -1,0 +1,88 @@
+// Two stations sharing one PostgreSQL ledger (a private server for this test program): two
+// gang processes at once, each under its own station name, share out numbers and names
+// without a gap or a double; wrong credentials are refused before any port is opened.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <set>
+
+#include "cli/CliRig.h"
+#include "ledger/LedgerRig.h"
+
+namespace {
+
+std::vector<std::string> Module(int n) {
+  char address[32];
+  std::snprintf(address, sizeof address, "00:1A:7D:00:00:%02X", n);
+  return {"--address", address};
+}
+
+TEST(CliLedgerPostgres, TwoStationsAtOnceGiveEveryModuleItsOwnNumberAndName) {
+  CCliRig rig;
+  std::vector<std::vector<std::string>> modules;
+  for (int n = 1; n <= 8; ++n) modules.push_back(Module(n));
+  ASSERT_TRUE(rig.Start(modules));
+  CPostgresBackend backend;
+  const std::string url = backend.NewLocation();
+  std::vector<pid_t> stations;
+  for (int s = 0; s < 2; ++s) {
+    stations.push_back(
+        CCliRig::Spawn({"gang", "--ports", rig.Paths(4 * s, 4), "--ledger", url, "--station",
+                        s == 0 ? "line-1" : "line-2", "--name", "P-{seq:03}", "--quiet"}));
+  }
+  for (pid_t station : stations) {
+    int status = 0;
+    ASSERT_TRUE(CCliRig::WaitExit(station, 120, &status));
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << status;
+  }
+
+  CLedgerError error;
+  auto ledger = OpenLedger(url, "test", &error);
+  ASSERT_TRUE(ledger) << error.m_strText;
+  std::set<long long> numbers;
+  std::set<std::string> names;
+  for (int n = 1; n <= 8; ++n) {
+    CLedgerModule module;
+    bool found = false;
+    ASSERT_TRUE(ledger->FindByAddress(Module(n)[1], &found, &module, &error)) << error.m_strText;
+    ASSERT_TRUE(found) << Module(n)[1];
+    numbers.insert(module.m_nNumber);
+    names.insert(module.m_values.m_name.value_or(""));
+    EXPECT_EQ(rig.State(n - 1).at("name"), module.m_values.m_name.value_or(""));
+    EXPECT_EQ(module.m_attempts.size(), 1u);
+  }
+  EXPECT_EQ(numbers, (std::set<long long>{1, 2, 3, 4, 5, 6, 7, 8}));
+  EXPECT_EQ(names.size(), 8u);
+  CLedgerStats stats;
+  ASSERT_TRUE(ledger->Stats(&stats, &error)) << error.m_strText;
+  ASSERT_EQ(stats.m_stations.size(), 2u);
+  EXPECT_EQ(stats.m_stations[0].m_strStation, "line-1");
+  EXPECT_EQ(stats.m_stations[0].m_nModulesOk, 4);
+  EXPECT_EQ(stats.m_stations[1].m_nModulesOk, 4);
+
+  // What one station's export holds.
+  ASSERT_EQ(
+      rig.Run({"ledger", "export", "--format", "jsonl", "--ledger", url, "--station", "line-2"}), 0)
+      << rig.m_strErr;
+  EXPECT_EQ(std::count(rig.m_strOut.begin(), rig.m_strOut.end(), '\n'), 4);
+}
+
+TEST(CliLedgerPostgres, WrongCredentialsAreRefusedBeforeAnyPortIsOpened) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module(1)}));
+  std::string error;
+  ASSERT_TRUE(g_pPostgres->m_server.Exec(
+      "postgres",
+      std::string("CREATE ROLE ") + CPrivatePostgres::kPasswordRole + " LOGIN PASSWORD 'right'",
+      &error))
+      << error;
+  const std::string url =
+      g_pPostgres->m_server.Url("postgres", CPrivatePostgres::kPasswordRole, "wrong");
+  EXPECT_EQ(rig.Run({"gang", "--ledger", url, "--name", "P-{seq}"}), 4);
+  EXPECT_NE(rig.m_strErr.find("password authentication failed"), std::string::npos) << rig.m_strErr;
+  EXPECT_EQ(rig.m_strErr.find("wrong"), std::string::npos) << "the password is never shown";
+  EXPECT_EQ(rig.Run({"program", "--ledger", url, "--name", "P"}), 4);
+  EXPECT_TRUE(rig.Untouched(0));
+}
+
+}  // namespace

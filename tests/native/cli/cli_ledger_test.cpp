@@ -1,0 +1,339 @@
+// program and gang with a ledger, against modsims with their own addresses: numbers that carry
+// on across runs, modules left alone once programmed, a failed module run again with its
+// number, names the ledger holds refused before any write, bad ledgers refused before any
+// port is opened, and a ledger lost in the middle of a run.
+#include <gtest/gtest.h>
+#include <sqlite3.h>
+#include <sys/stat.h>
+
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <regex>
+#include <sstream>
+#include <thread>
+
+#include "cli/CliRig.h"
+#include "ledger/Ledger.h"
+
+namespace {
+
+std::vector<std::string> Module(const std::string& address, std::vector<std::string> more = {}) {
+  std::vector<std::string> args = {"--address", address};
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+std::vector<std::string> With(std::vector<std::string> args, const std::vector<std::string>& more) {
+  args.insert(args.end(), more.begin(), more.end());
+  return args;
+}
+
+// The settings a module was told to change, as command letters: name N, PIN I, role M or S,
+// peer E.
+std::string Writes(CCliRig& rig, size_t k) {
+  rig.Module(k).Sync();
+  static const std::regex kCommand("EV command [0-9]+ ([NIMSE])");
+  const std::string transcript = rig.Transcript(k);
+  std::string letters;
+  for (std::sregex_iterator it(transcript.begin(), transcript.end(), kCommand), end; it != end;
+       ++it) {
+    letters += (*it)[1].str();
+  }
+  return letters;
+}
+
+std::string ReadText(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return text.str();
+}
+
+// A ledger file in the rig's folder, removed with it (and SQLite's files beside it).
+std::string LedgerFile(CCliRig& rig, const std::string& name = "ledger.db") {
+  rig.File(name + "-wal");
+  rig.File(name + "-shm");
+  return rig.File(name);
+}
+
+// The ledger as another program sees it.
+std::unique_ptr<CLedger> Look(const std::string& location) {
+  CLedgerError error;
+  std::unique_ptr<CLedger> ledger = OpenLedger(location, "test", &error);
+  EXPECT_TRUE(ledger) << error.m_strText;
+  return ledger;
+}
+
+CLedgerModule Find(CLedger& ledger, const std::string& address) {
+  CLedgerModule module;
+  bool found = false;
+  CLedgerError error;
+  EXPECT_TRUE(ledger.FindByAddress(address, &found, &module, &error)) << error.m_strText;
+  if (!found) module.m_nNumber = -1;
+  return module;
+}
+
+bool Sql(const std::string& location, const std::string& sql) {
+  sqlite3* db = nullptr;
+  const bool ok = sqlite3_open(location.c_str(), &db) == SQLITE_OK &&
+                  sqlite3_exec(db, sql.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
+  sqlite3_close(db);
+  return ok;
+}
+
+const std::vector<std::string> kNamed = {"--name", "N-{seq:02}", "--quiet"};
+const char kA1[] = "00:1A:7D:00:00:01";
+const char kA2[] = "00:1A:7D:00:00:02";
+const char kA3[] = "00:1A:7D:00:00:03";
+
+TEST(CliLedger, NumbersCarryOnAcrossRunsAndProgrammedModulesAreLeftAlone) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2), Module(kA3)}));
+  const std::string ledger = LedgerFile(rig);
+  ASSERT_EQ(rig.Run(With({"gang", "--ports", "COM3,COM4", "--ledger", ledger}, kNamed)), 0)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.State(0).at("name"), "N-01");
+  EXPECT_EQ(rig.State(1).at("name"), "N-02");
+
+  // The next run numbers the new module after them and leaves the two alone.
+  ASSERT_EQ(rig.Run(With({"gang", "--ledger", ledger, "--format", "json"}, kNamed)), 0)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.State(2).at("name"), "N-03");
+  EXPECT_EQ(Writes(rig, 0),
+            "NIS"
+            "E")
+      << "one Program only, in the first run";
+  const auto modules = nlohmann::json::parse(rig.m_strOut)["modules"];
+  EXPECT_EQ(modules[0]["result"], "already programmed");
+  EXPECT_EQ(modules[1]["result"], "already programmed");
+  EXPECT_EQ(modules[2]["result"], "ok");
+
+  auto look = Look(ledger);
+  const CLedgerModule first = Find(*look, kA1);
+  EXPECT_EQ(first.m_nNumber, 1);
+  EXPECT_EQ(first.m_values.m_name, "N-01");
+  ASSERT_EQ(first.m_attempts.size(), 1u);
+  const CLedgerAttempt& attempt = first.m_attempts[0];
+  EXPECT_EQ(attempt.m_strPort, "COM3");
+  EXPECT_EQ(attempt.m_strVersion, "corvane 1.2.0");
+  EXPECT_EQ(attempt.m_strResult, "ok");
+  EXPECT_EQ(attempt.m_before.m_name, "CORVANE-BT");
+  EXPECT_EQ(attempt.m_written.m_name, "N-01");
+  EXPECT_EQ(attempt.m_written.m_pin, "1234");
+  EXPECT_GT(attempt.m_nDurationMs, 1000);
+  EXPECT_EQ(Find(*look, kA3).m_nNumber, 3);
+  EXPECT_EQ(Find(*look, kA3).m_attempts.size(), 1u);
+}
+
+TEST(CliLedger, AFailedModuleGetsItsNumberBackAndOnlyFailedOrAgainChooseWhatIsProgrammed) {
+  CCliRig rig;
+  // The second module falls silent after its Read (6 commands) and the Program's open and name.
+  ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2, {"--stop-after", "8"}), Module(kA3)}));
+  const std::string ledger = LedgerFile(rig);
+  EXPECT_EQ(rig.Run(With({"gang", "--ports", "COM3,COM4", "--ledger", ledger}, kNamed)), 2);
+  {
+    auto look = Look(ledger);
+    const CLedgerModule failed = Find(*look, kA2);
+    EXPECT_EQ(failed.m_nNumber, 2);
+    ASSERT_EQ(failed.m_attempts.size(), 1u);
+    EXPECT_EQ(failed.m_attempts[0].m_strResult, "communication error");
+    EXPECT_EQ(failed.m_attempts[0].m_written.m_name, "N-02") << "acknowledged before the end";
+    EXPECT_FALSE(failed.m_attempts[0].m_written.m_pin);
+  }
+
+  // Mended, it gets its number again; the programmed one and the unknown one are left alone.
+  ASSERT_TRUE(rig.Restart(1, Module(kA2, {"--name", "OLD"})));
+  ASSERT_EQ(rig.Run({"gang", "--ledger", ledger, "--only-failed", "--name", "X-{seq}"}), 0)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.State(1).at("name"), "N-02") << "the recorded values, not the new template";
+  EXPECT_EQ(Writes(rig, 2), "");
+  EXPECT_NE(rig.m_strOut.find("already programmed"), std::string::npos) << rig.m_strOut;
+  EXPECT_NE(rig.m_strOut.find("not in ledger"), std::string::npos) << rig.m_strOut;
+  {
+    auto look = Look(ledger);
+    EXPECT_EQ(Find(*look, kA2).m_attempts.size(), 2u);
+    EXPECT_TRUE(Find(*look, kA2).LastOk());
+    EXPECT_EQ(Find(*look, kA3).m_nNumber, -1) << "--only-failed binds no new module";
+  }
+
+  // program leaves a programmed module alone, and --again programs it with its recorded values.
+  EXPECT_EQ(rig.Run({"program", "--port", "COM3", "--ledger", ledger, "--name", "Z-{seq}"}), 0);
+  EXPECT_NE(rig.m_strErr.find("already programmed"), std::string::npos) << rig.m_strErr;
+  ASSERT_TRUE(rig.Restart(0, Module(kA1, {"--name", "WIPED"})));
+  ASSERT_EQ(
+      rig.Run({"program", "--port", "COM3", "--ledger", ledger, "--again", "--format", "json"}), 0)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.State(0).at("name"), "N-01");
+  const auto json = nlohmann::json::parse(rig.m_strOut);
+  EXPECT_EQ(json["number"], 1);
+  EXPECT_EQ(json["result"], "ok");
+  auto look = Look(ledger);
+  const CLedgerModule again = Find(*look, kA1);
+  ASSERT_EQ(again.m_attempts.size(), 2u);
+  EXPECT_EQ(again.m_attempts[1].m_strNotes, "again");
+  EXPECT_EQ(again.m_attempts[1].m_before.m_name, "WIPED");
+}
+
+TEST(CliLedger, NamesAndNumbersTheLedgerHoldsAreRefusedBeforeAnythingIsWritten) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2)}));
+  const std::string ledger = LedgerFile(rig);
+  ASSERT_EQ(rig.Run(With({"gang", "--ports", "COM3", "--ledger", ledger}, kNamed)), 0)
+      << rig.m_strErr;
+
+  // A start that would give number 1 again: refused before any port is opened.
+  EXPECT_EQ(rig.Run(With({"gang", "--ledger", ledger, "--start", "1"}, kNamed)), 64);
+  EXPECT_NE(rig.m_strErr.find("cannot start at 1"), std::string::npos) << rig.m_strErr;
+  EXPECT_TRUE(rig.Untouched(1));
+
+  const std::string plan = rig.File("plan.csv");
+  std::ofstream(plan) << "address,name\n" << kA2 << ",N-01\n";
+  EXPECT_EQ(rig.Run({"gang", "--ledger", ledger, "--plan", plan, "--quiet"}), 64);
+  EXPECT_NE(rig.m_strErr.find("holds the name \"N-01\" for 00:1A:7D:00:00:01 (number 1)"),
+            std::string::npos)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--ledger", ledger, "--name", "N-01"}), 64);
+  EXPECT_NE(rig.m_strErr.find("N-01"), std::string::npos) << rig.m_strErr;
+  EXPECT_EQ(Writes(rig, 1), "");
+  auto look = Look(ledger);
+  long long next = 0;
+  CLedgerError error;
+  ASSERT_TRUE(look->NextNumber(&next, &error));
+  EXPECT_EQ(next, 2) << "no number was used by the refused runs";
+  EXPECT_EQ(Find(*look, kA2).m_nNumber, -1);
+}
+
+TEST(CliLedger, TwoModulesWithOneAddressAreRefusedBeforeAnythingIsBound) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2), Module(kA1)}));
+  const std::string ledger = LedgerFile(rig);
+  EXPECT_EQ(rig.Run(With({"gang", "--ledger", ledger}, kNamed)), 64);
+  EXPECT_NE(
+      rig.m_strErr.find("COM3 and COM5 hold modules with the same address " + std::string(kA1)),
+      std::string::npos)
+      << rig.m_strErr;
+  EXPECT_EQ(Writes(rig, 0) + Writes(rig, 1) + Writes(rig, 2), "");
+  EXPECT_EQ(Find(*Look(ledger), kA2).m_nNumber, -1);
+}
+
+TEST(CliLedger, BadLedgersAreRefusedBeforeAnyPortIsOpened) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2)}));
+  const std::string text = rig.File("plan.csv");
+  std::ofstream(text) << "address,name\n001A7D000001,A\n";
+  const std::string foreign = rig.File("photos.db");
+  ASSERT_TRUE(Sql(foreign, "CREATE TABLE photos (id INTEGER, path TEXT)"));
+  const std::string newer = LedgerFile(rig, "newer.db");
+  ASSERT_TRUE(Look(newer));
+  ASSERT_TRUE(Sql(newer, "PRAGMA user_version = 99"));
+  const std::string readOnly = LedgerFile(rig, "read-only.db");
+  ASSERT_TRUE(Look(readOnly));
+  ASSERT_EQ(chmod(readOnly.c_str(), 0444), 0);
+
+  const std::vector<std::pair<std::string, std::string>> ledgers = {
+      {rig.Dir() + "/line-3/ledger.db", "does not exist"},
+      {rig.Dir(), "folder"},
+      {text, "not an SQLite database"},
+      {foreign, "another program"},
+      {newer, "newer"},
+      {readOnly, "read-only"},
+      {"postgresql://station@/ledger?host=" + rig.Dir() + "/no-server", "ledger postgresql://"},
+  };
+  for (const auto& [location, what] : ledgers) {
+    for (const std::vector<std::string>& run :
+         {With({"gang", "--ledger", location}, kNamed),
+          std::vector<std::string>{"program", "--ledger", location, "--name", "A"}}) {
+      EXPECT_EQ(rig.Run(run), 4) << location;
+      EXPECT_EQ(rig.m_strErr.rfind("corvane: ledger ", 0), 0u) << rig.m_strErr;
+      EXPECT_NE(rig.m_strErr.find(what), std::string::npos) << rig.m_strErr;
+      EXPECT_EQ(rig.m_strErr.find('\n'), rig.m_strErr.size() - 1) << rig.m_strErr;
+    }
+  }
+  // The environment names the ledger when --ledger does not.
+  setenv("CORVANE_LEDGER", (rig.Dir() + "/line-3/ledger.db").c_str(), 1);
+  EXPECT_EQ(rig.Run(With({"gang"}, kNamed)), 4);
+  unsetenv("CORVANE_LEDGER");
+  EXPECT_EQ(rig.Run({"gang", "--station", "bench-1"}), 64) << "a station without a ledger";
+  EXPECT_EQ(rig.Run({"gang", "--ledger", newer, "--again", "--only-failed"}), 64);
+  EXPECT_TRUE(rig.Untouched(0) && rig.Untouched(1));
+  chmod(readOnly.c_str(), 0644);
+}
+
+TEST(CliLedger, ALedgerLostInTheMiddleOfARunIsNamedAndItsRowsStayInTheReport) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2)}));
+  const std::string ledger = LedgerFile(rig);
+  const std::string report = rig.File("report.csv");
+  sqlite3* holder = nullptr;
+  std::thread blocker([&] {
+    // Once both modules are being programmed, another process takes the ledger and keeps it
+    // past the busy time-out.
+    for (int k = 0; k < 400; ++k) {
+      if (rig.State(0).at("name") == "N-01" && rig.State(1).at("name") == "N-02") break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    sqlite3_open(ledger.c_str(), &holder);
+    sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr);
+  });
+  const int code = rig.Run(With({"gang", "--ledger", ledger, "--report", report}, kNamed));
+  blocker.join();
+  sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+
+  EXPECT_EQ(code, 4);
+  EXPECT_NE(rig.m_strErr.find("held too long"), std::string::npos) << rig.m_strErr;
+  EXPECT_NE(rig.m_strErr.find("COM3 (00:1A:7D:00:00:01, ok)"), std::string::npos) << rig.m_strErr;
+  EXPECT_NE(rig.m_strErr.find("COM4 (00:1A:7D:00:00:02, ok)"), std::string::npos) << rig.m_strErr;
+  EXPECT_NE(rig.m_strErr.find(report), std::string::npos) << rig.m_strErr;
+  const std::string csv = ReadText(report);
+  EXPECT_NE(csv.find("COM3,00:1A:7D:00:00:01,CORVANE-BT"), std::string::npos) << csv;
+  EXPECT_NE(csv.find("COM4,00:1A:7D:00:00:02,CORVANE-BT"), std::string::npos) << csv;
+  auto look = Look(ledger);
+  EXPECT_EQ(Find(*look, kA1).m_nNumber, 1) << "the bindings were made before";
+  EXPECT_TRUE(Find(*look, kA1).m_attempts.empty());
+}
+
+TEST(CliLedger, PinsCanBeKeptOutOfTheRecord) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module(kA1)}));
+  const std::string ledger = LedgerFile(rig);
+  ASSERT_EQ(rig.Run({"program", "--ledger", ledger, "--ledger-pins", "omit", "--station", "bench-2",
+                     "--pin", "4711", "--quiet"}),
+            0)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.State(0).at("pin"), "4711");
+  auto look = Look(ledger);
+  const CLedgerModule module = Find(*look, kA1);
+  EXPECT_FALSE(module.m_values.m_pin);
+  EXPECT_FALSE(module.m_values.m_name) << "a name the module kept is not bound";
+  ASSERT_EQ(module.m_attempts.size(), 1u);
+  EXPECT_FALSE(module.m_attempts[0].m_before.m_pin);
+  EXPECT_FALSE(module.m_attempts[0].m_written.m_pin);
+  EXPECT_EQ(module.m_attempts[0].m_strStation, "bench-2");
+
+  // What the record shows through the ledger command.
+  EXPECT_EQ(rig.Run({"ledger", "export", "--format", "csv", "--ledger", ledger}), 0);
+  EXPECT_EQ(rig.m_strOut.substr(0, rig.m_strOut.find('\r')),
+            "time,station,version,port,address,number,before_name,before_pin,before_role,"
+            "before_peer,name,pin,role,peer,verified,duration_ms,result,message,notes");
+  EXPECT_NE(rig.m_strOut.find(",bench-2,corvane 1.2.0,COM3,00:1A:7D:00:00:01,1,CORVANE-BT,,"),
+            std::string::npos)
+      << rig.m_strOut;
+  EXPECT_EQ(rig.Run({"ledger", "export", "--format", "jsonl", "--ledger", ledger, "--station",
+                     "bench-9"}),
+            0);
+  EXPECT_EQ(rig.m_strOut, "");
+  EXPECT_EQ(rig.Run({"ledger", "show", "001a7d000001", "--ledger", ledger, "--format", "json"}), 0);
+  const auto shown = nlohmann::json::parse(rig.m_strOut);
+  EXPECT_EQ(shown["number"], 1);
+  EXPECT_TRUE(shown["pin"].is_null());
+  EXPECT_EQ(shown["attempts"][0]["result"], "ok");
+  EXPECT_EQ(rig.Run({"ledger", "stats", "--ledger", ledger, "--format", "json"}), 0);
+  EXPECT_EQ(nlohmann::json::parse(rig.m_strOut)["stations"][0]["modules_ok"], 1);
+  EXPECT_EQ(rig.Run({"ledger", "show", "NOBODY", "--ledger", ledger}), 1);
+  EXPECT_EQ(rig.Run({"ledger", "stats", "--ledger", rig.Dir() + "/typo.db"}), 4);
+  struct stat st;
+  EXPECT_NE(stat((rig.Dir() + "/typo.db").c_str(), &st), 0) << "reading makes no ledger";
+}
+
+}  // namespace
