@@ -20,7 +20,7 @@ import subprocess
 import sys
 import tempfile
 
-COMMANDS = ["ports", "read", "program", "gang", "pair", "doctor"]
+COMMANDS = ["ports", "read", "program", "gang", "pair", "doctor", "ledger"]
 BASH_COMPLETION = "/usr/share/bash-completion/bash_completion"
 
 failures = []
@@ -128,7 +128,8 @@ def check_completion(root):
         check(False, f"bash completion: {BASH_COMPLETION} missing (scripts/deps.sh installs it)")
         return
     cases = [("corvane pr", ["program"]),
-             ("corvane ", ["--help", "--version", "doctor", "gang", "pair", "ports", "program", "read"]),
+             ("corvane ", ["--help", "--version", "doctor", "gang", "ledger", "pair", "ports", "program",
+                           "read"]),
              ("corvane program --role ", ["master", "slave"]),
              ("corvane read --pace ", ["fast", "standard"]),
              ("corvane ports --format ", ["json", "text"]),
