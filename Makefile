@@ -8,10 +8,12 @@ PYTHON ?= /usr/bin/python3
 
 .PHONY: test deps native windows windows-x64 sanitize test-native test-sanitize test-windows clean
 .PHONY: fuzz fuzz-short fuzz-long bench-wine bench-cli check-shipped dist format check-format
+.PHONY: test-shipped
 
 # The shipped program is the 32-bit build (windows); its tests run from the 64-bit build of
-# the same sources (windows-x64), since only wine64 can run on this kind of machine.
-test: deps check-format native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows
+# the same sources (windows-x64), since only wine64 can run on this kind of machine. The
+# shipped files themselves run last, under 32-bit Wine in an emulated PC (test-shipped).
+test: deps check-format native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows test-shipped
 
 deps:
 	@bash scripts/deps.sh
@@ -61,6 +63,13 @@ test-windows: windows-x64
 # callbacks. --self-test damages copies to see each fault caught.
 check-shipped: windows windows-x64
 	@$(PYTHON) tests/shipped/check_shipped.py --self-test
+
+# The shipped i686 files themselves under 32-bit Wine, in an emulated PC (qemu without KVM,
+# whose stock Debian kernel runs 32-bit code): the serial check, the command line's and the
+# dialog's end-to-end tests and the fault scenarios. The guest image is built once (about
+# 5 minutes) and kept in /var/cache/corvane; tests/vm32/run_vm32.py says how.
+test-shipped: deps native windows
+	@$(PYTHON) tests/vm32/run_vm32.py
 
 # The release bundle: build/dist/Corvane_BT_Setup-1.2-win32.zip (see README).
 dist: check-shipped

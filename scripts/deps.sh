@@ -5,7 +5,8 @@ set -euo pipefail
 
 # The Windows tests run the 64-bit build under wine64: the kernels we build on have 32-bit
 # emulation switched off, so wine32 cannot start at all. The shipped program is the 32-bit
-# build, which is compiled and linked in every run.
+# build, which is compiled and linked in every run and run by make test-shipped in an emulated
+# PC (qemu) whose Debian guest mmdebstrap builds from the same package sources.
 
 PKGS=(
   cmake make g++ python3 libgtest-dev googletest
@@ -14,6 +15,7 @@ PKGS=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev
   libcli11-dev nlohmann-json3-dev python3-pefile clang-format
+  qemu-system-x86 mmdebstrap e2fsprogs
 )
 
 missing=()

@@ -17,7 +17,10 @@ import sys
 import time
 import traceback
 
-WINE = "/usr/lib/wine/wine64"
+# The 64-bit loader and prefix on the build machines; the emulated PC of make test-shipped
+# names the 32-bit loader and a win32 prefix here, to run the shipped i686 files.
+WINE = os.environ.get("CORVANE_WINE", "/usr/lib/wine/wine64")
+WINEARCH = os.environ.get("CORVANE_WINEARCH", "win64")
 MAIN_TITLE = "Corvane Bluetooth Setup Utility v1.2"
 COM_PORT = "COM5"
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
@@ -53,7 +56,7 @@ def wine_env(prefix):
     env.update({
         "WINEPREFIX": prefix,
         "WINELOADER": WINE,
-        "WINEARCH": "win64",
+        "WINEARCH": WINEARCH,
         "WINEDEBUG": "-all",
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
     })

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Usage: build-image.sh
+# Builds, or finds already built, the disk image of the emulated PC that runs the shipped
+# 32-bit programs: a Debian 12 guest (amd64 kernel with 32-bit emulation, wine32) made by
+# mmdebstrap from this machine's own apt sources. Prints the image's folder as its last line
+# of standard output; everything else goes to standard error.
+#
+# The image lives outside the work tree, in $CORVANE_VM_CACHE (default /var/cache/corvane),
+# under a name keyed by the package list, this script, the guest's init and the apt sources:
+# a change to any of them builds a new image, and the images of other keys are removed then.
+# A folder counts as an image only when its stamp, written last, is there and every file still
+# has the size and CRC the stamp recorded; anything else (a build cut short, a file damaged or
+# truncated since) is removed and built again.
+set -euo pipefail
+
+here=$(cd "$(dirname "$0")" && pwd)
+cache=${CORVANE_VM_CACHE:-/var/cache/corvane}
+sources=${CORVANE_VM_SOURCES:-/etc/apt/sources.list.d/debian.sources}
+[ -f "$sources" ] || sources=/etc/apt/sources.list
+files=(root.img vmlinuz initrd.img)
+
+say() { echo "vm32 image: $*" >&2; }
+
+key=$(cat "$here/guest-packages" "$here/build-image.sh" "$here/guest-init" "$sources" |
+  sha256sum | cut -c1-16)
+image="$cache/vm32-$key"
+
+# One line per file: name, size in bytes, CRC (cksum).
+manifest() {
+  local f
+  for f in "${files[@]}"; do
+    [ -f "$1/$f" ] || return 1
+    printf '%s %s %s\n' "$f" "$(stat -c %s "$1/$f")" "$(cksum <"$1/$f" | cut -d' ' -f1)"
+  done
+}
+
+intact() {
+  [ -s "$1/complete" ] || return 1
+  local now
+  now=$(manifest "$1") || return 1
+  [ "$now" = "$(cat "$1/complete")" ]
+}
+
+mkdir -p "$cache"
+exec 9>"$cache/vm32.lock"
+# Another build of the same machine may be making the image: wait for it rather than race.
+flock 9
+
+if [ -d "$image" ]; then
+  if intact "$image"; then
+    say "reusing $image"
+    echo "$image"
+    exit 0
+  fi
+  say "$image is incomplete or damaged: building it again"
+  rm -rf "$image"
+fi
+
+for tool in mmdebstrap mkfs.ext4; do
+  command -v "$tool" >/dev/null || { say "$tool is missing (make deps installs it)"; exit 1; }
+done
+
+packages=$(grep -v -e '^#' -e '^[[:space:]]*$' "$here/guest-packages" | paste -sd, -)
+work="$cache/vm32-$key.building"
+rm -rf "$cache"/vm32-*.building
+mkdir -p "$work"
+start=$(date +%s)
+say "building a new image in $work (about 5 minutes; log: $work/build.log)"
+# minbase and no documentation keep the image small; the guest's init comes from this folder.
+if ! mmdebstrap --variant=minbase --architectures=amd64,i386 --include="$packages" \
+  --dpkgopt='path-exclude=/usr/share/doc/*' --dpkgopt='path-exclude=/usr/share/man/*' \
+  --dpkgopt='path-exclude=/usr/share/locale/*' \
+  --customize-hook="install -m 755 '$here/guest-init' \"\$1/sbin/corvane-init\"" \
+  --customize-hook='rm -rf "$1"/var/cache/apt/archives/*.deb "$1"/var/lib/apt/lists/*' \
+  bookworm "$work/rootfs" "$sources" >"$work/build.log" 2>&1; then
+  tail -n 30 "$work/build.log" >&2
+  say "mmdebstrap failed"
+  exit 1
+fi
+boot=$(date +%s)
+cp "$(ls "$work"/rootfs/boot/vmlinuz-* | tail -n 1)" "$work/vmlinuz"
+cp "$(ls "$work"/rootfs/boot/initrd.img-* | tail -n 1)" "$work/initrd.img"
+# Room for the Wine prefix and the tests' files; the root is opened with snapshot=on, so the
+# image itself is never written by a run.
+size_mb=$(($(du -sm "$work/rootfs" | cut -f1) + 1024))
+mkfs.ext4 -q -F -L corvane-vm32 -d "$work/rootfs" "$work/root.img" "${size_mb}M" >>"$work/build.log" 2>&1
+rm -rf "$work/rootfs"
+manifest "$work" >"$work/complete.tmp"
+mv "$work/complete.tmp" "$work/complete"
+end=$(date +%s)
+echo "mmdebstrap $((boot - start)) s, mkfs $((end - boot)) s, total $((end - start)) s" >"$work/build-time"
+mv "$work" "$image"
+for old in "$cache"/vm32-*; do
+  [ "$old" = "$image" ] || rm -rf "$old"
+done
+say "built $image in $((end - start)) s (mmdebstrap $((boot - start)) s), $(du -sh "$image/root.img" | cut -f1) used"
+echo "$image"

@@ -1,0 +1,105 @@
+#!/bin/bash
+# Runs in the emulated PC, started by its init as PID 1, from the read-only disk of tests
+# mounted at /opt/corvane: the shipped i686 programs under 32-bit Wine. Runs every suite that
+# /opt/corvane/plan names (one "NAME TIMEOUT_S" a line), each into results/NAME.log and
+# results/NAME.rc, writes the results as a tar archive onto the third drive and powers off.
+# Everything also goes to the serial console, where the host shows it as it comes.
+export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
+
+mountpoint -q /proc || mount -t proc proc /proc
+mountpoint -q /sys || mount -t sysfs sysfs /sys
+mountpoint -q /dev || mount -t devtmpfs devtmpfs /dev
+mkdir -p /dev/pts /dev/shm
+mountpoint -q /dev/pts || mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts /dev/pts
+mountpoint -q /dev/shm || mount -t tmpfs tmpfs /dev/shm
+mountpoint -q /run || mount -t tmpfs tmpfs /run
+mount -t tmpfs tmpfs /tmp
+mount -o remount,rw /
+hostname corvane-vm32
+exec </dev/null >/dev/ttyS0 2>&1
+
+T=/opt/corvane
+R=/tmp/results
+mkdir -p "$R"
+uptime_s() { cut -d' ' -f1 /proc/uptime; }
+say() { echo "[guest $(uptime_s)] $*"; }
+
+power_off() {
+  # The archive goes straight onto the drive: the host reads it back with tar.
+  tar -cf /dev/vdc -C "$R" . && sync
+  say "results written, powering off"
+  echo o >/proc/sysrq-trigger
+  sleep 60
+}
+
+say "up: kernel $(uname -r), $(nproc) CPUs, $(awk '/MemTotal/{print int($2/1024)" MB"}' /proc/meminfo)"
+echo "boot_s $(uptime_s)" >"$R/times"
+
+# The 32-bit Wine: its own loader, a win32 prefix, and the 32-bit wineserver for whoever calls
+# wineserver by name (the e2e plumbing starts and stops it itself).
+export CORVANE_WINE=/usr/lib/wine/wine CORVANE_WINEARCH=win32
+mkdir -p /tmp/bin
+for server in /usr/lib/wine/wineserver32 /usr/lib/wine/wineserver; do
+  [ -x "$server" ] && ln -sf "$server" /tmp/bin/wineserver && break
+done
+export PATH=/tmp/bin:$PATH
+say "$("$CORVANE_WINE" --version 2>&1) with $CORVANE_WINE, WINEARCH=$CORVANE_WINEARCH"
+
+SRC=$T/src
+BUILD=$T/build/windows
+MODSIM=$T/build/native/tools/modsim/modsim
+# One work folder for every e2e runner: the prefix is made once (the slowest start of all).
+WORK=/root/work
+mkdir -p "$WORK"
+
+suite_e2e_dialog() {
+  python3 "$SRC/tests/e2e/run_e2e.py" --exe "$BUILD/ui/Corvane_BT_Setup.exe" \
+    --driver "$BUILD/tests/e2e/uidriver.exe" --modsim "$MODSIM" --work "$WORK"
+}
+
+suite_e2e_faults() {
+  python3 "$SRC/tests/e2e/faults/run_faults.py" --exe "$BUILD/ui/Corvane_BT_Setup.exe" \
+    --driver "$BUILD/tests/e2e/uidriver.exe" --modsim "$MODSIM" --work "$WORK"
+}
+
+suite_e2e_cli() {
+  python3 "$SRC/tests/e2e/cli/run_cli_e2e.py" --exe "$BUILD/cli/corvane.exe" \
+    --driver "$BUILD/tests/e2e/uidriver.exe" --modsim "$MODSIM" --work "$WORK"
+}
+
+# The serial channel's bytes and read time-outs on a pty, as CTest runs it for x86_64.
+suite_serial_win32() {
+  WINEPREFIX=$WORK/wineprefix python3 "$SRC/tests/win/serial/with_pty.py" \
+    "$SRC/scripts/wine-run.sh" "$BUILD/tests/win/serial/serial_win32_check.exe"
+}
+
+run_suite() {
+  local name=$1 limit=$2 start rc
+  start=$(uptime_s)
+  say "suite $name (limit ${limit} s)"
+  if ! declare -F "suite_$name" >/dev/null; then
+    echo "no such suite in the guest: $name" >"$R/$name.log"
+    rc=127
+  else
+    timeout -k 10 "$limit" bash -c "suite_$name" 2>&1 | tee "$R/$name.log"
+    rc=${PIPESTATUS[0]}
+  fi
+  [ "$rc" = 124 ] && echo "suite $name: timed out after $limit s" | tee -a "$R/$name.log"
+  echo "$rc" >"$R/$name.rc"
+  echo "suite_s $name $(awk -v a="$start" -v b="$(uptime_s)" 'BEGIN{printf "%.1f", b-a}')" >>"$R/times"
+  say "suite $name exit $rc"
+  # Whatever a suite left running (a wineserver, Xvfb, modsim) must not hold the next one up.
+  WINEPREFIX=$WORK/wineprefix wineserver -k 2>/dev/null
+}
+
+export -f suite_e2e_dialog suite_e2e_faults suite_e2e_cli suite_serial_win32
+export SRC BUILD MODSIM WORK
+
+while read -r name limit; do
+  case "$name" in '' | '#'*) continue ;; esac
+  run_suite "$name" "$limit"
+done <"$T/plan"
+
+echo "end_s $(uptime_s)" >>"$R/times"
+touch "$R/done"
+power_off
