@@ -166,15 +166,17 @@ class Session:
 
 
 class Modsim:
-    """modsim serving the session's COM5 path. stop() returns the final state as a dict."""
+    """modsim serving the session's COM5 path, or the link given. stop() returns the final
+    state as a dict."""
 
-    def __init__(self, modsim, session, name, args=()):
+    def __init__(self, modsim, session, name, args=(), link=None):
         self.state_path = os.path.join(session.work, f"{name}.state")
         self.transcript = os.path.join(session.work, f"{name}.transcript")
         for p in (self.state_path, self.transcript):
             if os.path.exists(p):
                 os.unlink(p)
-        self.proc = subprocess.Popen([modsim, "--link", session.link, "--state", self.state_path,
+        self.proc = subprocess.Popen([modsim, "--link", link or session.link,
+                                      "--state", self.state_path,
                                       "--transcript", self.transcript, *args],
                                      stdout=subprocess.PIPE, text=True)
         first = self.proc.stdout.readline().split()
@@ -341,9 +343,13 @@ class Env:
             raise
         self.counter = 0
 
-    def modsim(self, *options):
+    def modsim(self, *options, port=COM_PORT):
+        """modsim on COM5, or on another COM port through a link of the prefix's dosdevices
+        (Wine opens that port by it without a restart, but does not list it)."""
         self.counter += 1
-        return Modsim(self.modsim_path, self.session, f"modsim{self.counter}", options)
+        link = (None if port == COM_PORT else
+                os.path.join(self.session.prefix, "dosdevices", port.lower()))
+        return Modsim(self.modsim_path, self.session, f"modsim{self.counter}", options, link)
 
     def program(self, timeout_ms=20000):
         return Program(self.args.exe, self.session, self.drv, timeout_ms)

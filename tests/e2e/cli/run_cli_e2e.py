@@ -68,6 +68,27 @@ def test_program(env, check):
     check.eq("printed", out.splitlines()[0] if out else out, "Port:           COM5")
 
 
+def test_program_verify(env, check):
+    """--verify reads the settings back before the turn-off; a module that acknowledges a name
+    but keeps its old one is a difference (exit status 3), the others are stored."""
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "program", "--name", "VERIFIED", "--pin", "2468", "--verify",
+                             "--turn-off")
+    state = sim.stop()
+    check.eq("exit code", (code, err), (0, ""))
+    check.eq("verified", "Verified:       yes" in out, True)
+    check.eq("module", {k: state.get(k) for k in ("name", "pin", "radio")},
+             {"name": "VERIFIED", "pin": "2468", "radio": "off"})
+
+    sim = env.modsim(*MODULE, "--no-store", "N")
+    code, out, err = corvane(env, "program", "--name", "IGNORED", "--pin", "1357", "--verify")
+    state = sim.stop()
+    check.eq("exit code with a difference", code, 3)
+    check.eq("difference shown", "Verified:       no" in out, True)
+    check.eq("module with a difference", (state.get("name"), state.get("pin")),
+             ("CORVANE-BT", "1357"))
+
+
 def test_refused_option(env, check):
     sim = env.modsim(*MODULE)
     code, out, err = corvane(env, "program", "--pin", "123456789")
@@ -93,8 +114,30 @@ def test_gang(env, check):
              [("COM5", "CORVANE-BT", "W-01", "ok")])
 
 
+def test_gang_two_ports(env, check):
+    """Two modules at once, one worker thread each: numbered in port order, each PIN from its
+    own address."""
+    first = env.modsim(*MODULE)
+    second = env.modsim("--address", "00:1A:7D:DA:42:A7", "--name", "SECOND", port="COM6")
+    report = os.path.join(env.session.work, "gang2.jsonl")
+    if os.path.exists(report):
+        os.unlink(report)
+    code, out, err = corvane(env, "gang", "--ports", "COM5,COM6", "--name", "G-{seq:02}",
+                             "--pin", "{addr4}", "--quiet", "--report",
+                             "Z:" + report.replace("/", "\\"))
+    states = [first.stop(), second.stop()]
+    check.eq("exit code", (code, err), (0, ""))
+    check.eq("modules", [(s.get("name"), s.get("pin")) for s in states],
+             [("G-01", "7113"), ("G-02", "42A7")])
+    rows = [json.loads(line) for line in open(report)] if os.path.exists(report) else []
+    check.eq("report", sorted((r["port"], r["old_name"], r["new_name"], r["result"])
+                              for r in rows),
+             [("COM5", "CORVANE-BT", "G-01", "ok"), ("COM6", "SECOND", "G-02", "ok")])
+
+
 CHECKS = [("ports", test_ports), ("read_json", test_read_json), ("program", test_program),
-          ("refused_option", test_refused_option), ("gang", test_gang)]
+          ("program_verify", test_program_verify), ("refused_option", test_refused_option),
+          ("gang", test_gang), ("gang_two_ports", test_gang_two_ports)]
 
 
 def main():
