@@ -6,7 +6,7 @@
 # of standard output; everything else goes to standard error.
 #
 # The image lives outside the work tree, in $CORVANE_VM_CACHE (default /var/cache/corvane),
-# under a name keyed by the package list, this script, the guest's init and the apt sources:
+# under a name keyed by the package list, the scripts of this folder and the apt sources:
 # a change to any of them builds a new image, and the images of other keys are removed then.
 # A folder counts as an image only when its stamp, written last, is there and every file still
 # has the size and CRC the stamp recorded; anything else (a build cut short, a file damaged or
@@ -21,8 +21,8 @@ files=(root.img vmlinuz initrd.img)
 
 say() { echo "vm32 image: $*" >&2; }
 
-key=$(cat "$here/guest-packages" "$here/build-image.sh" "$here/guest-init" "$sources" |
-  sha256sum | cut -c1-16)
+key=$(cat "$here/guest-packages" "$here/build-image.sh" "$here/guest-init" "$here/guest-prepare" \
+  "$here/boot.sh" "$sources" | sha256sum | cut -c1-16)
 image="$cache/vm32-$key"
 
 # One line per file: name, size in bytes, CRC (cksum).
@@ -56,7 +56,7 @@ if [ -d "$image" ]; then
   rm -rf "$image"
 fi
 
-for tool in mmdebstrap mkfs.ext4; do
+for tool in mmdebstrap mkfs.ext4 qemu-system-x86_64; do
   command -v "$tool" >/dev/null || { say "$tool is missing (make deps installs it)"; exit 1; }
 done
 
@@ -85,13 +85,30 @@ cp "$(ls "$work"/rootfs/boot/initrd.img-* | tail -n 1)" "$work/initrd.img"
 size_mb=$(($(du -sm "$work/rootfs" | cut -f1) + 1024))
 mkfs.ext4 -q -F -L corvane-vm32 -d "$work/rootfs" "$work/root.img" "${size_mb}M" >>"$work/build.log" 2>&1
 rm -rf "$work/rootfs"
+
+# One boot with the root writable makes the Wine prefix (guest-prepare), minutes under TCG
+# that every run would otherwise spend again.
+prepared=$(date +%s)
+mkdir -p "$work/prepare/guest"
+install -m 755 "$here/guest-prepare" "$work/prepare/guest/run.sh"
+mkfs.ext4 -q -F -L corvane-prepare -d "$work/prepare" "$work/prepare.img" 8M
+say "booting it once to make the Wine prefix (about 10 minutes)"
+timeout -k 10 "${CORVANE_VM_PREPARE_LIMIT:-2400}" bash "$here/boot.sh" --writable "$work" \
+  "$work/prepare.img" >"$work/prepare.log" 2>&1 || true
+if ! grep -q "corvane-prepare: prefix ready" "$work/prepare.log"; then
+  tail -n 30 "$work/prepare.log" >&2
+  say "the guest did not make its Wine prefix"
+  exit 1
+fi
+rm -rf "$work/prepare" "$work/prepare.img"
 manifest "$work" >"$work/complete.tmp"
 mv "$work/complete.tmp" "$work/complete"
 end=$(date +%s)
-echo "mmdebstrap $((boot - start)) s, mkfs $((end - boot)) s, total $((end - start)) s" >"$work/build-time"
+echo "mmdebstrap $((boot - start)) s, mkfs $((prepared - boot)) s, prefix $((end - prepared)) s," \
+  "total $((end - start)) s" >"$work/build-time"
 mv "$work" "$image"
 for old in "$cache"/vm32-*; do
   [ "$old" = "$image" ] || rm -rf "$old"
 done
-say "built $image in $((end - start)) s (mmdebstrap $((boot - start)) s), $(du -sh "$image/root.img" | cut -f1) used"
+say "built $image in $((end - start)) s ($(cat "$image/build-time")), $(du -sh "$image/root.img" | cut -f1) used"
 echo "$image"
