@@ -7,7 +7,8 @@
 #
 # The image lives outside the work tree, in $CORVANE_VM_CACHE (default /var/cache/corvane),
 # under a name keyed by the package list, the scripts of this folder and the apt sources:
-# a change to any of them builds a new image, and the images of other keys are removed then.
+# a change to any of them builds a new image. The three images used last are kept (work trees
+# of other branches may have other keys), older ones are removed.
 # A folder counts as an image only when its stamp, written last, is there and every file still
 # has the size and CRC the stamp recorded; anything else (a build cut short, a file damaged or
 # truncated since) is removed and built again.
@@ -48,6 +49,7 @@ flock 9
 
 if [ -d "$image" ]; then
   if intact "$image"; then
+    touch "$image"
     say "reusing $image"
     echo "$image"
     exit 0
@@ -107,8 +109,6 @@ end=$(date +%s)
 echo "mmdebstrap $((boot - start)) s, mkfs $((prepared - boot)) s, prefix $((end - prepared)) s," \
   "total $((end - start)) s" >"$work/build-time"
 mv "$work" "$image"
-for old in "$cache"/vm32-*; do
-  [ "$old" = "$image" ] || rm -rf "$old"
-done
+ls -dt "$cache"/vm32-*/ | tail -n +4 | xargs -r rm -rf
 say "built $image in $((end - start)) s ($(cat "$image/build-time")), $(du -sh "$image/root.img" | cut -f1) used"
 echo "$image"
