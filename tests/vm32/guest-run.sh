@@ -1,23 +1,9 @@
 #!/bin/bash
-# Runs in the emulated PC, started by its init as PID 1, from the read-only disk of tests
-# mounted at /opt/corvane: the shipped i686 programs under 32-bit Wine. Runs every suite that
-# /opt/corvane/plan names (one "NAME TIMEOUT_S" a line), each into results/NAME.log and
-# results/NAME.rc, writes the results as a tar archive onto the third drive and powers off.
-# Everything also goes to the serial console, where the host shows it as it comes.
-export PATH=/usr/local/sbin:/usr/local/bin:/usr/sbin:/usr/bin:/sbin:/bin HOME=/root LANG=C.UTF-8
-
-mountpoint -q /proc || mount -t proc proc /proc
-mountpoint -q /sys || mount -t sysfs sysfs /sys
-mountpoint -q /dev || mount -t devtmpfs devtmpfs /dev
-mkdir -p /dev/pts /dev/shm
-mountpoint -q /dev/pts || mount -t devpts -o gid=5,mode=620,ptmxmode=666 devpts /dev/pts
-mountpoint -q /dev/shm || mount -t tmpfs tmpfs /dev/shm
-mountpoint -q /run || mount -t tmpfs tmpfs /run
-mount -t tmpfs tmpfs /tmp
-mount -o remount,rw /
-hostname corvane-vm32
-exec </dev/null >/dev/ttyS0 2>&1
-
+# Runs in the emulated PC, started by its init (scripts/vm32/guest-init) as PID 1 with the
+# read-only disk of tests at /opt/corvane and the console as output: the shipped i686
+# programs under 32-bit Wine. Runs every suite that /opt/corvane/plan names (one
+# "NAME TIMEOUT_S" a line), each into results/NAME.log and results/NAME.rc, writes the results
+# as a tar archive onto the third drive and powers off. The console shows it all as it comes.
 T=/opt/corvane
 R=/tmp/results
 mkdir -p "$R"
@@ -48,7 +34,8 @@ say "$("$CORVANE_WINE" --version 2>&1) with $CORVANE_WINE, WINEARCH=$CORVANE_WIN
 SRC=$T/src
 BUILD=$T/build/windows
 MODSIM=$T/build/native/tools/modsim/modsim
-# One work folder for every e2e runner: the prefix is made once (the slowest start of all).
+# One work folder for every e2e runner. Its win32 prefix was made when the image was built
+# (scripts/vm32/guest-prepare): under the emulator that takes minutes.
 WORK=/root/work
 mkdir -p "$WORK"
 

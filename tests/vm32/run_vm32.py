@@ -27,7 +27,7 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 
 # Suite name and its time limit in the guest, in seconds, in the order they run.
-SUITES = [("serial_win32", 300), ("e2e_cli", 600), ("e2e_dialog", 900), ("e2e_faults", 900)]
+SUITES = [("e2e_cli", 600), ("serial_win32", 300), ("e2e_dialog", 600), ("e2e_faults", 900)]
 
 # The files of the builds the guest needs, relative to the source folder.
 BUILT = [
@@ -111,17 +111,8 @@ def boot(image, tests_disk, results_disk, console_path, time_limit):
     """Runs the guest to its power-off; returns (finished in time, seconds to the guest's first
     line, seconds in all). The console goes to console_path and, for the guest's own lines
     and the runners' output, to our standard output."""
-    cmd = ["qemu-system-x86_64", "-accel", "tcg,thread=multi",
-           # SMAP on makes every Wine process die on a page fault at iret under TCG.
-           "-cpu", "max,-smap", "-smp", "2", "-m", "3G",
-           "-nographic", "-no-reboot", "-nic", "none",
-           "-kernel", os.path.join(image, "vmlinuz"),
-           "-initrd", os.path.join(image, "initrd.img"),
-           "-append", "console=ttyS0 root=/dev/vda rw init=/sbin/corvane-init panic=5 quiet",
-           # snapshot=on: the run's writes go to a temporary overlay, the image stays as built.
-           "-drive", f"file={os.path.join(image, 'root.img')},format=raw,if=virtio,snapshot=on",
-           "-drive", f"file={tests_disk},format=raw,if=virtio,readonly=on",
-           "-drive", f"file={results_disk},format=raw,if=virtio"]
+    cmd = ["bash", os.path.join(SOURCE, "scripts", "vm32", "boot.sh"), image, tests_disk,
+           results_disk]
     start = time.monotonic()
     first_line = [None]
     proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
@@ -135,8 +126,10 @@ def boot(image, tests_disk, results_disk, console_path, time_limit):
                 line = raw.decode("utf-8", "replace").rstrip("\r\n")
                 if line.startswith("[guest") and first_line[0] is None:
                     first_line[0] = time.monotonic() - start
-                # Kernel messages stay in the log; what the guest's scripts print is shown.
-                if not re.match(r"^\[ *\d+\.\d+\]", line) and line.strip():
+                # The firmware's and kernel's lines stay in the log; from the guest's first
+                # line on, what its scripts print is shown.
+                if first_line[0] is not None and line.strip() and \
+                        not re.match(r"^\[ *\d+\.\d+\]", line):
                     print(f"  vm | {line}", flush=True)
 
     reader = threading.Thread(target=pump, daemon=True)
