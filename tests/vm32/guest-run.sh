@@ -60,6 +60,27 @@ suite_serial_win32() {
     "$SRC/scripts/wine-run.sh" "$BUILD/tests/win/serial/serial_win32_check.exe"
 }
 
+# The Windows unit tests (GoogleTest) of the i686 build, one program at a time as CTest runs
+# them for x86_64, on a display of their own. The planted-library test runs in its folder,
+# beside its DLL, with Wine preferring native DLLs as Windows would.
+suite_win_units() {
+  local rc=0 exe xvfb overrides
+  Xvfb :91 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
+  xvfb=$!
+  for _ in $(seq 100); do [ -e /tmp/.X11-unix/X91 ] && break; sleep 0.1; done
+  for exe in "$BUILD"/tests/win/*_test.exe "$BUILD"/tests/win/planted/*_test.exe; do
+    echo "== ${exe#"$BUILD"/}"
+    case "$exe" in
+      */planted/*) overrides="uxtheme=n,b" ;;
+      *) overrides="" ;;
+    esac
+    (cd "$(dirname "$exe")" && DISPLAY=:91 WINEPREFIX=$WORK/wineprefix \
+      CORVANE_WINEDLLOVERRIDES=$overrides "$SRC/scripts/wine-run.sh" "$exe") || rc=1
+  done
+  kill "$xvfb"
+  return $rc
+}
+
 run_suite() {
   local name=$1 limit=$2 start rc
   start=$(uptime_s)
@@ -79,7 +100,7 @@ run_suite() {
   WINEPREFIX=$WORK/wineprefix wineserver -k 2>/dev/null
 }
 
-export -f suite_e2e_dialog suite_e2e_faults suite_e2e_cli suite_serial_win32
+export -f suite_e2e_dialog suite_e2e_faults suite_e2e_cli suite_serial_win32 suite_win_units
 export SRC BUILD MODSIM WORK
 
 while read -r name limit; do

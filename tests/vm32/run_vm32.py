@@ -14,6 +14,7 @@ on a guest that did not power off in time and on a missing result. Closes with o
 'N passed, N failed'; the figures (image, boot, tests) come just before it.
 """
 import argparse
+import glob
 import os
 import re
 import shutil
@@ -27,7 +28,8 @@ HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
 
 # Suite name and its time limit in the guest, in seconds, in the order they run.
-SUITES = [("e2e_cli", 600), ("serial_win32", 300), ("e2e_dialog", 600), ("e2e_faults", 900)]
+SUITES = [("e2e_cli", 600), ("serial_win32", 300), ("e2e_dialog", 600), ("e2e_faults", 900),
+          ("win_units", 600)]
 
 # The files of the builds the guest needs, relative to the source folder.
 BUILT = [
@@ -37,6 +39,9 @@ BUILT = [
     "build/windows/tests/win/serial/serial_win32_check.exe",
     "build/native/tools/modsim/modsim",
 ]
+# The Windows unit tests of the i686 build, and the DLL the planted-library test loads.
+BUILT_GLOBS = ["build/windows/tests/win/*_test.exe", "build/windows/tests/win/planted/*_test.exe",
+               "build/windows/tests/win/planted/UXTHEME.DLL"]
 # The runners and what they read, relative to the source folder.
 SOURCES = [
     "tests/e2e",
@@ -86,7 +91,13 @@ def stage(source, work, suites):
     missing = [p for p in BUILT if not os.path.isfile(os.path.join(source, p))]
     if missing:
         fail("not built: " + ", ".join(missing) + " (make windows native builds them)")
-    for rel in BUILT:
+    found = []
+    for pattern in BUILT_GLOBS:
+        matches = sorted(glob.glob(os.path.join(source, pattern)))
+        if not matches:
+            fail(f"not built: {pattern} (make windows builds it)")
+        found += [os.path.relpath(m, source) for m in matches]
+    for rel in BUILT + found:
         dest = os.path.join(payload, rel)
         os.makedirs(os.path.dirname(dest), exist_ok=True)
         shutil.copy2(os.path.join(source, rel), dest)
