@@ -9,9 +9,10 @@ read-only disk, boots the guest with qemu (TCG, no KVM on these machines) and le
 suites under 32-bit Wine (tests/vm32/guest-run.sh). The guest writes its results as a tar
 archive onto a third drive and powers off.
 
-Fails on a failed test, on a suite that ended badly without naming a failed test or ran none,
-on a guest that did not power off in time and on a missing result. Closes with one line
-'N passed, N failed'; the figures (image, boot, tests) come just before it.
+Before that, the image stamp's own check (stamp_check.py). Fails on a failed test, on a suite
+that ended badly without naming a failed test or ran none, on a guest that did not power off
+in time and on a missing result. Closes with one line 'N passed, N failed'; the figures
+(image, boot, tests) come just before it.
 """
 import argparse
 import glob
@@ -26,6 +27,9 @@ import time
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 SOURCE = os.path.dirname(os.path.dirname(HERE))
+sys.dont_write_bytecode = True
+sys.path.insert(0, HERE)
+import stamp_check  # noqa: E402
 
 # Suite name and its time limit in the guest, in seconds, in the order they run.
 SUITES = [("e2e_cli", 600), ("serial_win32", 300), ("e2e_dialog", 600), ("e2e_faults", 900),
@@ -232,6 +236,8 @@ def main():
         if shutil.which("qemu-system-x86_64") is None:
             fail("qemu-system-x86_64 is missing and scripts/deps.sh did not install it")
 
+    # An image is used only when its stamp says it is whole: that check first.
+    stamp_passed, stamp_failed = stamp_check.run()
     image, image_s = build_image(source)
     tests_disk = stage(source, work, suites)
     results_disk = os.path.join(work, "results.img")
@@ -246,6 +252,7 @@ def main():
 
     print()
     passed, failed = judge(results, suites) if have_results else (0, 0)
+    passed, failed = passed + stamp_passed, failed + stamp_failed
     if not in_time:
         print(f"FAIL the guest did not power off within {args.time_limit} s")
         failed += 1
