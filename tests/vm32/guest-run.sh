@@ -18,7 +18,8 @@ power_off() {
   sleep 60
 }
 
-say "up: kernel $(uname -r), $(nproc) CPUs, $(awk '/MemTotal/{print int($2/1024)" MB"}' /proc/meminfo)"
+memory=$(awk '/MemTotal/{print int($2/1024)" MB"}' /proc/meminfo)
+say "up: kernel $(uname -r), $(nproc) CPUs, $memory"
 echo "boot_s $(uptime_s)" >"$R/times"
 
 # The 32-bit Wine: its own loader, a win32 prefix, and the 32-bit wineserver for whoever calls
@@ -82,7 +83,7 @@ suite_win_units() {
 }
 
 run_suite() {
-  local name=$1 limit=$2 start rc
+  local name=$1 limit=$2 start rc took
   start=$(uptime_s)
   say "suite $name (limit ${limit} s)"
   if ! declare -F "suite_$name" >/dev/null; then
@@ -94,7 +95,8 @@ run_suite() {
   fi
   [ "$rc" = 124 ] && echo "suite $name: timed out after $limit s" | tee -a "$R/$name.log"
   echo "$rc" >"$R/$name.rc"
-  echo "suite_s $name $(awk -v a="$start" -v b="$(uptime_s)" 'BEGIN{printf "%.1f", b-a}')" >>"$R/times"
+  took=$(awk -v a="$start" -v b="$(uptime_s)" 'BEGIN{printf "%.1f", b-a}')
+  echo "suite_s $name $took" >>"$R/times"
   say "suite $name exit $rc"
   # Whatever a suite left running (a wineserver, Xvfb, modsim) must not hold the next one up.
   WINEPREFIX=$WORK/wineprefix wineserver -k 2>/dev/null
