@@ -55,10 +55,29 @@ suite_e2e_cli() {
     --driver "$BUILD/tests/e2e/uidriver.exe" --modsim "$MODSIM" --work "$WORK"
 }
 
+# For the suites that run programs straight through wine-run.sh: a wineserver and Wine's
+# background services started here with their output silenced. Started by the first test
+# program they would inherit the suite's output: the services would hold it open, and Debian's
+# wineserver lists every object it still holds as it exits (thousands of lines over the
+# serial console).
+quiet_wine_start() {
+  WINEPREFIX=$WORK/wineprefix wineserver -p >/dev/null 2>&1 </dev/null
+  WINEPREFIX=$WORK/wineprefix "$SRC/scripts/wine-run.sh" wineboot >/dev/null 2>&1 </dev/null
+}
+
+quiet_wine_stop() {
+  WINEPREFIX=$WORK/wineprefix wineserver -k >/dev/null 2>&1
+}
+
 # The serial channel's bytes and read time-outs on a pty, as CTest runs it for x86_64.
 suite_serial_win32() {
+  local rc
+  quiet_wine_start
   WINEPREFIX=$WORK/wineprefix python3 "$SRC/tests/win/serial/with_pty.py" \
     "$SRC/scripts/wine-run.sh" "$BUILD/tests/win/serial/serial_win32_check.exe"
+  rc=$?
+  quiet_wine_stop
+  return $rc
 }
 
 # The Windows unit tests (GoogleTest) of the i686 build, one program at a time as CTest runs
@@ -69,6 +88,8 @@ suite_win_units() {
   Xvfb :91 -screen 0 1280x1024x24 -nolisten tcp >/dev/null 2>&1 &
   xvfb=$!
   for _ in $(seq 100); do [ -e /tmp/.X11-unix/X91 ] && break; sleep 0.1; done
+  # Wine's desktop process starts with the services: on this display.
+  DISPLAY=:91 quiet_wine_start
   for exe in "$BUILD"/tests/win/*_test.exe "$BUILD"/tests/win/planted/*_test.exe; do
     echo "== ${exe#"$BUILD"/}"
     case "$exe" in
@@ -78,6 +99,7 @@ suite_win_units() {
     (cd "$(dirname "$exe")" && DISPLAY=:91 WINEPREFIX=$WORK/wineprefix \
       CORVANE_WINEDLLOVERRIDES=$overrides "$SRC/scripts/wine-run.sh" "$exe") || rc=1
   done
+  quiet_wine_stop
   kill "$xvfb"
   return $rc
 }
@@ -99,10 +121,11 @@ run_suite() {
   echo "suite_s $name $took" >>"$R/times"
   say "suite $name exit $rc"
   # Whatever a suite left running (a wineserver, Xvfb, modsim) must not hold the next one up.
-  WINEPREFIX=$WORK/wineprefix wineserver -k 2>/dev/null
+  WINEPREFIX=$WORK/wineprefix wineserver -k >/dev/null 2>&1
 }
 
-export -f suite_e2e_dialog suite_e2e_faults suite_e2e_cli suite_serial_win32 suite_win_units
+export -f quiet_wine_start quiet_wine_stop suite_e2e_dialog suite_e2e_faults suite_e2e_cli \
+  suite_serial_win32 suite_win_units
 export SRC BUILD MODSIM WORK
 
 while read -r name limit; do
