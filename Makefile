@@ -8,11 +8,12 @@ PYTHON ?= /usr/bin/python3
 
 .PHONY: test deps native windows windows-x64 sanitize test-native test-sanitize test-windows clean
 .PHONY: fuzz fuzz-short fuzz-long bench-wine bench-cli check-shipped dist format check-format
-.PHONY: deb install test-deb
+.PHONY: deb install test-deb test-shipped
 
 # The shipped program is the 32-bit build (windows); its tests run from the 64-bit build of
-# the same sources (windows-x64), since only wine64 can run on this kind of machine.
-test: deps check-format native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows test-deb
+# the same sources (windows-x64), since only wine64 can run on this kind of machine. The
+# shipped files themselves run last, under 32-bit Wine in an emulated PC (test-shipped).
+test: deps check-format native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows test-deb test-shipped
 
 deps:
 	@bash scripts/deps.sh
@@ -67,6 +68,15 @@ check-shipped: windows windows-x64
 # package, both in build/dist/SHA256SUMS (see README).
 dist: check-shipped deb
 	@$(PYTHON) scripts/make_dist.py
+
+# The shipped i686 files themselves under 32-bit Wine, in an emulated PC (qemu without KVM,
+# whose stock Debian kernel runs 32-bit code): the serial check, the command line's and the
+# dialog's end-to-end tests and the fault scenarios. The guest image is built once (about
+# 5 minutes) and kept in /var/cache/corvane; tests/vm32/run_vm32.py says how.
+test-shipped: deps windows
+	@$(CMAKE) --preset native >/dev/null
+	@$(CMAKE) --build --preset native --target modsim
+	@$(PYTHON) tests/vm32/run_vm32.py
 
 # The Linux package: build/dist/corvane_<version>-1_<arch>.deb (see README), from a release
 # build of its own in build/deb. test-deb checks it with lintian, installs it into an empty

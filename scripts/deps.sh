@@ -12,6 +12,9 @@ set -euo pipefail
 #
 # make deb generates the manual pages with help2man, packs with dpkg-deb and checks the package
 # with lintian; its test loads the bash completion.
+#
+# make test-shipped runs the 32-bit build in an emulated PC (qemu) whose Debian guest
+# mmdebstrap builds from the same package sources.
 
 PKGS=(
   cmake make g++ python3 libgtest-dev googletest
@@ -22,6 +25,7 @@ PKGS=(
   libcli11-dev nlohmann-json3-dev python3-pefile clang-format
   libsqlite3-dev libpq-dev postgresql
   help2man lintian dpkg-dev fakeroot bash-completion
+  qemu-system-x86 mmdebstrap e2fsprogs
 )
 
 missing=()

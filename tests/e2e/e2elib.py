@@ -17,9 +17,18 @@ import sys
 import time
 import traceback
 
-WINE = "/usr/lib/wine/wine64"
+# The 64-bit loader and prefix on the build machines; the emulated PC of make test-shipped
+# names the 32-bit loader and a win32 prefix here, to run the shipped i686 files.
+WINE = os.environ.get("CORVANE_WINE", "/usr/lib/wine/wine64")
+WINEARCH = os.environ.get("CORVANE_WINEARCH", "win64")
 MAIN_TITLE = "Corvane Bluetooth Setup Utility v1.2"
 COM_PORT = "COM5"
+# Every wait for the program (a window to show or go, a click's handler to return, a box, the
+# program to end) is this many times longer: the emulated PC of make test-shipped runs
+# several times slower than the machine it runs on. Waits end as soon as their event comes.
+TIME_SCALE = float(os.environ.get("CORVANE_E2E_TIME_SCALE", "1"))
+# uidriver's commands that wait, with their time-out in ms as the first argument.
+TIMED_COMMANDS = {"use", "gone", "wait-click", "msgbox", "only-ports"}
 SOURCE_DIR = os.path.dirname(os.path.dirname(os.path.dirname(os.path.abspath(__file__))))
 
 
@@ -53,7 +62,7 @@ def wine_env(prefix):
     env.update({
         "WINEPREFIX": prefix,
         "WINELOADER": WINE,
-        "WINEARCH": "win64",
+        "WINEARCH": WINEARCH,
         "WINEDEBUG": "-all",
         "WINEDLLOVERRIDES": "mscoree,mshtml=",
     })
@@ -163,15 +172,17 @@ class Session:
 
 
 class Modsim:
-    """modsim serving the session's COM5 path. stop() returns the final state as a dict."""
+    """modsim serving the session's COM5 path, or the link given. stop() returns the final
+    state as a dict."""
 
-    def __init__(self, modsim, session, name, args=()):
+    def __init__(self, modsim, session, name, args=(), link=None):
         self.state_path = os.path.join(session.work, f"{name}.state")
         self.transcript = os.path.join(session.work, f"{name}.transcript")
         for p in (self.state_path, self.transcript):
             if os.path.exists(p):
                 os.unlink(p)
-        self.proc = subprocess.Popen([modsim, "--link", session.link, "--state", self.state_path,
+        self.proc = subprocess.Popen([modsim, "--link", link or session.link,
+                                      "--state", self.state_path,
                                       "--transcript", self.transcript, *args],
                                      stdout=subprocess.PIPE, text=True)
         first = self.proc.stdout.readline().split()
@@ -211,6 +222,11 @@ class Driver:
                                      bufsize=1)
 
     def raw(self, line):
+        words = line.split(" ", 2)
+        if TIME_SCALE != 1 and words[0] in TIMED_COMMANDS and len(words) > 1 and \
+                words[1].isdigit():
+            words[1] = str(int(int(words[1]) * TIME_SCALE))
+            line = " ".join(words)
         self.proc.stdin.write(line + "\n")
         self.proc.stdin.flush()
         answer = self.proc.stdout.readline()
@@ -276,11 +292,17 @@ class Program:
         self.proc = subprocess.Popen([WINE, exe], env=session.env, stdout=subprocess.DEVNULL,
                                      stderr=subprocess.DEVNULL)
         self.driver = driver
-        self.hwnd = driver.ok(f"use {timeout_ms} {MAIN_TITLE}")
+        try:
+            self.hwnd = driver.ok(f"use {timeout_ms} {MAIN_TITLE}")
+        except BaseException:
+            # The caller gets no object to close: a program that never showed its window would
+            # outlive the test.
+            self.close()
+            raise
 
     def exited(self, timeout):
         try:
-            self.proc.wait(timeout)
+            self.proc.wait(timeout * TIME_SCALE)
             return True
         except subprocess.TimeoutExpired:
             return False
@@ -337,15 +359,25 @@ class Env:
             self.close()
             raise
         self.counter = 0
+        self.modsims = []
 
-    def modsim(self, *options):
+    def modsim(self, *options, port=COM_PORT):
+        """modsim on COM5, or on another COM port through a link of the prefix's dosdevices
+        (Wine opens that port by it without a restart, but does not list it). close() stops
+        any that a failed test left running."""
         self.counter += 1
-        return Modsim(self.modsim_path, self.session, f"modsim{self.counter}", options)
+        link = (None if port == COM_PORT else
+                os.path.join(self.session.prefix, "dosdevices", port.lower()))
+        sim = Modsim(self.modsim_path, self.session, f"modsim{self.counter}", options, link)
+        self.modsims.append(sim)
+        return sim
 
     def program(self, timeout_ms=20000):
         return Program(self.args.exe, self.session, self.drv, timeout_ms)
 
     def close(self):
+        for sim in getattr(self, "modsims", []):
+            sim.stop()
         if self.drv:
             self.drv.close()
         self.session.close()

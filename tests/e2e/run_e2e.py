@@ -15,6 +15,7 @@ from e2elib import (COM_PORT, IDC_DEVICE_ADDRESS, IDC_DEVICE_NAME, IDC_MASTER,  
                     IDC_PEER, IDC_PIN_CODE, IDC_PROGRAM, IDC_PROGRESS, IDC_READ, IDC_SLAVE,
                     IDC_TURN_OFF, IDCANCEL, IDM_ABOUTBOX, IDOK, MAIN_TITLE, MESSAGE_TEXTS, Env,
                     run_checks, runner_args)
+from wire import check_wire, program_frames, read_frames  # noqa: E402
 
 ES_READONLY = 0x0800
 ABOUT_TITLE = "Informazioni su corvane_bt_config"
@@ -181,6 +182,7 @@ def test_read(env, check):
         for cid in (IDC_READ, IDC_PROGRAM, IDCANCEL):
             check.eq(f"button {cid} enabled afterwards", drv.ok(f"enabled {cid}"), "1")
         check.eq("module radio untouched", sim.state().get("radio"), "on")
+        check_wire(check, sim.transcript, read_frames(), "Read")
     finally:
         prog.close()
         sim.stop()
@@ -216,6 +218,9 @@ def test_program(env, check):
         check.eq("module role", state.get("role"), "master")
         check.eq("module peer", state.get("peer"), "A5:0D:06:E4:00:00")
         check.eq("module radio after the option", state.get("radio"), "off")
+        check_wire(check, sim.transcript,
+                   program_frames("NEW NAME", "4321", True, [0xA5, 0x0D, 0x06, 0xE4, 0, 0],
+                                  turn_off=True), "Program")
     finally:
         prog.close()
         sim.stop()

@@ -4,14 +4,17 @@
     run_cli_e2e.py --exe CORVANE_EXE --driver UIDRIVER --modsim MODSIM --work DIR
 
 Through Wine's serial layer: `ports` lists the simulator's COM5 alone, `read --format json`
-gives the module's settings, `program` stores all four in the module, a bad option is refused
-before any port is touched, and `gang` (worker threads) programs the module and writes its
-report.
+gives the module's settings, `program` stores all four in the module and `--verify` reads them
+back, a bad option is refused before any port is touched, `gang` (worker threads) programs one
+module and two at once and writes its report, and Ctrl-C ends a Read through the console's
+control handler.
 """
 import json
 import os
+import signal
 import subprocess
 import sys
+import time
 
 sys.dont_write_bytecode = True
 sys.path.insert(0, os.path.join(os.path.dirname(os.path.abspath(__file__)), ".."))
@@ -69,6 +72,27 @@ def test_program(env, check):
     check.eq("printed", out.splitlines()[0] if out else out, "Port:           COM5")
 
 
+def test_program_verify(env, check):
+    """--verify reads the settings back before the turn-off; a module that acknowledges a name
+    but keeps its old one is a difference (exit status 3), the others are stored."""
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "program", "--name", "VERIFIED", "--pin", "2468", "--verify",
+                             "--turn-off")
+    state = sim.stop()
+    check.eq("exit code", (code, err), (0, ""))
+    check.eq("verified", "Verified:       yes" in out, True)
+    check.eq("module", {k: state.get(k) for k in ("name", "pin", "radio")},
+             {"name": "VERIFIED", "pin": "2468", "radio": "off"})
+
+    sim = env.modsim(*MODULE, "--no-store", "N")
+    code, out, err = corvane(env, "program", "--name", "IGNORED", "--pin", "1357", "--verify")
+    state = sim.stop()
+    check.eq("exit code with a difference", code, 3)
+    check.eq("difference shown", "Verified:       no" in out, True)
+    check.eq("module with a difference", (state.get("name"), state.get("pin")),
+             ("CORVANE-BT", "1357"))
+
+
 def test_refused_option(env, check):
     sim = env.modsim(*MODULE)
     code, out, err = corvane(env, "program", "--pin", "123456789")
@@ -94,15 +118,67 @@ def test_gang(env, check):
              [("COM5", "CORVANE-BT", "W-01", "ok")])
 
 
+def test_gang_two_ports(env, check):
+    """Two modules at once, one worker thread each: numbered in port order, each PIN from its
+    own address."""
+    first = env.modsim(*MODULE)
+    second = env.modsim("--address", "00:1A:7D:DA:42:A7", "--name", "SECOND", port="COM6")
+    report = os.path.join(env.session.work, "gang2.jsonl")
+    if os.path.exists(report):
+        os.unlink(report)
+    code, out, err = corvane(env, "gang", "--ports", "COM5,COM6", "--name", "G-{seq:02}",
+                             "--pin", "{addr4}", "--quiet", "--report",
+                             "Z:" + report.replace("/", "\\"))
+    states = [first.stop(), second.stop()]
+    check.eq("exit code", (code, err), (0, ""))
+    check.eq("modules", [(s.get("name"), s.get("pin")) for s in states],
+             [("G-01", "7113"), ("G-02", "42A7")])
+    rows = [json.loads(line) for line in open(report)] if os.path.exists(report) else []
+    check.eq("report", sorted((r["port"], r["old_name"], r["new_name"], r["result"])
+                              for r in rows),
+             [("COM5", "CORVANE-BT", "G-01", "ok"), ("COM6", "SECOND", "G-02", "ok")])
+
+
+def test_ctrl_c(env, check):
+    """Ctrl-C in the middle of a Read (SIGINT, which Wine hands to the console's control
+    handler): exit status 130, one line saying the port is closed, the Read cut short."""
+    sim = env.modsim(*MODULE)
+    err_path = os.path.join(env.session.work, "ctrl-c.err")
+    with open(err_path, "wb") as err:
+        proc = subprocess.Popen([WINE, env.args.exe, "read", "--quiet"], env=env.session.env,
+                                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=err)
+    try:
+        # The handler is in place once the program talks to the module.
+        deadline = time.monotonic() + 120
+        while "EV command 2 " not in open(sim.transcript).read():
+            if proc.poll() is not None or time.monotonic() > deadline:
+                break
+            time.sleep(0.1)
+        proc.send_signal(signal.SIGINT)
+        code = proc.wait(30)
+    finally:
+        if proc.poll() is None:
+            proc.kill()
+            proc.wait()
+    state = sim.stop()
+    err = open(err_path, encoding="utf-8", errors="replace").read().replace("\r\n", "\n")
+    check.eq("exit code", code, 130)
+    check.eq("one line", (err.count("\n"), "interrupted" in err and "closed" in err), (1, True))
+    check.eq("Read cut short", int(state.get("commands", "6")) < 6, True)
+
+
 CHECKS = [("ports", test_ports), ("read_json", test_read_json), ("program", test_program),
-          ("refused_option", test_refused_option), ("gang", test_gang)]
+          ("program_verify", test_program_verify), ("refused_option", test_refused_option),
+          ("gang", test_gang), ("gang_two_ports", test_gang_two_ports), ("ctrl_c", test_ctrl_c)]
 
 
 def main():
-    args = runner_args(__doc__.splitlines()[0]).parse_args()
+    ap = runner_args(__doc__.splitlines()[0])
+    ap.add_argument("--only", nargs="*")
+    args = ap.parse_args()
     env = Env(args, want_own_display=False)
     try:
-        ran, passed = run_checks(env, CHECKS)
+        ran, passed = run_checks(env, CHECKS, args.only)
     finally:
         env.close()
     print(f"{passed}/{ran} passed")
