@@ -65,6 +65,7 @@ int RunProgramWithLedger(const CModuleOptions& options, CCliEnv& env) {
   CTerminalProgress progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet);
   CModuleSession session(*port.m_pApi, env.m_interrupt, &progress);
   if (!port.m_strListed.empty()) session.ListOnly(port.m_strListed);
+  session.SetPace(PaceOf(options.m_strPace));
   CModuleReport report;
   const Clock::time_point start = Clock::now();
   // The module's own address keys the ledger: a Read first, whatever the options give.

@@ -146,7 +146,11 @@ CLedgerAttempt CLedgerRun::Attempt(const std::string& port, const CModuleReport&
   attempt.m_nDurationMs = std::llround(seconds * 1000);
   attempt.m_strResult = OutcomeText(report.m_outcome);
   attempt.m_strMessage = report.m_strMessage;
+  // What is worth keeping beside the values: a run of --again, a pace other than the dialog's.
   if (again) attempt.m_strNotes = "again";
+  if (report.m_strPace != "standard") {
+    attempt.m_strNotes += (attempt.m_strNotes.empty() ? "pace " : "; pace ") + report.m_strPace;
+  }
   return attempt;
 }
 

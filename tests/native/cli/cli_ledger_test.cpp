@@ -298,9 +298,10 @@ TEST(CliLedger, PinsCanBeKeptOutOfTheRecord) {
   ASSERT_TRUE(rig.Start({Module(kA1)}));
   const std::string ledger = LedgerFile(rig);
   ASSERT_EQ(rig.Run({"program", "--ledger", ledger, "--ledger-pins", "omit", "--station", "bench-2",
-                     "--pin", "4711", "--quiet"}),
+                     "--pin", "4711", "--quiet", "--pace", "fast", "--format", "json"}),
             0)
       << rig.m_strErr;
+  EXPECT_EQ(nlohmann::json::parse(rig.m_strOut)["pace"], "fast");
   EXPECT_EQ(rig.State(0).at("pin"), "4711");
   auto look = Look(ledger);
   const CLedgerModule module = Find(*look, kA1);
@@ -310,6 +311,7 @@ TEST(CliLedger, PinsCanBeKeptOutOfTheRecord) {
   EXPECT_FALSE(module.m_attempts[0].m_before.m_pin);
   EXPECT_FALSE(module.m_attempts[0].m_written.m_pin);
   EXPECT_EQ(module.m_attempts[0].m_strStation, "bench-2");
+  EXPECT_EQ(module.m_attempts[0].m_strNotes, "pace fast");
 
   // What the record shows through the ledger command.
   EXPECT_EQ(rig.Run({"ledger", "export", "--format", "csv", "--ledger", ledger}), 0);
