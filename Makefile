@@ -70,9 +70,9 @@ dist: check-shipped deb
 	@$(PYTHON) scripts/make_dist.py
 
 # The shipped i686 files themselves under 32-bit Wine, in an emulated PC (qemu without KVM,
-# whose stock Debian kernel runs 32-bit code): the serial check, the command line's and the
-# dialog's end-to-end tests and the fault scenarios. The guest image is built once (about
-# 5 minutes) and kept in /var/cache/corvane; tests/vm32/run_vm32.py says how.
+# whose stock Debian kernel runs 32-bit code): the command line's and the dialog's end-to-end
+# tests, the serial check, the fault scenarios and the i686 GoogleTest programs. The guest
+# image is built once (5 to 30 minutes) and kept in /var/cache/corvane; see the README.
 test-shipped: deps windows
 	@$(CMAKE) --preset native >/dev/null
 	@$(CMAKE) --build --preset native --target modsim

@@ -64,9 +64,9 @@ suite_e2e_cli() {
 
 # For the suites that run programs straight through wine-run.sh: a wineserver and Wine's
 # background services started here with their output silenced. Started by the first test
-# program they would inherit the suite's output: the services would hold it open, and Debian's
-# wineserver lists every object it still holds as it exits (thousands of lines over the
-# serial console).
+# program they would inherit the suite's output and hold it open; and the wineserver, which
+# opens the test's pty for the program, lists every object it holds when that pty hangs up
+# (thousands of lines over the serial console).
 quiet_wine_start() {
   WINEPREFIX=$WORK/wineprefix wineserver -p >/dev/null 2>&1 </dev/null
   WINEPREFIX=$WORK/wineprefix "$SRC/scripts/wine-run.sh" wineboot >/dev/null 2>&1 </dev/null
