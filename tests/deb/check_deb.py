@@ -134,7 +134,7 @@ def check_completion(root):
              ("corvane read --pace ", ["fast", "standard"]),
              ("corvane ports --format ", ["json", "text"]),
              ("corvane read --tu", ["--turn-off"]),
-             ("corvane gang --st", ["--start"])]
+             ("corvane gang --st", ["--start", "--station"])]
     for line, want in cases:
         got = complete(root, line)
         check(got == want, f"completion of {line!r}: {got}")
