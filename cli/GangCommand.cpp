@@ -365,12 +365,13 @@ int CGang::Report() {
   std::vector<CReportRow> rows;
   bool anyFailed = false;
   bool anyAnswered = false;
-  std::vector<std::string> busy;
+  // Ports that could not be opened, with why: "busy" or "no permission".
+  std::vector<std::pair<std::string, EOutcome>> busy;
   for (const CWorker& worker : m_workers) {
     rows.push_back(MakeReportRow(worker.m_strShown, worker.m_report, worker.m_dSeconds));
     if (worker.m_report.m_outcome == EOutcome::Busy ||
         worker.m_report.m_outcome == EOutcome::NoPermission) {
-      busy.push_back(worker.m_strShown);
+      busy.emplace_back(worker.m_strShown, worker.m_report.m_outcome);
     }
     // A module lost after it answered the probe counts among those that answered.
     if (!worker.m_bAnswered) continue;
@@ -392,10 +393,11 @@ int CGang::Report() {
   } else {
     PrintTable(m_env.m_out, rows);
   }
-  for (const std::string& port : busy) {
-    m_env.m_err << "corvane: " << Printable(port)
-                << " cannot be opened (busy or no permission); run `corvane doctor --port "
-                << Printable(port) << "`\n";
+  for (const auto& port : busy) {
+    m_env.m_err << "corvane: " << Printable(port.first)
+                << (port.second == EOutcome::Busy ? " is busy: another program holds it"
+                                                  : ": no permission to open it")
+                << "; run `corvane doctor --port " << Printable(port.first) << "`\n";
   }
   if (!anyAnswered && busy.empty()) m_env.m_err << MSG_CANNOT_CONNECT << "\n";
   if (code == kExitOk && (!anyAnswered || !busy.empty())) code = kExitNoModule;

@@ -169,6 +169,9 @@ TEST(CliBusy, APortAnotherProgramHoldsIsBusyNotMissing) {
   EXPECT_EQ(rig.Run(Gang(rig.Path(0) + "," + rig.Path(1), {"--report", report})), 1)
       << rig.m_strErr;
   EXPECT_NE(ReadText(report).find("\"result\":\"busy\""), std::string::npos) << ReadText(report);
+  EXPECT_NE(rig.m_strErr.find("is busy: another program holds it; run `corvane doctor --port"),
+            std::string::npos)
+      << rig.m_strErr;
   EXPECT_EQ(rig.State(1).at("name"), "N1") << "the free port's module is programmed";
   close(holder);
 }
