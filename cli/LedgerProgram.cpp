@@ -61,49 +61,46 @@ int RunProgramWithLedger(const CModuleOptions& options, CCliEnv& env) {
     return kExitLedger;
   }
 
-  const CPortChoice port = ChooseModulePort(options, env);
-  CTerminalProgress progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet);
-  CModuleSession session(*port.m_pApi, env.m_interrupt, &progress);
-  if (!port.m_strListed.empty()) session.ListOnly(port.m_strListed);
-  session.SetPace(PaceOf(options.m_strPace));
+  CModuleRun run(options, env);
   CModuleReport report;
   const Clock::time_point start = Clock::now();
   // The module's own address keys the ledger: a Read first, whatever the options give.
-  if (!session.Read(false, report)) {
-    progress.Finish();
-    return FinishProgram(options, env, report, port.m_strShown);
+  if (!run.m_session.Read(false, report)) {
+    run.m_progress.Finish();
+    return FinishProgram(options, env, report, run.m_port.m_strShown);
   }
   const std::string address = LedgerAddress(report.m_read->m_strAddress);
   if (address.empty()) {
-    progress.Finish();
+    run.m_progress.Finish();
     report.m_outcome = EOutcome::CommError;
     report.m_strMessage = "corvane: the module's own address \"" +
                           Printable(report.m_read->m_strAddress) +
                           "\" is no address the ledger can keep; nothing was programmed";
-    return FinishProgram(options, env, report, port.m_strShown);
+    return FinishProgram(options, env, report, run.m_port.m_strShown);
   }
 
   CLedgerTurn turn;
   CLedgerError failure;
   if (!ledger->Turn(address, *report.m_read, MakeValues(options, *report.m_read), &turn,
                     &failure)) {
-    progress.Finish();
+    run.m_progress.Finish();
     env.m_err << "corvane: " << failure.m_strText << "; nothing was programmed\n";
     return failure.m_bUnavailable ? kExitLedger : kExitUsage;
   }
   if (turn.m_nNumber >= 0) report.m_ledgerNumber = turn.m_nNumber;
   if (!turn.m_bProgram || env.m_interrupt.IsSet()) {
     // Interrupted while the ledger answered: the module is bound, but nothing was sent to it.
-    progress.Finish();
+    run.m_progress.Finish();
     report.m_outcome = turn.m_bProgram ? EOutcome::Interrupted : turn.m_skip;
-    return FinishProgram(options, env, report, port.m_strShown);
+    return FinishProgram(options, env, report, run.m_port.m_strShown);
   }
-  session.Program(turn.m_values, options.m_bTurnOff, options.m_bVerify, report);
-  progress.Finish();
+  run.m_session.Program(turn.m_values, options.m_bTurnOff, options.m_bVerify, report);
+  run.m_progress.Finish();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  const std::string shown = port.m_strShown.empty() ? report.m_strPort : port.m_strShown;
+  const std::string shown =
+      run.m_port.m_strShown.empty() ? report.m_strPort : run.m_port.m_strShown;
   const bool recorded = ledger->Record(shown, report, seconds, turn.m_bAgain);
-  const int code = FinishProgram(options, env, report, port.m_strShown);
+  const int code = FinishProgram(options, env, report, run.m_port.m_strShown);
   if (recorded) return code;
   env.m_err << "corvane: " << ledger->LostText()
             << "; this attempt was not recorded: " << Printable(ledger->Unrecorded().front())

@@ -9,16 +9,6 @@
 
 namespace {
 
-// The channel for --port; every port when it was not given.
-CPortChoice ChooseOptionPort(const CModuleOptions& options, CCliEnv& env) {
-  if (options.m_strPort.empty()) {
-    CPortChoice every;
-    every.m_pApi = &env.m_api;
-    return every;
-  }
-  return ChoosePort(options.m_strPort, env);
-}
-
 void PrintDifferences(std::ostream& err, const CModuleReport& report) {
   err << "corvane: the module holds other values than were written:";
   for (const std::string& setting : report.m_differs) {
@@ -94,15 +84,6 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
   return kExitCommError;
 }
 
-// The given settings over base.
-CSettingChanges Overlay(CSettingChanges base, const CSettingChanges& given) {
-  if (given.m_name) base.m_name = given.m_name;
-  if (given.m_pin) base.m_pin = given.m_pin;
-  if (given.m_master) base.m_master = given.m_master;
-  if (given.m_peer) base.m_peer = given.m_peer;
-  return base;
-}
-
 // A dry run: what the module holds and what program would make of it, old -> new per setting.
 int FinishDryRun(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
                  const CSettingChanges& changes, const std::string& shownPort) {
@@ -169,15 +150,11 @@ int RunRead(const CModuleOptions& options, CCliEnv& env) {
     env.m_err << "corvane: --save: " << error << "\n";
     return kExitUsage;
   }
-  const CPortChoice port = ChooseOptionPort(options, env);
-  CTerminalProgress progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet);
-  CModuleSession session(*port.m_pApi, env.m_interrupt, &progress);
-  if (!port.m_strListed.empty()) session.ListOnly(port.m_strListed);
-  session.SetPace(PaceOf(options.m_strPace));
+  CModuleRun run(options, env);
   CModuleReport report;
-  session.Read(options.m_bTurnOff, report);
-  progress.Finish();
-  const int code = Finish(options, env, false, report, port.m_strShown);
+  run.m_session.Read(options.m_bTurnOff, report);
+  run.m_progress.Finish();
+  const int code = Finish(options, env, false, report, run.m_port.m_strShown);
   if (code != kExitOk || !profile.IsOpen()) return code;
   if (!profile.Append(ProfileText(*report.m_read)) || !profile.Commit(&error)) {
     env.m_err << "corvane: cannot write the profile " << options.m_strSave << ": "
@@ -204,34 +181,48 @@ int RunProgram(const CModuleOptions& options, CCliEnv& env) {
     env.m_err << "corvane: --from: " << error << "\n";
     return env.m_interrupt.IsSet() ? kExitInterrupted : kExitUsage;
   }
-  changes = Overlay(changes, options.m_settings.Changes());
-  const CPortChoice port = ChooseOptionPort(options, env);
-  CTerminalProgress progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet);
-  CModuleSession session(*port.m_pApi, env.m_interrupt, &progress);
-  if (!port.m_strListed.empty()) session.ListOnly(port.m_strListed);
-  session.SetPace(PaceOf(options.m_strPace));
+  changes = options.m_settings.Changes().Over(changes);
+  CModuleRun run(options, env);
   CModuleReport report;
   // Settings left out keep what the module holds: read them first.
   CModuleSettings values = changes.Over(CModuleSettings());
   if (options.m_bDryRun) {
-    session.Read(false, report);
-    progress.Finish();
-    return FinishDryRun(options, env, report, changes, port.m_strShown);
+    run.m_session.Read(false, report);
+    run.m_progress.Finish();
+    return FinishDryRun(options, env, report, changes, run.m_port.m_strShown);
   }
   if (!changes.All()) {
-    if (!session.Read(false, report)) {
-      progress.Finish();
-      return Finish(options, env, true, report, port.m_strShown);
+    if (!run.m_session.Read(false, report)) {
+      run.m_progress.Finish();
+      return Finish(options, env, true, report, run.m_port.m_strShown);
     }
     values = changes.Over(*report.m_read);
   }
-  session.Program(values, options.m_bTurnOff, options.m_bVerify, report);
-  progress.Finish();
-  return Finish(options, env, true, report, port.m_strShown);
+  run.m_session.Program(values, options.m_bTurnOff, options.m_bVerify, report);
+  run.m_progress.Finish();
+  return Finish(options, env, true, report, run.m_port.m_strShown);
 }
 
-CPortChoice ChooseModulePort(const CModuleOptions& options, CCliEnv& env) {
-  return ChooseOptionPort(options, env);
+namespace {
+
+// The channel for --port; every port when it was not given.
+CPortChoice ChooseOptionPort(const CModuleOptions& options, CCliEnv& env) {
+  if (options.m_strPort.empty()) {
+    CPortChoice every;
+    every.m_pApi = &env.m_api;
+    return every;
+  }
+  return ChoosePort(options.m_strPort, env);
+}
+
+}  // namespace
+
+CModuleRun::CModuleRun(const CModuleOptions& options, CCliEnv& env)
+    : m_port(ChooseOptionPort(options, env)),
+      m_progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet),
+      m_session(*m_port.m_pApi, env.m_interrupt, &m_progress) {
+  if (!m_port.m_strListed.empty()) m_session.ListOnly(m_port.m_strListed);
+  m_session.SetPace(PaceOf(options.m_strPace));
 }
 
 int FinishProgram(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,

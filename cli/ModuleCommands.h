@@ -7,6 +7,8 @@
 #include "cli/CliEnv.h"
 #include "cli/CommonOptions.h"
 #include "cli/ModuleSession.h"
+#include "cli/Progress.h"
+#include "cli/ModuleSession.h"
 
 struct CModuleOptions {
   std::string m_strFormat = "text";
@@ -32,6 +34,13 @@ int RunProgram(const CModuleOptions& options, CCliEnv& env);
 
 // The port --port names (every port when it was not given), and the outcome of a program
 // printed with its exit code: for the program command's use of the ledger.
-CPortChoice ChooseModulePort(const CModuleOptions& options, CCliEnv& env);
+// What one read or program runs on: the port the options name (every port when none), the
+// progress bar on the terminal, and a session over them at the pace asked.
+struct CModuleRun {
+  CModuleRun(const CModuleOptions& options, CCliEnv& env);
+  CPortChoice m_port;
+  CTerminalProgress m_progress;
+  CModuleSession m_session;
+};
 int FinishProgram(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
                   const std::string& shownPort);

@@ -35,6 +35,14 @@ CSettingChanges CSettingChanges::Of(const CModuleSettings& values) {
   return all;
 }
 
+CSettingChanges CSettingChanges::Over(CSettingChanges base) const {
+  if (m_name) base.m_name = m_name;
+  if (m_pin) base.m_pin = m_pin;
+  if (m_master) base.m_master = m_master;
+  if (m_peer) base.m_peer = m_peer;
+  return base;
+}
+
 CModuleSettings CSettingChanges::Over(CModuleSettings current) const {
   if (m_name) current.m_strName = *m_name;
   if (m_pin) current.m_strPin = *m_pin;

@@ -33,6 +33,8 @@ struct CSettingChanges {
   bool All() const { return m_name && m_pin && m_master && m_peer; }
   // Puts the given values over current ones.
   CModuleSettings Over(CModuleSettings current) const;
+  // These settings over those of base, where given.
+  CSettingChanges Over(CSettingChanges base) const;
   // Every setting of values, as if each had been given.
   static CSettingChanges Of(const CModuleSettings& values);
 };
