@@ -10,15 +10,16 @@
 #include "cli/PairCommand.h"
 #include "cli/PortsCommand.h"
 #include "cli/Settings.h"
+#include "cli/station/StationCommand.h"
 
 namespace {
 
 constexpr const char* kVersion = kCorvaneVersion;
-constexpr const char kCommands[] = "ports, read, program, gang, pair, doctor, ledger";
+constexpr const char kCommands[] = "ports, read, program, gang, station, pair, doctor, ledger";
 
 bool IsCommand(const std::string& word) {
   return word == "ports" || word == "read" || word == "program" || word == "gang" ||
-         word == "pair" || word == "doctor" || word == "ledger";
+         word == "station" || word == "pair" || word == "doctor" || word == "ledger";
 }
 
 int Parse(CLI::App& app, int argc, const char* const* argv, CCliEnv& env) {
@@ -59,6 +60,8 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   CLI::App* read = AddReadCommand(app, readOptions, paths);
   CLI::App* program = AddProgramCommand(app, programOptions, paths);
   CLI::App* gang = AddGangCommand(app, gangOptions);
+  CStationOptions stationOptions;
+  CLI::App* station = AddStationCommand(app, stationOptions, paths);
   CPairOptions pairOptions;
   CLI::App* pair = AddPairCommand(app, pairOptions, paths);
   CDoctorOptions doctorOptions;
@@ -84,6 +87,7 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   if (read->parsed()) return RunRead(readOptions, env);
   if (program->parsed()) return RunProgram(programOptions, env);
   if (gang->parsed()) return RunGang(gangOptions, env);
+  if (station->parsed()) return RunStation(stationOptions, env);
   if (pair->parsed()) return RunPair(pairOptions, env);
   if (doctor->parsed()) return RunDoctor(doctorOptions, env);
   if (ledger->parsed()) return RunLedger(ledgerOptions, env);

@@ -44,4 +44,7 @@ struct CCliEnv {
   // that a write blocked on a full pipe in one thread cannot hold up another thread's output
   // or the program's exit. Null: err is used instead (tests).
   std::function<void(const std::string& text)> m_fnRawErr;
+  // The same for the standard output, for a stream written from a thread of its own (the
+  // station's events): false once the output is gone. Null: out is used instead (tests).
+  std::function<bool(const std::string& text)> m_fnRawOut;
 };

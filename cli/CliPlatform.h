@@ -17,6 +17,8 @@ bool StderrIsTerminal();
 int StderrTerminalRows();
 // Writes text to the standard error's descriptor itself (see CCliEnv::m_fnRawErr).
 void WriteStderrRaw(const std::string& text);
+// And to the standard output's (see CCliEnv::m_fnRawOut); false when it did not take it all.
+bool WriteStdoutRaw(const std::string& text);
 // Makes a channel whose only port, "COM1", is the device at a path; empty where the platform
 // opens ports by name only.
 DevicePathOpener PlatformDevicePaths();
@@ -32,3 +34,8 @@ std::string HostName();
 // A thread that the user's signals (Ctrl-C, SIGTERM, SIGHUP) never interrupt: they go to the
 // main thread, whose blocked writes they end. Throws std::system_error like std::thread.
 std::thread StartWorkerThread(std::function<void()> work);
+// A file opened for appending, created when missing (a link in its place is refused), whose
+// writes go straight to the system, each text in one write where the system allows: a writer
+// that returns false once the file cannot take more, or null with the reason in *error.
+std::function<bool(const std::string& text)> OpenAppendFile(const std::string& path,
+                                                            std::string* error);

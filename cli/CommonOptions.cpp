@@ -2,6 +2,7 @@
 
 #include "cli/CliPlatform.h"
 #include "cli/Output.h"
+#include "cli/ValueTemplate.h"
 #include "serial/ComPortName.h"
 
 std::string CheckPortOption(const std::string& value, bool pathsAllowed) {
@@ -153,4 +154,13 @@ std::string CLedgerOptions::CheckUse() const {
     }
   }
   return std::string();
+}
+
+CLI::Validator TemplateRule(std::string (*check)(const std::string&)) {
+  return CLI::Validator(
+      [check](std::string& text) {
+        const std::string rule = CValueTemplate::Check(text);
+        return rule.empty() ? check(CValueTemplate(text).Expand(0, kSomeAddress)) : rule;
+      },
+      "TEMPLATE");
 }

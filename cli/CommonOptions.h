@@ -16,6 +16,11 @@ inline CLI::Validator Rule(std::string (*check)(const std::string&), const char*
   return CLI::Validator([check](std::string& value) { return check(value); }, description);
 }
 
+// A value template's check for CLI11: its form, then the rule of the value as far as it can be
+// held before any module is read (an address always puts in 12 or 4 digits, a number at least
+// its padding).
+CLI::Validator TemplateRule(std::string (*check)(const std::string&));
+
 // The channel a port option leads to.
 struct CPortChoice {
   // A channel of its own for a device path; null for a COM name.

@@ -205,30 +205,9 @@ void CGang::End(CWorker& worker) {
 
 bool CGang::CheckTemplates(std::string* error) const {
   // The highest number any module can get gives the longest value.
-  const int last = static_cast<int>(m_nFirst) + static_cast<int>(m_workers.size()) - 1;
-  if (m_settings.NameGiven()) {
-    const CValueTemplate name(m_settings.m_strName);
-    if (m_workers.size() > 1 && !name.HasPlaceholder()) {
-      *error = "--name: every module would get the name \"" + Printable(m_settings.m_strName) +
-               "\"; number them with {seq} or tell them apart with {addr} or {addr4}";
-      return false;
-    }
-    const std::string rule = CheckName(name.Expand(last, kSomeAddress));
-    if (!rule.empty()) {
-      *error = "--name: " + rule + " (as module " + std::to_string(last) + " it would be \"" +
-               Printable(name.Expand(last, kSomeAddress)) + "\")";
-      return false;
-    }
-  }
-  if (m_settings.PinGiven()) {
-    const std::string rule =
-        CheckPin(CValueTemplate(m_settings.m_strPin).Expand(last, kSomeAddress));
-    if (!rule.empty()) {
-      *error = "--pin: " + rule;
-      return false;
-    }
-  }
-  return true;
+  const long long last = m_nFirst + static_cast<long long>(m_workers.size()) - 1;
+  *error = CheckValueTemplates(m_settings, last, m_workers.size() > 1);
+  return error->empty();
 }
 
 bool CGang::NeedsRead() const {
@@ -283,26 +262,9 @@ bool CGang::PlanValues(std::string* error) {
 
 EValues CGang::ValuesFor(const CWorker& worker, long long number, CModuleSettings* values,
                          bool* named, std::string* error) const {
-  *values = worker.m_report.m_read ? *worker.m_report.m_read : CModuleSettings();
-  const std::string digits = AddressDigits(values->m_strAddress);
-  const int seq = static_cast<int>(number);
-  CSettingChanges given = m_settings.Changes();
-  if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(seq, digits);
-  if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(seq, digits);
-  *values = given.Over(*values);
-  *named = static_cast<bool>(given.m_name);
-  if (!m_options.m_strPlan.empty()) {
-    const auto row = m_plan.find(digits);
-    if (row == m_plan.end()) return EValues::NotInPlan;
-    *values = row->second.Over(*values);
-    *named = *named || row->second.m_name;
-  }
-  std::string rule = CheckName(values->m_strName);
-  if (rule.empty()) rule = CheckPin(values->m_strPin);
-  if (rule.empty()) return EValues::Ok;
-  *error = Printable(worker.m_strShown) + ": name \"" + Printable(values->m_strName) +
-           "\", PIN \"" + Printable(values->m_strPin) + "\": " + rule;
-  return EValues::Refused;
+  const CModuleSettings* read = worker.m_report.m_read ? &*worker.m_report.m_read : nullptr;
+  return MakeModuleValues(m_settings, m_options.m_strPlan.empty() ? nullptr : &m_plan,
+                          worker.m_strShown, read, number, values, named, error);
 }
 
 int CGang::Run() {
@@ -423,23 +385,12 @@ std::string CheckStart(const std::string& text) {
 CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
   CLI::App* gang =
       app.add_subcommand("gang", "Program every module on every port at once, with a report");
-  // Before any port is opened, a template is held to the rules as far as it can be: an
-  // address always puts in 12 or 4 digits, a number at least its padding. Each module's own
-  // value is checked again once its number and address are known.
-  auto templateRule = [](std::string (*check)(const std::string&)) {
-    return CLI::Validator(
-        [check](std::string& text) {
-          const std::string rule = CValueTemplate::Check(text);
-          return rule.empty() ? check(CValueTemplate(text).Expand(0, kSomeAddress)) : rule;
-        },
-        "TEMPLATE");
-  };
   gang->add_option("--ports", options.m_strPorts, "all (default) or P1,P2,...")
       ->check(CLI::Validator(
           [](std::string& v) { return v.empty() ? "name at least one port, or all" : ""; },
           "PORTS"));
-  options.m_settings.Add(gang, templateRule(CheckName),
-                         "Name template: {seq}, {seq:03}, {addr}, {addr4}", templateRule(CheckPin),
+  options.m_settings.Add(gang, TemplateRule(CheckName),
+                         "Name template: {seq}, {seq:03}, {addr}, {addr4}", TemplateRule(CheckPin),
                          "PIN template");
   options.m_pStart =
       gang->add_option("--start", options.m_nStart,

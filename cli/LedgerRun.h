@@ -17,10 +17,10 @@
 #include <vector>
 
 #include "cli/CommonOptions.h"
+#include "cli/ModuleValues.h"
 #include "cli/ModuleSession.h"
 #include "ledger/Ledger.h"
 
-enum class EValues { Ok, NotInPlan, Refused };
 // The values a module gets as number: Ok with *values, NotInPlan, or Refused with the rule
 // broken in *why. *named tells a name the options set from one the module merely keeps: only
 // a name set is bound (names are unique in the ledger; a kept factory name is not). Quick and

@@ -75,6 +75,7 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
     case EOutcome::CommError:
     case EOutcome::NotInPlan:
     case EOutcome::NotInLedger:
+    case EOutcome::Refused:
       break;
   }
   env.m_err << report.m_strMessage << "\n";

@@ -49,6 +49,8 @@ const char* OutcomeText(EOutcome outcome) {
       return "already programmed";
     case EOutcome::NotInLedger:
       return "not in ledger";
+    case EOutcome::Refused:
+      return "refused";
   }
   return "";
 }

@@ -32,6 +32,9 @@ enum class EOutcome {
   AlreadyProgrammed,
   // gang --only-failed: the ledger has never seen it, so it was left as it is.
   NotInLedger,
+  // A station: the values it would get break a rule (a name another module holds); it was
+  // left as it is.
+  Refused,
 };
 
 // The words a report uses for each outcome.

@@ -7,7 +7,8 @@
 int main(int argc, char** argv) {
   CInterrupt interrupt;
   interrupt.InstallHandlers();
-  CCliEnv env{PlatformCommApi(), PlatformDevicePaths(), std::cout, std::cerr, StderrIsTerminal(),
-              interrupt,         WriteStderrRaw};
+  CCliEnv env{PlatformCommApi(), PlatformDevicePaths(), std::cout,
+              std::cerr,         StderrIsTerminal(),    interrupt,
+              WriteStderrRaw,    WriteStdoutRaw};
   return RunCli(argc, argv, env);
 }

@@ -1,0 +1,235 @@
+#include "cli/station/Station.h"
+
+#include <filesystem>
+#include <set>
+#include <sstream>
+
+#include "cli/CliPlatform.h"
+#include "cli/ModuleValues.h"
+#include "cli/ValueTemplate.h"
+
+namespace {
+
+// The folder of port names that stay the same for the same USB socket.
+constexpr const char kDefaultWatch[] = "/dev/serial/by-path";
+constexpr size_t kLabelsMaxBytes = 1u << 20;
+
+}  // namespace
+
+bool CStation::Prepare(std::string* error, int* code) {
+  *code = kExitUsage;
+  *error = m_options.m_ledger.CheckUse();
+  if (!error->empty()) return false;
+  const CSettingOptions& settings = m_options.m_settings;
+  if (!m_options.m_ledger.Given()) {
+    for (const auto& given : {std::make_pair("--name", settings.m_strName),
+                              std::make_pair("--pin", settings.m_strPin)}) {
+      if (CValueTemplate(given.second).NeedsNumber()) {
+        *error = std::string(given.first) +
+                 ": {seq} needs a --ledger (or CORVANE_LEDGER), which keeps the count "
+                 "between runs and stations";
+        return false;
+      }
+    }
+  }
+  if (!m_options.m_strPlan.empty() &&
+      !LoadPlan(m_options.m_strPlan, m_env.m_interrupt, &m_plan, error)) {
+    *error = "--plan: " + *error;
+    return false;
+  }
+  std::string text;
+  if (!m_options.m_strSlots.empty() &&
+      (!ReadSmallFile(m_options.m_strSlots, kLabelsMaxBytes, m_env.m_interrupt, &text, error) ||
+       !ParseSlotLabels(text, &m_labels, error))) {
+    *error = "--slots: " + *error;
+    return false;
+  }
+  if (!MakeFinder(error)) return false;
+  long long next = 1;
+  if (m_options.m_ledger.Given()) {
+    m_pLedger = CLedgerRun::Open(m_options.m_ledger, error);
+    CLedgerError failure;
+    if (m_pLedger && !m_pLedger->Ledger().NextNumber(&next, &failure)) {
+      *error = failure.m_strText;
+      m_pLedger.reset();
+    }
+    if (!m_pLedger) {
+      *code = kExitLedger;
+      return false;
+    }
+  }
+  *error = CheckValueTemplates(settings, next, true);
+  return error->empty() && OpenEvents(error);
+}
+
+bool CStation::MakeFinder(std::string* error) {
+  const bool paths = static_cast<bool>(m_env.m_fnPathApi);
+  std::vector<std::string> fixed;
+  std::set<std::string> seen;
+  std::stringstream list(m_options.m_strPorts);
+  for (std::string name; std::getline(list, name, ',');) {
+    const std::string rule = CheckPortOption(name, paths);
+    if (!rule.empty()) {
+      *error = "--ports: \"" + Printable(name) + "\": " + rule;
+      return false;
+    }
+    if (!seen.insert(name).second) {
+      *error = "--ports: " + Printable(name) + " is named twice";
+      return false;
+    }
+    fixed.push_back(name);
+  }
+  const bool portsGiven = m_options.m_pPorts != nullptr && m_options.m_pPorts->count() > 0;
+  const bool watchGiven = m_options.m_pWatch != nullptr && m_options.m_pWatch->count() > 0;
+  std::string watch = m_options.m_strWatch;
+  if (watchGiven && !paths) {
+    *error =
+        "--watch: this system names its ports COM1, COM2, ...; new ones are found in "
+        "its port listing";
+    return false;
+  }
+  std::error_code failure;
+  if (watchGiven && !std::filesystem::is_directory(watch, failure)) {
+    *error = "--watch: " + Printable(watch) + " is not a folder";
+    return false;
+  }
+  const bool everything = !portsGiven && !watchGiven;
+  if (everything && paths) watch = kDefaultWatch;
+  if (!watchGiven && !everything) watch.clear();
+  m_pFinder = std::make_unique<CPortFinder>(m_env, fixed, watch, everything);
+  return true;
+}
+
+bool CStation::OpenEvents(std::string* error) {
+  const std::string& path = m_options.m_strEvents;
+  if (path.empty()) return true;
+  if (path == "-") {
+    std::ostream& out = m_env.m_out;
+    m_fnEvents = m_env.m_fnRawOut;
+    if (!m_fnEvents)
+      m_fnEvents = [&out](const std::string& line) {
+        return static_cast<bool>(out << line << std::flush);
+      };
+    return true;
+  }
+  m_fnEvents = OpenAppendFile(path, error);
+  if (!m_fnEvents) *error = "--events: cannot write " + Printable(path) + ": " + *error;
+  return static_cast<bool>(m_fnEvents);
+}
+
+void CStation::Scan() {
+  for (const CSlotPort& port : m_pFinder->Scan()) {
+    const auto known = m_byPort.find(port.m_strPort);
+    if (known != m_byPort.end()) {
+      known->second->SetPresent(port.m_bPresent);
+    } else {
+      AddSlot(port);
+    }
+  }
+}
+
+void CStation::AddSlot(const CSlotPort& port) {
+  std::unique_ptr<CommApi> owned;
+  CommApi* api = &m_env.m_api;
+  std::string listed = port.m_strPort;
+  if (port.m_bPath) {
+    owned = m_env.m_fnPathApi(port.m_strPort);
+    api = owned.get();
+    listed = "COM1";
+  }
+  auto label = m_labels.find(port.m_strName);
+  if (label == m_labels.end()) label = m_labels.find(port.m_strPort);
+  const std::string shown = label != m_labels.end() ? label->second : Printable(port.m_strName);
+  m_slots.push_back(
+      std::make_unique<CSlot>(*m_pContext, shown, port.m_strPort, listed, *api, std::move(owned)));
+  CSlot& slot = *m_slots.back();
+  m_byPort[port.m_strPort] = &slot;
+  slot.SetPresent(port.m_bPresent);
+  slot.Start();
+}
+
+void CStation::Watch() {
+  // The folder is looked at four times a second, a listing of COM names twice.
+  const DWORD tick = m_env.m_fnPathApi ? 250 : 500;
+  for (unsigned ticks = 1; !m_pContext->Stopping(); ++ticks) {
+    if (m_env.m_interrupt.Wait(tick)) {
+      m_pContext->Stop(EStop::Interrupted);
+      break;
+    }
+    if (m_pEvents->Lost()) m_pContext->Stop(EStop::EventsLost);
+    if (m_options.m_dIdleExit > 0 && m_pContext->IdleSeconds() >= m_options.m_dIdleExit) {
+      m_pContext->Stop(EStop::Idle);
+    }
+    if (m_pContext->Stopping()) break;
+    Scan();
+    // The rate goes on changing while nothing happens.
+    if (ticks % 8 == 0) m_pBoard->SetSummary(m_pContext->Summary());
+  }
+}
+
+int CStation::Run() {
+  std::string error;
+  int code = kExitUsage;
+  if (!Prepare(&error, &code)) {
+    if (m_env.m_interrupt.IsSet()) {
+      m_env.m_err << "corvane: interrupted; nothing was sent.\n";
+      return kExitInterrupted;
+    }
+    m_env.m_err << "corvane: " << error << "\n";
+    return code;
+  }
+  std::ostream& err = m_env.m_err;
+  CStationBoard::CWriter write = m_env.m_fnRawErr;
+  if (!write) write = [&err](const std::string& text) { err << text << std::flush; };
+  m_pBoard = std::make_unique<CStationBoard>(write, m_env.m_bErrIsTerminal, m_options.m_bQuiet,
+                                             m_options.m_bBell,
+                                             m_env.m_bErrIsTerminal ? StderrTerminalRows() : 0);
+  m_pEvents = std::make_unique<CEventStream>(m_fnEvents);
+  m_pContext =
+      std::make_unique<CStationContext>(m_options, m_env, *m_pBoard, *m_pEvents, m_pLedger.get(),
+                                        m_options.m_strPlan.empty() ? nullptr : &m_plan);
+  m_pBoard->SetSummary(m_pContext->Summary());
+  Scan();
+  Watch();
+  for (auto& slot : m_slots) slot->Join();
+  return End();
+}
+
+int CStation::End() {
+  m_pBoard->SetSummary(m_pContext->Summary());
+  m_pBoard->Stop();
+  m_pEvents->Stop();
+  std::ostream& err = m_env.m_err;
+  int code = m_pContext->Failed() > 0 ? kExitCommError : kExitOk;
+  switch (m_pContext->StopReason()) {
+    case EStop::Count:
+      err << "corvane: " << m_options.m_nCount << " modules ok; the station ends.\n";
+      break;
+    case EStop::Idle:
+      err << "corvane: nothing arrived for " << m_options.m_dIdleExit
+          << " seconds; the station ends.\n";
+      break;
+    default:
+      break;
+  }
+  err << "corvane: " << m_pContext->Summary() << "\n";
+  if (m_pLedger && m_pLedger->Lost()) {
+    err << "corvane: " << m_pLedger->LostText() << "; nothing was programmed after that";
+    const std::vector<std::string> unrecorded = m_pLedger->Unrecorded();
+    for (size_t k = 0; k < unrecorded.size(); ++k) {
+      err << (k == 0 ? "; not recorded: " : ", ") << Printable(unrecorded[k]);
+    }
+    err << "\n";
+    code = kExitLedger;
+  }
+  if (m_pEvents->Lost()) {
+    err << "corvane: the events could not be written: " << m_pEvents->LostText()
+        << "; the station stopped\n";
+    code = kExitOutput;
+  }
+  if (m_env.m_interrupt.IsSet()) {
+    err << "corvane: interrupted; every port is closed.\n";
+    return kExitInterrupted;
+  }
+  return code;
+}

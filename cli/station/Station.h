@@ -1,0 +1,43 @@
+// The station's coordinating thread: it finds the slots' ports, starts a slot for each,
+// watches for the ends of the run and says how it ended.
+#pragma once
+
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "cli/station/Slot.h"
+#include "cli/station/SlotPorts.h"
+#include "cli/station/StationContext.h"
+
+class CStation {
+ public:
+  CStation(const CStationOptions& options, CCliEnv& env) : m_options(options), m_env(env) {}
+  int Run();
+
+ private:
+  // Everything that could refuse the run, before any port is opened; the exit code in *code.
+  bool Prepare(std::string* error, int* code);
+  bool MakeFinder(std::string* error);
+  bool OpenEvents(std::string* error);
+  // New slots for ports seen for the first time; every slot told whether its port is there.
+  void Scan();
+  void AddSlot(const CSlotPort& port);
+  // Waits for an end of the run.
+  void Watch();
+  int End();
+
+  const CStationOptions& m_options;
+  CCliEnv& m_env;
+  CPlan m_plan;
+  std::map<std::string, std::string> m_labels;
+  std::unique_ptr<CLedgerRun> m_pLedger;
+  CEventStream::CWriter m_fnEvents;
+  std::unique_ptr<CPortFinder> m_pFinder;
+  std::unique_ptr<CStationBoard> m_pBoard;
+  std::unique_ptr<CEventStream> m_pEvents;
+  std::unique_ptr<CStationContext> m_pContext;
+  std::vector<std::unique_ptr<CSlot>> m_slots;
+  std::map<std::string, CSlot*> m_byPort;
+};

@@ -1,0 +1,66 @@
+#include "cli/station/StationCommand.h"
+
+#include "cli/station/Station.h"
+
+namespace {
+
+std::string CheckCount(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+      text.size() > 8 || std::stoll(text) < 1) {
+    return "not a count: \"" + Printable(text) + "\" (a whole number from 1 to 99999999)";
+  }
+  return std::string();
+}
+
+std::string CheckSeconds(const std::string& text) {
+  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
+      text.size() > 6 || std::stoll(text) < 1) {
+    return "not a number of seconds: \"" + Printable(text) + "\" (a whole number from 1 to 999999)";
+  }
+  return std::string();
+}
+
+}  // namespace
+
+CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsAllowed) {
+  CLI::App* station = app.add_subcommand(
+      "station", "Program modules one after another as they are put on, until stopped");
+  options.m_pPorts =
+      station
+          ->add_option("--ports", options.m_strPorts,
+                       pathsAllowed ? "Slots: P1,P2,... (COM names or device paths)"
+                                    : "Slots: P1,P2,... (COM names)")
+          ->check(CLI::Validator(
+              [](std::string& v) { return v.empty() ? "name at least one port" : ""; }, "PORTS"));
+  if (pathsAllowed) {
+    options.m_pWatch = station->add_option(
+        "--watch", options.m_strWatch,
+        "A folder of port names: each name that appears is a slot (default, without --ports: "
+        "/dev/serial/by-path)");
+  }
+  station->add_option("--slots", options.m_strSlots, "CSV file of slot labels: port name,label");
+  options.m_settings.Add(station, TemplateRule(CheckName),
+                         "Name template: {seq} (needs --ledger), {seq:03}, {addr}, {addr4}",
+                         TemplateRule(CheckPin), "PIN template");
+  station->add_option("--plan", options.m_strPlan,
+                      "CSV file (or - for stdin): address,name,pin,role,peer");
+  station->add_flag("--verify", options.m_bVerify, "Read back and compare");
+  station->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
+  station->add_option("--events", options.m_strEvents,
+                      "Write events as JSON lines to FILE (appended), or - for stdout");
+  station->add_option("--count", options.m_nCount, "End after N modules ok")
+      ->check(CLI::Validator([](std::string& v) { return CheckCount(v); }, "N"));
+  station
+      ->add_option("--idle-exit", options.m_dIdleExit, "End after SECONDS with no module arriving")
+      ->check(CLI::Validator([](std::string& v) { return CheckSeconds(v); }, "SECONDS"));
+  station->add_flag("--bell", options.m_bBell, "Ring the terminal bell on a failure");
+  AddPaceOption(station, options.m_strPace);
+  AddQuietOption(station, options.m_bQuiet, "No operator's view; events and the end only");
+  options.m_ledger.Add(station);
+  return station;
+}
+
+int RunStation(const CStationOptions& options, CCliEnv& env) {
+  CStation station(options, env);
+  return station.Run();
+}

@@ -1,0 +1,88 @@
+// What every slot of a station shares: the options, the ledger, the operator's view, the
+// events, the counts, and the station's own stop. Slots call it from their own threads.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+
+#include "cli/CliEnv.h"
+#include "cli/LedgerRun.h"
+#include "cli/ModuleSession.h"
+#include "cli/Plan.h"
+#include "cli/station/EventStream.h"
+#include "cli/station/StationBoard.h"
+#include "cli/station/StationOptions.h"
+
+// Why the station stops taking modules.
+enum class EStop { None, Interrupted, Count, Idle, LedgerLost, EventsLost };
+
+// What becomes of a module that was read.
+struct CSlotTurn {
+  enum class EKind { Program, Skip, Fail };
+  EKind m_kind = EKind::Fail;
+  CModuleSettings m_values;  // with Program
+  EOutcome m_skip = EOutcome::AlreadyProgrammed;
+  long long m_nNumber = -1;  // the ledger's number; -1 without one
+  bool m_bAgain = false;
+  std::string m_strWhy;  // with Fail
+};
+
+class CStationContext {
+ public:
+  CStationContext(const CStationOptions& options, CCliEnv& env, CStationBoard& board,
+                  CEventStream& events, CLedgerRun* ledger, const CPlan* plan);
+
+  const CStationOptions& Options() const { return m_options; }
+  CCliEnv& Env() { return m_env; }
+  CStationBoard& Board() { return m_board; }
+  const CInterrupt& UserInterrupt() const { return m_env.m_interrupt; }
+
+  // The station stops taking modules (the first reason given stays); modules under way finish.
+  void Stop(EStop why);
+  bool Stopping() const { return m_stop.IsSet(); }
+  EStop StopReason() const;
+  // Sleeps ms, or less once the station stops. True when stopping.
+  bool Wait(DWORD ms) const { return m_stop.Wait(ms); }
+
+  // A module answered on a slot: the idle time starts again.
+  void NoteArrival();
+  double IdleSeconds() const;
+
+  // The module read on port: program it (and with what), leave it, or fail it.
+  CSlotTurn Turn(const std::string& port, const CModuleSettings& read);
+  // The module's run has ended: counts, the ledger's record, the end by count.
+  void Ended(const std::string& port, const CModuleReport& report, double seconds, bool tried,
+             bool again);
+  // A line for the events: time, slot, port and event, with the fields given.
+  void Post(const std::string& slot, const std::string& port, const char* event, CJson fields);
+  // "ok 12  failed 1  already programmed 2  310 modules per hour".
+  std::string Summary() const;
+  long long Failed() const { return m_nFailed.load(); }
+
+ private:
+  using Clock = std::chrono::steady_clock;
+  CSlotTurn TurnWithLedger(const std::string& port, const std::string& key,
+                           const CModuleSettings& read);
+  CSlotTurn TurnWithoutLedger(const std::string& port, const std::string& key,
+                              const CModuleSettings& read);
+
+  const CStationOptions& m_options;
+  CCliEnv& m_env;
+  CStationBoard& m_board;
+  CEventStream& m_events;
+  CLedgerRun* m_pLedger;
+  const CPlan* m_pPlan;
+  CInterrupt m_stop;
+  const Clock::time_point m_start = Clock::now();
+  std::atomic<long long> m_nOk{0}, m_nFailed{0}, m_nSkipped{0};
+  std::atomic<long long> m_nLastArrival;  // ms since the start
+  mutable std::mutex m_mutex;
+  EStop m_stopReason = EStop::None;
+  // Without a ledger: the modules programmed ok in this run, and the names given, by address.
+  std::set<std::string> m_programmed;
+  std::map<std::string, std::string> m_names;
+};

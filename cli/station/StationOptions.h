@@ -1,0 +1,31 @@
+// `corvane station`'s options: gang's value options, where modules arrive, and the outputs.
+#pragma once
+
+#include <string>
+
+#include "cli/CommonOptions.h"
+
+struct CStationOptions {
+  // Slots that are always there: P1,P2,... (COM names or device paths); empty when not given.
+  std::string m_strPorts;
+  // A folder of stable port names; a name that appears there is a slot.
+  std::string m_strWatch;
+  // "port name,label" lines.
+  std::string m_strSlots;
+  // JSON lines to a file, or "-" for stdout.
+  std::string m_strEvents;
+  CSettingOptions m_settings;
+  std::string m_strPlan;
+  bool m_bVerify = false;
+  bool m_bTurnOff = false;
+  bool m_bBell = false;
+  bool m_bQuiet = false;
+  std::string m_strPace = "standard";
+  // After this many modules ok; 0: no end by count.
+  long long m_nCount = 0;
+  // After this many seconds with nothing arriving; 0: never.
+  double m_dIdleExit = 0;
+  CLedgerOptions m_ledger;
+  CLI::Option* m_pPorts = nullptr;
+  CLI::Option* m_pWatch = nullptr;
+};
