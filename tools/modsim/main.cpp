@@ -397,11 +397,6 @@ int CModsim::Run() {
     now = NowSeconds();
     if (fds[0].revents & POLLOUT) m_bWriteBlocked = false;
     if ((fds[1].revents & POLLIN) && !OnSignal(now)) return 0;
-    if (fds[2].revents) {
-      std::vector<std::string> lines;
-      m_input.Read(lines);
-      for (const std::string& line : lines) OnControl(line, now);
-    }
     bool lineUp = true;
     if (fds[0].revents & POLLIN) {
       lineUp = OnInput(now);
@@ -417,6 +412,13 @@ int CModsim::Run() {
       poll(&fds[1], 2, 100);
     } else if (fds[0].revents & POLLIN) {
       m_bLineDown = false;
+    }
+    // After the line's bytes: what the host sent before a module came or went was heard by
+    // the jig as it was then.
+    if (fds[2].revents) {
+      std::vector<std::string> lines;
+      m_input.Read(lines);
+      for (const std::string& line : lines) OnControl(line, now);
     }
     if (!m_rx.empty() && now - m_dRxLast >= kRxIdleMs / 1000.0) FlushRx();
   }
