@@ -1,0 +1,283 @@
+// corvane station against jigs played by modsims: modules put on and taken off while the
+// station runs, a module pulled in the middle of programming, a port that goes and comes back,
+// Ctrl-C with slots busy, and the refusals that come before any port is opened.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <map>
+#include <nlohmann/json.hpp>
+#include <random>
+#include <regex>
+#include <set>
+#include <sstream>
+#include <thread>
+
+#include "cli/CliRig.h"
+
+namespace {
+
+using nlohmann::json;
+
+std::vector<json> JsonLines(const std::string& text) {
+  std::vector<json> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) {
+    if (!line.empty()) lines.push_back(json::parse(line));
+  }
+  return lines;
+}
+
+std::vector<json> Events(const std::string& path) {
+  std::ifstream file(path);
+  std::stringstream text;
+  text << file.rdbuf();
+  return JsonLines(text.str());
+}
+
+// Waits (at most seconds) until the event file holds the nth event of this kind on port; false
+// if it did not come.
+bool AwaitEvent(const std::string& path, const std::string& kind, const std::string& port,
+                size_t nth = 1, int seconds = 30) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  while (std::chrono::steady_clock::now() < end) {
+    size_t seen = 0;
+    for (const json& event : Events(path)) {
+      if (event["event"] == kind && event["port"] == port && ++seen >= nth) return true;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  return false;
+}
+
+std::string Address(int n) {
+  char text[32];
+  std::snprintf(text, sizeof text, "00:1A:7D:00:%02X:%02X", n / 256, n % 256);
+  return text;
+}
+
+// The ledger's rows, one per attempt.
+std::vector<json> Attempts(CCliRig& rig, const std::string& ledger) {
+  EXPECT_EQ(rig.Run({"ledger", "export", "--format", "jsonl", "--ledger", ledger}), 0)
+      << rig.m_strErr;
+  return JsonLines(rig.m_strOut);
+}
+
+class CStationRun {
+ public:
+  // The real program, so that Ctrl-C is a real signal.
+  explicit CStationRun(const std::vector<std::string>& args) { m_nChild = CCliRig::Spawn(args); }
+  ~CStationRun() {
+    if (m_nChild > 0) CCliRig::WaitExit(m_nChild, 1, &m_nStatus);
+  }
+  // Waits for the exit; the exit code, or -1 when it did not end in time.
+  int Exit(int seconds = 60) {
+    const bool ended = CCliRig::WaitExit(m_nChild, seconds, &m_nStatus);
+    m_nChild = -1;
+    return ended && WIFEXITED(m_nStatus) ? WEXITSTATUS(m_nStatus) : -1;
+  }
+  void Signal(int signal) { kill(m_nChild, signal); }
+
+ private:
+  pid_t m_nChild = -1;
+  int m_nStatus = 0;
+};
+
+TEST(StationTest, FourSlotsTakeTwelveModulesComingAndGoing) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--absent"}, {"--absent"}, {"--absent"}, {"--absent"}}));
+  const std::string ledger = rig.File("ledger.db");
+  rig.File("ledger.db-wal");
+  rig.File("ledger.db-shm");
+  const std::string events = rig.File("events.jsonl");
+  CStationRun station({"station", "--ports", rig.Paths(0, 4), "--ledger", ledger, "--name",
+                       "BT-{seq:03}", "--pace", "fast", "--count", "12", "--events", events});
+
+  // Each jig takes three modules, put on and taken off at random moments; jig 0 also gets its
+  // first module back, which must not be programmed a second time.
+  std::vector<std::thread> operators;
+  std::vector<std::string> failures(4);
+  for (size_t jig = 0; jig < 4; ++jig) {
+    operators.emplace_back([&, jig] {
+      std::mt19937 random(static_cast<unsigned>(jig) + 7);
+      std::uniform_int_distribution<int> pause(0, 600);
+      std::vector<int> modules = {int(jig) * 3 + 1, int(jig) * 3 + 2, int(jig) * 3 + 3};
+      if (jig == 0) modules.insert(modules.begin() + 1, 1);
+      const std::string port = rig.Path(jig);
+      for (size_t k = 0; k < modules.size(); ++k) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        if (!rig.Module(jig).Command("insert --address " + Address(modules[k]))) {
+          failures[jig] = "insert refused";
+          return;
+        }
+        if (!AwaitEvent(events, "ok", port, k + 1)) {
+          failures[jig] = "no result for module " + std::to_string(modules[k]);
+          return;
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(pause(random)));
+        rig.Module(jig).Command("remove");
+        if (k + 1 < modules.size() && !AwaitEvent(events, "removed", port, k + 1)) {
+          failures[jig] = "removal not seen";
+          return;
+        }
+      }
+    });
+  }
+  for (std::thread& person : operators) person.join();
+  for (const std::string& failure : failures) EXPECT_EQ(failure, "");
+  EXPECT_EQ(station.Exit(), 0);
+
+  std::set<std::string> names, addresses;
+  size_t ok = 0;
+  for (const json& row : Attempts(rig, ledger)) {
+    EXPECT_TRUE(addresses.insert(row["address"].get<std::string>()).second)
+        << "programmed twice: " << row.dump();
+    if (row["result"] == "ok") ++ok;
+    names.insert(row["name"].get<std::string>());
+  }
+  EXPECT_EQ(ok, 12u);
+  EXPECT_EQ(names.size(), 12u);
+  // The module put back on jig 0 was left as it was.
+  size_t again = 0;
+  for (const json& event : Events(events)) {
+    if (event["event"] == "ok" && event["result"] == "already programmed") {
+      ++again;
+      EXPECT_EQ(event["address"], Address(1));
+    }
+  }
+  EXPECT_EQ(again, 1u);
+}
+
+TEST(StationTest, ModulePulledMidProgramIsRecordedAndTheNextIsFine) {
+  CCliRig rig;
+  // PIN answers come late, so the module can be pulled while the station waits for one.
+  ASSERT_TRUE(rig.Start({{"--absent", "--delay", "600", "--only", "I"}}));
+  const std::string ledger = rig.File("ledger.db");
+  rig.File("ledger.db-wal");
+  rig.File("ledger.db-shm");
+  const std::string events = rig.File("events.jsonl");
+  const std::string port = rig.Path(0);
+  CStationRun station({"station", "--ports", port, "--ledger", ledger, "--name", "BT-{seq:03}",
+                       "--pace", "fast", "--count", "1", "--events", events});
+
+  ASSERT_TRUE(rig.Module(0).Command("insert --address " + Address(1)));
+  ASSERT_TRUE(AwaitEvent(events, "started", port));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  static const std::regex kSetPin("EV command [0-9]+ I");
+  while (!std::regex_search(rig.Transcript(0), kSetPin) && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(rig.Module(0).Command("remove"));
+  ASSERT_TRUE(AwaitEvent(events, "failed", port));
+  ASSERT_TRUE(AwaitEvent(events, "removed", port));
+  ASSERT_TRUE(rig.Module(0).Command("insert --address " + Address(2)));
+  EXPECT_EQ(station.Exit(), 2) << "a failed module is no success";
+
+  const std::vector<json> rows = Attempts(rig, ledger);
+  ASSERT_EQ(rows.size(), 2u);
+  EXPECT_EQ(rows[0]["address"], Address(1));
+  EXPECT_NE(rows[0]["result"], "ok");
+  EXPECT_EQ(rows[0]["name"], "BT-001") << "the name it acknowledged is recorded";
+  EXPECT_EQ(rows[0]["pin"], nullptr) << "the PIN it never acknowledged is not";
+  EXPECT_EQ(rows[1]["address"], Address(2));
+  EXPECT_EQ(rows[1]["result"], "ok");
+  EXPECT_EQ(rig.State(0).at("name"), "BT-002");
+}
+
+TEST(StationTest, PortThatVanishesAndComesBackIsTheSameSlot) {
+  CCliRig rig;
+  const std::string watch = rig.Dir() + "/by-path";
+  ASSERT_EQ(mkdir(watch.c_str(), 0755), 0);
+  const std::string link = watch + "/pci-0000:00:14.0-usb-0:2:1.0-port0";
+  ASSERT_TRUE(rig.Start({{"--link", link, "--address", Address(1)}}));
+  const std::string labels = rig.File("labels.csv");
+  std::ofstream(labels) << "# the bench's jigs\npci-0000:00:14.0-usb-0:2:1.0-port0, left jig\n";
+  const std::string events = rig.File("events.jsonl");
+  CStationRun station({"station", "--watch", watch, "--slots", labels, "--name", "BT-{addr4}",
+                       "--pace", "fast", "--count", "2", "--events", events});
+
+  ASSERT_TRUE(AwaitEvent(events, "ok", link));
+  ASSERT_TRUE(rig.Module(0).Command("unlink"));
+  ASSERT_TRUE(AwaitEvent(events, "removed", link));
+  ASSERT_TRUE(rig.Module(0).Command("insert --address " + Address(2)));
+  ASSERT_TRUE(rig.Module(0).Command("link"));
+  EXPECT_EQ(station.Exit(), 0);
+  rmdir(watch.c_str());
+
+  std::vector<std::string> seen;
+  for (const json& event : Events(events)) {
+    EXPECT_EQ(event["slot"], "left jig");
+    seen.push_back(event["event"].get<std::string>());
+  }
+  const std::vector<std::string> expected = {"arrived", "started", "ok", "removed",
+                                             "arrived", "started", "ok"};
+  EXPECT_EQ(seen, expected);
+  EXPECT_EQ(rig.State(0).at("name"), "BT-0002");
+}
+
+TEST(StationTest, CtrlCWithTwoSlotsBusyFinishesTheirExchangesAndRecordsThem) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--address", Address(1), "--delay", "300", "--only", "NI"},
+                         {"--address", Address(2), "--delay", "300", "--only", "NI"}}));
+  const std::string ledger = rig.File("ledger.db");
+  rig.File("ledger.db-wal");
+  rig.File("ledger.db-shm");
+  const std::string events = rig.File("events.jsonl");
+  CStationRun station({"station", "--ports", rig.Paths(0, 2), "--ledger", ledger, "--name",
+                       "BT-{seq:03}", "--pace", "fast", "--events", events});
+  ASSERT_TRUE(AwaitEvent(events, "started", rig.Path(0)));
+  ASSERT_TRUE(AwaitEvent(events, "started", rig.Path(1)));
+  station.Signal(SIGINT);
+  EXPECT_EQ(station.Exit(), 130);
+
+  // Every exchange under way was finished: whatever a module received was answered, and the
+  // station let go of both ports.
+  for (size_t k = 0; k < 2; ++k) {
+    const auto state = rig.State(k);
+    EXPECT_EQ(state.at("malformed"), "0");
+    const int fd = open(rig.Path(k).c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    EXPECT_GE(fd, 0);
+    if (fd >= 0) close(fd);
+  }
+  const std::vector<json> rows = Attempts(rig, ledger);
+  ASSERT_EQ(rows.size(), 2u);
+  for (const json& row : rows) EXPECT_EQ(row["result"], "interrupted") << row.dump();
+  size_t failed = 0;
+  for (const json& event : Events(events)) failed += event["event"] == "failed" ? 1 : 0;
+  EXPECT_EQ(failed, 2u);
+}
+
+TEST(StationTest, RefusesBadOptionsBeforeAnyPortIsOpened) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  const std::string port = rig.Path(0);
+  const std::string badLabels = rig.File("labels.csv");
+  std::ofstream(badLabels) << "COM3 without a label\n";
+  const std::string notLedger = rig.File("not-a-ledger.db");
+  std::ofstream(notLedger) << "this is no database\n";
+  const struct {
+    std::vector<std::string> args;
+    int code;
+    const char* says;
+  } cases[] = {
+      {{"--name", "BT-{seq}"}, 64, "{seq} needs a --ledger"},
+      {{"--name", "BT-FIXED"}, 64, "every module would get the name"},
+      {{"--watch", rig.Dir() + "/nowhere"}, 64, "is not a folder"},
+      {{"--events", rig.Dir()}, 64, "--events: cannot write"},
+      {{"--slots", badLabels}, 64, "line 1"},
+      {{"--count", "0"}, 64, "--count"},
+      {{"--ledger", notLedger, "--name", "BT-{seq}"}, 4, "not-a-ledger.db"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> args = {"station", "--ports", port};
+    args.insert(args.end(), c.args.begin(), c.args.end());
+    EXPECT_EQ(rig.Run(args), c.code) << c.says;
+    EXPECT_NE(rig.m_strErr.find(c.says), std::string::npos) << rig.m_strErr;
+    EXPECT_EQ(std::count(rig.m_strErr.begin(), rig.m_strErr.end(), '\n'), 1) << rig.m_strErr;
+  }
+  EXPECT_TRUE(rig.Untouched(0));
+}
+
+}  // namespace
