@@ -20,7 +20,7 @@ import subprocess
 import sys
 import tempfile
 
-COMMANDS = ["ports", "read", "program", "gang", "pair", "doctor", "ledger"]
+COMMANDS = ["ports", "read", "program", "gang", "station", "pair", "doctor", "ledger"]
 BASH_COMPLETION = "/usr/share/bash-completion/bash_completion"
 
 failures = []
@@ -129,12 +129,13 @@ def check_completion(root):
         return
     cases = [("corvane pr", ["program"]),
              ("corvane ", ["--help", "--version", "doctor", "gang", "ledger", "pair", "ports", "program",
-                           "read"]),
+                           "read", "station"]),
              ("corvane program --role ", ["master", "slave"]),
              ("corvane read --pace ", ["fast", "standard"]),
              ("corvane ports --format ", ["json", "text"]),
              ("corvane read --tu", ["--turn-off"]),
-             ("corvane gang --st", ["--start", "--station"])]
+             ("corvane gang --st", ["--start", "--station"]),
+             ("corvane station --i", ["--idle-exit"])]
     for line, want in cases:
         got = complete(root, line)
         check(got == want, f"completion of {line!r}: {got}")
