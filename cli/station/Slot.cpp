@@ -28,12 +28,15 @@ double Since(Clock::time_point start) {
 class CSlot::CSink final : public CProgressSink {
  public:
   explicit CSink(CSlot& slot) : m_slot(slot) {}
+  // "reading" while the module is read first, "programming" from then on.
+  void Phase(const char* phase) { m_strPhase = phase; }
   void OnProgress(int step, const std::string& doing) override {
-    m_slot.Show("programming " + ProgressLine(step, doing));
+    m_slot.Show(m_strPhase + " " + ProgressLine(step, doing));
   }
 
  private:
   CSlot& m_slot;
+  std::string m_strPhase = "reading";
 };
 
 CSlot::CSlot(CStationContext& context, std::string label, std::string port, std::string listed,
@@ -168,6 +171,7 @@ void CSlot::TakeModule() {
   if (report.m_ledgerNumber) started["number"] = *report.m_ledgerNumber;
   m_context.Post(m_strLabel, m_strPort, "started", started);
   const CStationOptions& options = m_context.Options();
+  sink.Phase("programming");
   session.Program(turn.m_values, options.m_bTurnOff, options.m_bVerify, report);
   Finish(report, Since(start), true, turn.m_bAgain);
 }
@@ -191,6 +195,7 @@ void CSlot::Finish(CModuleReport& report, double seconds, bool tried, bool again
   } else {
     std::string why = report.m_strMessage;
     if (why.compare(0, 9, "corvane: ") == 0) why.erase(0, 9);
+    if (report.m_outcome == EOutcome::VerifyDiffers) why = JoinSettings(report.m_differs);
     result = "FAILED " + std::string(OutcomeText(report.m_outcome)) +
              (why.empty() ? "" : ": " + Printable(why));
     if (tried) result += " (acknowledged: " + JoinSettings(report.m_acked) + ")";

@@ -36,8 +36,11 @@ CPortFinder::CPortFinder(CCliEnv& env, std::vector<std::string> fixed, std::stri
 
 std::vector<CSlotPort> CPortFinder::Scan() {
   for (auto& seen : m_seen) seen.second.m_bPresent = false;
+  // The listing reads the system's device tables: only when a COM name needs it.
   std::vector<std::string> listed;
-  CSerialPort(m_env.m_api).ListPorts(listed);
+  bool comNames = m_bListing;
+  for (const std::string& port : m_fixed) comNames = comNames || IsComName(port);
+  if (comNames) CSerialPort(m_env.m_api).ListPorts(listed);
   for (const std::string& port : m_fixed) {
     CSlotPort& slot = m_seen[port];
     slot.m_strPort = slot.m_strName = port;
