@@ -36,21 +36,16 @@ CPortFinder::CPortFinder(CCliEnv& env, std::vector<std::string> fixed, std::stri
 
 std::vector<CSlotPort> CPortFinder::Scan() {
   for (auto& seen : m_seen) seen.second.m_bPresent = false;
-  // The listing reads the system's device tables: only when a COM name needs it.
   std::vector<std::string> listed;
-  bool comNames = m_bListing;
-  for (const std::string& port : m_fixed) comNames = comNames || IsComName(port);
-  if (comNames) CSerialPort(m_env.m_api).ListPorts(listed);
+  if (m_bListing) CSerialPort(m_env.m_api).ListPorts(listed);
   for (const std::string& port : m_fixed) {
     CSlotPort& slot = m_seen[port];
     slot.m_strPort = slot.m_strName = port;
     slot.m_bPath = !IsComName(port);
+    // A COM name given is tried whether listed or not (a listing may leave out a port that
+    // opens, as Wine's does); a device path is there while its file is.
     std::error_code error;
-    if (slot.m_bPath) {
-      slot.m_bPresent = fs::exists(port, error);
-    } else {
-      for (const std::string& name : listed) slot.m_bPresent = slot.m_bPresent || name == port;
-    }
+    slot.m_bPresent = !slot.m_bPath || fs::exists(port, error);
   }
   if (!m_strWatch.empty()) {
     std::error_code error;

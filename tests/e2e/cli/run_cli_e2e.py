@@ -6,8 +6,8 @@
 Through Wine's serial layer: `ports` lists the simulator's COM5 alone, `read --format json`
 gives the module's settings, `program` stores all four in the module and `--verify` reads them
 back, a bad option is refused before any port is touched, `gang` (worker threads) programs one
-module and two at once and writes its report, and Ctrl-C ends a Read through the console's
-control handler.
+module and two at once and writes its report, `station` takes the listed modules one each, and
+Ctrl-C ends a Read through the console's control handler.
 """
 import json
 import os
@@ -139,6 +139,30 @@ def test_gang_two_ports(env, check):
              [("COM5", "CORVANE-BT", "G-01", "ok"), ("COM6", "SECOND", "G-02", "ok")])
 
 
+def test_station(env, check):
+    """A station with two slots: each module programmed once, the events on stdout; then a
+    station over the port listing (rescanned, since Windows has no folder of port names)."""
+    first = env.modsim(*MODULE)
+    second = env.modsim("--address", "00:1A:7D:DA:42:A7", "--name", "SECOND", port="COM6")
+    code, out, err = corvane(env, "station", "--ports", "COM5,COM6", "--name", "S-{addr4}",
+                             "--pace", "fast", "--quiet", "--count", "2", "--events", "-",
+                             timeout=60)
+    states = [first.stop(), second.stop()]
+    check.eq("exit code", code, 0)
+    check.eq("modules", [s.get("name") for s in states], ["S-7113", "S-42A7"])
+    events = [json.loads(line) for line in out.splitlines() if line.strip()]
+    check.eq("events", sorted((e["port"], e["event"]) for e in events if e["event"] != "started"),
+             [("COM5", "arrived"), ("COM5", "ok"), ("COM6", "arrived"), ("COM6", "ok")])
+    last = err.splitlines()[-1] if err.strip() else err
+    check.eq("summary", last.startswith("corvane: ok 2  failed 0"), True)
+
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "station", "--name", "L-{addr4}", "--pace", "fast", "--quiet",
+                             "--count", "1", timeout=60)
+    check.eq("listing: exit code", code, 0)
+    check.eq("listing: module", sim.stop().get("name"), "L-7113")
+
+
 def test_ctrl_c(env, check):
     """Ctrl-C in the middle of a Read (SIGINT, which Wine hands to the console's control
     handler): exit status 130, one line saying the port is closed, the Read cut short."""
@@ -169,7 +193,8 @@ def test_ctrl_c(env, check):
 
 CHECKS = [("ports", test_ports), ("read_json", test_read_json), ("program", test_program),
           ("program_verify", test_program_verify), ("refused_option", test_refused_option),
-          ("gang", test_gang), ("gang_two_ports", test_gang_two_ports), ("ctrl_c", test_ctrl_c)]
+          ("gang", test_gang), ("gang_two_ports", test_gang_two_ports), ("station", test_station),
+          ("ctrl_c", test_ctrl_c)]
 
 
 def main():
