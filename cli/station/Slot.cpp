@@ -112,7 +112,8 @@ void CSlot::Run() {
         const std::string why =
             probe == EProbe::Busy ? "busy: another program holds it" : "no permission to open it";
         if (last != probe) {
-          m_context.Board().Event(m_nLine, m_strPort + " is " + why, false);
+          m_context.Board().Event(
+              m_nLine, Printable(m_strPort) + (probe == EProbe::Busy ? " is " : ": ") + why, false);
         }
         Show(why + "; run `corvane doctor --port " + Printable(m_strPort) + "`");
         pause = kBlockedRetryMs;
@@ -140,6 +141,7 @@ void CSlot::TakeModule() {
   CModuleReport report;
   report.m_outcome = EOutcome::Ok;
   if (!session.Read(false, report)) {
+    m_strLastAddress.clear();
     Finish(report, Since(start), false, false);
     return;
   }
@@ -184,7 +186,7 @@ void CSlot::Finish(CModuleReport& report, double seconds, bool tried, bool again
   fields.erase("port");
   if (report.m_ledgerNumber) fields["number"] = *report.m_ledgerNumber;
   fields["seconds"] = static_cast<double>(static_cast<long long>(seconds * 10 + 0.5)) / 10;
-  m_context.Post(m_strLabel, m_strPort, ok || m_bLastOk ? "ok" : "failed", fields);
+  m_context.Post(m_strLabel, m_strPort, m_bLastOk ? "ok" : "failed", fields);
 
   const CSettingChanges known = KnownSettings(report);
   std::string result;
