@@ -72,22 +72,31 @@ void CSlot::Show(const std::string& state) {
   m_context.Board().SetState(m_nLine, state);
 }
 
-CSlot::EProbe CSlot::Probe() {
-  CModuleSession session(m_api, m_context.UserInterrupt());
-  session.ListOnly(m_strListed);
+CSlot::EProbe CSlot::Probe(CModuleSession& session) {
   if (session.Probe(m_strListed)) return EProbe::Answered;
-  if (!session.DeniedPort().empty()) return EProbe::Denied;
-  if (!session.BusyPort().empty()) return EProbe::Busy;
-  return EProbe::Silent;
+  switch (session.LastOpenError()) {
+    case ERROR_ACCESS_DENIED:
+      return EProbe::Busy;
+    case ERROR_PRIVILEGE_NOT_HELD:
+      return EProbe::Denied;
+    case ERROR_FILE_NOT_FOUND:
+      // The device is gone (an adapter pulled out), whatever the last scan said.
+      return EProbe::Gone;
+    default:
+      return EProbe::Silent;
+  }
 }
 
 void CSlot::Run() {
+  // One session for every probe of the slot: an idle slot costs only its probes.
+  CModuleSession prober(m_api, m_context.UserInterrupt());
+  prober.ListOnly(m_strListed);
   int misses = 0;
   EProbe last = EProbe::Silent;
   while (!m_context.Stopping()) {
     const Clock::time_point start = Clock::now();
     DWORD pause = kProbeEveryMs;
-    const EProbe probe = m_bPresent ? Probe() : EProbe::Gone;
+    const EProbe probe = m_bPresent ? Probe(prober) : EProbe::Gone;
     // A module that answers just as the station stops is left for the next run.
     if (m_context.Stopping()) break;
     switch (probe) {

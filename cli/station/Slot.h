@@ -39,7 +39,7 @@ class CSlot {
   class CSink;
 
   void Run();
-  EProbe Probe();
+  EProbe Probe(CModuleSession& session);
   // A module answered: arrived, read, programmed, its result shown and counted.
   void TakeModule();
   // The module's run has ended with report: the result on the line, the events, the counts.

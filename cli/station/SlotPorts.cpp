@@ -42,10 +42,9 @@ std::vector<CSlotPort> CPortFinder::Scan() {
     CSlotPort& slot = m_seen[port];
     slot.m_strPort = slot.m_strName = port;
     slot.m_bPath = !IsComName(port);
-    // A COM name given is tried whether listed or not (a listing may leave out a port that
-    // opens, as Wine's does); a device path is there while its file is.
-    std::error_code error;
-    slot.m_bPresent = !slot.m_bPath || fs::exists(port, error);
+    // Tried whether listed or not (a listing may leave out a port that opens, as Wine's
+    // does): a port that is not there fails its probe's open, which the slot takes as gone.
+    slot.m_bPresent = true;
   }
   if (!m_strWatch.empty()) {
     std::error_code error;

@@ -26,6 +26,8 @@ class CPortFinder {
   CPortFinder(CCliEnv& env, std::vector<std::string> fixed, std::string watch, bool listing);
   // Every port seen so far, and whether it is there now.
   std::vector<CSlotPort> Scan();
+  // True when only --ports gives slots: a second scan finds nothing new.
+  bool Fixed() const { return m_strWatch.empty() && !m_bListing; }
 
  private:
   void ScanListing(std::map<std::string, CSlotPort>& found);

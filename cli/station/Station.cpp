@@ -149,8 +149,10 @@ void CStation::AddSlot(const CSlotPort& port) {
 }
 
 void CStation::Watch() {
-  // The folder is looked at four times a second, a listing of COM names twice.
-  const DWORD tick = m_env.m_fnPathApi ? 250 : 500;
+  // The folder is looked at four times a second, a listing of COM names twice; fixed slots
+  // need no looking, only the ends of the run.
+  const bool fixed = m_pFinder->Fixed();
+  const DWORD tick = m_env.m_fnPathApi && !fixed ? 250 : 500;
   for (unsigned ticks = 1; !m_pContext->Stopping(); ++ticks) {
     if (m_env.m_interrupt.Wait(tick)) {
       m_pContext->Stop(EStop::Interrupted);
@@ -161,9 +163,9 @@ void CStation::Watch() {
       m_pContext->Stop(EStop::Idle);
     }
     if (m_pContext->Stopping()) break;
-    Scan();
+    if (!fixed) Scan();
     // The rate goes on changing while nothing happens.
-    if (ticks % 8 == 0) m_pBoard->SetSummary(m_pContext->Summary());
+    if (ticks % 4 == 0) m_pBoard->SetSummary(m_pContext->Summary());
   }
 }
 
