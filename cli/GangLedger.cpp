@@ -16,8 +16,8 @@ std::string AddressOf(const CWorker& worker) {
 }  // namespace
 
 std::unique_ptr<CGangLedger> CGangLedger::Open(const CLedgerOptions& options,
-                                               const long long* start, std::string* error,
-                                               int* code) {
+                                               const long long* start, bool preview,
+                                               std::string* error, int* code) {
   std::unique_ptr<CLedgerRun> run = CLedgerRun::Open(options, error);
   if (!run) {
     *code = kExitLedger;
@@ -25,7 +25,9 @@ std::unique_ptr<CGangLedger> CGangLedger::Open(const CLedgerOptions& options,
   }
   std::unique_ptr<CGangLedger> gang(new CGangLedger(std::move(run), options.m_bOnlyFailed));
   CLedgerError failure;
-  if (start != nullptr && !gang->m_pRun->Ledger().SetStart(*start, &failure)) {
+  if (start != nullptr && preview) {
+    if (!gang->PreviewStart(*start, error, code)) return nullptr;
+  } else if (start != nullptr && !gang->m_pRun->Ledger().SetStart(*start, &failure)) {
     gang->Failed(failure, error, code);
     *error = "--start: " + *error;
     return nullptr;
@@ -40,7 +42,28 @@ bool CGangLedger::Failed(const CLedgerError& failure, std::string* error, int* c
   return false;
 }
 
+bool CGangLedger::PreviewStart(long long start, std::string* error, int* code) {
+  CLedgerError failure;
+  CLedgerStats stats;
+  if (!m_pRun->Ledger().Stats(&stats, &failure)) return Failed(failure, error, code);
+  // The counter is above every number bound: a start at or above it, or on an empty ledger,
+  // is one the ledger takes. Below it the ledger may hold the numbers, and no read-only call
+  // says which.
+  if (stats.m_nModules > 0 && start < stats.m_nNextNumber) {
+    *error = "--start: the ledger's next number is " + std::to_string(stats.m_nNextNumber) +
+             "; a dry run shows a start below it only on an empty ledger";
+    *code = kExitUsage;
+    return false;
+  }
+  m_nPreviewStart = start;
+  return true;
+}
+
 bool CGangLedger::NextNumber(long long* next, std::string* error, int* code) {
+  if (m_nPreviewStart >= 0) {
+    *next = m_nPreviewStart;
+    return true;
+  }
   CLedgerError failure;
   return m_pRun->Ledger().NextNumber(next, &failure) || Failed(failure, error, code);
 }
@@ -107,6 +130,16 @@ bool CGangLedger::CheckNames(std::vector<CWorker>& workers, const CMaker& make, 
 
 bool CGangLedger::Plan(std::vector<CWorker>& workers, const CMaker& make, std::string* error,
                        int* code) {
+  return Give(workers, make, false, error, code);
+}
+
+bool CGangLedger::Preview(std::vector<CWorker>& workers, const CMaker& make, std::string* error,
+                          int* code) {
+  return Give(workers, make, true, error, code);
+}
+
+bool CGangLedger::Give(std::vector<CWorker>& workers, const CMaker& make, bool preview,
+                       std::string* error, int* code) {
   long long next = 0;
   if (!NextNumber(&next, error, code) || !CheckNames(workers, make, next, error, code)) {
     return false;
@@ -127,11 +160,15 @@ bool CGangLedger::Plan(std::vector<CWorker>& workers, const CMaker& make, std::s
     };
     CLedgerTurn turn;
     CLedgerError failure;
-    if (!m_pRun->Turn(address, *worker.m_report.m_read, forWorker, &turn, &failure)) {
+    const CModuleSettings& read = *worker.m_report.m_read;
+    if (preview ? !m_pRun->Look(address, read, forWorker, next, &turn, &failure)
+                : !m_pRun->Turn(address, read, forWorker, &turn, &failure)) {
       Failed(failure, error, code);
       *error = Printable(worker.m_strShown) + ": " + *error;
       return false;
     }
+    // A preview binds nothing: the next new module gets the number after this one's.
+    if (turn.m_bNew) ++next;
     if (turn.m_nNumber >= 0) worker.m_report.m_ledgerNumber = turn.m_nNumber;
     worker.m_bProgram = turn.m_bProgram;
     worker.m_bAgain = turn.m_bAgain;
