@@ -134,7 +134,9 @@ def check_completion(root):
              ("corvane read --pace ", ["fast", "standard"]),
              ("corvane ports --format ", ["json", "text"]),
              ("corvane read --tu", ["--turn-off"]),
-             ("corvane gang --st", ["--start", "--station"])]
+             ("corvane gang --st", ["--start", "--station"]),
+             ("corvane gang --dr", ["--dry-run"]),
+             ("corvane ports --", ["--format", "--help", "--long"])]
     for line, want in cases:
         got = complete(root, line)
         check(got == want, f"completion of {line!r}: {got}")
