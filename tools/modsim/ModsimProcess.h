@@ -2,7 +2,10 @@
 //
 // Contract: Start blocks until modsim has printed its line path (at most a few seconds) and
 // returns false if it did not. Stop sends SIGTERM and waits for the exit; the destructor does
-// the same for a child still running. Nothing here touches the line itself.
+// the same for a child still running. Nothing here touches the line itself. modsim's stdin is
+// a socket of ours that stays silent until Command writes to it. Sync and Command both wait
+// for a line on modsim's stdout and read it through one buffer, each taking only its own kind
+// of line; call them from one thread at a time.
 #pragma once
 
 #include <sys/types.h>
@@ -29,6 +32,10 @@ class CModsimProcess {
   // and blocks until it has said so (at most a few seconds). modsim writes them off its
   // answering path, so a file read without this may lag the last answer by a moment.
   bool Sync();
+  // Writes one control line (remove, insert ..., link, unlink) to modsim's stdin and blocks
+  // until modsim has answered it (at most a few seconds). True on "OK ..."; answer, when
+  // given, gets the answer line without its newline. A line holding a newline is refused.
+  bool Command(const std::string& line, std::string* answer = nullptr);
   // Waits up to timeoutMs for modsim to end by itself (a vanishing module). True when it
   // exited with status 0 within that time.
   bool WaitExit(int timeoutMs);
@@ -40,7 +47,22 @@ class CModsimProcess {
   static std::string ReadFile(const std::string& file);
 
  private:
+  // Takes the first complete line of modsim's stdout that wanted accepts, leaving the others
+  // for their own callers; *owed such lines are first dropped (late answers to calls that gave
+  // up waiting). False when none has come by deadline or the output has ended.
+  bool TakeLine(bool (*wanted)(const std::string&), int* owed, std::string* line,
+                long long deadline);
+  // One read of modsim's stdout into m_strOutput; false on timeout or at its end.
+  bool ReadMore(long long deadline);
+  // After the child is reaped: closes both pipes and drops what was read.
+  void Forget();
+
   pid_t m_nPid = -1;
   int m_hOutput = -1;
+  int m_hInput = -1;
+  std::string m_strOutput;  // read from modsim's stdout, not yet taken
+  bool m_bOutputEnded = false;
+  int m_nSyncsOwed = 0;
+  int m_nAnswersOwed = 0;
   std::string m_strPath;
 };

@@ -285,6 +285,9 @@ void CModuleSim::OnFrame(CAnswer& answer) {
   if (m_faults.m_nVanishAfter >= 0 && m_state.m_nCommands >= m_faults.m_nVanishAfter) {
     answer.m_bHangUp = true;
   }
+  if (m_faults.m_nRemoveAfter >= 0 && m_state.m_nCommands >= m_faults.m_nRemoveAfter) {
+    answer.m_bRemove = true;
+  }
 }
 
 bool ParseAddress(const std::string& text, uint8_t out[6]) {

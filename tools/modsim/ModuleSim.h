@@ -7,8 +7,8 @@
 // Contract: OnByte takes the host's bytes one at a time, in order. When a byte completes a
 // probe or a framed command, it returns true and fills the answer (possibly empty: a silent
 // module, an unknown command, a malformed frame). The caller sends the answer after
-// m_nDelayMs and hangs up when m_bHangUp is set. Nothing here blocks or allocates per byte
-// beyond the current frame.
+// m_nDelayMs, hangs up when m_bHangUp is set and takes the module off the line when m_bRemove
+// is set. Nothing here blocks or allocates per byte beyond the current frame.
 #pragma once
 
 #include <cstdint>
@@ -42,6 +42,7 @@ struct CFaults {
   bool m_bNoOpen = false;       // answers everything except CMD_OPEN
   int m_nStopAfter = -1;        // answers the first N framed commands, then nothing at all
   int m_nVanishAfter = -1;      // hangs up after answering framed command N
+  int m_nRemoveAfter = -1;      // taken off the jig after answering framed command N
   int m_nWrongAck = -1;         // this byte instead of ACK
   int m_nWrongTag = -1;         // this byte instead of the reply tag
   int m_nCutAfter = -1;         // reply line stops after this many payload bytes: no CR
@@ -63,7 +64,8 @@ struct CAnswer {
   std::vector<uint8_t> m_bytes;
   int m_nDelayMs = 0;
   bool m_bHangUp = false;
-  std::string m_strNote;  // what was heard and what was done about it, for the transcript
+  bool m_bRemove = false;  // the module leaves the line once this answer has gone out
+  std::string m_strNote;   // what was heard and what was done about it, for the transcript
 };
 
 class CModuleSim {

@@ -5,7 +5,6 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 
 namespace {
 
@@ -20,6 +19,22 @@ bool ParseInt(const char* text, int base, int low, int high, int& out) {
 
 }  // namespace
 
+bool ParseSetting(const std::string& name, const std::string& value, CModuleState& state) {
+  if (name == "address") return ParseAddress(value, state.m_abAddress);
+  if (name == "peer") return ParseAddress(value, state.m_abPeer);
+  if (name == "name") {
+    state.m_strName = value;
+    return true;
+  }
+  if (name == "pin") {
+    state.m_strPin = value;
+    return true;
+  }
+  if (name != "role" || (value != "master" && value != "slave")) return false;
+  state.m_bMaster = value == "master";
+  return true;
+}
+
 void Usage() {
   std::fputs(
       "usage: modsim [options]\n"
@@ -33,11 +48,13 @@ void Usage() {
       "  --pin TEXT            PIN code                 (default 1234)\n"
       "  --role master|slave   role                     (default slave)\n"
       "  --trailer HEX         byte sent after each reply line (default 0A)\n"
+      "  --absent              start with no module on the line (see control lines)\n"
       "faults:\n"
       "  --silent              answer nothing\n"
       "  --no-open             answer everything but CMD_OPEN\n"
       "  --stop-after N        answer the first N framed commands, then nothing at all\n"
       "  --vanish-after N      hang up shortly after answering framed command N\n"
+      "  --remove-after N      take the module off the line after answering command N\n"
       "  --wrong-ack HEX       send this byte instead of ACK\n"
       "  --wrong-tag HEX       send this byte instead of the reply tag\n"
       "  --cut N               end reply lines after N payload bytes, without CR\n"
@@ -48,7 +65,12 @@ void Usage() {
       "  --settle MS           ignore commands for MS ms after acknowledging a setting\n"
       "  --no-store LETTERS    acknowledge these setting commands but keep the old value\n"
       "  --only LETTERS        reply faults only for these commands ('0' is the probe)\n"
-      "  --times K             reply faults only for the first K replies they hit\n",
+      "  --times K             reply faults only for the first K replies they hit\n"
+      "control lines on stdin, each answered on stdout by OK <line> or ERR <why>:\n"
+      "  remove                the module is taken off the line\n"
+      "  insert [--address A] [--name N] [--pin P] [--role R] [--peer A]\n"
+      "                        a new module with factory settings but those given\n"
+      "  unlink | link         remove or restore the --link symlink\n",
       stderr);
 }
 
@@ -64,10 +86,12 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
     Pin,
     Role,
     Trailer,
+    Absent,
     Silent,
     NoOpen,
     StopAfter,
     VanishAfter,
+    RemoveAfter,
     WrongAck,
     WrongTag,
     Cut,
@@ -92,10 +116,12 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
       {"pin", required_argument, nullptr, Pin},
       {"role", required_argument, nullptr, Role},
       {"trailer", required_argument, nullptr, Trailer},
+      {"absent", no_argument, nullptr, Absent},
       {"silent", no_argument, nullptr, Silent},
       {"no-open", no_argument, nullptr, NoOpen},
       {"stop-after", required_argument, nullptr, StopAfter},
       {"vanish-after", required_argument, nullptr, VanishAfter},
+      {"remove-after", required_argument, nullptr, RemoveAfter},
       {"wrong-ack", required_argument, nullptr, WrongAck},
       {"wrong-tag", required_argument, nullptr, WrongTag},
       {"cut", required_argument, nullptr, Cut},
@@ -127,23 +153,25 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
         o.m_strState = optarg;
         break;
       case Address:
-        ok = ParseAddress(optarg, o.m_state.m_abAddress);
+        ok = ParseSetting("address", optarg, o.m_state);
         break;
       case Peer:
-        ok = ParseAddress(optarg, o.m_state.m_abPeer);
+        ok = ParseSetting("peer", optarg, o.m_state);
         break;
       case Name:
-        o.m_state.m_strName = optarg;
+        ok = ParseSetting("name", optarg, o.m_state);
         break;
       case Pin:
-        o.m_state.m_strPin = optarg;
+        ok = ParseSetting("pin", optarg, o.m_state);
         break;
       case Role:
-        ok = std::strcmp(optarg, "master") == 0 || std::strcmp(optarg, "slave") == 0;
-        o.m_state.m_bMaster = std::strcmp(optarg, "master") == 0;
+        ok = ParseSetting("role", optarg, o.m_state);
         break;
       case Trailer:
         ok = ParseInt(optarg, 16, 0, 255, o.m_nTrailer);
+        break;
+      case Absent:
+        o.m_bAbsent = true;
         break;
       case Silent:
         f.m_bSilent = true;
@@ -156,6 +184,9 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
         break;
       case VanishAfter:
         ok = ParseInt(optarg, 10, 1, 1 << 30, f.m_nVanishAfter);
+        break;
+      case RemoveAfter:
+        ok = ParseInt(optarg, 10, 1, 1 << 30, f.m_nRemoveAfter);
         break;
       case WrongAck:
         ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongAck);

@@ -11,6 +11,7 @@ struct COptions {
   std::string m_strTranscript;
   std::string m_strState;
   int m_nTrailer = 0x0A;
+  bool m_bAbsent = false;  // no module on the line until a control line inserts one
   CModuleState m_state;
   CFaults m_faults;
 };
@@ -19,3 +20,7 @@ struct COptions {
 void Usage();
 // False on an unknown option, a bad value or a stray argument.
 bool ParseOptions(int argc, char** argv, COptions& options);
+// One module setting by its option's name without the dashes (address, peer, name, pin,
+// role): the command line and the control line's insert check values alike. False on a bad
+// value or another name; state is then unchanged.
+bool ParseSetting(const std::string& name, const std::string& value, CModuleState& state);

@@ -16,6 +16,7 @@
 #include <memory>
 #include <string>
 
+#include "tools/modsim/Control.h"
 #include "tools/modsim/DiskWriter.h"
 #include "tools/modsim/ModuleSim.h"
 #include "tools/modsim/Options.h"
@@ -27,6 +28,9 @@ constexpr int kRxIdleMs = 50;
 // After its last answer a vanishing module waits this long, so the host has read the answer
 // before the line goes dead.
 constexpr int kHangUpGraceMs = 200;
+// A module pulled after its last answer (--remove-after) stays this long, so the answer has
+// left the line before the module does.
+constexpr int kRemoveGraceMs = 20;
 
 double NowSeconds() {
   timespec ts;
@@ -38,13 +42,16 @@ struct CPending {
   double m_dDue;
   std::vector<uint8_t> m_bytes;
   bool m_bHangUp;
+  bool m_bRemove;
 };
 
 class CModsim {
  public:
   explicit CModsim(const COptions& options)
       : m_options(options),
-        m_sim(options.m_state, options.m_faults, static_cast<uint8_t>(options.m_nTrailer)) {}
+        m_sim(options.m_state, options.m_faults, static_cast<uint8_t>(options.m_nTrailer)),
+        m_bPresent(!options.m_bAbsent),
+        m_nInserted(options.m_bAbsent ? 0 : 1) {}
   ~CModsim();
 
   bool Start();
@@ -61,6 +68,16 @@ class CModsim {
   bool OnInput(double now);
   bool SendDue(double now);
   void HangUp();
+  // Each control line gets one answer on stdout once it has taken effect.
+  void OnControl(const std::string& line, double now);
+  bool Apply(const CControl& control, double now, std::string& why);
+  void Remove(double now);
+  // The --link symlink to the line, made again or taken away.
+  bool Link(std::string& why);
+  bool Unlink(std::string& why);
+  // False when modsim is to stop (SIGTERM, SIGINT).
+  bool OnSignal(double now);
+  int PollTimeoutMs(double now) const;
 
   COptions m_options;
   CModuleSim m_sim;
@@ -77,6 +94,11 @@ class CModsim {
   double m_dRxLast = 0;
   std::deque<CPending> m_out;
   double m_dHangUpAt = -1;
+  // The jig: whether a module is on the line and how many have been.
+  bool m_bPresent;
+  int m_nInserted;
+  double m_dRemoveAt = -1;
+  CLineReader m_input{STDIN_FILENO};
   bool m_bWriteBlocked = false;
   bool m_bLineDown = false;
 };
@@ -140,6 +162,9 @@ bool CModsim::Start() {
   sigprocmask(SIG_BLOCK, &mask, nullptr);
   m_hSignals = signalfd(-1, &mask, SFD_CLOEXEC);
   signal(SIGPIPE, SIG_IGN);
+  // Started in the background of a terminal, a read of stdin fails (EIO) instead of stopping
+  // modsim: it then stops reading control lines and goes on serving the line.
+  signal(SIGTTIN, SIG_IGN);
 
   FILE* transcript = nullptr;
   if (!m_options.m_strTranscript.empty()) {
@@ -151,13 +176,11 @@ bool CModsim::Start() {
   }
   // After the signals are blocked: the writer's thread must not take SIGTERM itself.
   m_pWriter = std::make_unique<CDiskWriter>(transcript, m_options.m_strState);
-  if (!m_options.m_strLink.empty()) {
-    unlink(m_options.m_strLink.c_str());
-    if (symlink(m_strPath.c_str(), m_options.m_strLink.c_str()) != 0) {
-      std::fprintf(stderr, "modsim: cannot link %s\n", m_options.m_strLink.c_str());
-      m_options.m_strLink.clear();
-      return false;
-    }
+  std::string why;
+  if (!m_options.m_strLink.empty() && !Link(why)) {
+    std::fprintf(stderr, "modsim: %s\n", why.c_str());
+    m_options.m_strLink.clear();
+    return false;
   }
   Log(NowSeconds(), "EV", "start " + m_strPath);
   WriteState();
@@ -192,7 +215,9 @@ void CModsim::FlushRx() {
 }
 
 void CModsim::WriteState() {
-  if (m_pWriter) m_pWriter->SetState(FormatState(m_sim.State()));
+  if (!m_pWriter) return;
+  m_pWriter->SetState(FormatState(m_sim.State()) + "present=" + (m_bPresent ? "1" : "0") +
+                      "\ninserted=" + std::to_string(m_nInserted) + "\n");
 }
 
 bool CModsim::OnInput(double now) {
@@ -204,6 +229,8 @@ bool CModsim::OnInput(double now) {
     if (m_rx.empty()) m_dRxFirst = now;
     m_rx.push_back(buffer[i]);
     m_dRxLast = now;
+    // An empty jig hears the host's bytes (they are logged) but nothing answers them.
+    if (!m_bPresent) continue;
     CAnswer answer;
     if (!m_sim.OnByte(buffer[i], answer, static_cast<long long>((now - m_dStart) * 1000.0))) {
       continue;
@@ -213,7 +240,7 @@ bool CModsim::OnInput(double now) {
     if (!answer.m_bytes.empty()) {
       double due = now + answer.m_nDelayMs / 1000.0;
       if (!m_out.empty() && m_out.back().m_dDue > due) due = m_out.back().m_dDue;
-      m_out.push_back({due, answer.m_bytes, answer.m_bHangUp});
+      m_out.push_back({due, answer.m_bytes, answer.m_bHangUp, answer.m_bRemove});
       // The answer goes out first; a line that has gone away is noticed by the loop.
       SendDue(now);
     }
@@ -238,6 +265,7 @@ bool CModsim::SendDue(double now) {
     front.m_bytes.erase(front.m_bytes.begin(), front.m_bytes.begin() + put);
     if (!front.m_bytes.empty()) return true;
     if (front.m_bHangUp) m_dHangUpAt = now + kHangUpGraceMs / 1000.0;
+    if (front.m_bRemove && m_dRemoveAt < 0) m_dRemoveAt = now + kRemoveGraceMs / 1000.0;
     m_out.pop_front();
   }
   return true;
@@ -252,49 +280,123 @@ void CModsim::HangUp() {
   m_hKeepOpen = -1;
 }
 
+void CModsim::Remove(double now) {
+  if (!m_bPresent) return;
+  FlushRx();
+  // The module is gone mid-answer: what it had not yet sent never comes.
+  m_out.clear();
+  m_dHangUpAt = -1;
+  m_dRemoveAt = -1;
+  m_bPresent = false;
+  Log(now, "EV", "removed");
+  WriteState();
+}
+
+bool CModsim::Unlink(std::string& why) {
+  const std::string& link = m_options.m_strLink;
+  if (link.empty()) {
+    why = "no --link given";
+    return false;
+  }
+  if (unlink(link.c_str()) != 0 && errno != ENOENT) {
+    why = "cannot remove " + link + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool CModsim::Link(std::string& why) {
+  if (!Unlink(why)) return false;
+  if (symlink(m_strPath.c_str(), m_options.m_strLink.c_str()) != 0) {
+    why = "cannot link " + m_options.m_strLink + ": " + std::strerror(errno);
+    return false;
+  }
+  return true;
+}
+
+bool CModsim::Apply(const CControl& control, double now, std::string& why) {
+  switch (control.m_eKind) {
+    case EControl::Remove:
+      Remove(now);
+      return true;
+    case EControl::Insert:
+      Remove(now);
+      // A new module: its own settings, counters and settling, the same faults as the first.
+      m_sim = CModuleSim(control.m_state, m_options.m_faults,
+                         static_cast<uint8_t>(m_options.m_nTrailer));
+      m_sim.TakeStateChanged();
+      m_bPresent = true;
+      ++m_nInserted;
+      Log(now, "EV", "inserted " + FormatAddress(control.m_state.m_abAddress));
+      WriteState();
+      return true;
+    case EControl::Link:
+      return Link(why);
+    case EControl::Unlink:
+      return Unlink(why);
+  }
+  return false;
+}
+
+void CModsim::OnControl(const std::string& line, double now) {
+  CControl control;
+  std::string why;
+  bool ok = false;
+  if (line.size() > CLineReader::kMaxLine) {
+    why = "line too long";
+  } else {
+    ok = ParseControl(line, control, why) && Apply(control, now, why);
+  }
+  std::printf("%s %s\n", ok ? "OK" : "ERR", ok ? line.c_str() : why.c_str());
+  std::fflush(stdout);
+}
+
+bool CModsim::OnSignal(double now) {
+  signalfd_siginfo info{};
+  if (read(m_hSignals, &info, sizeof info) <= 0) return true;
+  FlushRx();
+  if (info.ssi_signo != SIGUSR1) {
+    Log(now, "EV", "stop");
+    WriteState();
+    return false;
+  }
+  // Someone wants the files to hold everything up to now before reading them.
+  m_pWriter->Drain();
+  std::printf("SYNC\n");
+  std::fflush(stdout);
+  return true;
+}
+
+int CModsim::PollTimeoutMs(double now) const {
+  double wake = -1;
+  auto earliest = [&wake](double at) {
+    if (at >= 0 && (wake < 0 || at < wake)) wake = at;
+  };
+  if (!m_out.empty() && !m_bWriteBlocked) earliest(m_out.front().m_dDue);
+  if (!m_rx.empty()) earliest(m_dRxLast + kRxIdleMs / 1000.0);
+  earliest(m_dHangUpAt);
+  earliest(m_dRemoveAt);
+  if (wake < 0) return -1;
+  return wake <= now ? 0 : static_cast<int>((wake - now) * 1000.0) + 1;
+}
+
 int CModsim::Run() {
   for (;;) {
     double now = NowSeconds();
-    if (!SendDue(now)) {
+    if (!SendDue(now) || (m_dHangUpAt >= 0 && now >= m_dHangUpAt)) {
       HangUp();
       return 0;
     }
-    if (m_dHangUpAt >= 0 && now >= m_dHangUpAt) {
-      HangUp();
-      return 0;
-    }
+    if (m_dRemoveAt >= 0 && now >= m_dRemoveAt) Remove(now);
 
-    double wake = -1;
-    auto earliest = [&wake](double at) {
-      if (wake < 0 || at < wake) wake = at;
-    };
-    if (!m_out.empty() && !m_bWriteBlocked) earliest(m_out.front().m_dDue);
-    if (!m_rx.empty()) earliest(m_dRxLast + kRxIdleMs / 1000.0);
-    if (m_dHangUpAt >= 0) earliest(m_dHangUpAt);
-    int timeoutMs = -1;
-    if (wake >= 0) timeoutMs = wake <= now ? 0 : static_cast<int>((wake - now) * 1000.0) + 1;
-
-    pollfd fds[2] = {{m_hLine, static_cast<short>(POLLIN | (m_bWriteBlocked ? POLLOUT : 0)), 0},
-                     {m_hSignals, POLLIN, 0}};
-    int ready = poll(fds, 2, timeoutMs);
+    pollfd fds[3] = {{m_hLine, static_cast<short>(POLLIN | (m_bWriteBlocked ? POLLOUT : 0)), 0},
+                     {m_hSignals, POLLIN, 0},
+                     {m_input.Fd(), POLLIN, 0}};
+    int ready = poll(fds, 3, PollTimeoutMs(now));
     if (ready < 0 && errno != EINTR) return 1;
     now = NowSeconds();
     if (fds[0].revents & POLLOUT) m_bWriteBlocked = false;
-    if (fds[1].revents & POLLIN) {
-      signalfd_siginfo info{};
-      if (read(m_hSignals, &info, sizeof info) > 0) {
-        FlushRx();
-        if (info.ssi_signo != SIGUSR1) {
-          Log(now, "EV", "stop");
-          WriteState();
-          return 0;
-        }
-        // Someone wants the files to hold everything up to now before reading them.
-        m_pWriter->Drain();
-        std::printf("SYNC\n");
-        std::fflush(stdout);
-      }
-    }
+    if ((fds[1].revents & POLLIN) && !OnSignal(now)) return 0;
     bool lineUp = true;
     if (fds[0].revents & POLLIN) {
       lineUp = OnInput(now);
@@ -303,12 +405,20 @@ int CModsim::Run() {
     }
     if (!lineUp) {
       // A tty whose far end is closed reports a hang-up until it is opened again; wait for
-      // that in the OS rather than spinning on the poll.
+      // that in the OS rather than spinning on the poll (signals and control lines still
+      // end the wait).
       if (!m_bLineDown) Log(now, "EV", "line down");
       m_bLineDown = true;
-      poll(&fds[1], 1, 100);
+      poll(&fds[1], 2, 100);
     } else if (fds[0].revents & POLLIN) {
       m_bLineDown = false;
+    }
+    // After the line's bytes: what the host sent before a module came or went was heard by
+    // the jig as it was then.
+    if (fds[2].revents) {
+      std::vector<std::string> lines;
+      m_input.Read(lines);
+      for (const std::string& line : lines) OnControl(line, now);
     }
     if (!m_rx.empty() && now - m_dRxLast >= kRxIdleMs / 1000.0) FlushRx();
   }

@@ -340,6 +340,127 @@ TEST_F(ModsimPty, ServesAGivenTtyAndLinksAPty) {
   EXPECT_NE(access(link.c_str(), F_OK), 0);
 }
 
+TEST_F(ModsimPty, EmptyJigThenAnInsertedModuleAndInsertsThatAreRefused) {
+  ASSERT_TRUE(Start({"--absent", "--name", "Command line"}));
+  CHostLine host(m_modsim.Path());
+  host.Send({0x20, 0x30});
+  EXPECT_TRUE(host.Receive(1, 300).empty());
+  auto state = State();
+  EXPECT_EQ(state["present"], "0");
+  EXPECT_EQ(state["inserted"], "0");
+
+  std::string answer;
+  EXPECT_TRUE(m_modsim.Command("insert --address 11:22:33:44:55:66 --name \"Unit 2\"", &answer));
+  EXPECT_EQ(answer, "OK insert --address 11:22:33:44:55:66 --name \"Unit 2\"");
+  host.Send({0x20, 0x30});
+  EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  host.Send({0xE4, 0x4C, 0xA1, 0x0D});
+  EXPECT_EQ(host.Receive(9), Bytes({0xF4, 0x11, 0x22, 0x33, 0x44, 0x55, 0x66, 0x0D, 0x0A}));
+
+  // Refused lines change nothing: the module on the jig keeps answering as itself.
+  for (const char* bad : {"insert --role boss", "insert --address 11:22", "insert --name",
+                          "insert --colour red", "link", "unlink", "remove now", "frob", ""}) {
+    EXPECT_FALSE(m_modsim.Command(bad, &answer)) << bad;
+    EXPECT_EQ(answer.rfind("ERR ", 0), 0u) << bad << ": " << answer;
+  }
+  EXPECT_FALSE(m_modsim.Command("frob", &answer));
+  EXPECT_EQ(answer, "ERR unknown command");
+  host.Send({0xE4, 0x41, 0xA1, 0x0D});
+  Bytes name = host.Receive(9);
+  EXPECT_EQ(std::string(name.begin(), name.end()), "\xF1Unit 2\r\n");
+
+  state = State();
+  EXPECT_EQ(state["present"], "1");
+  EXPECT_EQ(state["inserted"], "1");
+  EXPECT_EQ(state["address"], "11:22:33:44:55:66");
+  EXPECT_EQ(state["pin"], "1234");
+  EXPECT_EQ(state["commands"], "2");
+  std::string transcript = Transcript();
+  size_t unanswered = transcript.find(" RX 20 30\n");
+  size_t inserted = transcript.find(" EV inserted 11:22:33:44:55:66\n");
+  EXPECT_LT(unanswered, inserted) << transcript;
+  EXPECT_NE(inserted, std::string::npos);
+}
+
+TEST_F(ModsimPty, RemovedModuleTakesItsPendingRepliesAndCounterAlong) {
+  ASSERT_TRUE(Start({"--delay", "500", "--only", "L"}));
+  CHostLine host(m_modsim.Path());
+  host.Send({0xE4, 0x4F, 0xA1, 0x0D});
+  EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  host.Send({0xE4, 0x4C, 0xA1, 0x0D});
+  // Long enough for modsim to have heard the frame; the transcript below checks it did.
+  usleep(100 * 1000);
+  EXPECT_TRUE(m_modsim.Command("remove"));
+  EXPECT_TRUE(host.Receive(1, 800).empty());
+  host.Send({0x20, 0x30});
+  EXPECT_TRUE(host.Receive(1, 300).empty());
+  auto state = State();
+  EXPECT_EQ(state["present"], "0");
+  EXPECT_EQ(state["commands"], "2");
+  std::string transcript = Transcript();
+  size_t heard = transcript.find(" EV command 2 L CMD_GET_DEVICE_ADDR [fault]\n");
+  EXPECT_LT(heard, transcript.find(" EV removed\n")) << transcript;
+  EXPECT_EQ(transcript.find(" TX f4"), std::string::npos) << transcript;
+
+  ASSERT_TRUE(m_modsim.Command("insert --role master"));
+  host.Send({0xE4, 0x54, 0xA1, 0x0D});
+  EXPECT_EQ(host.Receive(4), Bytes({0xF5, 0x4D, 0x0D, 0x0A}));
+  state = State();
+  EXPECT_EQ(state["commands"], "1");
+  EXPECT_EQ(state["inserted"], "2");
+}
+
+TEST_F(ModsimPty, RemoveAfterLeavesThePtyOpenAndSilentForEachModule) {
+  ASSERT_TRUE(Start({"--remove-after", "2"}));
+  CHostLine host(m_modsim.Path());
+  for (int module = 1; module <= 2; ++module) {
+    host.Send({0xE4, 0x4F, 0xA1, 0x0D});
+    EXPECT_EQ(host.Receive(1), Bytes({0x06})) << module;
+    host.Send({0xE4, 0x54, 0xA1, 0x0D});
+    EXPECT_EQ(host.Receive(4), Bytes({0xF5, 0x53, 0x0D, 0x0A})) << module;
+    bool hungUp = false;
+    EXPECT_TRUE(host.Receive(1, 300, &hungUp).empty());
+    host.Send({0x20, 0x30});
+    EXPECT_TRUE(host.Receive(1, 300, &hungUp).empty());
+    EXPECT_FALSE(hungUp);
+    auto state = State();
+    EXPECT_EQ(state["present"], "0");
+    EXPECT_EQ(state["inserted"], std::to_string(module));
+    ASSERT_TRUE(m_modsim.Command("insert"));
+  }
+  EXPECT_TRUE(m_modsim.Running());
+}
+
+TEST_F(ModsimPty, PortLeavesAndReturnsToItsFolder) {
+  std::string link = m_strDir + "/link";
+  ASSERT_TRUE(Start({"--link", link}));
+  EXPECT_TRUE(m_modsim.Command("unlink"));
+  EXPECT_NE(access(link.c_str(), F_OK), 0);
+  {
+    // The pty itself stays: a host that had opened it still talks to the module.
+    CHostLine host(m_modsim.Path());
+    host.Send({0x20, 0x30});
+    EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  }
+  EXPECT_TRUE(m_modsim.Command("link"));
+  char target[128] = {};
+  ASSERT_GT(readlink(link.c_str(), target, sizeof target - 1), 0);
+  EXPECT_EQ(std::string(target), m_modsim.Path());
+}
+
+TEST_F(ModsimPty, GoesOnWhenItsStdinEnds) {
+  CModsimProcess modsim;
+  ASSERT_TRUE(modsim.Start("/bin/sh", {"-c", std::string("exec ") + MODSIM_PATH + " </dev/null"}));
+  usleep(100 * 1000);
+  long before = CpuTicks(modsim.Pid());
+  usleep(500 * 1000);
+  EXPECT_LE(CpuTicks(modsim.Pid()) - before, 2);
+  CHostLine host(modsim.Path());
+  host.Send({0x20, 0x30});
+  EXPECT_EQ(host.Receive(1), Bytes({0x06}));
+  EXPECT_TRUE(modsim.Stop());
+}
+
 TEST_F(ModsimPty, RefusesBadOptions) {
   CModsimProcess bad;
   EXPECT_FALSE(bad.Start(MODSIM_PATH, {"--peer", "01:02"}));
