@@ -8,6 +8,7 @@
 #include "cli/ModuleSession.h"
 #include "cli/OperatorConsole.h"
 #include "cli/Output.h"
+#include "cli/Report.h"
 
 namespace {
 
@@ -260,29 +261,37 @@ int CPair::Print(bool programmed) {
   CJson out = CJson::object();
   int code = kExitOk;
   for (CSide* side : {&m_master, &m_slave}) {
-    CModuleReport shown = side->m_report;
-    if (!programmed) shown.m_written.reset();
-    const bool untried = programmed && !side->m_bTried;
-    CJson one = ReportJson(side->m_port.m_strShown, shown, programmed, m_options.m_bVerify);
-    if (untried) one["result"] = "not programmed";
+    const std::string& port = side->m_port.m_strShown;
+    const CModuleReport& report = side->m_report;
+    if (code == kExitOk) code = SideCode(report);
     if (!programmed) {
-      one["will_write"] = SettingsJson("", "", CSettingChanges::Of(side->m_target));
-      one["will_write"].erase("port");
-      one["will_write"].erase("address");
+      // A dry run: the change old -> new, as program --dry-run shows it.
+      if (json) {
+        out[side->m_pszRole] = DryRunJson(port, report, &side->m_target);
+      } else {
+        m_env.m_out << side->m_pszRole << " ";
+        PrintDryRun(m_env.m_out, port, report, &side->m_target);
+      }
+      continue;
     }
+    const bool untried = !side->m_bTried;
     if (json) {
-      out[side->m_pszRole] = one;
-    } else {
-      m_env.m_out << side->m_pszRole << " " << Printable(side->m_port.m_strShown) << " ("
-                  << AddressWithColons(side->m_report.m_read->m_strAddress) << "): "
-                  << (untried      ? "not programmed"
-                      : programmed ? OutcomeText(side->m_report.m_outcome)
-                                   : "dry run")
-                  << "; name " << Printable(side->m_target.m_strName) << ", PIN "
-                  << Printable(side->m_target.m_strPin) << ", peer "
-                  << FormatAddress(side->m_target.m_peer) << "\n";
+      out[side->m_pszRole] = ReportJson(port, report, true, m_options.m_bVerify);
+      if (untried) out[side->m_pszRole]["result"] = "not programmed";
+      continue;
     }
-    if (code == kExitOk) code = SideCode(side->m_report);
+    m_env.m_out << side->m_pszRole << " " << Printable(port) << " ("
+                << Printable(AddressWithColons(report.m_read->m_strAddress))
+                << "): " << (untried ? "not programmed" : OutcomeText(report.m_outcome));
+    // Only what the module acknowledged is said to be in it.
+    if (report.m_outcome == EOutcome::Ok && !untried) {
+      m_env.m_out << "; name " << Printable(side->m_target.m_strName) << ", PIN "
+                  << Printable(side->m_target.m_strPin) << ", peer "
+                  << FormatAddress(side->m_target.m_peer);
+    } else if (!untried) {
+      m_env.m_out << "; acknowledged " << JoinSettings(report.m_acked);
+    }
+    m_env.m_out << "\n";
   }
   if (json) m_env.m_out << DumpJson(out) << "\n";
   // Half made: one side holds something of the pair, the other not all of it.

@@ -380,6 +380,21 @@ TEST(CliPair, TwoModulesCallEachOtherWithOnePinAndAHalfMadePairIsSaid) {
   ASSERT_TRUE(rig.Start({{"--address", "00:00:00:00:00:0A", "--pin", "1111"},
                          {"--address", "00:00:00:00:00:0B", "--pin", "2222", "--role", "master"},
                          {"--address", "00:00:00:00:00:0C", "--stop-after", "7"}}));
+  // The dry run first: both read, each change old -> new as program --dry-run shows it.
+  ASSERT_EQ(rig.Run({"pair", "--master", "COM3", "--slave", "COM4", "--dry-run"}), 0)
+      << rig.m_strErr;
+  EXPECT_NE(rig.m_strOut.find("master COM3 (00:00:00:00:00:0A): dry run\n"
+                              "  name: CORVANE-BT (unchanged)\n"
+                              "  pin: 1111 (unchanged)\n"
+                              "  role: slave -> master\n"
+                              "  peer: 00:12:6F:34:56:78 -> 00:00:00:00:00:0B\n"
+                              "slave COM4 (00:00:00:00:00:0B): dry run\n"
+                              "  name: CORVANE-BT (unchanged)\n"
+                              "  pin: 2222 -> 1111\n"),
+            std::string::npos)
+      << rig.m_strOut;
+  EXPECT_EQ(Commands(rig.Transcript(0)) + Commands(rig.Transcript(1)), "OGLAHTOGLAHT")
+      << "a Read of each and nothing more";
   ASSERT_EQ(rig.Run({"pair", "--master", "COM3", "--slave", "COM4", "--slave-name", "TAIL",
                      "--format", "json"}),
             0)
