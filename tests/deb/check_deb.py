@@ -136,7 +136,8 @@ def check_completion(root):
              ("corvane read --tu", ["--turn-off"]),
              ("corvane gang --st", ["--start", "--station"]),
              ("corvane gang --dr", ["--dry-run"]),
-             ("corvane ports --", ["--format", "--help", "--long"])]
+             ("corvane ports --", ["--format", "--help", "--long"]),
+             ("corvane pair --po", ["--port"])]
     for line, want in cases:
         got = complete(root, line)
         check(got == want, f"completion of {line!r}: {got}")
