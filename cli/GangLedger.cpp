@@ -1,6 +1,8 @@
 #include "cli/GangLedger.h"
 
+#include <filesystem>
 #include <map>
+#include <random>
 
 #include "cli/CliEnv.h"
 #include "cli/Settings.h"
@@ -13,17 +15,63 @@ std::string AddressOf(const CWorker& worker) {
                                 : std::string();
 }
 
+// A file path whose file does not exist yet, in a folder that does: opening it would create it.
+bool IsNewLedgerFile(const std::string& location) {
+  if (IsPostgresLocation(location)) return false;
+  std::error_code error;
+  const std::filesystem::path path(location);
+  if (std::filesystem::symlink_status(path, error).type() !=
+      std::filesystem::file_type::not_found) {
+    return false;
+  }
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  return std::filesystem::is_directory(folder, error);
+}
+
+// A new folder of our own under the system's temporary folder; empty when none could be made.
+std::string MakeScratchFolder() {
+  std::error_code error;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  if (error) return std::string();
+  std::random_device random;
+  for (int tries = 0; tries < 8; ++tries) {
+    const std::filesystem::path folder = base / ("corvane-preview-" + std::to_string(random()));
+    if (std::filesystem::create_directory(folder, error) && !error) return folder.string();
+  }
+  return std::string();
+}
+
+void RemoveFolder(const std::string& folder) {
+  std::error_code error;
+  if (!folder.empty()) std::filesystem::remove_all(folder, error);
+}
+
 }  // namespace
+
+CGangLedger::~CGangLedger() {
+  m_pRun.reset();  // closes the ledger before its scratch folder goes
+  RemoveFolder(m_strScratch);
+}
 
 std::unique_ptr<CGangLedger> CGangLedger::Open(const CLedgerOptions& options,
                                                const long long* start, bool preview,
                                                std::string* error, int* code) {
-  std::unique_ptr<CLedgerRun> run = CLedgerRun::Open(options, error);
+  // A preview must not leave a ledger file behind where there was none: it looks at an empty
+  // ledger of its own instead, which is what the real run would begin with.
+  std::string scratch;
+  CLedgerOptions opened = options;
+  if (preview && IsNewLedgerFile(options.m_strLocation)) {
+    scratch = MakeScratchFolder();
+    if (!scratch.empty()) opened.m_strLocation = scratch + "/ledger.db";
+  }
+  std::unique_ptr<CLedgerRun> run = CLedgerRun::Open(opened, error);
   if (!run) {
+    RemoveFolder(scratch);
     *code = kExitLedger;
     return nullptr;
   }
   std::unique_ptr<CGangLedger> gang(new CGangLedger(std::move(run), options.m_bOnlyFailed));
+  gang->m_strScratch = scratch;
   CLedgerError failure;
   if (start != nullptr && preview) {
     if (!gang->PreviewStart(*start, error, code)) return nullptr;

@@ -27,11 +27,14 @@ class CGangLedger {
                                        CModuleSettings* values, bool* named, std::string* why)>;
 
   // Opens the ledger and, when start is given, sets its counter there; for a preview (a dry
-  // run) the counter is left as it is and the numbers are shown from start. Null with one line
-  // in *error and the exit code in *code: kExitLedger for a ledger that cannot be used,
+  // run) the counter is left as it is and the numbers are shown from start, and a ledger file
+  // that does not exist yet is not made (an empty one in a temporary folder stands in). Null with
+  // one line in *error and the exit code in *code: kExitLedger for a ledger that cannot be used,
   // kExitUsage for a start the ledger refuses.
   static std::unique_ptr<CGangLedger> Open(const CLedgerOptions& options, const long long* start,
                                            bool preview, std::string* error, int* code);
+
+  ~CGangLedger();
 
   // The number the next new module gets.
   bool NextNumber(long long* next, std::string* error, int* code);
@@ -66,4 +69,6 @@ class CGangLedger {
   bool m_bOnlyFailed;
   // A preview with --start: the number the counter would have been set to.
   long long m_nPreviewStart = -1;
+  // A preview's stand-in for a ledger file not made yet, removed with this object.
+  std::string m_strScratch;
 };

@@ -232,6 +232,16 @@ TEST(CliLedger, ADryRunShowsTheNumbersAndBindsNothing) {
   EXPECT_EQ(rig.Run(With({"gang", "--ledger", ledger, "--dry-run", "--start", "1"}, kNamed)), 64);
   EXPECT_NE(rig.m_strErr.find("next number is 2"), std::string::npos) << rig.m_strErr;
 
+  // A ledger file not made yet stays unmade: the dry run shows what an empty ledger would give.
+  const std::string fresh = LedgerFile(rig, "fresh.db");
+  ASSERT_EQ(rig.Run(With({"gang", "--ledger", fresh, "--dry-run", "--format", "json"}, kNamed)), 0)
+      << rig.m_strErr;
+  const auto fromEmpty = nlohmann::json::parse(rig.m_strOut)["modules"];
+  EXPECT_EQ(fromEmpty[0]["number"], 1);
+  EXPECT_EQ(fromEmpty[2]["changes"]["name"]["new"], "N-03");
+  struct stat info {};
+  EXPECT_NE(stat(fresh.c_str(), &info), 0) << "no ledger file made by a dry run";
+
   EXPECT_EQ(Writes(rig, 1) + Writes(rig, 2), "");
   auto look = Look(ledger);
   long long next = 0;
