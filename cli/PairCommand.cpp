@@ -73,6 +73,8 @@ class CPair {
     m_env.m_err << "corvane: " << text << "\n";
     return code;
   }
+  // A side whose Read failed, and for a port it could not open, the doctor to run.
+  void SayNotRead(const CSide& side);
   // Both read; false when either failed, with the code in *code.
   bool ReadBoth(int* code);
   CModuleSession* NewSession(const CPortChoice& port) {
@@ -106,6 +108,17 @@ class CPair {
   std::vector<std::unique_ptr<CModuleSession>> m_sessions;
 };
 
+void CPair::SayNotRead(const CSide& side) {
+  const std::string port = Printable(side.m_port.m_strShown);
+  const EOutcome outcome = side.m_report.m_outcome;
+  m_env.m_err << "corvane: the " << side.m_pszRole << " on " << port << ": "
+              << OutcomeText(outcome);
+  if (outcome == EOutcome::Busy || outcome == EOutcome::NoPermission) {
+    m_env.m_err << "; run `corvane doctor --port " << port << "`";
+  }
+  m_env.m_err << "\n";
+}
+
 bool CPair::ReadBoth(int* code) {
   for (CSide* side : {&m_master, &m_slave}) {
     const std::string& port = side == &m_master ? m_options.m_strMaster : m_options.m_strSlave;
@@ -117,9 +130,7 @@ bool CPair::ReadBoth(int* code) {
   *code = kExitOk;
   for (CSide* side : {&m_master, &m_slave}) {
     if (side->m_report.m_outcome == EOutcome::Ok) continue;
-    m_env.m_err << "corvane: the " << side->m_pszRole << " on "
-                << Printable(side->m_port.m_strShown) << ": "
-                << OutcomeText(side->m_report.m_outcome) << "\n";
+    SayNotRead(*side);
     if (*code == kExitOk) *code = SideCode(side->m_report);
   }
   return *code == kExitOk;
@@ -201,8 +212,7 @@ int CPair::RunOnePort() {
 
   // The master is the module on the port at the start.
   if (!m_master.m_pSession->Read(false, m_master.m_report)) {
-    m_env.m_err << "corvane: the master on " << port << ": "
-                << OutcomeText(m_master.m_report.m_outcome) << "\n";
+    SayNotRead(m_master);
     return SideCode(m_master.m_report);
   }
   const std::string master = AddressDigits(m_master.m_report.m_read->m_strAddress);

@@ -176,6 +176,12 @@ TEST(CliBusy, APortAnotherProgramHoldsIsBusyNotMissing) {
             std::string::npos)
       << rig.m_strErr;
   EXPECT_EQ(rig.State(1).at("name"), "N1") << "the free port's module is programmed";
+
+  EXPECT_EQ(rig.Run({"pair", "--master", rig.Path(0), "--slave", rig.Path(1)}), 1);
+  EXPECT_NE(rig.m_strErr.find("the master on " + rig.Path(0) +
+                              ": busy; run `corvane doctor --port " + rig.Path(0) + "`"),
+            std::string::npos)
+      << rig.m_strErr;
   close(holder);
 }
 
