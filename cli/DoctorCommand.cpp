@@ -4,6 +4,7 @@
 
 #include "cli/ModuleSession.h"
 #include "cli/PortDiagnosis.h"
+#include "cli/PortsCommand.h"
 #include "serial/SerialPort.h"
 
 namespace {
@@ -17,8 +18,8 @@ std::string DeviceOf(const CPortChoice& port, CommApi& api) {
   return got != 0 ? std::string(target.data()) : port.m_strListed;
 }
 
-// One port looked at: true when a module answered there.
-bool Examine(const CPortChoice& port, CCliEnv& env) {
+// What stands in the way on one port, one line; true when a module answered there.
+bool Diagnose(const CPortChoice& port, CCliEnv& env) {
   const std::string device = DeviceOf(port, *port.m_pApi);
   env.m_out << Printable(port.m_strShown)
             << (device != port.m_strShown ? " (" + Printable(device) + ")" : std::string()) << ": ";
@@ -29,7 +30,7 @@ bool Examine(const CPortChoice& port, CCliEnv& env) {
     CModuleReport report;
     if (session.Read(false, report)) {
       env.m_out << "a module answers; its address is "
-                << AddressWithColons(report.m_read->m_strAddress) << ".\n";
+                << Printable(AddressWithColons(report.m_read->m_strAddress)) << ".\n";
     } else {
       env.m_out << "a module answers the probe but not the Read (" << OutcomeText(report.m_outcome)
                 << "): check the power and that the module stays in its setting mode.\n";
@@ -57,6 +58,13 @@ bool Examine(const CPortChoice& port, CCliEnv& env) {
       break;
   }
   return false;
+}
+
+// One port looked at: true when a module answered there. The device's details follow.
+bool Examine(const CPortChoice& port, CCliEnv& env) {
+  const bool answered = Diagnose(port, env);
+  PrintPortDetails(env.m_out, DescribeDevice(DeviceOf(port, *port.m_pApi)), "  ");
+  return answered;
 }
 
 }  // namespace

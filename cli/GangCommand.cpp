@@ -37,6 +37,14 @@ bool SameFile(const std::string& a, const std::string& b) {
   return std::filesystem::equivalent(a, b, error) && !error;
 }
 
+// A port that could not be opened: why (busy, or no permission), and the doctor to run.
+void SayNotOpened(std::ostream& err, const std::string& port, EOutcome outcome) {
+  err << "corvane: " << Printable(port)
+      << (outcome == EOutcome::Busy ? " is busy: another program holds it"
+                                    : ": no permission to open it")
+      << "; run `corvane doctor --port " << Printable(port) << "`\n";
+}
+
 class CGang {
  public:
   CGang(const CGangOptions& options, CCliEnv& env)
@@ -73,6 +81,8 @@ class CGang {
     return std::chrono::duration<double>(Clock::now() - start).count();
   }
   int Report();
+  // A dry run's ending: each module's change, or why it would be left alone.
+  int DryRunReport();
 
   const CGangOptions& m_options;
   const CSettingOptions& m_settings;
@@ -117,8 +127,8 @@ bool CGang::OpenLedger(std::string* error) {
   if (!m_options.m_ledger.Given()) return true;
   const long long start = m_options.m_nStart;
   const bool startGiven = m_options.m_pStart != nullptr && m_options.m_pStart->count() > 0;
-  m_pLedger =
-      CGangLedger::Open(m_options.m_ledger, startGiven ? &start : nullptr, error, &m_nRefusal);
+  m_pLedger = CGangLedger::Open(m_options.m_ledger, startGiven ? &start : nullptr,
+                                m_options.m_bDryRun, error, &m_nRefusal);
   return m_pLedger && m_pLedger->NextNumber(&m_nFirst, error, &m_nRefusal);
 }
 
@@ -180,7 +190,7 @@ void CGang::Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool ne
 
   // The coordinating thread works out every module's values here.
   gate.Arrive();
-  if (planned && worker.m_bProgram && !interrupt.IsSet()) {
+  if (planned && worker.m_bProgram && !interrupt.IsSet() && !m_options.m_bDryRun) {
     start = Clock::now();
     worker.m_bTried = true;
     worker.m_report.m_outcome = EOutcome::Ok;
@@ -211,8 +221,8 @@ bool CGang::CheckTemplates(std::string* error) const {
 }
 
 bool CGang::NeedsRead() const {
-  // The ledger keys every module by its own address.
-  if (!m_options.m_strPlan.empty() || m_pLedger) return true;
+  // The ledger keys every module by its own address; a dry run shows what each holds.
+  if (!m_options.m_strPlan.empty() || m_pLedger || m_options.m_bDryRun) return true;
   if (!m_settings.NameGiven() || !m_settings.PinGiven() || !m_settings.RoleGiven() ||
       !m_settings.PeerGiven()) {
     return true;
@@ -227,7 +237,8 @@ bool CGang::PlanValues(std::string* error) {
                              bool* named, std::string* why) {
       return ValuesFor(worker, number, values, named, why);
     };
-    return m_pLedger->Plan(m_workers, make, error, &m_nRefusal);
+    return m_options.m_bDryRun ? m_pLedger->Preview(m_workers, make, error, &m_nRefusal)
+                               : m_pLedger->Plan(m_workers, make, error, &m_nRefusal);
   }
   std::map<std::string, std::string> names;  // name given -> port that gets it
   const bool needsRead = NeedsRead();
@@ -320,7 +331,7 @@ int CGang::Run() {
   for (std::thread& thread : threads) thread.join();
   progress.Stop();
   if (!planned && !m_env.m_interrupt.IsSet()) return Refuse(error + "; nothing was programmed");
-  return Report();
+  return m_options.m_bDryRun && !m_env.m_interrupt.IsSet() ? DryRunReport() : Report();
 }
 
 int CGang::Report() {
@@ -355,12 +366,7 @@ int CGang::Report() {
   } else {
     PrintTable(m_env.m_out, rows);
   }
-  for (const auto& port : busy) {
-    m_env.m_err << "corvane: " << Printable(port.first)
-                << (port.second == EOutcome::Busy ? " is busy: another program holds it"
-                                                  : ": no permission to open it")
-                << "; run `corvane doctor --port " << Printable(port.first) << "`\n";
-  }
+  for (const auto& port : busy) SayNotOpened(m_env.m_err, port.first, port.second);
   if (!anyAnswered && busy.empty()) m_env.m_err << MSG_CANNOT_CONNECT << "\n";
   if (code == kExitOk && (!anyAnswered || !busy.empty())) code = kExitNoModule;
   if (m_pLedger && m_pLedger->Tell(m_env.m_err, m_options.m_strReport)) code = kExitLedger;
@@ -369,6 +375,33 @@ int CGang::Report() {
     return kExitInterrupted;
   }
   return code;
+}
+
+int CGang::DryRunReport() {
+  const bool json = m_options.m_strFormat == "json";
+  CJson modules = CJson::array();
+  bool anyFailed = false, anyAnswered = false, anyBusy = false;
+  for (const CWorker& worker : m_workers) {
+    const CModuleReport& report = worker.m_report;
+    const bool change = worker.m_bProgram && report.m_outcome == EOutcome::Ok;
+    const CModuleSettings* target = change ? &worker.m_target : nullptr;
+    if (json) {
+      modules.push_back(DryRunJson(worker.m_strShown, report, target));
+    } else {
+      PrintDryRun(m_env.m_out, worker.m_strShown, report, target);
+    }
+    if (report.m_outcome == EOutcome::Busy || report.m_outcome == EOutcome::NoPermission) {
+      anyBusy = true;
+      SayNotOpened(m_env.m_err, worker.m_strShown, report.m_outcome);
+    }
+    if (!worker.m_bAnswered) continue;
+    anyAnswered = true;
+    if (!Fine(report.m_outcome)) anyFailed = true;
+  }
+  if (json) m_env.m_out << DumpJson({{"modules", modules}}) << "\n";
+  if (!anyAnswered && !anyBusy) m_env.m_err << MSG_CANNOT_CONNECT << "\n";
+  if (anyFailed) return kExitCommError;
+  return anyAnswered && !anyBusy ? kExitOk : kExitNoModule;
 }
 
 // A number for --start, said plainly when it is none.
@@ -400,8 +433,14 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
                    "CSV file (or - for stdin): address,name,pin,role,peer");
   gang->add_flag("--verify", options.m_bVerify, "Read back and compare");
   gang->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
-  gang->add_option("--report", options.m_strReport, "Write the report to FILE.csv or FILE.jsonl")
-      ->check(CLI::Validator([](std::string& v) { return CheckReportPath(v); }, "FILE"));
+  CLI::Option* report =
+      gang->add_option("--report", options.m_strReport,
+                       "Write the report to FILE.csv or FILE.jsonl")
+          ->check(CLI::Validator([](std::string& v) { return CheckReportPath(v); }, "FILE"));
+  gang->add_flag("--dry-run", options.m_bDryRun,
+                 "Read every module and show its change (with a ledger, the numbers it would "
+                 "get); send no setting, bind no number")
+      ->excludes(report);
   AddPaceOption(gang, options.m_strPace);
   AddFormatOption(gang, options.m_strFormat);
   AddQuietOption(gang, options.m_bQuiet, "No progress lines");

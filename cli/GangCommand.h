@@ -23,6 +23,8 @@ struct CGangOptions {
   bool m_bVerify = false;
   bool m_bTurnOff = false;
   bool m_bQuiet = false;
+  // Probe, read, plan and check, show each module's change, send no setting.
+  bool m_bDryRun = false;
   std::string m_strPace = "standard";
   CLedgerOptions m_ledger;
   // --start as given: with a ledger it sets the ledger's counter only when given.

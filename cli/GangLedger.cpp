@@ -1,6 +1,8 @@
 #include "cli/GangLedger.h"
 
+#include <filesystem>
 #include <map>
+#include <random>
 
 #include "cli/CliEnv.h"
 #include "cli/Settings.h"
@@ -13,19 +15,67 @@ std::string AddressOf(const CWorker& worker) {
                                 : std::string();
 }
 
+// A file path whose file does not exist yet, in a folder that does: opening it would create it.
+bool IsNewLedgerFile(const std::string& location) {
+  if (IsPostgresLocation(location)) return false;
+  std::error_code error;
+  const std::filesystem::path path(location);
+  if (std::filesystem::symlink_status(path, error).type() !=
+      std::filesystem::file_type::not_found) {
+    return false;
+  }
+  const std::filesystem::path folder = path.has_parent_path() ? path.parent_path() : ".";
+  return std::filesystem::is_directory(folder, error);
+}
+
+// A new folder of our own under the system's temporary folder; empty when none could be made.
+std::string MakeScratchFolder() {
+  std::error_code error;
+  const std::filesystem::path base = std::filesystem::temp_directory_path(error);
+  if (error) return std::string();
+  std::random_device random;
+  for (int tries = 0; tries < 8; ++tries) {
+    const std::filesystem::path folder = base / ("corvane-preview-" + std::to_string(random()));
+    if (std::filesystem::create_directory(folder, error) && !error) return folder.string();
+  }
+  return std::string();
+}
+
+void RemoveFolder(const std::string& folder) {
+  std::error_code error;
+  if (!folder.empty()) std::filesystem::remove_all(folder, error);
+}
+
 }  // namespace
 
+CGangLedger::~CGangLedger() {
+  m_pRun.reset();  // closes the ledger before its scratch folder goes
+  RemoveFolder(m_strScratch);
+}
+
 std::unique_ptr<CGangLedger> CGangLedger::Open(const CLedgerOptions& options,
-                                               const long long* start, std::string* error,
-                                               int* code) {
-  std::unique_ptr<CLedgerRun> run = CLedgerRun::Open(options, error);
+                                               const long long* start, bool preview,
+                                               std::string* error, int* code) {
+  // A preview must not leave a ledger file behind where there was none: it looks at an empty
+  // ledger of its own instead, which is what the real run would begin with.
+  std::string scratch;
+  CLedgerOptions opened = options;
+  if (preview && IsNewLedgerFile(options.m_strLocation)) {
+    scratch = MakeScratchFolder();
+    if (!scratch.empty()) opened.m_strLocation = scratch + "/ledger.db";
+  }
+  std::unique_ptr<CLedgerRun> run = CLedgerRun::Open(opened, error);
   if (!run) {
+    RemoveFolder(scratch);
     *code = kExitLedger;
     return nullptr;
   }
   std::unique_ptr<CGangLedger> gang(new CGangLedger(std::move(run), options.m_bOnlyFailed));
+  gang->m_strScratch = scratch;
   CLedgerError failure;
-  if (start != nullptr && !gang->m_pRun->Ledger().SetStart(*start, &failure)) {
+  if (start != nullptr && preview) {
+    if (!gang->PreviewStart(*start, error, code)) return nullptr;
+  } else if (start != nullptr && !gang->m_pRun->Ledger().SetStart(*start, &failure)) {
     gang->Failed(failure, error, code);
     *error = "--start: " + *error;
     return nullptr;
@@ -40,7 +90,28 @@ bool CGangLedger::Failed(const CLedgerError& failure, std::string* error, int* c
   return false;
 }
 
+bool CGangLedger::PreviewStart(long long start, std::string* error, int* code) {
+  CLedgerError failure;
+  CLedgerStats stats;
+  if (!m_pRun->Ledger().Stats(&stats, &failure)) return Failed(failure, error, code);
+  // The counter is above every number bound: a start at or above it, or on an empty ledger,
+  // is one the ledger takes. Below it the ledger may hold the numbers, and no read-only call
+  // says which.
+  if (stats.m_nModules > 0 && start < stats.m_nNextNumber) {
+    *error = "--start: the ledger's next number is " + std::to_string(stats.m_nNextNumber) +
+             "; a dry run shows a start below it only on an empty ledger";
+    *code = kExitUsage;
+    return false;
+  }
+  m_nPreviewStart = start;
+  return true;
+}
+
 bool CGangLedger::NextNumber(long long* next, std::string* error, int* code) {
+  if (m_nPreviewStart >= 0) {
+    *next = m_nPreviewStart;
+    return true;
+  }
   CLedgerError failure;
   return m_pRun->Ledger().NextNumber(next, &failure) || Failed(failure, error, code);
 }
@@ -107,6 +178,16 @@ bool CGangLedger::CheckNames(std::vector<CWorker>& workers, const CMaker& make, 
 
 bool CGangLedger::Plan(std::vector<CWorker>& workers, const CMaker& make, std::string* error,
                        int* code) {
+  return Give(workers, make, false, error, code);
+}
+
+bool CGangLedger::Preview(std::vector<CWorker>& workers, const CMaker& make, std::string* error,
+                          int* code) {
+  return Give(workers, make, true, error, code);
+}
+
+bool CGangLedger::Give(std::vector<CWorker>& workers, const CMaker& make, bool preview,
+                       std::string* error, int* code) {
   long long next = 0;
   if (!NextNumber(&next, error, code) || !CheckNames(workers, make, next, error, code)) {
     return false;
@@ -127,11 +208,15 @@ bool CGangLedger::Plan(std::vector<CWorker>& workers, const CMaker& make, std::s
     };
     CLedgerTurn turn;
     CLedgerError failure;
-    if (!m_pRun->Turn(address, *worker.m_report.m_read, forWorker, &turn, &failure)) {
+    const CModuleSettings& read = *worker.m_report.m_read;
+    if (preview ? !m_pRun->Look(address, read, forWorker, next, &turn, &failure)
+                : !m_pRun->Turn(address, read, forWorker, &turn, &failure)) {
       Failed(failure, error, code);
       *error = Printable(worker.m_strShown) + ": " + *error;
       return false;
     }
+    // A preview binds nothing: the next new module gets the number after this one's.
+    if (turn.m_bNew) ++next;
     if (turn.m_nNumber >= 0) worker.m_report.m_ledgerNumber = turn.m_nNumber;
     worker.m_bProgram = turn.m_bProgram;
     worker.m_bAgain = turn.m_bAgain;

@@ -26,11 +26,15 @@ class CGangLedger {
   using CMaker = std::function<EValues(const CWorker& worker, long long number,
                                        CModuleSettings* values, bool* named, std::string* why)>;
 
-  // Opens the ledger and, when start is given, sets its counter there. Null with one line in
-  // *error and the exit code in *code: kExitLedger for a ledger that cannot be used,
+  // Opens the ledger and, when start is given, sets its counter there; for a preview (a dry
+  // run) the counter is left as it is and the numbers are shown from start, and a ledger file
+  // that does not exist yet is not made (an empty one in a temporary folder stands in). Null with
+  // one line in *error and the exit code in *code: kExitLedger for a ledger that cannot be used,
   // kExitUsage for a start the ledger refuses.
   static std::unique_ptr<CGangLedger> Open(const CLedgerOptions& options, const long long* start,
-                                           std::string* error, int* code);
+                                           bool preview, std::string* error, int* code);
+
+  ~CGangLedger();
 
   // The number the next new module gets.
   bool NextNumber(long long* next, std::string* error, int* code);
@@ -38,6 +42,9 @@ class CGangLedger {
   // outcome of a module left alone, and its number. False with *error and *code when the run
   // is refused (kExitUsage) or the ledger failed (kExitLedger).
   bool Plan(std::vector<CWorker>& workers, const CMaker& make, std::string* error, int* code);
+  // What Plan would give every worker, with nothing bound: new modules get the next numbers
+  // in port order.
+  bool Preview(std::vector<CWorker>& workers, const CMaker& make, std::string* error, int* code);
   // Records the worker's attempt, if it made one.
   void Record(const CWorker& worker);
   // When the ledger was lost: says so on err with the attempts not recorded and where their
@@ -52,7 +59,16 @@ class CGangLedger {
   bool CheckNames(std::vector<CWorker>& workers, const CMaker& make, long long next,
                   std::string* error, int* code);
   bool Failed(const CLedgerError& failure, std::string* error, int* code);
+  // Plan, or with preview its dry run.
+  bool Give(std::vector<CWorker>& workers, const CMaker& make, bool preview, std::string* error,
+            int* code);
+  // A preview's start: the first number a new module would get, if the ledger would take it.
+  bool PreviewStart(long long start, std::string* error, int* code);
 
   std::unique_ptr<CLedgerRun> m_pRun;
   bool m_bOnlyFailed;
+  // A preview with --start: the number the counter would have been set to.
+  long long m_nPreviewStart = -1;
+  // A preview's stand-in for a ledger file not made yet, removed with this object.
+  std::string m_strScratch;
 };

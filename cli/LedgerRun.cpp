@@ -102,6 +102,56 @@ bool CLedgerRun::Turn(const std::string& address, const CModuleSettings& read,
   return true;
 }
 
+bool CLedgerRun::Look(const std::string& address, const CModuleSettings& read,
+                      const CValuesMaker& make, long long next, CLedgerTurn* turn,
+                      CLedgerError* error) {
+  *turn = CLedgerTurn();
+  CLedgerModule module;
+  bool found = false;
+  if (!m_pLedger->FindByAddress(address, &found, &module, error)) {
+    if (error->m_bUnavailable) Lose(*error);
+    return false;
+  }
+  if (found) {
+    FromRecord(module, read, make, turn);
+    return true;
+  }
+  if (m_bOnlyFailed) {
+    turn->m_skip = EOutcome::NotInLedger;
+    return true;
+  }
+  bool named = false;
+  std::string why;
+  const EValues made = make(next, &turn->m_values, &named, &why);
+  if (made == EValues::NotInPlan) {
+    turn->m_skip = EOutcome::NotInPlan;
+    return true;
+  }
+  if (made == EValues::Refused) {
+    error->m_bUnavailable = false;
+    error->m_strText = why;
+    return false;
+  }
+  // Binding would be refused for a name the ledger holds for another module.
+  bool held = false;
+  std::string holder;
+  long long number = 0;
+  if (named && !m_pLedger->NameHolder(turn->m_values.m_strName, &held, &holder, &number, error)) {
+    if (error->m_bUnavailable) Lose(*error);
+    return false;
+  }
+  if (held && holder != address) {
+    error->m_bUnavailable = false;
+    error->m_strText = "the ledger holds the name \"" + Printable(turn->m_values.m_strName) +
+                       "\" for " + holder + " (number " + std::to_string(number) + ")";
+    return false;
+  }
+  turn->m_bProgram = true;
+  turn->m_bNew = true;
+  turn->m_nNumber = next;
+  return true;
+}
+
 void CLedgerRun::FromRecord(const CLedgerModule& module, const CModuleSettings& read,
                             const CValuesMaker& make, CLedgerTurn* turn) const {
   turn->m_nNumber = module.m_nNumber;

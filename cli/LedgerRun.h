@@ -55,6 +55,10 @@ class CLedgerRun {
   // refused (a name held by another address, values refused) or failed (then also Lost).
   bool Turn(const std::string& address, const CModuleSettings& read, const CValuesMaker& make,
             CLedgerTurn* turn, CLedgerError* error);
+  // What Turn would give, with nothing bound: a module the ledger has not seen gets number
+  // next (*turn m_bNew). False with *error as Turn.
+  bool Look(const std::string& address, const CModuleSettings& read, const CValuesMaker& make,
+            long long next, CLedgerTurn* turn, CLedgerError* error);
   // Records the attempt at the module read into report, on port. False when it was not
   // recorded: the ledger is lost, now or before.
   bool Record(const std::string& port, const CModuleReport& report, double seconds, bool again);

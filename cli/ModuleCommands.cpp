@@ -91,23 +91,16 @@ int FinishDryRun(const CModuleOptions& options, CCliEnv& env, const CModuleRepor
   if (report.m_outcome != EOutcome::Ok) return Finish(options, env, false, report, shownPort);
   const CModuleSettings& old = *report.m_read;
   const CModuleSettings now = changes.Over(old);
-  const CJson before = SettingsJson("", "", CSettingChanges::Of(old));
-  const CJson after = SettingsJson("", "", CSettingChanges::Of(now));
+  if (options.m_strFormat != "json") {
+    PrintChanges(env.m_out, old, now);
+    return kExitOk;
+  }
   const std::string port = shownPort.empty() ? report.m_strPort : shownPort;
-  CJson json = {{"port", port}, {"address", AddressWithColons(old.m_strAddress)}};
-  CJson changed = CJson::object();
-  for (const char* field : {"name", "pin", "role", "peer"}) {
-    changed[field] = {{"old", before[field]}, {"new", after[field]}};
-    if (options.m_strFormat == "json") continue;
-    const std::string from = Printable(before[field].get<std::string>());
-    const std::string to = Printable(after[field].get<std::string>());
-    env.m_out << field << ": " << from << (from == to ? " (unchanged)" : " -> " + to) << "\n";
-  }
-  if (options.m_strFormat == "json") {
-    json["changes"] = changed;
-    json["result"] = "dry run";
-    env.m_out << DumpJson(json) << "\n";
-  }
+  const CJson json = {{"port", port},
+                      {"address", AddressWithColons(old.m_strAddress)},
+                      {"changes", ChangesJson(old, now)},
+                      {"result", "dry run"}};
+  env.m_out << DumpJson(json) << "\n";
   return kExitOk;
 }
 

@@ -53,6 +53,27 @@ CJson ReportJson(const std::string& port, const CModuleReport& report, bool prog
   return json;
 }
 
+CJson ChangesJson(const CModuleSettings& old, const CModuleSettings& now) {
+  const CJson before = SettingsJson("", "", CSettingChanges::Of(old));
+  const CJson after = SettingsJson("", "", CSettingChanges::Of(now));
+  CJson changes = CJson::object();
+  for (const char* field : {"name", "pin", "role", "peer"}) {
+    changes[field] = {{"old", before[field]}, {"new", after[field]}};
+  }
+  return changes;
+}
+
+void PrintChanges(std::ostream& out, const CModuleSettings& old, const CModuleSettings& now,
+                  const std::string& indent) {
+  const CJson changes = ChangesJson(old, now);
+  for (const auto& field : changes.items()) {
+    const std::string from = Printable(field.value()["old"].get<std::string>());
+    const std::string to = Printable(field.value()["new"].get<std::string>());
+    out << indent << field.key() << ": " << from << (from == to ? " (unchanged)" : " -> " + to)
+        << "\n";
+  }
+}
+
 std::string DumpJson(const CJson& json) {
   return json.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
 }

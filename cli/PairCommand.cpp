@@ -6,7 +6,9 @@
 
 #include "cli/CliPlatform.h"
 #include "cli/ModuleSession.h"
+#include "cli/OperatorConsole.h"
 #include "cli/Output.h"
+#include "cli/Report.h"
 
 namespace {
 
@@ -14,9 +16,10 @@ namespace {
 struct CSide {
   const char* m_pszRole;  // "master" or "slave"
   CPortChoice m_port;
-  std::unique_ptr<CModuleSession> m_pSession;
+  CModuleSession* m_pSession;  // one of the pair's; with one port, the master's and slave's
   CModuleReport m_report;
   CModuleSettings m_target;
+  bool m_bTried = false;  // a Program was started
 };
 
 // Runs both jobs at once, one on a thread of its own; the second runs here.
@@ -63,39 +66,71 @@ class CPair {
  public:
   CPair(const CPairOptions& options, CCliEnv& env) : m_options(options), m_env(env) {}
   int Run();
+  int RunOnePort();
 
  private:
   int Refuse(int code, const std::string& text) {
     m_env.m_err << "corvane: " << text << "\n";
     return code;
   }
+  // A side whose Read failed, and for a port it could not open, the doctor to run.
+  void SayNotRead(const CSide& side);
   // Both read; false when either failed, with the code in *code.
   bool ReadBoth(int* code);
+  CModuleSession* NewSession(const CPortChoice& port) {
+    m_sessions.push_back(std::make_unique<CModuleSession>(*port.m_pApi, m_env.m_interrupt));
+    m_sessions.back()->ListOnly(port.m_strListed);
+    m_sessions.back()->SetPace(PaceOf(m_options.m_strPace));
+    return m_sessions.back().get();
+  }
+  // The two modules' addresses are one: said on err, true.
+  bool SameModule();
   void PlanTargets();
   int Print(bool programmed);
+  // One port: asks the operator to put side's module on and reads it, again until the module
+  // read is the one wanted (wrong gives what is amiss with an address, or empty). False when
+  // the operator ended it (*answer says how).
+  bool AskAndRead(COperatorConsole& console, CSide& side, const std::string& ask,
+                  const std::function<std::string(const std::string&)>& wrong,
+                  COperatorConsole::EAnswer* answer);
+  // One port: the operator ended the run at a prompt; what was done is said.
+  int Ended(COperatorConsole::EAnswer answer);
+  void Program(CSide& side) {
+    side.m_bTried = true;
+    side.m_report.m_outcome = EOutcome::Ok;
+    side.m_pSession->Program(side.m_target, false, m_options.m_bVerify, side.m_report);
+  }
 
   const CPairOptions& m_options;
   CCliEnv& m_env;
   CSide m_master{"master", {}, nullptr, {}, {}};
   CSide m_slave{"slave", {}, nullptr, {}, {}};
+  std::vector<std::unique_ptr<CModuleSession>> m_sessions;
 };
+
+void CPair::SayNotRead(const CSide& side) {
+  const std::string port = Printable(side.m_port.m_strShown);
+  const EOutcome outcome = side.m_report.m_outcome;
+  m_env.m_err << "corvane: the " << side.m_pszRole << " on " << port << ": "
+              << OutcomeText(outcome);
+  if (outcome == EOutcome::Busy || outcome == EOutcome::NoPermission) {
+    m_env.m_err << "; run `corvane doctor --port " << port << "`";
+  }
+  m_env.m_err << "\n";
+}
 
 bool CPair::ReadBoth(int* code) {
   for (CSide* side : {&m_master, &m_slave}) {
     const std::string& port = side == &m_master ? m_options.m_strMaster : m_options.m_strSlave;
     side->m_port = ChoosePort(port, m_env);
-    side->m_pSession = std::make_unique<CModuleSession>(*side->m_port.m_pApi, m_env.m_interrupt);
-    side->m_pSession->ListOnly(side->m_port.m_strListed);
-    side->m_pSession->SetPace(PaceOf(m_options.m_strPace));
+    side->m_pSession = NewSession(side->m_port);
   }
   BothAtOnce([this] { m_master.m_pSession->Read(false, m_master.m_report); },
              [this] { m_slave.m_pSession->Read(false, m_slave.m_report); });
   *code = kExitOk;
   for (CSide* side : {&m_master, &m_slave}) {
     if (side->m_report.m_outcome == EOutcome::Ok) continue;
-    m_env.m_err << "corvane: the " << side->m_pszRole << " on "
-                << Printable(side->m_port.m_strShown) << ": "
-                << OutcomeText(side->m_report.m_outcome) << "\n";
+    SayNotRead(*side);
     if (*code == kExitOk) *code = SideCode(side->m_report);
   }
   return *code == kExitOk;
@@ -117,27 +152,118 @@ void CPair::PlanTargets() {
   if (Given(m_options.m_pSlaveName)) m_slave.m_target.m_strName = m_options.m_strSlaveName;
 }
 
+bool CPair::SameModule() {
+  if (AddressDigits(m_master.m_report.m_read->m_strAddress) !=
+      AddressDigits(m_slave.m_report.m_read->m_strAddress)) {
+    return false;
+  }
+  Refuse(kExitUsage, "the master and the slave are one module (address " +
+                         Printable(AddressWithColons(m_master.m_report.m_read->m_strAddress)) +
+                         "): two ports reach it");
+  return true;
+}
+
 int CPair::Run() {
   int code = kExitOk;
   if (!ReadBoth(&code)) return code;
-  if (AddressDigits(m_master.m_report.m_read->m_strAddress) ==
-      AddressDigits(m_slave.m_report.m_read->m_strAddress)) {
-    return Refuse(kExitUsage, "the master and the slave are one module (address " +
-                                  AddressWithColons(m_master.m_report.m_read->m_strAddress) +
-                                  "): two ports reach it");
+  if (SameModule()) return kExitUsage;
+  PlanTargets();
+  if (m_options.m_bDryRun) return Print(false);
+  BothAtOnce([this] { Program(m_master); }, [this] { Program(m_slave); });
+  return Print(true);
+}
+
+bool CPair::AskAndRead(COperatorConsole& console, CSide& side, const std::string& ask,
+                       const std::function<std::string(const std::string&)>& wrong,
+                       COperatorConsole::EAnswer* answer) {
+  std::string prompt = ask;
+  for (;;) {
+    console.Say(prompt + " and press Enter (Ctrl-C ends): ");
+    *answer = console.WaitEnter(m_env.m_interrupt);
+    if (*answer != COperatorConsole::EAnswer::Enter) return false;
+    side.m_report = CModuleReport();
+    if (!side.m_pSession->Read(false, side.m_report)) {
+      if (m_env.m_interrupt.IsSet()) {
+        *answer = COperatorConsole::EAnswer::Interrupted;
+        return false;
+      }
+      prompt = std::string("Nothing read (") + OutcomeText(side.m_report.m_outcome) + "). " + ask;
+      continue;
+    }
+    const std::string amiss = wrong(AddressDigits(side.m_report.m_read->m_strAddress));
+    if (amiss.empty()) return true;
+    prompt = amiss + " " + ask;
+  }
+}
+
+int CPair::RunOnePort() {
+  COperatorConsole console;
+  std::string why;
+  if (!console.Open(&why)) {
+    return Refuse(kExitUsage, "pair --port asks at the terminal for each module, but " + why +
+                                  "; run it at a terminal, or pair on two ports with --master "
+                                  "and --slave");
+  }
+  m_master.m_port = ChoosePort(m_options.m_strPort, m_env);
+  const std::string port = Printable(m_master.m_port.m_strShown);
+  m_master.m_pSession = NewSession(m_master.m_port);
+  m_slave.m_pSession = m_master.m_pSession;
+  m_slave.m_port.m_strShown = m_master.m_port.m_strShown;
+
+  // The master is the module on the port at the start.
+  if (!m_master.m_pSession->Read(false, m_master.m_report)) {
+    SayNotRead(m_master);
+    return SideCode(m_master.m_report);
+  }
+  const std::string master = AddressDigits(m_master.m_report.m_read->m_strAddress);
+  const std::string masterShown =
+      Printable(AddressWithColons(m_master.m_report.m_read->m_strAddress));
+  console.Say("The master on " + port + " is " + masterShown + ".\n");
+  COperatorConsole::EAnswer answer;
+  const auto notMaster = [&](const std::string& digits) {
+    return digits == master ? "That is the master (" + masterShown + ") again." : std::string();
+  };
+  if (!AskAndRead(console, m_slave, "Take the master off, put the slave on " + port, notMaster,
+                  &answer)) {
+    return Ended(answer);
   }
   PlanTargets();
   if (m_options.m_bDryRun) return Print(false);
-  for (CSide* side : {&m_master, &m_slave}) side->m_report.m_outcome = EOutcome::Ok;
-  BothAtOnce(
-      [this] {
-        m_master.m_pSession->Program(m_master.m_target, false, m_options.m_bVerify,
-                                     m_master.m_report);
-      },
-      [this] {
-        m_slave.m_pSession->Program(m_slave.m_target, false, m_options.m_bVerify, m_slave.m_report);
-      });
+  console.Say("Programming the slave " +
+              Printable(AddressWithColons(m_slave.m_report.m_read->m_strAddress)) + "...\n");
+  Program(m_slave);
+  if (m_slave.m_report.m_outcome != EOutcome::Ok) return Print(true);
+
+  const auto isMaster = [&](const std::string& digits) {
+    return digits == master ? std::string()
+                            : "That is " + Printable(AddressWithColons(digits)) +
+                                  ", not the master " + masterShown + ".";
+  };
+  const CModuleReport masterRead = m_master.m_report;
+  if (!AskAndRead(console, m_master,
+                  "The slave is programmed. Put the master " + masterShown + " back on " + port,
+                  isMaster, &answer)) {
+    m_master.m_report = masterRead;
+    return Ended(answer);
+  }
+  console.Say("Programming the master...\n");
+  Program(m_master);
   return Print(true);
+}
+
+int CPair::Ended(COperatorConsole::EAnswer answer) {
+  const char* how = answer == COperatorConsole::EAnswer::Interrupted
+                        ? "interrupted"
+                        : "ended: the terminal's input ended";
+  if (!m_slave.m_bTried) {
+    m_env.m_err << "corvane: " << how << "; nothing was programmed.\n";
+    return kExitInterrupted;
+  }
+  m_master.m_report.m_outcome = EOutcome::Interrupted;
+  Print(true);
+  m_env.m_err << "corvane: " << how
+              << " before the master was programmed; nothing more was sent.\n";
+  return kExitInterrupted;
 }
 
 int CPair::Print(bool programmed) {
@@ -145,30 +271,44 @@ int CPair::Print(bool programmed) {
   CJson out = CJson::object();
   int code = kExitOk;
   for (CSide* side : {&m_master, &m_slave}) {
-    CModuleReport shown = side->m_report;
-    if (!programmed) shown.m_written.reset();
-    CJson one = ReportJson(side->m_port.m_strShown, shown, programmed, m_options.m_bVerify);
+    const std::string& port = side->m_port.m_strShown;
+    const CModuleReport& report = side->m_report;
+    if (code == kExitOk) code = SideCode(report);
     if (!programmed) {
-      one["will_write"] = SettingsJson("", "", CSettingChanges::Of(side->m_target));
-      one["will_write"].erase("port");
-      one["will_write"].erase("address");
+      // A dry run: the change old -> new, as program --dry-run shows it.
+      if (json) {
+        out[side->m_pszRole] = DryRunJson(port, report, &side->m_target);
+      } else {
+        m_env.m_out << side->m_pszRole << " ";
+        PrintDryRun(m_env.m_out, port, report, &side->m_target);
+      }
+      continue;
     }
+    const bool untried = !side->m_bTried;
     if (json) {
-      out[side->m_pszRole] = one;
-    } else {
-      m_env.m_out << side->m_pszRole << " " << Printable(side->m_port.m_strShown) << " ("
-                  << AddressWithColons(side->m_report.m_read->m_strAddress)
-                  << "): " << (programmed ? OutcomeText(side->m_report.m_outcome) : "dry run")
-                  << "; name " << Printable(side->m_target.m_strName) << ", PIN "
-                  << Printable(side->m_target.m_strPin) << ", peer "
-                  << FormatAddress(side->m_target.m_peer) << "\n";
+      out[side->m_pszRole] = ReportJson(port, report, true, m_options.m_bVerify);
+      if (untried) out[side->m_pszRole]["result"] = "not programmed";
+      continue;
     }
-    if (code == kExitOk) code = SideCode(side->m_report);
+    m_env.m_out << side->m_pszRole << " " << Printable(port) << " ("
+                << Printable(AddressWithColons(report.m_read->m_strAddress))
+                << "): " << (untried ? "not programmed" : OutcomeText(report.m_outcome));
+    // Only what the module acknowledged is said to be in it.
+    if (report.m_outcome == EOutcome::Ok && !untried) {
+      m_env.m_out << "; name " << Printable(side->m_target.m_strName) << ", PIN "
+                  << Printable(side->m_target.m_strPin) << ", peer "
+                  << FormatAddress(side->m_target.m_peer);
+    } else if (!untried) {
+      m_env.m_out << "; acknowledged " << JoinSettings(report.m_acked);
+    }
+    m_env.m_out << "\n";
   }
   if (json) m_env.m_out << DumpJson(out) << "\n";
-  const bool masterOk = m_master.m_report.m_outcome == EOutcome::Ok;
-  const bool slaveOk = m_slave.m_report.m_outcome == EOutcome::Ok;
-  if (programmed && masterOk != slaveOk) {
+  // Half made: one side holds something of the pair, the other not all of it.
+  const bool masterOk = m_master.m_bTried && m_master.m_report.m_outcome == EOutcome::Ok;
+  const bool slaveOk = m_slave.m_bTried && m_slave.m_report.m_outcome == EOutcome::Ok;
+  const bool anyAcked = !m_master.m_report.m_acked.empty() || !m_slave.m_report.m_acked.empty();
+  if (programmed && !(masterOk && slaveOk) && anyAcked) {
     m_env.m_err << "corvane: the pair is half made: the master acknowledged "
                 << JoinSettings(m_master.m_report.m_acked) << ", the slave "
                 << JoinSettings(m_slave.m_report.m_acked)
@@ -184,8 +324,16 @@ CLI::App* AddPairCommand(CLI::App& app, CPairOptions& options, bool pathsAllowed
       "pair", "Make two modules connect: the master calls the slave, both with one PIN");
   auto port = CLI::Validator(
       [pathsAllowed](std::string& value) { return CheckPortOption(value, pathsAllowed); }, "PORT");
-  pair->add_option("--master", options.m_strMaster, "The master's port")->required()->check(port);
-  pair->add_option("--slave", options.m_strSlave, "The slave's port")->required()->check(port);
+  CLI::Option* master =
+      pair->add_option("--master", options.m_strMaster, "The master's port")->check(port);
+  CLI::Option* slave =
+      pair->add_option("--slave", options.m_strSlave, "The slave's port")->check(port);
+  pair->add_option("--port,-p", options.m_strPort,
+                   "One port for both: the module on it is the master; the operator is asked at "
+                   "the terminal to swap in the slave, then the master again")
+      ->check(port)
+      ->excludes(master)
+      ->excludes(slave);
   options.m_pPin =
       pair->add_option("--pin", options.m_strPin, "PIN for both (default: the master's)")
           ->check(Rule(CheckPin, "TEXT"));
@@ -203,6 +351,14 @@ CLI::App* AddPairCommand(CLI::App& app, CPairOptions& options, bool pathsAllowed
 }
 
 int RunPair(const CPairOptions& options, CCliEnv& env) {
+  if (!options.m_strPort.empty()) {
+    CPair pair(options, env);
+    return pair.RunOnePort();
+  }
+  if (options.m_strMaster.empty() || options.m_strSlave.empty()) {
+    env.m_err << "corvane: pair takes --master and --slave, or --port for one adapter\n";
+    return kExitUsage;
+  }
   if (options.m_strMaster == options.m_strSlave) {
     env.m_err << "corvane: --master and --slave name one port\n";
     return kExitUsage;

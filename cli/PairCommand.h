@@ -3,8 +3,11 @@
 //
 // Contract: RunPair checks the options before any port is opened, reads both modules at once,
 // refuses the pair when either does not answer or both ports reach one module, then programs
-// both at once. A pair that is only half made is said so, with what each acknowledged; the same
-// command run again completes it. It blocks until both ports are closed.
+// both at once. With one port it needs the operator's terminal (refused with kExitUsage
+// without one): it reads the master, asks for the slave, programs it, asks for the master
+// again and programs it, each module checked by its address, and blocks on the terminal in
+// between. A pair that is only half made is said so, with what each acknowledged; the same
+// command run again completes it. It blocks until every port is closed.
 #pragma once
 
 #include <string>
@@ -14,6 +17,8 @@
 
 struct CPairOptions {
   std::string m_strMaster, m_strSlave;
+  // One adapter: both modules in turn on this port, swapped by the operator.
+  std::string m_strPort;
   std::string m_strPin, m_strMasterName, m_strSlaveName;
   CLI::Option* m_pPin = nullptr;
   CLI::Option* m_pMasterName = nullptr;

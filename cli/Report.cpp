@@ -83,6 +83,26 @@ void PrintTable(std::ostream& out, const std::vector<CReportRow>& rows) {
   for (const CReportRow& cells : shown) line(cells);
 }
 
+CJson DryRunJson(const std::string& port, const CModuleReport& report,
+                 const CModuleSettings* target) {
+  CJson json = {{"port", port}};
+  json["address"] = report.m_read ? CJson(AddressWithColons(report.m_read->m_strAddress)) : CJson();
+  if (report.m_ledgerNumber) json["number"] = *report.m_ledgerNumber;
+  if (target != nullptr) json["changes"] = ChangesJson(*report.m_read, *target);
+  json["result"] = target != nullptr ? "dry run" : OutcomeText(report.m_outcome);
+  return json;
+}
+
+void PrintDryRun(std::ostream& out, const std::string& port, const CModuleReport& report,
+                 const CModuleSettings* target) {
+  out << Printable(port);
+  if (report.m_read)
+    out << " (" << Printable(AddressWithColons(report.m_read->m_strAddress)) << ")";
+  if (report.m_ledgerNumber) out << ", number " << *report.m_ledgerNumber;
+  out << ": " << (target != nullptr ? "dry run" : OutcomeText(report.m_outcome)) << "\n";
+  if (target != nullptr) PrintChanges(out, *report.m_read, *target, "  ");
+}
+
 std::string CheckReportPath(const std::string& path) {
   if (EndsWith(path, ".csv") || EndsWith(path, ".jsonl")) return std::string();
   return "the report file ends in .csv or .jsonl";

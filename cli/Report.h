@@ -21,6 +21,12 @@ CReportRow MakeReportRow(const std::string& port, const CModuleReport& report, d
 CJson RowJson(const CReportRow& row);
 // The rows under their column names, aligned, every cell made printable.
 void PrintTable(std::ostream& out, const std::vector<CReportRow>& rows);
+// One module of a gang dry run: its port, address and number where known, and the change it
+// would get old -> new per setting (target null: it would be left alone, as result says).
+CJson DryRunJson(const std::string& port, const CModuleReport& report,
+                 const CModuleSettings* target);
+void PrintDryRun(std::ostream& out, const std::string& port, const CModuleReport& report,
+                 const CModuleSettings* target);
 // Empty when path names a report file (FILE.csv or FILE.jsonl), else the rule.
 std::string CheckReportPath(const std::string& path);
 

@@ -7,6 +7,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <fstream>
 #include <vector>
 
@@ -55,7 +56,53 @@ std::string RealPath(const std::string& path) {
   return realpath(path.c_str(), resolved) != nullptr ? std::string(resolved) : path;
 }
 
+// Every link in folder that leads to real, by its full path.
+std::vector<std::string> LinksTo(const std::string& folder, const std::string& real) {
+  std::vector<std::string> links;
+  DIR* dir = opendir(folder.c_str());
+  if (dir == nullptr) return links;
+  while (const dirent* entry = readdir(dir)) {
+    if (entry->d_name[0] == '.') continue;
+    const std::string link = folder + "/" + entry->d_name;
+    if (RealPath(link) == real) links.push_back(link);
+  }
+  closedir(dir);
+  std::sort(links.begin(), links.end());
+  return links;
+}
+
+// The USB device a tty belongs to: the first folder above the tty's device (its USB
+// interface, or the serial port of a USB-serial converter) that has a vendor id.
+std::string UsbDeviceOf(const std::string& ttyDevice) {
+  // No such link: a pty, or a tty without a device behind it.
+  if (access(ttyDevice.c_str(), F_OK) != 0) return std::string();
+  std::string dir = RealPath(ttyDevice);
+  for (int up = 0; up < 4 && dir.size() > 1; ++up) {
+    if (access((dir + "/idVendor").c_str(), R_OK) == 0) return dir;
+    dir = dir.substr(0, dir.rfind('/'));
+  }
+  return std::string();
+}
+
 }  // namespace
+
+CPortDetails DescribeDevice(const std::string& device, const std::string& sysfsTtyDir,
+                            const std::string& serialDir) {
+  CPortDetails details;
+  const std::string real = RealPath(device);
+  const std::string usb =
+      UsbDeviceOf(sysfsTtyDir + "/" + real.substr(real.rfind('/') + 1) + "/device");
+  if (!usb.empty()) {
+    details.m_strVendorId = FirstLine(usb + "/idVendor");
+    details.m_strProductId = FirstLine(usb + "/idProduct");
+    details.m_strManufacturer = FirstLine(usb + "/manufacturer");
+    details.m_strProduct = FirstLine(usb + "/product");
+    details.m_strSerial = FirstLine(usb + "/serial");
+  }
+  details.m_byId = LinksTo(serialDir + "/by-id", real);
+  details.m_byPath = LinksTo(serialDir + "/by-path", real);
+  return details;
+}
 
 std::string DescribeNoPermission(const std::string& device) {
   struct stat info {};

@@ -9,3 +9,7 @@ std::string DescribeHolders(const std::string& device) {
   return device + " is open in another program (a terminal, a modem tool, another corvane): " +
          "close it and try again.";
 }
+
+CPortDetails DescribeDevice(const std::string&, const std::string&, const std::string&) {
+  return CPortDetails();
+}

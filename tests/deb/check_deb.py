@@ -135,7 +135,10 @@ def check_completion(root):
              ("corvane ports --format ", ["json", "text"]),
              ("corvane read --tu", ["--turn-off"]),
              ("corvane gang --st", ["--start", "--station"]),
-             ("corvane station --i", ["--idle-exit"])]
+             ("corvane station --i", ["--idle-exit"]),
+             ("corvane gang --dr", ["--dry-run"]),
+             ("corvane ports --", ["--format", "--help", "--long"]),
+             ("corvane pair --po", ["--port"])]
     for line, want in cases:
         got = complete(root, line)
         check(got == want, f"completion of {line!r}: {got}")

@@ -6,11 +6,13 @@
 Through Wine's serial layer: `ports` lists the simulator's COM5 alone, `read --format json`
 gives the module's settings, `program` stores all four in the module and `--verify` reads them
 back, a bad option is refused before any port is touched, `gang` (worker threads) programs one
-module and two at once and writes its report, `station` takes the listed modules one each, and
-Ctrl-C ends a Read through the console's control handler.
+module and two at once and writes its report, `pair` makes two modules on COM5 and COM6 call
+each other, `station` takes modules on two slots and on the listing, and Ctrl-C ends a Read
+through the console's control handler.
 """
 import json
 import os
+import re
 import signal
 import subprocess
 import sys
@@ -163,6 +165,41 @@ def test_station(env, check):
     check.eq("listing: module", sim.stop().get("name"), "L-7113")
 
 
+def setting_commands(sim):
+    """The setting commands a module heard, as letters: name N, PIN I, role M or S, peer E."""
+    return "".join(re.findall(r"EV command [0-9]+ ([NIMSE])", open(sim.transcript).read()))
+
+
+def test_pair(env, check):
+    """Two modules on COM5 and COM6 made a pair: each reads once, then the master is given role
+    master and the slave's address, the slave role slave and the master's, one PIN on both."""
+    master = env.modsim("--address", "00:1A:7D:00:00:0A", "--pin", "1111", "--name", "HEAD")
+    slave = env.modsim("--address", "00:1A:7D:00:00:0B", "--pin", "2222", "--role", "master",
+                       port="COM6")
+    code, out, err = corvane(env, "pair", "--master", "COM5", "--slave", "COM6",
+                             "--slave-name", "TAIL", "--format", "json")
+    heard = [setting_commands(master), setting_commands(slave)]
+    states = [master.stop(), slave.stop()]
+    check.eq("exit code", (code, err), (0, ""))
+    keys = ("name", "pin", "role", "peer")
+    check.eq("master", {k: states[0].get(k) for k in keys},
+             {"name": "HEAD", "pin": "1111", "role": "master", "peer": "00:1A:7D:00:00:0B"})
+    check.eq("slave", {k: states[1].get(k) for k in keys},
+             {"name": "TAIL", "pin": "1111", "role": "slave", "peer": "00:1A:7D:00:00:0A"})
+    check.eq("setting commands heard", heard, ["NIME", "NISE"])
+    result = json.loads(out) if code == 0 and out.strip() else {}
+    check.eq("printed", [result.get(side, {}).get("result") for side in ("master", "slave")],
+             ["ok", "ok"])
+
+    # One adapter needs the operator's console; here stdin is no console.
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "pair", "--port", "COM5")
+    state = sim.stop()
+    check.eq("one port without a console", (code, err.count("\n"), "not a console" in err),
+             (64, 1, True))
+    check.eq("nothing sent", (state.get("probes"), state.get("commands")), ("0", "0"))
+
+
 def test_ctrl_c(env, check):
     """Ctrl-C in the middle of a Read (SIGINT, which Wine hands to the console's control
     handler): exit status 130, one line saying the port is closed, the Read cut short."""
@@ -193,7 +230,8 @@ def test_ctrl_c(env, check):
 
 CHECKS = [("ports", test_ports), ("read_json", test_read_json), ("program", test_program),
           ("program_verify", test_program_verify), ("refused_option", test_refused_option),
-          ("gang", test_gang), ("gang_two_ports", test_gang_two_ports), ("station", test_station),
+          ("gang", test_gang), ("gang_two_ports", test_gang_two_ports), ("pair", test_pair),
+          ("station", test_station),
           ("ctrl_c", test_ctrl_c)]
 
 

@@ -4,9 +4,12 @@
 // finished row may be lost.
 #include <gtest/gtest.h>
 #include <dirent.h>
+#include <grp.h>
+#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <sstream>
@@ -173,6 +176,12 @@ TEST(CliBusy, APortAnotherProgramHoldsIsBusyNotMissing) {
             std::string::npos)
       << rig.m_strErr;
   EXPECT_EQ(rig.State(1).at("name"), "N1") << "the free port's module is programmed";
+
+  EXPECT_EQ(rig.Run({"pair", "--master", rig.Path(0), "--slave", rig.Path(1)}), 1);
+  EXPECT_NE(rig.m_strErr.find("the master on " + rig.Path(0) +
+                              ": busy; run `corvane doctor --port " + rig.Path(0) + "`"),
+            std::string::npos)
+      << rig.m_strErr;
   close(holder);
 }
 
@@ -323,6 +332,63 @@ TEST(CliDoctor, SaysWhoHoldsAPortWhatIsSilentAndWhatAnswers) {
   const std::string device = rig.File("device");
   WriteText(device, "");
   EXPECT_NE(DescribeNoPermission(device).find("usermod -aG"), std::string::npos);
+}
+
+// The real program run as a user who may not open the port (a pty made a serial device of the
+// dialout group, as udev makes them): the doctor names the permission, the group and the
+// remedy, and read ends with the doctor to run. Only root can set this up.
+TEST(CliDoctor, AUserWhoMayNotOpenThePortIsToldTheGroupToJoin) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to hand the port to another user";
+  const group* dialout = getgrnam("dialout");
+  if (dialout == nullptr || getpwnam("nobody") == nullptr) {
+    GTEST_SKIP() << "no dialout group or nobody user here";
+  }
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--address", "00:00:00:00:00:07"}}));
+  ASSERT_EQ(chown(rig.Path(0).c_str(), 0, dialout->gr_gid), 0);
+  ASSERT_EQ(chmod(rig.Path(0).c_str(), 0660), 0);
+  // A copy of the program that nobody may run, whatever the build folder's mode.
+  const std::string bin = rig.File("corvane");
+  std::filesystem::copy_file(CORVANE_PATH, bin);
+  ASSERT_EQ(chmod(rig.Dir().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(bin.c_str(), 0755), 0);
+
+  const auto asNobody = [&](std::vector<std::string> args, std::string* out) {
+    // Everything the child needs is made before the fork: it only redirects and execs.
+    args.insert(args.begin(),
+                {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", bin});
+    std::vector<char*> argv;
+    for (std::string& arg : args) argv.push_back(&arg[0]);
+    argv.push_back(nullptr);
+    int pipeFds[2];
+    if (pipe(pipeFds) != 0) return -1;
+    const pid_t child = fork();
+    if (child == 0) {
+      dup2(pipeFds[1], STDOUT_FILENO);
+      dup2(pipeFds[1], STDERR_FILENO);
+      close(pipeFds[0]);
+      execvp("setpriv", argv.data());
+      _exit(127);
+    }
+    close(pipeFds[1]);
+    char buffer[512];
+    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) out->append(buffer, n);
+    close(pipeFds[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  };
+  std::string doctor, readOut;
+  EXPECT_EQ(asNobody({"doctor", "--port", rig.Path(0)}, &doctor), 1) << doctor;
+  EXPECT_NE(doctor.find("no permission to open " + rig.Path(0)), std::string::npos) << doctor;
+  EXPECT_NE(doctor.find("belongs to the group dialout"), std::string::npos) << doctor;
+  EXPECT_NE(doctor.find("sudo usermod -aG dialout"), std::string::npos) << doctor;
+  EXPECT_NE(doctor.find("log out and in again"), std::string::npos) << doctor;
+  EXPECT_EQ(asNobody({"read", "--port", rig.Path(0), "--quiet"}, &readOut), 1) << readOut;
+  EXPECT_NE(readOut.find("no permission to open it; run `corvane doctor --port " + rig.Path(0)),
+            std::string::npos)
+      << readOut;
+  EXPECT_TRUE(rig.Untouched(0));
 }
 
 }  // namespace

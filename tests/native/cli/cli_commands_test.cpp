@@ -4,12 +4,14 @@
 #include <signal.h>
 #include <sys/wait.h>
 
+#include <filesystem>
 #include <fstream>
 #include <nlohmann/json.hpp>
 #include <regex>
 #include <thread>
 
 #include "cli/CliRig.h"
+#include "cli/PortsCommand.h"
 #include "tests/common/MessageTexts.h"
 
 namespace {
@@ -211,6 +213,77 @@ TEST(CliPorts, ListsTheSearchOrderWithEachDevice) {
   EXPECT_EQ(nlohmann::json::parse(rig.m_strOut)["ports"][1],
             nlohmann::json({{"port", "COM4"}, {"device", rig.Path(1)}}));
   EXPECT_TRUE(rig.Untouched(0) && rig.Untouched(1)) << "listing opens no port";
+
+  // A pty has no USB device behind it and no /dev/serial name: every detail is absent.
+  ASSERT_EQ(rig.Run({"ports", "--long"}), 0);
+  EXPECT_EQ(rig.m_strOut, "COM3\t" + rig.Path(0) + "\nCOM4\t" + rig.Path(1) + "\n");
+  ASSERT_EQ(rig.Run({"ports", "--long", "--format", "json"}), 0);
+  EXPECT_EQ(nlohmann::json::parse(rig.m_strOut)["ports"][0],
+            nlohmann::json::parse(R"({"port": "COM3", "device": ")" + rig.Path(0) +
+                                  R"(", "vendor_id": null, "product_id": null,
+                                  "manufacturer": null, "product": null, "serial": null,
+                                  "by_id": [], "by_path": []})"));
+}
+
+// A USB adapter as sysfs and udev show it, in a folder of its own: the details come from the
+// USB device above the tty (not the hub above that), and the /dev/serial links that lead to it.
+TEST(CliPorts, UsbDetailsComeFromSysfsAndTheSerialLinks) {
+  namespace fs = std::filesystem;
+  CCliRig rig;
+  const fs::path root = rig.Dir() + "/tree";
+  const fs::path usb = root / "sys/devices/pci0/usb1/1-2";
+  fs::create_directories(usb / "1-2:1.0/ttyUSB0");
+  fs::create_directories(root / "sys/devices/platform/serial8250");
+  fs::create_directories(root / "sys/class/tty/ttyUSB0");
+  fs::create_directories(root / "sys/class/tty/ttyS0");
+  fs::create_directories(root / "dev/serial/by-id");
+  fs::create_directories(root / "dev/serial/by-path");
+  const std::map<std::string, std::string> files = {{"idVendor", "0403"},
+                                                    {"idProduct", "6001"},
+                                                    {"manufacturer", "FTDI"},
+                                                    {"product", "FT232R \x1b[2J UART"},
+                                                    {"serial", "A50285BI"}};
+  for (const auto& file : files) std::ofstream(usb / file.first) << file.second << "\n";
+  std::ofstream(usb.parent_path() / "idVendor") << "1d6b\n";  // the root hub
+  fs::create_directory_symlink("../../../devices/pci0/usb1/1-2/1-2:1.0/ttyUSB0",
+                               root / "sys/class/tty/ttyUSB0/device");
+  fs::create_directory_symlink("../../../devices/platform/serial8250",
+                               root / "sys/class/tty/ttyS0/device");
+  std::ofstream(root / "dev/ttyUSB0");
+  std::ofstream(root / "dev/ttyS0");
+  const fs::path byId = root / "dev/serial/by-id/usb-FTDI_FT232R_UART_A50285BI-if00-port0";
+  fs::create_symlink("../../ttyUSB0", byId);
+  fs::create_symlink("../../ttyUSB0", root / "dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0");
+
+  // Asked by its by-id name, as a user may give --port.
+  const CPortDetails details = DescribeDevice(byId.string(), (root / "sys/class/tty").string(),
+                                              (root / "dev/serial").string());
+  std::ostringstream text;
+  PrintPortDetails(text, details, "  ");
+  EXPECT_EQ(text.str(),
+            "  USB id:       0403:6001\n"
+            "  manufacturer: FTDI\n"
+            "  product:      FT232R \\x1B[2J UART\n"
+            "  serial:       A50285BI\n"
+            "  by-id:        " +
+                byId.string() +
+                "\n"
+                "  by-path:      " +
+                (root / "dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0").string() + "\n");
+  CJson json;
+  AddPortDetailsJson(json, details);
+  EXPECT_EQ(json["vendor_id"], "0403");
+  EXPECT_EQ(json["serial"], "A50285BI");
+  EXPECT_EQ(json["by_id"], CJson::array({byId.string()}));
+
+  // A built-in UART: no USB device above it, no link to it.
+  const CPortDetails uart =
+      DescribeDevice((root / "dev/ttyS0").string(), (root / "sys/class/tty").string(),
+                     (root / "dev/serial").string());
+  std::ostringstream none;
+  PrintPortDetails(none, uart, "  ");
+  EXPECT_EQ(none.str(), "");
+  fs::remove_all(root);
 }
 
 // A profile saved from one module programs another to the same settings, its own address
@@ -307,6 +380,21 @@ TEST(CliPair, TwoModulesCallEachOtherWithOnePinAndAHalfMadePairIsSaid) {
   ASSERT_TRUE(rig.Start({{"--address", "00:00:00:00:00:0A", "--pin", "1111"},
                          {"--address", "00:00:00:00:00:0B", "--pin", "2222", "--role", "master"},
                          {"--address", "00:00:00:00:00:0C", "--stop-after", "7"}}));
+  // The dry run first: both read, each change old -> new as program --dry-run shows it.
+  ASSERT_EQ(rig.Run({"pair", "--master", "COM3", "--slave", "COM4", "--dry-run"}), 0)
+      << rig.m_strErr;
+  EXPECT_NE(rig.m_strOut.find("master COM3 (00:00:00:00:00:0A): dry run\n"
+                              "  name: CORVANE-BT (unchanged)\n"
+                              "  pin: 1111 (unchanged)\n"
+                              "  role: slave -> master\n"
+                              "  peer: 00:12:6F:34:56:78 -> 00:00:00:00:00:0B\n"
+                              "slave COM4 (00:00:00:00:00:0B): dry run\n"
+                              "  name: CORVANE-BT (unchanged)\n"
+                              "  pin: 2222 -> 1111\n"),
+            std::string::npos)
+      << rig.m_strOut;
+  EXPECT_EQ(Commands(rig.Transcript(0)) + Commands(rig.Transcript(1)), "OGLAHTOGLAHT")
+      << "a Read of each and nothing more";
   ASSERT_EQ(rig.Run({"pair", "--master", "COM3", "--slave", "COM4", "--slave-name", "TAIL",
                      "--format", "json"}),
             0)

@@ -5,6 +5,7 @@
 
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <regex>
 #include <sstream>
 #include <thread>
 
@@ -174,6 +175,61 @@ TEST(CliGang, InterruptedRunReportsWhatWasDoneAndClosesEveryPort) {
   rig.ClearInterrupt();
   EXPECT_EQ(rig.Run({"read", "--port", "COM3", "--quiet"}), 0) << rig.m_strErr;
   EXPECT_EQ(rig.Run({"read", "--port", "COM4", "--quiet"}), 0) << rig.m_strErr;
+}
+
+// The setting commands a module heard, as letters: name N, PIN I, role M or S, peer E.
+std::string Writes(CCliRig& rig, size_t k) {
+  static const std::regex kCommand("EV command [0-9]+ ([NIMSE])");
+  const std::string transcript = rig.Transcript(k);
+  std::string letters;
+  for (std::sregex_iterator it(transcript.begin(), transcript.end(), kCommand), end; it != end;
+       ++it) {
+    letters += (*it)[1].str();
+  }
+  return letters;
+}
+
+// A dry run probes and reads every module and shows each one's change as program --dry-run
+// does; no module hears a setting command, and values that break a rule are still refused.
+TEST(CliGang, DryRunShowsEachModulesChangeAndSendsNoSetting) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module("00:00:00:00:00:01"), Module("00:00:00:00:00:02", {"--silent"}),
+                         Module("00:00:00:00:00:03", {"--name", "THIRD"})}));
+  ASSERT_EQ(rig.Run({"gang", "--name", "D-{seq}", "--role", "master", "--start", "5", "--quiet",
+                     "--dry-run"}),
+            0)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.m_strOut,
+            "COM3 (00:00:00:00:00:01): dry run\n"
+            "  name: CORVANE-BT -> D-5\n"
+            "  pin: 1234 (unchanged)\n"
+            "  role: slave -> master\n"
+            "  peer: 00:12:6F:34:56:78 (unchanged)\n"
+            "COM4: no module\n"
+            "COM5 (00:00:00:00:00:03): dry run\n"
+            "  name: THIRD -> D-6\n"
+            "  pin: 1234 (unchanged)\n"
+            "  role: slave -> master\n"
+            "  peer: 00:12:6F:34:56:78 (unchanged)\n");
+
+  ASSERT_EQ(rig.Run({"gang", "--ports", "COM3,COM5", "--pin", "{addr4}", "--format", "json",
+                     "--dry-run"}),
+            0)
+      << rig.m_strErr;
+  const auto modules = nlohmann::json::parse(rig.m_strOut)["modules"];
+  ASSERT_EQ(modules.size(), 2u);
+  EXPECT_EQ(modules[1]["port"], "COM5");
+  EXPECT_EQ(modules[1]["address"], "00:00:00:00:00:03");
+  EXPECT_EQ(modules[1]["changes"]["pin"], nlohmann::json({{"old", "1234"}, {"new", "0003"}}));
+  EXPECT_EQ(modules[1]["changes"]["name"], nlohmann::json({{"old", "THIRD"}, {"new", "THIRD"}}));
+  EXPECT_EQ(modules[1]["result"], "dry run");
+
+  // Two modules would get one name: refused as the real run refuses it.
+  EXPECT_EQ(rig.Run({"gang", "--ports", "COM3,COM5", "--name", "SAME", "--dry-run"}), 64);
+  EXPECT_EQ(rig.Run({"gang", "--dry-run", "--report", rig.File("r.csv")}), 64);
+  for (size_t k = 0; k < 3; ++k) EXPECT_EQ(Writes(rig, k), "") << "module " << k;
+  EXPECT_EQ(rig.State(0).at("name"), "CORVANE-BT");
+  EXPECT_EQ(rig.State(2).at("commands"), "12") << "two Reads (6 commands each), nothing more";
 }
 
 TEST(CliGangValues, TemplatesExpandNumbersAndAddresses) {

@@ -203,6 +203,54 @@ TEST(CliLedger, NamesAndNumbersTheLedgerHoldsAreRefusedBeforeAnythingIsWritten) 
   EXPECT_EQ(Find(*look, kA2).m_nNumber, -1);
 }
 
+// A dry run with a ledger shows the numbers the modules would get, and binds none of them.
+TEST(CliLedger, ADryRunShowsTheNumbersAndBindsNothing) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2), Module(kA3)}));
+  const std::string ledger = LedgerFile(rig);
+  ASSERT_EQ(rig.Run(With({"gang", "--ports", "COM3", "--ledger", ledger}, kNamed)), 0)
+      << rig.m_strErr;
+  ASSERT_EQ(rig.Run(With({"gang", "--ledger", ledger, "--dry-run", "--format", "json"}, kNamed)), 0)
+      << rig.m_strErr;
+  const auto modules = nlohmann::json::parse(rig.m_strOut)["modules"];
+  ASSERT_EQ(modules.size(), 3u);
+  EXPECT_EQ(modules[0]["result"], "already programmed");
+  EXPECT_EQ(modules[0]["number"], 1);
+  EXPECT_EQ(modules[1]["number"], 2);
+  EXPECT_EQ(modules[1]["changes"]["name"]["new"], "N-02");
+  EXPECT_EQ(modules[2]["number"], 3);
+  EXPECT_EQ(modules[2]["changes"]["name"]["new"], "N-03");
+
+  // A start the ledger would take shows the numbers from there; one it may refuse is refused.
+  ASSERT_EQ(
+      rig.Run(With({"gang", "--ports", "COM4", "--ledger", ledger, "--dry-run", "--start", "40"},
+                   kNamed)),
+      0)
+      << rig.m_strErr;
+  EXPECT_NE(rig.m_strOut.find("number 40: dry run\n  name: CORVANE-BT -> N-40"), std::string::npos)
+      << rig.m_strOut;
+  EXPECT_EQ(rig.Run(With({"gang", "--ledger", ledger, "--dry-run", "--start", "1"}, kNamed)), 64);
+  EXPECT_NE(rig.m_strErr.find("next number is 2"), std::string::npos) << rig.m_strErr;
+
+  // A ledger file not made yet stays unmade: the dry run shows what an empty ledger would give.
+  const std::string fresh = LedgerFile(rig, "fresh.db");
+  ASSERT_EQ(rig.Run(With({"gang", "--ledger", fresh, "--dry-run", "--format", "json"}, kNamed)), 0)
+      << rig.m_strErr;
+  const auto fromEmpty = nlohmann::json::parse(rig.m_strOut)["modules"];
+  EXPECT_EQ(fromEmpty[0]["number"], 1);
+  EXPECT_EQ(fromEmpty[2]["changes"]["name"]["new"], "N-03");
+  struct stat info {};
+  EXPECT_NE(stat(fresh.c_str(), &info), 0) << "no ledger file made by a dry run";
+
+  EXPECT_EQ(Writes(rig, 1) + Writes(rig, 2), "");
+  auto look = Look(ledger);
+  long long next = 0;
+  CLedgerError error;
+  ASSERT_TRUE(look->NextNumber(&next, &error));
+  EXPECT_EQ(next, 2) << "no number bound, the counter where it was";
+  EXPECT_EQ(Find(*look, kA2).m_nNumber, -1);
+}
+
 TEST(CliLedger, TwoModulesWithOneAddressAreRefusedBeforeAnythingIsBound) {
   CCliRig rig;
   ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2), Module(kA1)}));
