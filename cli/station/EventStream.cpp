@@ -83,7 +83,7 @@ void CEventStream::Write(std::shared_ptr<CState> shared, CWriter write) {
     lock.lock();
     if (!written && !state.m_bLost) {
       state.m_bLost = true;
-      state.m_strLost = "they could not be written";
+      state.m_strLost = "the output would take no more";
     }
   }
   state.m_bDone = true;
