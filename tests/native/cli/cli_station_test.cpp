@@ -249,6 +249,29 @@ TEST(StationTest, CtrlCWithTwoSlotsBusyFinishesTheirExchangesAndRecordsThem) {
   EXPECT_EQ(failed, 2u);
 }
 
+TEST(StationTest, EventsWithNoReaderStopTheStation) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--address", Address(1)}}));
+  int pipeFds[2];
+  ASSERT_EQ(pipe(pipeFds), 0);
+  close(pipeFds[0]);  // the line controller has gone
+  int errFds[2];
+  ASSERT_EQ(pipe(errFds), 0);
+  const pid_t child = CCliRig::Spawn({"station", "--ports", rig.Path(0), "--name", "BT-{addr4}",
+                                      "--pace", "fast", "--events", "-"},
+                                     pipeFds[1], errFds[1]);
+  close(pipeFds[1]);
+  close(errFds[1]);
+  std::string err;
+  char buffer[512];
+  for (ssize_t n; (n = read(errFds[0], buffer, sizeof buffer)) > 0;) err.append(buffer, n);
+  close(errFds[0]);
+  int status = 0;
+  ASSERT_TRUE(CCliRig::WaitExit(child, 30, &status));
+  EXPECT_EQ(WEXITSTATUS(status), 74) << err;
+  EXPECT_NE(err.find("the events could not be written"), std::string::npos) << err;
+}
+
 TEST(StationTest, RefusesBadOptionsBeforeAnyPortIsOpened) {
   CCliRig rig;
   ASSERT_TRUE(rig.Start({{}}));
