@@ -165,6 +165,11 @@ class CLedger {
   virtual bool CheckIntegrity(CLedgerError* error) = 0;
 };
 
+// What this build can open: SQLite files (every build made with SQLite), PostgreSQL URLs (the
+// Linux build; the Windows build has the SQLite ledger only).
+bool LedgerHasSqlite();
+bool LedgerHasPostgres();
+
 // True when the location names a PostgreSQL database rather than a file.
 bool IsPostgresLocation(const std::string& location);
 // The location for messages and reports: a URL's password (user:password@ or password=)
