@@ -107,6 +107,8 @@ TEST(CliLedger, NumbersCarryOnAcrossRunsAndProgrammedModulesAreLeftAlone) {
   EXPECT_EQ(modules[0]["result"], "already programmed");
   EXPECT_EQ(modules[1]["result"], "already programmed");
   EXPECT_EQ(modules[2]["result"], "ok");
+  EXPECT_EQ(modules[0]["number"], 1) << "the report carries the ledger's numbers";
+  EXPECT_EQ(modules[2]["number"], 3);
 
   auto look = Look(ledger);
   const CLedgerModule first = Find(*look, kA1);
@@ -288,6 +290,11 @@ TEST(CliLedger, ALedgerLostInTheMiddleOfARunIsNamedAndItsRowsStayInTheReport) {
   const std::string csv = ReadText(report);
   EXPECT_NE(csv.find("COM3,00:1A:7D:00:00:01,CORVANE-BT"), std::string::npos) << csv;
   EXPECT_NE(csv.find("COM4,00:1A:7D:00:00:02,CORVANE-BT"), std::string::npos) << csv;
+  // The report keeps the numbers the ledger gave, for rows the ledger did not get.
+  EXPECT_NE(csv.find(",seconds,number\r\n"), std::string::npos) << csv;
+  EXPECT_TRUE(
+      std::regex_search(csv, std::regex("COM4,00:1A:7D:00:00:02,.*,ok,standard,[0-9.]+,2\r")))
+      << csv;
   auto look = Look(ledger);
   EXPECT_EQ(Find(*look, kA1).m_nNumber, 1) << "the bindings were made before";
   EXPECT_TRUE(Find(*look, kA1).m_attempts.empty());
