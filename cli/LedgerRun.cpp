@@ -1,6 +1,8 @@
 #include "cli/LedgerRun.h"
 
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 #include "cli/Settings.h"
 
@@ -42,6 +44,16 @@ std::unique_ptr<CLedgerRun> CLedgerRun::Open(const CLedgerOptions& options, std:
     return nullptr;
   }
   return std::unique_ptr<CLedgerRun>(new CLedgerRun(std::move(ledger), options));
+}
+
+std::unique_ptr<CLedgerRun> CLedgerRun::OpenToLook(const CLedgerOptions& options,
+                                                   std::string* error) {
+  std::error_code missing;
+  if (!IsPostgresLocation(options.m_strLocation) &&
+      !std::filesystem::exists(options.m_strLocation, missing) && !missing) {
+    return std::unique_ptr<CLedgerRun>(new CLedgerRun(nullptr, options));
+  }
+  return Open(options, error);
 }
 
 CLedgerValues CLedgerRun::Values(const CModuleSettings& values, bool named) const {
@@ -99,6 +111,65 @@ bool CLedgerRun::Turn(const std::string& address, const CModuleSettings& read,
   turn->m_bNew = true;
   turn->m_nNumber = module.m_nNumber;
   turn->m_values = values;
+  return true;
+}
+
+bool CLedgerRun::Find(const std::string& address, bool* found, CLedgerModule* module,
+                      CLedgerError* error) {
+  *found = false;
+  if (!m_pLedger || m_pLedger->FindByAddress(address, found, module, error)) return true;
+  if (error->m_bUnavailable) Lose(*error);
+  return false;
+}
+
+bool CLedgerRun::Preview(const std::string& address, const CModuleSettings& read,
+                         const CValuesMaker& make, CLedgerTurn* turn, CLedgerError* error) {
+  *turn = CLedgerTurn();
+  CLedgerModule module;
+  bool found = false;
+  if (!Find(address, &found, &module, error)) return false;
+  if (found) {
+    FromRecord(module, read, make, turn);
+    return true;
+  }
+  if (m_bOnlyFailed) {
+    turn->m_skip = EOutcome::NotInLedger;
+    return true;
+  }
+  long long next = 1;
+  if (m_pLedger && !m_pLedger->NextNumber(&next, error)) {
+    if (error->m_bUnavailable) Lose(*error);
+    return false;
+  }
+  bool named = false;
+  std::string why;
+  const EValues made = make(next, &turn->m_values, &named, &why);
+  if (made == EValues::NotInPlan) {
+    turn->m_skip = EOutcome::NotInPlan;
+    return true;
+  }
+  error->m_bUnavailable = false;
+  if (made == EValues::Refused) {
+    error->m_strText = "ledger " + m_strLocation + ": " + why;
+    return false;
+  }
+  bool held = false;
+  std::string holder;
+  long long number = 0;
+  if (named && m_pLedger &&
+      !m_pLedger->NameHolder(turn->m_values.m_strName, &held, &holder, &number, error)) {
+    if (error->m_bUnavailable) Lose(*error);
+    return false;
+  }
+  if (held && holder != address) {
+    error->m_strText = "ledger " + m_strLocation + ": the name \"" +
+                       Printable(turn->m_values.m_strName) + "\" is already held by " + holder +
+                       " (number " + std::to_string(number) + ")";
+    return false;
+  }
+  turn->m_bProgram = true;
+  turn->m_bNew = true;
+  turn->m_nNumber = next;
   return true;
 }
 

@@ -88,29 +88,37 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
 int FinishDryRun(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
                  const CSettingChanges& changes, const std::string& shownPort) {
   if (report.m_outcome != EOutcome::Ok) return Finish(options, env, false, report, shownPort);
+  const CModuleSettings now = changes.Over(*report.m_read);
+  return ShowDryRun(options, env, report, shownPort, &now, "", CJson::object());
+}
+
+}  // namespace
+
+int ShowDryRun(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
+               const std::string& shownPort, const CModuleSettings* now, const std::string& lead,
+               const CJson& more) {
   const CModuleSettings& old = *report.m_read;
-  const CModuleSettings now = changes.Over(old);
   const CJson before = SettingsJson("", "", CSettingChanges::Of(old));
-  const CJson after = SettingsJson("", "", CSettingChanges::Of(now));
+  const CJson after = SettingsJson("", "", CSettingChanges::Of(now ? *now : old));
   const std::string port = shownPort.empty() ? report.m_strPort : shownPort;
   CJson json = {{"port", port}, {"address", AddressWithColons(old.m_strAddress)}};
+  json.update(more);
+  if (options.m_strFormat != "json") env.m_out << lead;
   CJson changed = CJson::object();
   for (const char* field : {"name", "pin", "role", "peer"}) {
     changed[field] = {{"old", before[field]}, {"new", after[field]}};
-    if (options.m_strFormat == "json") continue;
+    if (options.m_strFormat == "json" || !now) continue;
     const std::string from = Printable(before[field].get<std::string>());
     const std::string to = Printable(after[field].get<std::string>());
     env.m_out << field << ": " << from << (from == to ? " (unchanged)" : " -> " + to) << "\n";
   }
   if (options.m_strFormat == "json") {
-    json["changes"] = changed;
-    json["result"] = "dry run";
+    json["changes"] = now ? changed : CJson();
+    if (!json.contains("result")) json["result"] = "dry run";
     env.m_out << DumpJson(json) << "\n";
   }
   return kExitOk;
 }
-
-}  // namespace
 
 CLI::App* AddReadCommand(CLI::App& app, CModuleOptions& options, bool pathsAllowed) {
   CLI::App* read = app.add_subcommand("read", "Read the module's settings");
@@ -165,15 +173,6 @@ int RunRead(const CModuleOptions& options, CCliEnv& env) {
 }
 
 int RunProgram(const CModuleOptions& options, CCliEnv& env) {
-  if (options.m_ledger.Any()) {
-    // The ledger decides each module's values from its own record: a profile or a preview
-    // would go around it.
-    if (!options.m_strFrom.empty() || options.m_bDryRun) {
-      env.m_err << "corvane: --from and --dry-run do not go with a ledger yet\n";
-      return kExitUsage;
-    }
-    return RunProgramWithLedger(options, env);
-  }
   CSettingChanges changes;
   std::string error;
   if (!options.m_strFrom.empty() &&
@@ -181,6 +180,8 @@ int RunProgram(const CModuleOptions& options, CCliEnv& env) {
     env.m_err << "corvane: --from: " << error << "\n";
     return env.m_interrupt.IsSet() ? kExitInterrupted : kExitUsage;
   }
+  // The profile's values are the options' for a module new to the ledger.
+  if (options.m_ledger.Any()) return RunProgramWithLedger(options, changes, env);
   changes = options.m_settings.Changes().Over(changes);
   CModuleRun run(options, env);
   CModuleReport report;
@@ -227,5 +228,6 @@ CModuleRun::CModuleRun(const CModuleOptions& options, CCliEnv& env)
 
 int FinishProgram(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
                   const std::string& shownPort) {
-  return Finish(options, env, true, report, shownPort);
+  // A dry run's module was only read.
+  return Finish(options, env, !options.m_bDryRun, report, shownPort);
 }
