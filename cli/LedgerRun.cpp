@@ -114,6 +114,75 @@ bool CLedgerRun::Turn(const std::string& address, const CModuleSettings& read,
   return true;
 }
 
+bool CLedgerRun::TurnAll(const std::vector<std::string>& addresses,
+                         const std::vector<CModuleSettings>& reads,
+                         const std::vector<CValuesMaker>& makes, std::vector<CLedgerTurn>* turns,
+                         size_t* refused, CLedgerError* error) {
+  turns->assign(addresses.size(), CLedgerTurn());
+  // Modules run again are found without the write lock; only new ones go into the binding.
+  std::vector<size_t> fresh;
+  for (size_t k = 0; k < addresses.size(); ++k) {
+    CLedgerModule module;
+    bool found = false;
+    if (!Find(addresses[k], &found, &module, error)) return false;
+    if (found) {
+      FromRecord(module, reads[k], makes[k], &(*turns)[k]);
+    } else if (m_bOnlyFailed) {
+      (*turns)[k].m_skip = EOutcome::NotInLedger;
+    } else {
+      fresh.push_back(k);
+    }
+  }
+  if (fresh.empty()) return true;
+  std::vector<std::string> keys;
+  for (size_t k : fresh) keys.push_back(addresses[k]);
+  std::vector<CModuleSettings> values(fresh.size());
+  size_t asked = 0;
+  const CLedgerValuesForEach valuesFor = [&](size_t i, long long number, CLedgerValues* bound,
+                                             std::string* refusal) {
+    asked = i;
+    bool named = false;
+    switch (makes[fresh[i]](number, &values[i], &named, refusal)) {
+      case EValues::Ok:
+        *bound = Values(values[i], named);
+        return ELedgerValues::Ok;
+      case EValues::NotInPlan:
+        return ELedgerValues::Skip;
+      case EValues::Refused:
+        break;
+    }
+    return ELedgerValues::Refuse;
+  };
+  std::vector<CLedgerModule> modules;
+  std::vector<ELedgerBinding> outcomes;
+  if (!m_pLedger->BindAll(keys, valuesFor, &modules, &outcomes, error)) {
+    if (error->m_bUnavailable) {
+      Lose(*error);
+    } else if (refused != nullptr) {
+      *refused = fresh[asked];
+    }
+    return false;
+  }
+  for (size_t i = 0; i < fresh.size(); ++i) {
+    CLedgerTurn& turn = (*turns)[fresh[i]];
+    if (outcomes[i] == ELedgerBinding::Skipped) {
+      turn.m_skip = EOutcome::NotInPlan;
+    } else if (outcomes[i] == ELedgerBinding::Found) {
+      // Another process or station bound it a moment ago: its attempts decide too.
+      CLedgerModule module;
+      bool found = false;
+      if (!Find(keys[i], &found, &module, error)) return false;
+      FromRecord(found ? module : modules[i], reads[fresh[i]], makes[fresh[i]], &turn);
+    } else {
+      turn.m_bProgram = true;
+      turn.m_bNew = true;
+      turn.m_nNumber = modules[i].m_nNumber;
+      turn.m_values = values[i];
+    }
+  }
+  return true;
+}
+
 bool CLedgerRun::Find(const std::string& address, bool* found, CLedgerModule* module,
                       CLedgerError* error) {
   *found = false;

@@ -59,6 +59,12 @@ class CLedgerRun {
   // refused (a name held by another address, values refused) or failed (then also Lost).
   bool Turn(const std::string& address, const CModuleSettings& read, const CValuesMaker& make,
             CLedgerTurn* turn, CLedgerError* error);
+  // Turn for several modules at once (a gang's), whose new ones are bound in one transaction:
+  // one durable commit for them all. All or nothing: when the ledger refuses one, no module
+  // is bound and *refused (when not null) gets the index of the module refused.
+  bool TurnAll(const std::vector<std::string>& addresses, const std::vector<CModuleSettings>& reads,
+               const std::vector<CValuesMaker>& makes, std::vector<CLedgerTurn>* turns,
+               size_t* refused, CLedgerError* error);
   // The turn the module at address would have, bound or not, without binding it: a new module
   // gets m_nNumber the next number now (another process may take it first) and m_bNew. False
   // with *error as Turn, also for a name the ledger holds for another address.
