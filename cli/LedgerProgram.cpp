@@ -76,6 +76,19 @@ int ShowTurn(const CModuleOptions& options, CCliEnv& env, const CModuleReport& r
                     more);
 }
 
+// Looks the module up and shows its turn; binds, sends and records nothing.
+int DryRun(const CModuleOptions& options, CCliEnv& env, CLedgerRun& ledger,
+           const std::string& address, const CModuleReport& report, const std::string& port,
+           const CValuesMaker& make) {
+  CLedgerTurn turn;
+  CLedgerError failure;
+  if (ledger.Preview(address, *report.m_read, make, &turn, &failure)) {
+    return ShowTurn(options, env, report, port, turn);
+  }
+  env.m_err << "corvane: " << failure.m_strText << "; a run would program nothing\n";
+  return failure.m_bUnavailable ? kExitLedger : kExitUsage;
+}
+
 }  // namespace
 
 int RunProgramWithLedger(const CModuleOptions& options, const CSettingChanges& profile,
@@ -114,11 +127,7 @@ int RunProgramWithLedger(const CModuleOptions& options, const CSettingChanges& p
   const CValuesMaker make = MakeValues(options, profile, *report.m_read);
   if (options.m_bDryRun) {
     run.m_progress.Finish();
-    if (ledger->Preview(address, *report.m_read, make, &turn, &failure)) {
-      return ShowTurn(options, env, report, run.m_port.m_strShown, turn);
-    }
-    env.m_err << "corvane: " << failure.m_strText << "; a run would program nothing\n";
-    return failure.m_bUnavailable ? kExitLedger : kExitUsage;
+    return DryRun(options, env, *ledger, address, report, run.m_port.m_strShown, make);
   }
   if (!ledger->Turn(address, *report.m_read, make, &turn, &failure)) {
     run.m_progress.Finish();

@@ -133,7 +133,14 @@ bool CLedgerRun::TurnAll(const std::vector<std::string>& addresses,
       fresh.push_back(k);
     }
   }
-  if (fresh.empty()) return true;
+  return fresh.empty() || BindFresh(fresh, addresses, reads, makes, turns, refused, error);
+}
+
+bool CLedgerRun::BindFresh(const std::vector<size_t>& fresh,
+                           const std::vector<std::string>& addresses,
+                           const std::vector<CModuleSettings>& reads,
+                           const std::vector<CValuesMaker>& makes, std::vector<CLedgerTurn>* turns,
+                           size_t* refused, CLedgerError* error) {
   std::vector<std::string> keys;
   for (size_t k : fresh) keys.push_back(addresses[k]);
   std::vector<CModuleSettings> values(fresh.size());

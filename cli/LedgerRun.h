@@ -90,6 +90,10 @@ class CLedgerRun {
         m_bOnlyFailed(options.m_bOnlyFailed),
         m_bOmitPins(options.OmitPins()) {}
   bool Find(const std::string& address, bool* found, CLedgerModule* module, CLedgerError* error);
+  // TurnAll's binding of the modules at the indexes fresh, new to the ledger, in one call.
+  bool BindFresh(const std::vector<size_t>& fresh, const std::vector<std::string>& addresses,
+                 const std::vector<CModuleSettings>& reads, const std::vector<CValuesMaker>& makes,
+                 std::vector<CLedgerTurn>* turns, size_t* refused, CLedgerError* error);
   // The turn of a module the ledger has bound.
   void FromRecord(const CLedgerModule& module, const CModuleSettings& read,
                   const CValuesMaker& make, CLedgerTurn* turn) const;
