@@ -26,19 +26,14 @@ std::string Address(int process, int module) {
   return text;
 }
 
-// One module's ledger work in a gang: bind (or find) its number, then record its attempt.
-bool OneModule(CLedger& ledger, const std::string& address, double* ms, std::string* error) {
-  const double start = NowMs();
-  CLedgerModule module;
-  CLedgerError failure;
-  bool bound = false;
-  const auto values = [](long long number, CLedgerValues* v, std::string*) {
-    v->m_name = "BENCH-" + std::to_string(number);
-    v->m_pin = "1234";
-    v->m_role = "slave";
-    v->m_peer = "00:12:6F:34:56:78";
-    return true;
-  };
+void BenchValues(long long number, CLedgerValues* v) {
+  v->m_name = "BENCH-" + std::to_string(number);
+  v->m_pin = "1234";
+  v->m_role = "slave";
+  v->m_peer = "00:12:6F:34:56:78";
+}
+
+CLedgerAttempt BenchAttempt(const std::string& address) {
   CLedgerAttempt attempt;
   attempt.m_strVersion = "1.2.0";
   attempt.m_strPort = "/dev/ttyUSB0";
@@ -47,6 +42,20 @@ bool OneModule(CLedger& ledger, const std::string& address, double* ms, std::str
   attempt.m_nDurationMs = 6440;
   attempt.m_strResult = kLedgerResultOk;
   attempt.m_verified = true;
+  return attempt;
+}
+
+// One module's ledger work in program: bind (or find) its number, then record its attempt.
+bool OneModule(CLedger& ledger, const std::string& address, double* ms, std::string* error) {
+  const double start = NowMs();
+  CLedgerModule module;
+  CLedgerError failure;
+  bool bound = false;
+  const auto values = [](long long number, CLedgerValues* v, std::string*) {
+    BenchValues(number, v);
+    return true;
+  };
+  CLedgerAttempt attempt = BenchAttempt(address);
   if (!ledger.Bind(address, values, &module, &bound, &failure)) {
     *error = failure.m_strText;
     return false;
@@ -84,6 +93,58 @@ void Print(const char* engine, const char* what, const CFigures& f, double targe
   std::printf("\n");
 }
 
+// A gang's ledger work for size new modules: every one bound in one transaction (BindAll),
+// then each attempt recorded; *ms per module.
+bool OneGang(CLedger& ledger, int gang, int size, double* ms, std::string* error) {
+  std::vector<std::string> addresses;
+  for (int i = 0; i < size; ++i) addresses.push_back(Address(0x100 + gang, i));
+  const double start = NowMs();
+  std::vector<CLedgerModule> modules;
+  std::vector<ELedgerBinding> outcomes;
+  CLedgerError failure;
+  const auto values = [](size_t, long long number, CLedgerValues* v, std::string*) {
+    BenchValues(number, v);
+    return ELedgerValues::Ok;
+  };
+  if (!ledger.BindAll(addresses, values, &modules, &outcomes, &failure)) {
+    *error = failure.m_strText;
+    return false;
+  }
+  for (int i = 0; i < size; ++i) {
+    CLedgerAttempt attempt = BenchAttempt(addresses[i]);
+    attempt.m_written = modules[i].m_values;
+    if (!ledger.RecordAttempt(attempt, &failure)) {
+      *error = failure.m_strText;
+      return false;
+    }
+  }
+  *ms = (NowMs() - start) / size;
+  return true;
+}
+
+bool Gangs(const std::string& location, const char* engine, int gangs, int size, double target) {
+  CLedgerError error;
+  auto ledger = OpenLedger(location, "bench", &error);
+  if (!ledger) {
+    std::fprintf(stderr, "%s\n", error.m_strText.c_str());
+    return false;
+  }
+  std::vector<double> times;
+  std::string failure;
+  for (int g = 0; g < gangs; ++g) {
+    double ms = 0;
+    if (!OneGang(*ledger, g, size, &ms, &failure)) {
+      std::fprintf(stderr, "%s\n", failure.c_str());
+      return false;
+    }
+    times.push_back(ms);
+  }
+  const CFigures figures = Figures(times);
+  const std::string what = "gang of " + std::to_string(size) + ", per module";
+  Print(engine, what.c_str(), figures, target);
+  return figures.m_dMean <= target;
+}
+
 // count new modules, then the same modules again (a re-run: found, not bound).
 bool Alone(const std::string& location, const char* engine, int count, double target) {
   CLedgerError error;
@@ -105,7 +166,7 @@ bool Alone(const std::string& location, const char* engine, int count, double ta
     }
   }
   const CFigures first = Figures(fresh);
-  Print(engine, "new module: bind + record", first, target);
+  Print(engine, "program, new module: bind + record", first, target);
   Print(engine, "module run again: find + record", Figures(again), target);
   return first.m_dMean <= target;
 }
@@ -172,7 +233,7 @@ bool Racing(const std::string& location, const char* engine, int processes, int 
 }  // namespace
 
 int main(int argc, char** argv) {
-  int count = 200, processes = 4, modules = 8;
+  int count = 200, processes = 4, modules = 8, gangs = 25, gang = 8;
   std::string folder;
   for (int i = 1; i < argc; ++i) {
     if (std::strcmp(argv[i], "--modules") == 0 && i + 1 < argc) {
@@ -206,8 +267,10 @@ int main(int argc, char** argv) {
   const std::string sqlite =
       (folder.empty() ? dir : folder) + "/bench_ledger." + std::to_string(getpid()) + ".db";
   ok = ok && Alone(sqlite, "SQLite", count, kSqliteTargetMs);
+  ok = Gangs(sqlite, "SQLite", gangs, gang, kSqliteTargetMs) && ok;
   ok = Racing(sqlite, "SQLite", processes, modules) && ok;
   ok = Alone(server.Url("alone"), "PostgreSQL", count, kPostgresTargetMs) && ok;
+  ok = Gangs(server.Url("alone"), "PostgreSQL", gangs, gang, kPostgresTargetMs) && ok;
   ok = Racing(server.Url("racing"), "PostgreSQL", processes, modules) && ok;
   server.Stop();
   RemoveTree(dir);

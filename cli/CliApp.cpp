@@ -46,11 +46,10 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
                "corvane");
   app.set_version_flag("--version", kVersion);
   app.require_subcommand(1);
-  app.footer(
-      "Exit codes: 0 success, 1 no module found or port cannot be opened (or busy), 2 "
-      "communication error, 3 --verify found a difference, 4 ledger unavailable, 64 usage, 70 "
-      "internal error, 74 "
-      "output could not be written, 130 interrupted.");
+  app.footer(std::string(LedgerKinds()) +
+             ".\nExit codes: 0 success, 1 no module found or port cannot be opened (or busy), 2 "
+             "communication error, 3 --verify found a difference, 4 ledger unavailable, 64 "
+             "usage, 70 internal error, 74 output could not be written, 130 interrupted.");
 
   const bool paths = static_cast<bool>(env.m_fnPathApi);
   CPortsOptions portsOptions;

@@ -3,6 +3,7 @@
 #include "cli/CliPlatform.h"
 #include "cli/Output.h"
 #include "cli/ValueTemplate.h"
+#include "ledger/Ledger.h"
 #include "serial/ComPortName.h"
 
 std::string CheckPortOption(const std::string& value, bool pathsAllowed) {
@@ -102,18 +103,26 @@ std::string CheckStationName(const std::string& name) {
 
 }  // namespace
 
+const char* LedgerKinds() {
+  if (LedgerHasPostgres()) {
+    return "Ledger: an SQLite file, or a postgresql:// URL (the Windows build has the SQLite "
+           "ledger only)";
+  }
+  if (LedgerHasSqlite()) {
+    return "Ledger: an SQLite file (the Windows build has the SQLite ledger only; a "
+           "postgresql:// URL is refused)";
+  }
+  return "Ledger: none in this build (made without SQLite)";
+}
+
 void CLedgerOptions::AddLocation(CLI::App* command) {
-  m_pLocation =
-      command
-          ->add_option("--ledger", m_strLocation,
-                       "Ledger: an SQLite file, or a postgresql:// URL (Linux build only; the "
-                       "Windows build has the SQLite ledger only where built with it)")
-          ->envname("CORVANE_LEDGER")
-          ->check(CLI::Validator(
-              [](std::string& value) {
-                return value.empty() ? "a file path or a postgresql:// URL" : "";
-              },
-              "LOCATION"));
+  m_pLocation = command->add_option("--ledger", m_strLocation, LedgerKinds())
+                    ->envname("CORVANE_LEDGER")
+                    ->check(CLI::Validator(
+                        [](std::string& value) {
+                          return value.empty() ? "a file path or a postgresql:// URL" : "";
+                        },
+                        "LOCATION"));
 }
 
 void CLedgerOptions::Add(CLI::App* command) {

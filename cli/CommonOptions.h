@@ -73,6 +73,9 @@ struct CSettingOptions {
   static bool Given(const CLI::Option* option) { return option != nullptr && option->count() > 0; }
 };
 
+// What --ledger takes in this build, for the help.
+const char* LedgerKinds();
+
 // --ledger LOCATION (default: the environment variable CORVANE_LEDGER), --station NAME
 // (default: the host name), --ledger-pins keep|omit and --again, as program and gang take
 // them, and gang's --only-failed.

@@ -192,6 +192,12 @@ bool CGangLedger::Give(std::vector<CWorker>& workers, const CMaker& make, bool p
   if (!NextNumber(&next, error, code) || !CheckNames(workers, make, next, error, code)) {
     return false;
   }
+  // Every module read, with the values the options give it as a number; the new ones are
+  // bound together, in port order.
+  std::vector<CWorker*> read;
+  std::vector<std::string> addresses;
+  std::vector<CModuleSettings> reads;
+  std::vector<CValuesMaker> makes;
   for (CWorker& worker : workers) {
     if (!worker.m_report.m_read) continue;  // not answered, or its Read failed
     const std::string address = AddressOf(worker);
@@ -202,21 +208,36 @@ bool CGangLedger::Give(std::vector<CWorker>& workers, const CMaker& make, bool p
                                      "\" is no address the ledger can keep";
       continue;
     }
-    const CValuesMaker forWorker = [&make, &worker](long long number, CModuleSettings* values,
-                                                    bool* named, std::string* why) {
-      return make(worker, number, values, named, why);
-    };
-    CLedgerTurn turn;
-    CLedgerError failure;
-    const CModuleSettings& read = *worker.m_report.m_read;
-    if (preview ? !m_pRun->Look(address, read, forWorker, next, &turn, &failure)
-                : !m_pRun->Turn(address, read, forWorker, &turn, &failure)) {
-      Failed(failure, error, code);
-      *error = Printable(worker.m_strShown) + ": " + *error;
-      return false;
+    read.push_back(&worker);
+    addresses.push_back(address);
+    reads.push_back(*worker.m_report.m_read);
+    makes.push_back(
+        [&make, &worker](long long number, CModuleSettings* values, bool* named, std::string* why) {
+          return make(worker, number, values, named, why);
+        });
+  }
+  std::vector<CLedgerTurn> turns(read.size());
+  CLedgerError failure;
+  size_t refused = read.size();
+  bool given = true;
+  if (preview) {
+    // A preview binds nothing: each new module gets the number after the last one's.
+    for (size_t k = 0; k < read.size() && given; ++k) {
+      given = m_pRun->Preview(addresses[k], reads[k], makes[k], &turns[k], &failure, next);
+      if (!given) refused = k;
+      if (turns[k].m_bNew) ++next;
     }
-    // A preview binds nothing: the next new module gets the number after this one's.
-    if (turn.m_bNew) ++next;
+  } else {
+    given = m_pRun->TurnAll(addresses, reads, makes, &turns, &refused, &failure);
+  }
+  if (!given) {
+    Failed(failure, error, code);
+    if (refused < read.size()) *error = Printable(read[refused]->m_strShown) + ": " + *error;
+    return false;
+  }
+  for (size_t k = 0; k < read.size(); ++k) {
+    CWorker& worker = *read[k];
+    const CLedgerTurn& turn = turns[k];
     if (turn.m_nNumber >= 0) worker.m_report.m_ledgerNumber = turn.m_nNumber;
     worker.m_bProgram = turn.m_bProgram;
     worker.m_bAgain = turn.m_bAgain;

@@ -1,6 +1,7 @@
 // The ledger's part of `corvane gang`: opened before any port, it gives every module read its
-// turn on the coordinating thread (in port order, so new modules are numbered in port order)
-// and records each attempt from the worker's own thread as the worker ends.
+// turn on the coordinating thread (in port order, so new modules are numbered in port order;
+// all of them bound in one transaction, one durable commit for the gang) and records each
+// attempt from the worker's own thread as the worker ends.
 //
 // Contract: Open and Plan block on the ledger. Plan refuses before any module is programmed
 // and, where it can, before any number is bound: a name from the plan or --name that the

@@ -28,34 +28,77 @@ std::string CheckOptions(const CModuleOptions& options) {
   return std::string();
 }
 
-// The values the options give a module read to hold read, as number.
-CValuesMaker MakeValues(const CModuleOptions& options, const CModuleSettings& read) {
-  return
-      [&options, read](long long number, CModuleSettings* values, bool* named, std::string* why) {
-        *named = options.m_settings.NameGiven();
-        CSettingChanges given = options.m_settings.Changes();
-        const std::string digits = AddressDigits(read.m_strAddress);
-        const int seq = static_cast<int>(number);
-        if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(seq, digits);
-        if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(seq, digits);
-        *values = given.Over(read);
-        std::string rule = CheckName(values->m_strName);
-        if (rule.empty()) rule = CheckPin(values->m_strPin);
-        if (rule.empty()) return EValues::Ok;
-        *why = "as number " + std::to_string(number) + " the module would get the name \"" +
-               Printable(values->m_strName) + "\" and the PIN \"" + Printable(values->m_strPin) +
-               "\": " + rule;
-        return EValues::Refused;
-      };
+// The values the options (over the profile's) give a module read to hold read, as number.
+CValuesMaker MakeValues(const CModuleOptions& options, const CSettingChanges& profile,
+                        const CModuleSettings& read) {
+  return [&options, profile, read](long long number, CModuleSettings* values, bool* named,
+                                   std::string* why) {
+    CSettingChanges given = options.m_settings.Changes();
+    const std::string digits = AddressDigits(read.m_strAddress);
+    const int seq = static_cast<int>(number);
+    if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(seq, digits);
+    if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(seq, digits);
+    // A profile's values are plain ones; a name it gives is bound like --name's.
+    given = given.Over(profile);
+    *named = static_cast<bool>(given.m_name);
+    *values = given.Over(read);
+    std::string rule = CheckName(values->m_strName);
+    if (rule.empty()) rule = CheckPin(values->m_strPin);
+    if (rule.empty()) return EValues::Ok;
+    *why = "as number " + std::to_string(number) + " the module would get the name \"" +
+           Printable(values->m_strName) + "\" and the PIN \"" + Printable(values->m_strPin) +
+           "\": " + rule;
+    return EValues::Refused;
+  };
+}
+
+// The dry run's result: the module's number (bound, or the one it would get) and what would be
+// sent, or that nothing would.
+int ShowTurn(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
+             const std::string& port, const CLedgerTurn& turn) {
+  std::string lead;
+  CJson more = CJson::object();
+  more["number"] = turn.m_nNumber >= 0 ? CJson(turn.m_nNumber) : CJson();
+  more["bound"] = turn.m_nNumber >= 0 && !turn.m_bNew;
+  if (turn.m_bNew) {
+    lead = "number: would get " + std::to_string(turn.m_nNumber) +
+           " (the next free number now; nothing is bound)\n";
+  } else if (turn.m_nNumber >= 0) {
+    lead = "number: " + std::to_string(turn.m_nNumber) + " (bound to this module)\n";
+  }
+  if (!turn.m_bProgram) {
+    more["result"] = OutcomeText(turn.m_skip);
+    lead +=
+        OutcomeText(turn.m_skip) + std::string(": nothing would be sent") +
+        (turn.m_skip == EOutcome::AlreadyProgrammed ? " (--again programs it once more)\n" : "\n");
+  }
+  return ShowDryRun(options, env, report, port, turn.m_bProgram ? &turn.m_values : nullptr, lead,
+                    more);
+}
+
+// Looks the module up and shows its turn; binds, sends and records nothing.
+int DryRun(const CModuleOptions& options, CCliEnv& env, CLedgerRun& ledger,
+           const std::string& address, const CModuleReport& report, const std::string& port,
+           const CValuesMaker& make) {
+  CLedgerTurn turn;
+  CLedgerError failure;
+  if (ledger.Preview(address, *report.m_read, make, &turn, &failure)) {
+    return ShowTurn(options, env, report, port, turn);
+  }
+  env.m_err << "corvane: " << failure.m_strText << "; a run would program nothing\n";
+  return failure.m_bUnavailable ? kExitLedger : kExitUsage;
 }
 
 }  // namespace
 
-int RunProgramWithLedger(const CModuleOptions& options, CCliEnv& env) {
+int RunProgramWithLedger(const CModuleOptions& options, const CSettingChanges& profile,
+                         CCliEnv& env) {
   const std::string rule = CheckOptions(options);
   if (!rule.empty()) return Usage(env, rule);
   std::string error;
-  const std::unique_ptr<CLedgerRun> ledger = CLedgerRun::Open(options.m_ledger, &error);
+  const std::unique_ptr<CLedgerRun> ledger = options.m_bDryRun
+                                                 ? CLedgerRun::OpenToLook(options.m_ledger, &error)
+                                                 : CLedgerRun::Open(options.m_ledger, &error);
   if (!ledger) {
     env.m_err << "corvane: " << error << "\n";
     return kExitLedger;
@@ -81,8 +124,12 @@ int RunProgramWithLedger(const CModuleOptions& options, CCliEnv& env) {
 
   CLedgerTurn turn;
   CLedgerError failure;
-  if (!ledger->Turn(address, *report.m_read, MakeValues(options, *report.m_read), &turn,
-                    &failure)) {
+  const CValuesMaker make = MakeValues(options, profile, *report.m_read);
+  if (options.m_bDryRun) {
+    run.m_progress.Finish();
+    return DryRun(options, env, *ledger, address, report, run.m_port.m_strShown, make);
+  }
+  if (!ledger->Turn(address, *report.m_read, make, &turn, &failure)) {
     run.m_progress.Finish();
     env.m_err << "corvane: " << failure.m_strText << "; nothing was programmed\n";
     return failure.m_bUnavailable ? kExitLedger : kExitUsage;

@@ -1,8 +1,10 @@
 // `corvane program` with a ledger: the module is always read first (its own address keys the
 // ledger), then programmed with the values of its turn (new: bound to the next number with the
-// options' values, where --name and --pin may hold {seq}, {seq:0N}, {addr} and {addr4}; seen
-// before: its number and recorded values; already programmed: left alone), and the attempt is
-// recorded when it ends.
+// options' values over the profile's, where --name and --pin may hold {seq}, {seq:0N}, {addr}
+// and {addr4}; seen before: its number and recorded values; already programmed: left alone),
+// and the attempt is recorded when it ends. A dry run reads the module and shows its turn (the
+// number it has, or the one it would get now, and the values) without binding, sending or
+// recording anything; a ledger file that does not exist is not created for it.
 //
 // Contract: the ledger is opened before any port: a ledger that cannot be used is one line
 // on err and kExitLedger with no byte sent. A refusal of the ledger (a name it holds for
@@ -13,4 +15,5 @@
 
 #include "cli/ModuleCommands.h"
 
-int RunProgramWithLedger(const CModuleOptions& options, CCliEnv& env);
+int RunProgramWithLedger(const CModuleOptions& options, const CSettingChanges& profile,
+                         CCliEnv& env);

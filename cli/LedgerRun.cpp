@@ -1,6 +1,8 @@
 #include "cli/LedgerRun.h"
 
 #include <cmath>
+#include <filesystem>
+#include <system_error>
 
 #include "cli/Settings.h"
 
@@ -42,6 +44,16 @@ std::unique_ptr<CLedgerRun> CLedgerRun::Open(const CLedgerOptions& options, std:
     return nullptr;
   }
   return std::unique_ptr<CLedgerRun>(new CLedgerRun(std::move(ledger), options));
+}
+
+std::unique_ptr<CLedgerRun> CLedgerRun::OpenToLook(const CLedgerOptions& options,
+                                                   std::string* error) {
+  std::error_code missing;
+  if (!IsPostgresLocation(options.m_strLocation) &&
+      !std::filesystem::exists(options.m_strLocation, missing) && !missing) {
+    return std::unique_ptr<CLedgerRun>(new CLedgerRun(nullptr, options));
+  }
+  return Open(options, error);
 }
 
 CLedgerValues CLedgerRun::Values(const CModuleSettings& values, bool named) const {
@@ -102,16 +114,97 @@ bool CLedgerRun::Turn(const std::string& address, const CModuleSettings& read,
   return true;
 }
 
-bool CLedgerRun::Look(const std::string& address, const CModuleSettings& read,
-                      const CValuesMaker& make, long long next, CLedgerTurn* turn,
+bool CLedgerRun::TurnAll(const std::vector<std::string>& addresses,
+                         const std::vector<CModuleSettings>& reads,
+                         const std::vector<CValuesMaker>& makes, std::vector<CLedgerTurn>* turns,
+                         size_t* refused, CLedgerError* error) {
+  turns->assign(addresses.size(), CLedgerTurn());
+  // Modules run again are found without the write lock; only new ones go into the binding.
+  std::vector<size_t> fresh;
+  for (size_t k = 0; k < addresses.size(); ++k) {
+    CLedgerModule module;
+    bool found = false;
+    if (!Find(addresses[k], &found, &module, error)) return false;
+    if (found) {
+      FromRecord(module, reads[k], makes[k], &(*turns)[k]);
+    } else if (m_bOnlyFailed) {
+      (*turns)[k].m_skip = EOutcome::NotInLedger;
+    } else {
+      fresh.push_back(k);
+    }
+  }
+  return fresh.empty() || BindFresh(fresh, addresses, reads, makes, turns, refused, error);
+}
+
+bool CLedgerRun::BindFresh(const std::vector<size_t>& fresh,
+                           const std::vector<std::string>& addresses,
+                           const std::vector<CModuleSettings>& reads,
+                           const std::vector<CValuesMaker>& makes, std::vector<CLedgerTurn>* turns,
+                           size_t* refused, CLedgerError* error) {
+  std::vector<std::string> keys;
+  for (size_t k : fresh) keys.push_back(addresses[k]);
+  std::vector<CModuleSettings> values(fresh.size());
+  size_t asked = 0;
+  const CLedgerValuesForEach valuesFor = [&](size_t i, long long number, CLedgerValues* bound,
+                                             std::string* refusal) {
+    asked = i;
+    bool named = false;
+    switch (makes[fresh[i]](number, &values[i], &named, refusal)) {
+      case EValues::Ok:
+        *bound = Values(values[i], named);
+        return ELedgerValues::Ok;
+      case EValues::NotInPlan:
+        return ELedgerValues::Skip;
+      case EValues::Refused:
+        break;
+    }
+    return ELedgerValues::Refuse;
+  };
+  std::vector<CLedgerModule> modules;
+  std::vector<ELedgerBinding> outcomes;
+  if (!m_pLedger->BindAll(keys, valuesFor, &modules, &outcomes, error)) {
+    if (error->m_bUnavailable) {
+      Lose(*error);
+    } else if (refused != nullptr) {
+      *refused = fresh[asked];
+    }
+    return false;
+  }
+  for (size_t i = 0; i < fresh.size(); ++i) {
+    CLedgerTurn& turn = (*turns)[fresh[i]];
+    if (outcomes[i] == ELedgerBinding::Skipped) {
+      turn.m_skip = EOutcome::NotInPlan;
+    } else if (outcomes[i] == ELedgerBinding::Found) {
+      // Another process or station bound it a moment ago: its attempts decide too.
+      CLedgerModule module;
+      bool found = false;
+      if (!Find(keys[i], &found, &module, error)) return false;
+      FromRecord(found ? module : modules[i], reads[fresh[i]], makes[fresh[i]], &turn);
+    } else {
+      turn.m_bProgram = true;
+      turn.m_bNew = true;
+      turn.m_nNumber = modules[i].m_nNumber;
+      turn.m_values = values[i];
+    }
+  }
+  return true;
+}
+
+bool CLedgerRun::Find(const std::string& address, bool* found, CLedgerModule* module,
                       CLedgerError* error) {
+  *found = false;
+  if (!m_pLedger || m_pLedger->FindByAddress(address, found, module, error)) return true;
+  if (error->m_bUnavailable) Lose(*error);
+  return false;
+}
+
+bool CLedgerRun::Preview(const std::string& address, const CModuleSettings& read,
+                         const CValuesMaker& make, CLedgerTurn* turn, CLedgerError* error,
+                         long long next) {
   *turn = CLedgerTurn();
   CLedgerModule module;
   bool found = false;
-  if (!m_pLedger->FindByAddress(address, &found, &module, error)) {
-    if (error->m_bUnavailable) Lose(*error);
-    return false;
-  }
+  if (!Find(address, &found, &module, error)) return false;
   if (found) {
     FromRecord(module, read, make, turn);
     return true;
@@ -120,6 +213,11 @@ bool CLedgerRun::Look(const std::string& address, const CModuleSettings& read,
     turn->m_skip = EOutcome::NotInLedger;
     return true;
   }
+  if (next < 0 && m_pLedger && !m_pLedger->NextNumber(&next, error)) {
+    if (error->m_bUnavailable) Lose(*error);
+    return false;
+  }
+  if (next < 0) next = 1;
   bool named = false;
   std::string why;
   const EValues made = make(next, &turn->m_values, &named, &why);
@@ -127,23 +225,23 @@ bool CLedgerRun::Look(const std::string& address, const CModuleSettings& read,
     turn->m_skip = EOutcome::NotInPlan;
     return true;
   }
+  error->m_bUnavailable = false;
   if (made == EValues::Refused) {
-    error->m_bUnavailable = false;
-    error->m_strText = why;
+    error->m_strText = "ledger " + m_strLocation + ": " + why;
     return false;
   }
-  // Binding would be refused for a name the ledger holds for another module.
   bool held = false;
   std::string holder;
   long long number = 0;
-  if (named && !m_pLedger->NameHolder(turn->m_values.m_strName, &held, &holder, &number, error)) {
+  if (named && m_pLedger &&
+      !m_pLedger->NameHolder(turn->m_values.m_strName, &held, &holder, &number, error)) {
     if (error->m_bUnavailable) Lose(*error);
     return false;
   }
   if (held && holder != address) {
-    error->m_bUnavailable = false;
-    error->m_strText = "the ledger holds the name \"" + Printable(turn->m_values.m_strName) +
-                       "\" for " + holder + " (number " + std::to_string(number) + ")";
+    error->m_strText = "ledger " + m_strLocation + ": the name \"" +
+                       Printable(turn->m_values.m_strName) + "\" is already held by " + holder +
+                       " (number " + std::to_string(number) + ")";
     return false;
   }
   turn->m_bProgram = true;

@@ -48,17 +48,30 @@ class CLedgerRun {
   // The ledger the options name, checked and ready. Null with one line for stderr (naming
   // the ledger and what is wrong) when it cannot be used.
   static std::unique_ptr<CLedgerRun> Open(const CLedgerOptions& options, std::string* error);
+  // For a look that changes nothing: as Open, but a ledger file that does not exist yet is
+  // not created; the run then sees an empty ledger (whose next number is 1).
+  static std::unique_ptr<CLedgerRun> OpenToLook(const CLedgerOptions& options, std::string* error);
 
+  // Not for a run opened by OpenToLook on a file that did not exist.
   CLedger& Ledger() { return *m_pLedger; }
 
   // The turn of the module at address, read to hold read. False with *error when the ledger
   // refused (a name held by another address, values refused) or failed (then also Lost).
   bool Turn(const std::string& address, const CModuleSettings& read, const CValuesMaker& make,
             CLedgerTurn* turn, CLedgerError* error);
-  // What Turn would give, with nothing bound: a module the ledger has not seen gets number
-  // next (*turn m_bNew). False with *error as Turn.
-  bool Look(const std::string& address, const CModuleSettings& read, const CValuesMaker& make,
-            long long next, CLedgerTurn* turn, CLedgerError* error);
+  // Turn for several modules at once (a gang's), whose new ones are bound in one transaction:
+  // one durable commit for them all. All or nothing: when the ledger refuses one, no module
+  // is bound and *refused (when not null) gets the index of the module refused.
+  bool TurnAll(const std::vector<std::string>& addresses, const std::vector<CModuleSettings>& reads,
+               const std::vector<CValuesMaker>& makes, std::vector<CLedgerTurn>* turns,
+               size_t* refused, CLedgerError* error);
+  // The turn the module at address would have, bound or not, without binding it: a new module
+  // gets m_nNumber the next number now (another process may take it first) and m_bNew. False
+  // with *error as Turn, also for a name the ledger holds for another address.
+  // A gang's preview gives next, the number the first new module would get (each later one
+  // the number after); -1 asks the ledger.
+  bool Preview(const std::string& address, const CModuleSettings& read, const CValuesMaker& make,
+               CLedgerTurn* turn, CLedgerError* error, long long next = -1);
   // Records the attempt at the module read into report, on port. False when it was not
   // recorded: the ledger is lost, now or before.
   bool Record(const std::string& port, const CModuleReport& report, double seconds, bool again);
@@ -74,9 +87,15 @@ class CLedgerRun {
  private:
   CLedgerRun(std::unique_ptr<CLedger> ledger, const CLedgerOptions& options)
       : m_pLedger(std::move(ledger)),
+        m_strLocation(RedactLocation(options.m_strLocation)),
         m_bAgain(options.m_bAgain),
         m_bOnlyFailed(options.m_bOnlyFailed),
         m_bOmitPins(options.OmitPins()) {}
+  bool Find(const std::string& address, bool* found, CLedgerModule* module, CLedgerError* error);
+  // TurnAll's binding of the modules at the indexes fresh, new to the ledger, in one call.
+  bool BindFresh(const std::vector<size_t>& fresh, const std::vector<std::string>& addresses,
+                 const std::vector<CModuleSettings>& reads, const std::vector<CValuesMaker>& makes,
+                 std::vector<CLedgerTurn>* turns, size_t* refused, CLedgerError* error);
   // The turn of a module the ledger has bound.
   void FromRecord(const CLedgerModule& module, const CModuleSettings& read,
                   const CValuesMaker& make, CLedgerTurn* turn) const;
@@ -85,7 +104,8 @@ class CLedgerRun {
   CLedgerAttempt Attempt(const std::string& port, const CModuleReport& report, double seconds,
                          bool again) const;
 
-  std::unique_ptr<CLedger> m_pLedger;
+  std::unique_ptr<CLedger> m_pLedger;  // null: a file not created yet, seen as empty
+  const std::string m_strLocation;
   const bool m_bAgain;
   const bool m_bOnlyFailed;
   const bool m_bOmitPins;

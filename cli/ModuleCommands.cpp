@@ -89,22 +89,29 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
 int FinishDryRun(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
                  const CSettingChanges& changes, const std::string& shownPort) {
   if (report.m_outcome != EOutcome::Ok) return Finish(options, env, false, report, shownPort);
-  const CModuleSettings& old = *report.m_read;
-  const CModuleSettings now = changes.Over(old);
-  if (options.m_strFormat != "json") {
-    PrintChanges(env.m_out, old, now);
-    return kExitOk;
-  }
-  const std::string port = shownPort.empty() ? report.m_strPort : shownPort;
-  const CJson json = {{"port", port},
-                      {"address", AddressWithColons(old.m_strAddress)},
-                      {"changes", ChangesJson(old, now)},
-                      {"result", "dry run"}};
-  env.m_out << DumpJson(json) << "\n";
-  return kExitOk;
+  const CModuleSettings now = changes.Over(*report.m_read);
+  return ShowDryRun(options, env, report, shownPort, &now, "", CJson::object());
 }
 
 }  // namespace
+
+int ShowDryRun(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
+               const std::string& shownPort, const CModuleSettings* now, const std::string& lead,
+               const CJson& more) {
+  const CModuleSettings& old = *report.m_read;
+  const std::string port = shownPort.empty() ? report.m_strPort : shownPort;
+  CJson json = {{"port", port}, {"address", AddressWithColons(old.m_strAddress)}};
+  json.update(more);
+  if (options.m_strFormat != "json") {
+    env.m_out << lead;
+    if (now) PrintChanges(env.m_out, old, *now);
+    return kExitOk;
+  }
+  json["changes"] = now ? ChangesJson(old, *now) : CJson();
+  if (!json.contains("result")) json["result"] = "dry run";
+  env.m_out << DumpJson(json) << "\n";
+  return kExitOk;
+}
 
 CLI::App* AddReadCommand(CLI::App& app, CModuleOptions& options, bool pathsAllowed) {
   CLI::App* read = app.add_subcommand("read", "Read the module's settings");
@@ -159,15 +166,6 @@ int RunRead(const CModuleOptions& options, CCliEnv& env) {
 }
 
 int RunProgram(const CModuleOptions& options, CCliEnv& env) {
-  if (options.m_ledger.Any()) {
-    // The ledger decides each module's values from its own record: a profile or a preview
-    // would go around it.
-    if (!options.m_strFrom.empty() || options.m_bDryRun) {
-      env.m_err << "corvane: --from and --dry-run do not go with a ledger yet\n";
-      return kExitUsage;
-    }
-    return RunProgramWithLedger(options, env);
-  }
   CSettingChanges changes;
   std::string error;
   if (!options.m_strFrom.empty() &&
@@ -175,6 +173,8 @@ int RunProgram(const CModuleOptions& options, CCliEnv& env) {
     env.m_err << "corvane: --from: " << error << "\n";
     return env.m_interrupt.IsSet() ? kExitInterrupted : kExitUsage;
   }
+  // The profile's values are the options' for a module new to the ledger.
+  if (options.m_ledger.Any()) return RunProgramWithLedger(options, changes, env);
   changes = options.m_settings.Changes().Over(changes);
   CModuleRun run(options, env);
   CModuleReport report;
@@ -221,5 +221,6 @@ CModuleRun::CModuleRun(const CModuleOptions& options, CCliEnv& env)
 
 int FinishProgram(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
                   const std::string& shownPort) {
-  return Finish(options, env, true, report, shownPort);
+  // A dry run's module was only read.
+  return Finish(options, env, !options.m_bDryRun, report, shownPort);
 }

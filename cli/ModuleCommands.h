@@ -7,8 +7,8 @@
 #include "cli/CliEnv.h"
 #include "cli/CommonOptions.h"
 #include "cli/ModuleSession.h"
+#include "cli/Output.h"
 #include "cli/Progress.h"
-#include "cli/ModuleSession.h"
 
 struct CModuleOptions {
   std::string m_strFormat = "text";
@@ -44,3 +44,9 @@ struct CModuleRun {
 };
 int FinishProgram(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
                   const std::string& shownPort);
+// A dry run's result for the module report read: each setting old -> new (now), or with now
+// null nothing that would be sent; lead is printed first as text, more's fields go into the
+// JSON after the port and address (its "result" replaces "dry run").
+int ShowDryRun(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
+               const std::string& shownPort, const CModuleSettings* now, const std::string& lead,
+               const CJson& more);

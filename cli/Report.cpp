@@ -22,7 +22,7 @@ bool Acked(const CModuleReport& report, const char* setting) {
 const std::vector<std::string>& ReportColumns() {
   static const std::vector<std::string> kColumns = {
       "port",    "address",  "old_name", "old_pin", "old_role", "old_peer", "new_name",
-      "new_pin", "new_role", "new_peer", "result",  "pace",     "seconds"};
+      "new_pin", "new_role", "new_peer", "result",  "pace",     "seconds",  "number"};
   return kColumns;
 }
 
@@ -50,13 +50,16 @@ CReportRow MakeReportRow(const std::string& port, const CModuleReport& report, d
   char text[32];
   std::snprintf(text, sizeof text, "%.2f", seconds);
   row[12] = text;
+  if (report.m_ledgerNumber) row[13] = std::to_string(*report.m_ledgerNumber);
   return row;
 }
 
 CJson RowJson(const CReportRow& row) {
   CJson json;
-  for (size_t k = 0; k + 1 < row.size(); ++k) json[ReportColumns()[k]] = row[k];
-  json["seconds"] = std::stod(row.back());
+  for (size_t k = 0; k < row.size(); ++k) json[ReportColumns()[k]] = row[k];
+  json["seconds"] = std::stod(row[12]);
+  // A number only with a ledger; null without one.
+  json["number"] = row[13].empty() ? CJson() : CJson(std::stoll(row[13]));
   return json;
 }
 

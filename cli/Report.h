@@ -16,7 +16,7 @@ using CReportRow = std::vector<std::string>;
 
 const std::vector<std::string>& ReportColumns();
 // The port as the report names it, what was read (old_...), what the module acknowledged
-// (new_...), the result and the seconds spent on it.
+// (new_...), the result, the seconds spent on it and, with a ledger, the module's number.
 CReportRow MakeReportRow(const std::string& port, const CModuleReport& report, double seconds);
 CJson RowJson(const CReportRow& row);
 // The rows under their column names, aligned, every cell made printable.

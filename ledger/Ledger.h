@@ -121,6 +121,14 @@ struct CLedgerError {
 using CLedgerValuesFor =
     std::function<bool(long long number, CLedgerValues* values, std::string* refusal)>;
 
+// For BindAll: the values for the address at index as number; Skip leaves that address
+// unbound (no number is used for it), Refuse refuses the whole call.
+enum class ELedgerValues { Ok, Skip, Refuse };
+using CLedgerValuesForEach = std::function<ELedgerValues(
+    size_t index, long long number, CLedgerValues* values, std::string* refusal)>;
+// What BindAll did with one address.
+enum class ELedgerBinding { Found, Bound, Skipped };
+
 class CLedger {
  public:
   virtual ~CLedger() = default;
@@ -142,6 +150,15 @@ class CLedger {
   // *module gets the number, values and attempts.
   virtual bool Bind(const std::string& address, const CLedgerValuesFor& valuesFor,
                     CLedgerModule* module, bool* bound, CLedgerError* error) = 0;
+  // Bind for several addresses in one transaction, so one durable commit (one flush of the
+  // disk) covers them all: each address keeps the binding it has (Found) or gets the next
+  // number with valuesFor's values (Bound, numbers in the order given), or is Skipped. All or
+  // nothing: a refusal (valuesFor's, a name held by another address or given twice) binds none.
+  // (*modules)[i] and (*outcomes)[i] belong to addresses[i]; a Found module comes without its
+  // attempts.
+  virtual bool BindAll(const std::vector<std::string>& addresses,
+                       const CLedgerValuesForEach& valuesFor, std::vector<CLedgerModule>* modules,
+                       std::vector<ELedgerBinding>* outcomes, CLedgerError* error) = 0;
   // The address and number holding a name; *found false when no module holds it.
   virtual bool NameHolder(const std::string& name, bool* found, std::string* address,
                           long long* number, CLedgerError* error) = 0;
@@ -164,6 +181,11 @@ class CLedger {
   // above every bound number, no number, address or name twice. False with the first fault.
   virtual bool CheckIntegrity(CLedgerError* error) = 0;
 };
+
+// What this build can open: SQLite files (every build made with SQLite), PostgreSQL URLs (the
+// Linux build; the Windows build has the SQLite ledger only).
+bool LedgerHasSqlite();
+bool LedgerHasPostgres();
 
 // True when the location names a PostgreSQL database rather than a file.
 bool IsPostgresLocation(const std::string& location);

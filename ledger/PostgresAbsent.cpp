@@ -1,11 +1,18 @@
 // The PostgreSQL engine in a build without libpq (the Windows build): every PostgreSQL
 // location is refused at open, so such a build still has the SQLite ledger.
+#include "ledger/Ledger.h"
 #include "ledger/PostgresConnection.h"
+
+bool LedgerHasPostgres() {
+  return false;
+}
 
 CPostgresConnection::~CPostgresConnection() = default;
 
 bool CPostgresConnection::Open(const std::string&, std::string* error) {
-  *error = "this build has no PostgreSQL ledger; give a file path for an SQLite ledger";
+  *error =
+      "this build of corvane has no PostgreSQL ledger (the Windows build keeps an SQLite ledger "
+      "only): give a file path";
   return false;
 }
 

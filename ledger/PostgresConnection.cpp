@@ -64,6 +64,10 @@ void IgnoreNotice(void*, const char*) {}
 
 }  // namespace
 
+bool LedgerHasPostgres() {
+  return true;
+}
+
 CPostgresConnection::~CPostgresConnection() {
   if (m_pConn) PQfinish(m_pConn);
 }

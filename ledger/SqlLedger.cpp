@@ -162,38 +162,58 @@ bool CSqlLedger::Bind(const std::string& address, const CLedgerValuesFor& values
   return false;
 }
 
-CSqlLedger::EBind CSqlLedger::BindOnce(const std::string& address,
-                                       const CLedgerValuesFor& valuesFor, CLedgerModule* module,
-                                       bool* bound, CLedgerError* error) {
-  std::vector<CSqlRow> counter, existing, holder;
+bool CSqlLedger::BeginBinding(long long* next) {
   // The counter's row is taken first: binders on every station queue there, so each sees the
   // bindings of those before it.
-  if (!m_pConnection->BeginWrite()) return Unavailable(error), EBind::Failed;
+  std::vector<CSqlRow> counter;
+  if (!m_pConnection->BeginWrite()) return false;
   if (!m_pConnection->Run(std::string("SELECT next_number FROM ledger_counter WHERE id = 1") +
                               m_pConnection->ForUpdate(),
-                          {}, &counter) ||
-      !m_pConnection->Run(
+                          {}, &counter))
+    return false;
+  *next = Number(counter[0][0]);
+  return true;
+}
+
+bool CSqlLedger::EndBinding(long long next, long long first) {
+  if (next != first &&
+      !m_pConnection->Run("UPDATE ledger_counter SET next_number = $1 WHERE id = 1", {next},
+                          nullptr))
+    return false;
+  return m_pConnection->Run("COMMIT", {}, nullptr);
+}
+
+CSqlLedger::EBind CSqlLedger::BindIn(const std::string& address, const CValuesNow& valuesFor,
+                                     long long* next, CLedgerModule* module,
+                                     ELedgerBinding* outcome, std::string* refusal) {
+  std::vector<CSqlRow> existing, holder;
+  if (!m_pConnection->Run(
           std::string("SELECT ") + kModuleColumns + " FROM ledger_modules WHERE address = $1",
           {address}, &existing))
-    return Abort(error, true, ""), EBind::Failed;
+    return EBind::Failed;
   if (!existing.empty()) {
-    if (!m_pConnection->Run("COMMIT", {}, nullptr)) return Abort(error, true, ""), EBind::Failed;
     ModuleFrom(existing[0], module);
-    *bound = false;
+    *outcome = ELedgerBinding::Found;
     return EBind::Done;
   }
-  const long long number = Number(counter[0][0]);
+  const long long number = *next;
   CLedgerValues values;
-  std::string refusal;
-  if (!valuesFor(number, &values, &refusal)) return Abort(error, false, refusal), EBind::Refused;
+  switch (valuesFor(number, &values, refusal)) {
+    case ELedgerValues::Ok:
+      break;
+    case ELedgerValues::Skip:
+      *outcome = ELedgerBinding::Skipped;
+      return EBind::Done;
+    case ELedgerValues::Refuse:
+      return EBind::Refused;
+  }
   if (values.m_name) {
     if (!m_pConnection->Run("SELECT address, number FROM ledger_modules WHERE name = $1",
                             {values.m_name}, &holder))
-      return Abort(error, true, ""), EBind::Failed;
+      return EBind::Failed;
     if (!holder.empty()) {
-      Abort(error, false,
-            "the name \"" + *values.m_name + "\" is already held by " + Text(holder[0][0]) +
-                " (number " + Text(holder[0][1]) + ")");
+      *refusal = "the name \"" + *values.m_name + "\" is already held by " + Text(holder[0][0]) +
+                 " (number " + Text(holder[0][1]) + ")";
       return EBind::Refused;
     }
   }
@@ -203,23 +223,96 @@ CSqlLedger::EBind CSqlLedger::BindOnce(const std::string& address,
                           {number, address, values.m_name, values.m_pin, values.m_role,
                            values.m_peer, now, m_strStation},
                           nullptr)) {
-    if (m_pConnection->LastFailure() != ESqlFailure::Unique) {
-      return Abort(error, true, ""), EBind::Failed;
-    }
-    if (!m_pConnection->Run("ROLLBACK", {}, nullptr)) return Unavailable(error), EBind::Failed;
-    return EBind::Retry;
+    return m_pConnection->LastFailure() == ESqlFailure::Unique ? EBind::Retry : EBind::Failed;
   }
-  if (!m_pConnection->Run("UPDATE ledger_counter SET next_number = $1 WHERE id = 1", {number + 1},
-                          nullptr) ||
-      !m_pConnection->Run("COMMIT", {}, nullptr))
-    return Abort(error, true, ""), EBind::Failed;
+  *next = number + 1;
   module->m_nNumber = number;
   module->m_strAddress = address;
   module->m_values = values;
   module->m_strBoundAt = now;
   module->m_strBoundBy = m_strStation;
   module->m_attempts.clear();
-  *bound = true;
+  *outcome = ELedgerBinding::Bound;
+  return EBind::Done;
+}
+
+CSqlLedger::EBind CSqlLedger::BindOnce(const std::string& address,
+                                       const CLedgerValuesFor& valuesFor, CLedgerModule* module,
+                                       bool* bound, CLedgerError* error) {
+  long long next = 0;
+  if (!BeginBinding(&next)) return Abort(error, true, ""), EBind::Failed;
+  const long long first = next;
+  const CValuesNow values = [&valuesFor](long long number, CLedgerValues* v, std::string* why) {
+    return valuesFor(number, v, why) ? ELedgerValues::Ok : ELedgerValues::Refuse;
+  };
+  ELedgerBinding outcome = ELedgerBinding::Found;
+  std::string refusal;
+  const EBind result = BindIn(address, values, &next, module, &outcome, &refusal);
+  if (result == EBind::Refused) return Abort(error, false, refusal), EBind::Refused;
+  if (result == EBind::Failed) return Abort(error, true, ""), EBind::Failed;
+  if (result == EBind::Retry) {
+    if (!m_pConnection->Run("ROLLBACK", {}, nullptr)) return Unavailable(error), EBind::Failed;
+    return EBind::Retry;
+  }
+  if (!EndBinding(next, first)) return Abort(error, true, ""), EBind::Failed;
+  *bound = outcome == ELedgerBinding::Bound;
+  return EBind::Done;
+}
+
+bool CSqlLedger::BindAll(const std::vector<std::string>& addresses,
+                         const CLedgerValuesForEach& valuesFor, std::vector<CLedgerModule>* modules,
+                         std::vector<ELedgerBinding>* outcomes, CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  for (const std::string& address : addresses) {
+    if (!address.empty()) continue;
+    error->m_bUnavailable = false;
+    error->m_strText = "ledger " + m_strLocation + ": a module without an address cannot be bound";
+    return false;
+  }
+  for (int pass = 0; pass < 2; ++pass) {
+    switch (BindAllOnce(addresses, valuesFor, modules, outcomes, error)) {
+      case EBind::Done:
+        return true;
+      case EBind::Refused:
+      case EBind::Failed:
+        return false;
+      case EBind::Retry:
+        break;
+    }
+  }
+  error->m_bUnavailable = false;
+  error->m_strText =
+      "ledger " + m_strLocation + ": a number or name was taken by another module meanwhile";
+  return false;
+}
+
+CSqlLedger::EBind CSqlLedger::BindAllOnce(const std::vector<std::string>& addresses,
+                                          const CLedgerValuesForEach& valuesFor,
+                                          std::vector<CLedgerModule>* modules,
+                                          std::vector<ELedgerBinding>* outcomes,
+                                          CLedgerError* error) {
+  modules->assign(addresses.size(), CLedgerModule());
+  outcomes->assign(addresses.size(), ELedgerBinding::Skipped);
+  long long next = 0;
+  if (!BeginBinding(&next)) return Abort(error, true, ""), EBind::Failed;
+  const long long first = next;
+  for (size_t k = 0; k < addresses.size(); ++k) {
+    const CValuesNow values = [&valuesFor, k](long long number, CLedgerValues* v,
+                                              std::string* why) {
+      return valuesFor(k, number, v, why);
+    };
+    std::string refusal;
+    // A name given twice in this call meets the first one's row here, like any other holder.
+    const EBind result =
+        BindIn(addresses[k], values, &next, &(*modules)[k], &(*outcomes)[k], &refusal);
+    if (result == EBind::Refused) return Abort(error, false, refusal), EBind::Refused;
+    if (result == EBind::Failed) return Abort(error, true, ""), EBind::Failed;
+    if (result == EBind::Retry) {
+      if (!m_pConnection->Run("ROLLBACK", {}, nullptr)) return Unavailable(error), EBind::Failed;
+      return EBind::Retry;
+    }
+  }
+  if (!EndBinding(next, first)) return Abort(error, true, ""), EBind::Failed;
   return EBind::Done;
 }
 

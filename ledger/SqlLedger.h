@@ -4,6 +4,7 @@
 // owns it and takes its lock around every call.
 #pragma once
 
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -24,6 +25,9 @@ class CSqlLedger final : public CLedger {
   bool NextNumber(long long* next, CLedgerError* error) override;
   bool Bind(const std::string& address, const CLedgerValuesFor& valuesFor, CLedgerModule* module,
             bool* bound, CLedgerError* error) override;
+  bool BindAll(const std::vector<std::string>& addresses, const CLedgerValuesForEach& valuesFor,
+               std::vector<CLedgerModule>* modules, std::vector<ELedgerBinding>* outcomes,
+               CLedgerError* error) override;
   bool NameHolder(const std::string& name, bool* found, std::string* address, long long* number,
                   CLedgerError* error) override;
   bool FindByAddress(const std::string& address, bool* found, CLedgerModule* module,
@@ -38,9 +42,22 @@ class CSqlLedger final : public CLedger {
 
  private:
   enum class EBind { Done, Refused, Retry, Failed };
+  using CValuesNow =
+      std::function<ELedgerValues(long long number, CLedgerValues* values, std::string* refusal)>;
 
   EBind BindOnce(const std::string& address, const CLedgerValuesFor& valuesFor,
                  CLedgerModule* module, bool* bound, CLedgerError* error);
+  EBind BindAllOnce(const std::vector<std::string>& addresses,
+                    const CLedgerValuesForEach& valuesFor, std::vector<CLedgerModule>* modules,
+                    std::vector<ELedgerBinding>* outcomes, CLedgerError* error);
+  // Inside a write transaction that holds the counter, whose next number is *next: the
+  // address's binding, or a new one (*next goes up). Neither commits nor rolls back; on
+  // Refused *error has the reason, on Failed the connection's error is left to report.
+  EBind BindIn(const std::string& address, const CValuesNow& valuesFor, long long* next,
+               CLedgerModule* module, ELedgerBinding* outcome, std::string* refusal);
+  // Begins the write transaction and takes the counter: its next number.
+  bool BeginBinding(long long* next);
+  bool EndBinding(long long next, long long first);
   bool FindWhere(const char* column, const std::string& key, bool* found, CLedgerModule* module,
                  CLedgerError* error);
   bool LoadAttempts(const std::string& address, std::vector<CLedgerAttempt>* attempts,

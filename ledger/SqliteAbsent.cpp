@@ -1,7 +1,12 @@
 // The SQLite engine in a build without SQLite (a Windows build made without
 // scripts/build-sqlite-mingw.sh): every ledger file is refused at open, so the command line
 // still builds and says plainly that this build keeps no ledger.
+#include "ledger/Ledger.h"
 #include "ledger/SqliteConnection.h"
+
+bool LedgerHasSqlite() {
+  return false;
+}
 
 CSqliteConnection::~CSqliteConnection() = default;
 

@@ -37,6 +37,10 @@ static_assert(sizeof kSteps / sizeof kSteps[0] == kLedgerSchemaVersion,
 
 }  // namespace
 
+bool LedgerHasSqlite() {
+  return true;
+}
+
 CSqliteConnection::~CSqliteConnection() {
   if (m_pDb) sqlite3_close_v2(m_pDb);
 }

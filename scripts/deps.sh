@@ -8,7 +8,9 @@ set -euo pipefail
 # build, which is compiled and linked in every run.
 #
 # The ledger links SQLite and libpq; its tests start a private server from the postgresql
-# package's binaries (the package's own cluster service is not used).
+# package's binaries (the package's own cluster service is not used). The Windows builds link
+# SQLite built from Debian's sqlite3 source package (scripts/build-sqlite-mingw.sh: apt-get
+# source needs dpkg-dev, generating the one-file library needs tcl).
 #
 # make deb generates the manual pages with help2man, packs with dpkg-deb and checks the package
 # with lintian; its test loads the bash completion.
@@ -23,7 +25,7 @@ PKGS=(
   wine wine64 fonts-wine xvfb xauth x11-utils imagemagick
   clang libclang-rt-14-dev
   libcli11-dev nlohmann-json3-dev python3-pefile clang-format
-  libsqlite3-dev libpq-dev postgresql
+  libsqlite3-dev libpq-dev postgresql tcl
   help2man lintian dpkg-dev fakeroot bash-completion
   qemu-system-x86 mmdebstrap e2fsprogs
 )

@@ -10,7 +10,8 @@ strings, version record), its manifest differing only in naming the x86 processo
 architecture; the expected subsystem; ASLR (DYNAMIC_BASE) and DEP (NX_COMPAT); imports from
 system DLLs only; the same TLS callbacks as the x86_64 build (the toolchain's start-up code
 registers them, and the loader runs them before the entry point and at every thread start and
-exit, so the tested build must have run the same ones), each pointing into code. --self-test
+exit, so the tested build must have run the same ones), each pointing into code; corvane.exe
+with the SQLite of its ledger linked in, the same release as the x86_64 build's. --self-test
 also damages copies of the files and expects each damage to be caught. Exit status 1 on any
 failure.
 """
@@ -48,6 +49,9 @@ PROGRAMS = [
 ]
 
 ARCH = re.compile(rb'processorArchitecture="([^"]*)"')
+# SQLite's source id (sqlite3_sourceid()), which every build of it carries: "2022-12-28 14:03:47
+# df5c...", with Debian's suffix.
+SQLITE_ID = re.compile(rb"20\d\d-\d\d-\d\d \d\d:\d\d:\d\d [0-9a-f]{40,64}[0-9a-z]*")
 
 
 def resources(pe):
@@ -135,6 +139,14 @@ def check(shipped, tested, subsystem):
         failures.append(f"imports non-system DLLs: {', '.join(foreign)}")
     tested_pe = pefile.PE(tested)
     failures += tls_failures(pe, tested_pe)
+    if subsystem == CONSOLE:
+        # The ledger: SQLite linked in statically (no DLL), as in the build the tests ran.
+        ours_id = SQLITE_ID.search(pe.__data__)
+        theirs_id = SQLITE_ID.search(tested_pe.__data__)
+        if not ours_id:
+            failures.append("no SQLite linked in: built without the ledger (make sqlite-mingw)")
+        elif not theirs_id or ours_id.group() != theirs_id.group():
+            failures.append(f"SQLite {ours_id.group().decode()} is not the x86_64 build's")
 
     ours = resources(pe)
     theirs = resources(tested_pe)
@@ -220,6 +232,11 @@ def damaged_copies(shipped, tested, work):
             if imp.dll.lower() == b"kernel32.dll":
                 pe.set_bytes_at_offset(pe.get_offset_from_rva(imp.struct.Name), b"kernel33.dll")
 
+    def no_sqlite(pe):
+        found = SQLITE_ID.search(pe.__data__)
+        if found:
+            pe.set_bytes_at_offset(found.start(), b"X" * len(found.group()))
+
     def drop_tls_directory(pe):
         tls = pefile.DIRECTORY_ENTRY["IMAGE_DIRECTORY_ENTRY_TLS"]
         entry = pe.OPTIONAL_HEADER.DATA_DIRECTORY[tls]
@@ -255,6 +272,8 @@ def damaged_copies(shipped, tested, work):
     yield copy("resource", flip_resource_byte)
     yield copy("manifest", manifest_amd64)
     yield copy("import", rename_import)
+    if subsystem == CONSOLE:
+        yield copy("sqlite", no_sqlite)
 
 
 def self_test(source):

@@ -2,18 +2,23 @@
 """corvane.exe, the Windows console build, under Wine against modsim on COM5.
 
     run_cli_e2e.py --exe CORVANE_EXE --driver UIDRIVER --modsim MODSIM --work DIR
+                   [--native-corvane CORVANE]
 
 Through Wine's serial layer: `ports` lists the simulator's COM5 alone, `read --format json`
 gives the module's settings, `program` stores all four in the module and `--verify` reads them
 back, a bad option is refused before any port is touched, `gang` (worker threads) programs one
 module and two at once and writes its report, `pair` makes two modules on COM5 and COM6 call
 each other, `station` takes modules on two slots and on the listing, and Ctrl-C ends a Read
-through the console's control handler.
+through the console's control handler. With an SQLite ledger, `program --ledger` binds the
+module to a number, records it (`ledger show` and `export` give the row), leaves it alone the
+next time, and refuses a PostgreSQL URL; the file it wrote is read by another SQLite (Python's)
+and, when given, by the native `corvane ledger show`.
 """
 import json
 import os
 import re
 import signal
+import sqlite3
 import subprocess
 import sys
 import time
@@ -200,6 +205,72 @@ def test_pair(env, check):
     check.eq("nothing sent", (state.get("probes"), state.get("commands")), ("0", "0"))
 
 
+def test_ledger(env, check):
+    """program --ledger on a file: number 1 bound and written, the attempt recorded; a second
+    run finds the module already programmed and sends it nothing; the file is one format with
+    the native build's."""
+    path = os.path.join(env.session.work, "ledger.db")
+    for name in ("ledger.db", "ledger.db-wal", "ledger.db-shm"):
+        if os.path.exists(os.path.join(env.session.work, name)):
+            os.unlink(os.path.join(env.session.work, name))
+    ledger = "Z:" + path.replace("/", "\\")
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "program", "--port", "COM5", "--ledger", ledger, "--station",
+                             "wine-1", "--name", "W-{seq:03}", "--pin", "{addr4}", "--quiet")
+    state = sim.stop()
+    check.eq("exit code", (code, err), (0, ""))
+    check.eq("module", (state.get("name"), state.get("pin")), ("W-001", "7113"))
+    check.eq("number printed", "Number:         1" in out, True)
+
+    code, out, err = corvane(env, "ledger", "show", "00:1A:7D:DA:71:13", "--ledger", ledger,
+                             "--format", "json")
+    shown = json.loads(out) if code == 0 and out.strip() else {}
+    check.eq("show", (code, shown.get("number"), shown.get("name"), shown.get("pin")),
+             (0, 1, "W-001", "7113"))
+    check.eq("show attempts", [(a.get("station"), a.get("port"), a.get("result"))
+                               for a in shown.get("attempts", [])], [("wine-1", "COM5", "ok")])
+    code, out, err = corvane(env, "ledger", "export", "--format", "jsonl", "--ledger", ledger)
+    rows = [json.loads(line) for line in out.splitlines()] if code == 0 else []
+    check.eq("export", [(r["address"], r["number"], r["before_name"], r["name"], r["result"])
+                        for r in rows], [("00:1A:7D:DA:71:13", 1, "CORVANE-BT", "W-001", "ok")])
+
+    # The module as a new one would be (its factory name): the ledger knows it by its address.
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "program", "--port", "COM5", "--ledger", ledger, "--name",
+                             "W-{seq:03}", "--quiet")
+    state = sim.stop()
+    check.eq("second run", (code, "already programmed" in err), (0, True))
+    check.eq("second run sends no setting", (state.get("name"), state.get("commands")),
+             ("CORVANE-BT", "6"))
+
+    # No PostgreSQL in the Windows build: one line, exit 4, no byte to the module.
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "program", "--ledger", "postgresql://station@db.line/ledger",
+                             "--name", "X")
+    state = sim.stop()
+    check.eq("URL refused", (code, err.count("\n"), "no PostgreSQL ledger" in err), (4, 1, True))
+    check.eq("nothing sent for a URL", (state.get("probes"), state.get("commands")), ("0", "0"))
+
+    # Another build of SQLite (Python's, the system's library) reads the same file whole.
+    db = sqlite3.connect(f"file:{path}?mode=ro", uri=True)
+    try:
+        check.eq("integrity", db.execute("PRAGMA integrity_check").fetchone()[0], "ok")
+        check.eq("bound", db.execute("SELECT number, address, name FROM ledger_modules").fetchall(),
+                 [(1, "00:1A:7D:DA:71:13", "W-001")])
+    finally:
+        db.close()
+    native = env.args.native_corvane
+    if native:
+        check.eq("native corvane built (make native)", os.path.isfile(native), True)
+    if native and os.path.isfile(native):
+        run = subprocess.run([native, "ledger", "show", "W-001", "--ledger", path, "--format",
+                              "json"], capture_output=True, text=True, timeout=60)
+        shown = json.loads(run.stdout) if run.returncode == 0 and run.stdout.strip() else {}
+        check.eq("native show", (run.returncode, run.stderr, shown.get("number"),
+                                 shown.get("address"), len(shown.get("attempts", []))),
+                 (0, "", 1, "00:1A:7D:DA:71:13", 1))
+
+
 def test_ctrl_c(env, check):
     """Ctrl-C in the middle of a Read (SIGINT, which Wine hands to the console's control
     handler): exit status 130, one line saying the port is closed, the Read cut short."""
@@ -231,13 +302,14 @@ def test_ctrl_c(env, check):
 CHECKS = [("ports", test_ports), ("read_json", test_read_json), ("program", test_program),
           ("program_verify", test_program_verify), ("refused_option", test_refused_option),
           ("gang", test_gang), ("gang_two_ports", test_gang_two_ports), ("pair", test_pair),
-          ("station", test_station),
+          ("station", test_station), ("ledger", test_ledger),
           ("ctrl_c", test_ctrl_c)]
 
 
 def main():
     ap = runner_args(__doc__.splitlines()[0])
     ap.add_argument("--only", nargs="*")
+    ap.add_argument("--native-corvane", help="the native corvane, to read the ledger file too")
     args = ap.parse_args()
     env = Env(args, want_own_display=False)
     try:

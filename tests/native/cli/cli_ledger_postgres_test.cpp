@@ -1,10 +1,17 @@
 // Two stations sharing one PostgreSQL ledger (a private server for this test program): two
 // gang processes at once, each under its own station name, share out numbers and names
-// without a gap or a double; wrong credentials are refused before any port is opened.
+// without a gap or a double; wrong credentials are refused before any port is opened; a server
+// that goes away in the middle of a gang costs the record of the modules under way, not the
+// modules, and says so.
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
+#include <fstream>
+#include <regex>
 #include <set>
+#include <sstream>
+#include <thread>
 
 #include "cli/CliRig.h"
 #include "ledger/LedgerRig.h"
@@ -83,6 +90,50 @@ TEST(CliLedgerPostgres, WrongCredentialsAreRefusedBeforeAnyPortIsOpened) {
   EXPECT_EQ(rig.m_strErr.find("wrong"), std::string::npos) << "the password is never shown";
   EXPECT_EQ(rig.Run({"program", "--ledger", url, "--name", "P"}), 4);
   EXPECT_TRUE(rig.Untouched(0));
+}
+
+TEST(CliLedgerPostgres, AServerGoneInTheMiddleOfAGangIsNamedAndTheRowsStayInTheReport) {
+  CCliRig rig;
+  // Slow answers keep the modules under way for seconds after their names are written.
+  ASSERT_TRUE(rig.Start({{"--address", "00:1A:7D:00:00:01", "--delay", "300"},
+                         {"--address", "00:1A:7D:00:00:02", "--delay", "300"}}));
+  // A server of this test's own, since it is stopped before the end.
+  CPrivatePostgres server;
+  std::string error;
+  ASSERT_TRUE(server.Start(false, &error)) << error;
+  ASSERT_TRUE(server.CreateDatabase("line", &error)) << error;
+  const std::string url = server.Url("line");
+  const std::string report = rig.File("report.csv");
+  std::thread stopper([&] {
+    for (int k = 0; k < 800; ++k) {
+      if (rig.State(0).at("name") == "G-1" && rig.State(1).at("name") == "G-2") break;
+      std::this_thread::sleep_for(std::chrono::milliseconds(25));
+    }
+    server.Stop();
+  });
+  const int code = rig.Run({"gang", "--ledger", url, "--name", "G-{seq}", "--pin", "4321",
+                            "--report", report, "--quiet"});
+  stopper.join();
+
+  EXPECT_EQ(code, 4) << rig.m_strErr;
+  // The modules under way finished: the settings after the name reached them too.
+  for (size_t k = 0; k < 2; ++k) {
+    EXPECT_EQ(rig.State(k).at("pin"), "4321") << k;
+  }
+  EXPECT_EQ(rig.m_strErr.rfind("corvane: ledger postgresql://", 0), 0u) << rig.m_strErr;
+  // Named in the order the modules ended, which either may win.
+  for (const char* module : {"COM3 (00:1A:7D:00:00:01, ok)", "COM4 (00:1A:7D:00:00:02, ok)"}) {
+    EXPECT_NE(rig.m_strErr.find(module), std::string::npos) << rig.m_strErr;
+  }
+  EXPECT_NE(rig.m_strErr.find("; their rows are in the report " + report), std::string::npos)
+      << rig.m_strErr;
+  std::ifstream file(report);
+  std::stringstream csv;
+  csv << file.rdbuf();
+  for (const char* row : {"COM3,00:1A:7D:00:00:01,.*,G-1,4321,.*,ok,standard,[0-9.]+,1\r",
+                          "COM4,00:1A:7D:00:00:02,.*,G-2,4321,.*,ok,standard,[0-9.]+,2\r"}) {
+    EXPECT_TRUE(std::regex_search(csv.str(), std::regex(row))) << row << "\n" << csv.str();
+  }
 }
 
 }  // namespace

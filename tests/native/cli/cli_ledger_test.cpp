@@ -107,6 +107,8 @@ TEST(CliLedger, NumbersCarryOnAcrossRunsAndProgrammedModulesAreLeftAlone) {
   EXPECT_EQ(modules[0]["result"], "already programmed");
   EXPECT_EQ(modules[1]["result"], "already programmed");
   EXPECT_EQ(modules[2]["result"], "ok");
+  EXPECT_EQ(modules[0]["number"], 1) << "the report carries the ledger's numbers";
+  EXPECT_EQ(modules[2]["number"], 3);
 
   auto look = Look(ledger);
   const CLedgerModule first = Find(*look, kA1);
@@ -336,9 +338,90 @@ TEST(CliLedger, ALedgerLostInTheMiddleOfARunIsNamedAndItsRowsStayInTheReport) {
   const std::string csv = ReadText(report);
   EXPECT_NE(csv.find("COM3,00:1A:7D:00:00:01,CORVANE-BT"), std::string::npos) << csv;
   EXPECT_NE(csv.find("COM4,00:1A:7D:00:00:02,CORVANE-BT"), std::string::npos) << csv;
+  // The report keeps the numbers the ledger gave, for rows the ledger did not get.
+  EXPECT_NE(csv.find(",seconds,number\r\n"), std::string::npos) << csv;
+  EXPECT_TRUE(
+      std::regex_search(csv, std::regex("COM4,00:1A:7D:00:00:02,.*,ok,standard,[0-9.]+,2\r")))
+      << csv;
   auto look = Look(ledger);
   EXPECT_EQ(Find(*look, kA1).m_nNumber, 1) << "the bindings were made before";
   EXPECT_TRUE(Find(*look, kA1).m_attempts.empty());
+}
+
+TEST(CliLedger, ADryRunShowsTheNumberAndChangesNothingAndAProfileGivesANewModuleItsValues) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2)}));
+  const std::string ledger = LedgerFile(rig);
+  const std::string profile = rig.File("desk.json");
+  std::ofstream(profile) << R"({"name": "DESK", "pin": "9999", "role": "master"})"
+                         << "\n";
+
+  // Before the first run: the number it would get, and no ledger made for the look.
+  ASSERT_EQ(rig.Run({"program", "--port", "COM3", "--ledger", ledger, "--dry-run", "--from",
+                     profile, "--name", "N-{seq:02}", "--quiet"}),
+            0)
+      << rig.m_strErr;
+  EXPECT_NE(rig.m_strOut.find("number: would get 1"), std::string::npos) << rig.m_strOut;
+  EXPECT_NE(rig.m_strOut.find("name: CORVANE-BT -> N-01"), std::string::npos) << rig.m_strOut;
+  EXPECT_NE(rig.m_strOut.find("pin: 1234 -> 9999"), std::string::npos) << rig.m_strOut;
+  struct stat st;
+  EXPECT_NE(stat(ledger.c_str(), &st), 0) << "a dry run makes no ledger";
+
+  // The profile's values under the options' for a new module, bound with it.
+  ASSERT_EQ(rig.Run({"program", "--port", "COM3", "--ledger", ledger, "--from", profile, "--name",
+                     "N-{seq:02}", "--quiet"}),
+            0)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.State(0).at("name"), "N-01");
+  EXPECT_EQ(rig.State(0).at("pin"), "9999");
+  EXPECT_EQ(rig.State(0).at("role"), "master");
+  EXPECT_EQ(Find(*Look(ledger), kA1).m_values.m_pin, "9999");
+
+  ASSERT_EQ(rig.Run({"ledger", "export", "--format", "jsonl", "--ledger", ledger}), 0);
+  const std::string before = rig.m_strOut;
+  EXPECT_EQ(rig.Run({"program", "--port", "COM3", "--ledger", ledger, "--dry-run", "--quiet"}), 0);
+  EXPECT_NE(rig.m_strOut.find("number: 1 (bound to this module)"), std::string::npos)
+      << rig.m_strOut;
+  EXPECT_NE(rig.m_strOut.find("already programmed: nothing would be sent"), std::string::npos)
+      << rig.m_strOut;
+  ASSERT_EQ(rig.Run({"program", "--port", "COM4", "--ledger", ledger, "--dry-run", "--from",
+                     profile, "--name", "N-{seq:02}", "--quiet", "--format", "json"}),
+            0)
+      << rig.m_strErr;
+  const auto json = nlohmann::json::parse(rig.m_strOut);
+  EXPECT_EQ(json["number"], 2);
+  EXPECT_EQ(json["bound"], false);
+  EXPECT_EQ(json["changes"]["name"]["new"], "N-02");
+  EXPECT_EQ(json["result"], "dry run");
+  // A name the ledger holds for another module: the run would be refused, and so is the look.
+  EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--ledger", ledger, "--dry-run", "--name", "N-01",
+                     "--quiet"}),
+            64);
+  EXPECT_NE(rig.m_strErr.find("\"N-01\" is already held by 00:1A:7D:00:00:01 (number 1)"),
+            std::string::npos)
+      << rig.m_strErr;
+
+  ASSERT_EQ(rig.Run({"ledger", "export", "--format", "jsonl", "--ledger", ledger}), 0);
+  EXPECT_EQ(rig.m_strOut, before) << "no attempt recorded by a dry run";
+  auto look = Look(ledger);
+  long long next = 0;
+  CLedgerError error;
+  ASSERT_TRUE(look->NextNumber(&next, &error));
+  EXPECT_EQ(next, 2) << "no number bound by a dry run";
+  EXPECT_EQ(Find(*look, kA2).m_nNumber, -1);
+  EXPECT_EQ(Writes(rig, 1), "") << "read only";
+
+  // A module the ledger knows keeps its recorded values, whatever another profile says.
+  const std::string other = rig.File("other.json");
+  std::ofstream(other) << R"({"name": "OTHER", "pin": "1111", "role": "slave"})"
+                       << "\n";
+  ASSERT_TRUE(rig.Restart(0, Module(kA1, {"--name", "WIPED"})));
+  ASSERT_EQ(rig.Run({"program", "--port", "COM3", "--ledger", ledger, "--again", "--from", other,
+                     "--quiet"}),
+            0)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.State(0).at("name"), "N-01");
+  EXPECT_EQ(rig.State(0).at("pin"), "9999");
 }
 
 TEST(CliLedger, PinsCanBeKeptOutOfTheRecord) {

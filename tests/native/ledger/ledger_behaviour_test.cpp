@@ -149,6 +149,51 @@ TYPED_TEST(LedgerBehaviour, ValuesRefusedByTheCallerBindNothing) {
   EXPECT_EQ(this->Bind(Address(1), NamedByNumber()).m_nNumber, 1);
 }
 
+TYPED_TEST(LedgerBehaviour, BindingSeveralAtOnceIsAllOrNothing) {
+  this->Bind("A1", NamedByNumber());
+  // Names by index: the third repeats the first's, so the whole call is refused.
+  std::vector<std::string> names = {"ONE", "TWO", "ONE"};
+  const CLedgerValuesForEach byIndex = [&](size_t k, long long, CLedgerValues* v, std::string*) {
+    if (names[k].empty()) return ELedgerValues::Skip;
+    v->m_name = names[k];
+    return ELedgerValues::Ok;
+  };
+  std::vector<CLedgerModule> modules;
+  std::vector<ELedgerBinding> outcomes;
+  CLedgerError error;
+  EXPECT_FALSE(this->m_pLedger->BindAll({"B1", "B2", "B3"}, byIndex, &modules, &outcomes, &error));
+  EXPECT_FALSE(error.m_bUnavailable) << error.m_strText;
+  EXPECT_NE(error.m_strText.find("\"ONE\" is already held by B1"), std::string::npos)
+      << error.m_strText;
+  long long next = 0;
+  ASSERT_TRUE(this->m_pLedger->NextNumber(&next, &error));
+  EXPECT_EQ(next, 2) << "no number used by the refused call";
+  CLedgerModule module;
+  bool found = true;
+  ASSERT_TRUE(this->m_pLedger->FindByAddress("B1", &found, &module, &error));
+  EXPECT_FALSE(found) << "B1 was rolled back with the rest";
+
+  // A known address keeps its binding, a skipped one uses no number, the new ones are numbered
+  // in the order given.
+  names = {"", "TWO", "THREE", "FOUR"};
+  ASSERT_TRUE(
+      this->m_pLedger->BindAll({"B0", "B2", "A1", "B3"}, byIndex, &modules, &outcomes, &error))
+      << error.m_strText;
+  EXPECT_EQ(outcomes, (std::vector<ELedgerBinding>{ELedgerBinding::Skipped, ELedgerBinding::Bound,
+                                                   ELedgerBinding::Found, ELedgerBinding::Bound}));
+  EXPECT_EQ(modules[1].m_nNumber, 2);
+  EXPECT_EQ(modules[2].m_nNumber, 1);
+  EXPECT_EQ(modules[2].m_values.m_name, "MOD-1");
+  EXPECT_EQ(modules[3].m_nNumber, 3);
+  EXPECT_EQ(modules[3].m_values.m_name, "FOUR");
+  auto other = this->Open("bench-2");
+  ASSERT_TRUE(other->FindByAddress("B3", &found, &module, &error));
+  EXPECT_TRUE(found && module.m_nNumber == 3 && module.m_strBoundBy == "bench-1");
+  ASSERT_TRUE(other->NextNumber(&next, &error));
+  EXPECT_EQ(next, 4);
+  EXPECT_TRUE(other->CheckIntegrity(&error)) << error.m_strText;
+}
+
 TYPED_TEST(LedgerBehaviour, AttemptsComeBackWithTheModuleAsTheyWereRecorded) {
   this->Bind(Address(7), NamedByNumber("O'Brien \"x\"; DROP TABLE ledger_modules; -- "));
   CLedgerAttempt failed = this->Attempt(Address(7), "comm-error", "2025-05-20T10:00:00.000Z");
