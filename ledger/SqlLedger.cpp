@@ -239,24 +239,18 @@ CSqlLedger::EBind CSqlLedger::BindIn(const std::string& address, const CValuesNo
 CSqlLedger::EBind CSqlLedger::BindOnce(const std::string& address,
                                        const CLedgerValuesFor& valuesFor, CLedgerModule* module,
                                        bool* bound, CLedgerError* error) {
-  long long next = 0;
-  if (!BeginBinding(&next)) return Abort(error, true, ""), EBind::Failed;
-  const long long first = next;
-  const CValuesNow values = [&valuesFor](long long number, CLedgerValues* v, std::string* why) {
+  const CLedgerValuesForEach values = [&valuesFor](size_t, long long number, CLedgerValues* v,
+                                                   std::string* why) {
     return valuesFor(number, v, why) ? ELedgerValues::Ok : ELedgerValues::Refuse;
   };
-  ELedgerBinding outcome = ELedgerBinding::Found;
-  std::string refusal;
-  const EBind result = BindIn(address, values, &next, module, &outcome, &refusal);
-  if (result == EBind::Refused) return Abort(error, false, refusal), EBind::Refused;
-  if (result == EBind::Failed) return Abort(error, true, ""), EBind::Failed;
-  if (result == EBind::Retry) {
-    if (!m_pConnection->Run("ROLLBACK", {}, nullptr)) return Unavailable(error), EBind::Failed;
-    return EBind::Retry;
+  std::vector<CLedgerModule> modules;
+  std::vector<ELedgerBinding> outcomes;
+  const EBind result = BindAllOnce({address}, values, &modules, &outcomes, error);
+  if (result == EBind::Done) {
+    *module = modules[0];
+    *bound = outcomes[0] == ELedgerBinding::Bound;
   }
-  if (!EndBinding(next, first)) return Abort(error, true, ""), EBind::Failed;
-  *bound = outcome == ELedgerBinding::Bound;
-  return EBind::Done;
+  return result;
 }
 
 bool CSqlLedger::BindAll(const std::vector<std::string>& addresses,

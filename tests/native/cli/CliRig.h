@@ -12,6 +12,7 @@
 #include <cstdio>
 #include <map>
 #include <memory>
+#include <regex>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -94,6 +95,17 @@ class CCliRig {
   std::string Transcript(size_t k) const {
     m_modules[k]->Sync();
     return CModsimProcess::ReadFile(TranscriptPath(k));
+  }
+  // The setting commands module k heard, as letters: name N, PIN I, role M or S, peer E.
+  std::string Writes(size_t k) const {
+    static const std::regex kCommand("EV command [0-9]+ ([NIMSE])");
+    const std::string transcript = Transcript(k);
+    std::string letters;
+    for (std::sregex_iterator it(transcript.begin(), transcript.end(), kCommand), end; it != end;
+         ++it) {
+      letters += (*it)[1].str();
+    }
+    return letters;
   }
   const std::string& Path(size_t k) const { return m_modules[k]->Path(); }
   CModsimProcess& Module(size_t k) { return *m_modules[k]; }

@@ -180,18 +180,6 @@ TEST(CliGang, InterruptedRunReportsWhatWasDoneAndClosesEveryPort) {
   EXPECT_EQ(rig.Run({"read", "--port", "COM4", "--quiet"}), 0) << rig.m_strErr;
 }
 
-// The setting commands a module heard, as letters: name N, PIN I, role M or S, peer E.
-std::string Writes(CCliRig& rig, size_t k) {
-  static const std::regex kCommand("EV command [0-9]+ ([NIMSE])");
-  const std::string transcript = rig.Transcript(k);
-  std::string letters;
-  for (std::sregex_iterator it(transcript.begin(), transcript.end(), kCommand), end; it != end;
-       ++it) {
-    letters += (*it)[1].str();
-  }
-  return letters;
-}
-
 // A dry run probes and reads every module and shows each one's change as program --dry-run
 // does; no module hears a setting command, and values that break a rule are still refused.
 TEST(CliGang, DryRunShowsEachModulesChangeAndSendsNoSetting) {
@@ -230,7 +218,7 @@ TEST(CliGang, DryRunShowsEachModulesChangeAndSendsNoSetting) {
   // Two modules would get one name: refused as the real run refuses it.
   EXPECT_EQ(rig.Run({"gang", "--ports", "COM3,COM5", "--name", "SAME", "--dry-run"}), 64);
   EXPECT_EQ(rig.Run({"gang", "--dry-run", "--report", rig.File("r.csv")}), 64);
-  for (size_t k = 0; k < 3; ++k) EXPECT_EQ(Writes(rig, k), "") << "module " << k;
+  for (size_t k = 0; k < 3; ++k) EXPECT_EQ(rig.Writes(k), "") << "module " << k;
   EXPECT_EQ(rig.State(0).at("name"), "CORVANE-BT");
   EXPECT_EQ(rig.State(2).at("commands"), "12") << "two Reads (6 commands each), nothing more";
 }

@@ -28,20 +28,6 @@ std::vector<std::string> With(std::vector<std::string> args, const std::vector<s
   return args;
 }
 
-// The settings a module was told to change, as command letters: name N, PIN I, role M or S,
-// peer E.
-std::string Writes(CCliRig& rig, size_t k) {
-  rig.Module(k).Sync();
-  static const std::regex kCommand("EV command [0-9]+ ([NIMSE])");
-  const std::string transcript = rig.Transcript(k);
-  std::string letters;
-  for (std::sregex_iterator it(transcript.begin(), transcript.end(), kCommand), end; it != end;
-       ++it) {
-    letters += (*it)[1].str();
-  }
-  return letters;
-}
-
 std::string ReadText(const std::string& path) {
   std::ifstream file(path);
   std::stringstream text;
@@ -99,7 +85,7 @@ TEST(CliLedger, NumbersCarryOnAcrossRunsAndProgrammedModulesAreLeftAlone) {
   ASSERT_EQ(rig.Run(With({"gang", "--ledger", ledger, "--format", "json"}, kNamed)), 0)
       << rig.m_strErr;
   EXPECT_EQ(rig.State(2).at("name"), "N-03");
-  EXPECT_EQ(Writes(rig, 0),
+  EXPECT_EQ(rig.Writes(0),
             "NIS"
             "E")
       << "one Program only, in the first run";
@@ -148,7 +134,7 @@ TEST(CliLedger, AFailedModuleGetsItsNumberBackAndOnlyFailedOrAgainChooseWhatIsPr
   ASSERT_EQ(rig.Run({"gang", "--ledger", ledger, "--only-failed", "--name", "X-{seq}"}), 0)
       << rig.m_strErr;
   EXPECT_EQ(rig.State(1).at("name"), "N-02") << "the recorded values, not the new template";
-  EXPECT_EQ(Writes(rig, 2), "");
+  EXPECT_EQ(rig.Writes(2), "");
   EXPECT_NE(rig.m_strOut.find("already programmed"), std::string::npos) << rig.m_strOut;
   EXPECT_NE(rig.m_strOut.find("not in ledger"), std::string::npos) << rig.m_strOut;
   {
@@ -196,7 +182,7 @@ TEST(CliLedger, NamesAndNumbersTheLedgerHoldsAreRefusedBeforeAnythingIsWritten) 
       << rig.m_strErr;
   EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--ledger", ledger, "--name", "N-01"}), 64);
   EXPECT_NE(rig.m_strErr.find("N-01"), std::string::npos) << rig.m_strErr;
-  EXPECT_EQ(Writes(rig, 1), "");
+  EXPECT_EQ(rig.Writes(1), "");
   auto look = Look(ledger);
   long long next = 0;
   CLedgerError error;
@@ -244,7 +230,7 @@ TEST(CliLedger, ADryRunShowsTheNumbersAndBindsNothing) {
   struct stat info {};
   EXPECT_NE(stat(fresh.c_str(), &info), 0) << "no ledger file made by a dry run";
 
-  EXPECT_EQ(Writes(rig, 1) + Writes(rig, 2), "");
+  EXPECT_EQ(rig.Writes(1) + rig.Writes(2), "");
   auto look = Look(ledger);
   long long next = 0;
   CLedgerError error;
@@ -262,7 +248,7 @@ TEST(CliLedger, TwoModulesWithOneAddressAreRefusedBeforeAnythingIsBound) {
       rig.m_strErr.find("COM3 and COM5 hold modules with the same address " + std::string(kA1)),
       std::string::npos)
       << rig.m_strErr;
-  EXPECT_EQ(Writes(rig, 0) + Writes(rig, 1) + Writes(rig, 2), "");
+  EXPECT_EQ(rig.Writes(0) + rig.Writes(1) + rig.Writes(2), "");
   EXPECT_EQ(Find(*Look(ledger), kA2).m_nNumber, -1);
 }
 
@@ -409,7 +395,7 @@ TEST(CliLedger, ADryRunShowsTheNumberAndChangesNothingAndAProfileGivesANewModule
   ASSERT_TRUE(look->NextNumber(&next, &error));
   EXPECT_EQ(next, 2) << "no number bound by a dry run";
   EXPECT_EQ(Find(*look, kA2).m_nNumber, -1);
-  EXPECT_EQ(Writes(rig, 1), "") << "read only";
+  EXPECT_EQ(rig.Writes(1), "") << "read only";
 
   // A module the ledger knows keeps its recorded values, whatever another profile says.
   const std::string other = rig.File("other.json");

@@ -96,18 +96,6 @@ class CConsole {
   size_t m_nSeen = 0;
 };
 
-// The setting commands the jig's modules heard, as letters: name N, PIN I, role M or S, peer E.
-std::string Writes(CCliRig& rig) {
-  static const std::regex kCommand("EV command [0-9]+ ([NIMSE])");
-  const std::string transcript = rig.Transcript(0);
-  std::string letters;
-  for (std::sregex_iterator it(transcript.begin(), transcript.end(), kCommand), end; it != end;
-       ++it) {
-    letters += (*it)[1].str();
-  }
-  return letters;
-}
-
 // The whole swap, with the operator twice putting the wrong module on: each is told apart by
 // its address and asked for again, and the pair ends made with the master's PIN on both.
 TEST(CliPairOnePort, TheOperatorSwapsTheModulesAndAWrongOneIsAskedForAgain) {
@@ -133,7 +121,7 @@ TEST(CliPairOnePort, TheOperatorSwapsTheModulesAndAWrongOneIsAskedForAgain) {
   console.Type("\n");  // the slave is still on
   ASSERT_TRUE(console.WaitFor("That is 00:00:00:00:00:0B, not the master 00:00:00:00:00:0A."))
       << console.Screen();
-  EXPECT_EQ(Writes(rig), "NISE") << "the slave was not programmed twice";
+  EXPECT_EQ(rig.Writes(0), "NISE") << "the slave was not programmed twice";
   ASSERT_TRUE(rig.Module(0).Command(kMaster));
   console.Type("\n");
 
@@ -143,7 +131,7 @@ TEST(CliPairOnePort, TheOperatorSwapsTheModulesAndAWrongOneIsAskedForAgain) {
   EXPECT_EQ(master.at("peer"), "00:00:00:00:00:0B");
   EXPECT_EQ(master.at("pin"), "1111");
   EXPECT_EQ(master.at("name"), "HEAD");
-  EXPECT_EQ(Writes(rig), "NISENIME");
+  EXPECT_EQ(rig.Writes(0), "NISENIME");
   EXPECT_NE(console.Screen().find("master " + rig.Path(0) + " (00:00:00:00:00:0A): ok"),
             std::string::npos)
       << console.Screen();
@@ -173,7 +161,7 @@ TEST(CliPairOnePort, CtrlCLeavesAHalfMadePairThatTheSameCommandCompletes) {
               std::string::npos)
         << console.Screen();
   }
-  EXPECT_EQ(Writes(rig), "NISE") << "nothing sent after Ctrl-C";
+  EXPECT_EQ(rig.Writes(0), "NISE") << "nothing sent after Ctrl-C";
 
   // Again: the master unchanged, the slave as the first run left it.
   ASSERT_TRUE(rig.Module(0).Command(kMaster));
