@@ -2,7 +2,9 @@
 
 #include <sqlite3.h>
 
+#include <chrono>
 #include <cstdlib>
+#include <thread>
 
 #include "ledger/Ledger.h"
 #include "ledger/LedgerPath.h"
@@ -82,13 +84,25 @@ bool CSqliteConnection::Open(const std::string& path, std::string* error) {
                            " is newer than this program knows (" +
                            std::to_string(kLedgerSchemaVersion) + "); use a newer corvane");
   }
-  std::vector<CSqlRow> mode;
-  if (!Run("PRAGMA journal_mode = WAL", {}, &mode) || mode.empty() || !mode[0][0] ||
-      *mode[0][0] != "wal")
-    return Fail(error, "cannot switch to write-ahead logging: " + m_strLastError);
+  if (!SwitchToWal()) return Fail(error, "cannot switch to write-ahead logging: " + m_strLastError);
   if (!Run("PRAGMA synchronous = FULL", {}, nullptr)) return Fail(error, m_strLastError);
   if (version < kLedgerSchemaVersion && !Migrate(version, error)) return Fail(error, *error);
   return true;
+}
+
+bool CSqliteConnection::SwitchToWal() {
+  // The first switch of a new file needs it alone. SQLite gives up at once, without its busy
+  // handler, when another process opening the same new file holds a read lock at that moment
+  // (waiting could deadlock both): try again after a pause, up to the busy time-out.
+  constexpr int kPauseMs = 20;
+  for (int waited = 0;; waited += kPauseMs) {
+    std::vector<CSqlRow> mode;
+    if (Run("PRAGMA journal_mode = WAL", {}, &mode)) {
+      return !mode.empty() && mode[0][0] && *mode[0][0] == "wal";
+    }
+    if ((m_nLastCode & 0xff) != SQLITE_BUSY || waited >= kLedgerBusyMs) return false;
+    std::this_thread::sleep_for(std::chrono::milliseconds(kPauseMs));
+  }
 }
 
 CSqliteConnection::EContents CSqliteConnection::ReadHeader(int* version) {

@@ -36,6 +36,8 @@ class CSqliteConnection final : public CSqlConnection {
   enum class EContents { Empty, Ours, Foreign, Unreadable };
 
   EContents ReadHeader(int* version);
+  // journal_mode WAL, retried while another opener holds the new file.
+  bool SwitchToWal();
   bool Migrate(int version, std::string* error);
   bool Fail(std::string* error, const std::string& text);
 
