@@ -24,6 +24,10 @@ bool WriteStdoutRaw(const std::string& text);
 DevicePathOpener PlatformDevicePaths();
 // True when path is /dev/tty or the terminal this program runs in (never on Windows).
 bool IsOwnTerminal(const std::string& path);
+// The device a path reaches, whatever names and links lead to it: two paths whose texts are
+// equal and not empty open one device (a port and a link to it, two by-path names of one
+// adapter). Empty when the path reaches nothing now.
+std::string DeviceIdentity(const std::string& path);
 // Reads a whole regular file of at most maxBytes, or the standard input for "-". A folder, a
 // device or a FIFO is refused without blocking; reading the standard input ends when the user
 // interrupts. False with the reason in *error.

@@ -29,8 +29,7 @@ bool Diagnose(const CPortChoice& port, CCliEnv& env) {
   if (session.Probe(port.m_strListed)) {
     CModuleReport report;
     if (session.Read(false, report)) {
-      env.m_out << "a module answers; its address is "
-                << Printable(AddressWithColons(report.m_read->m_strAddress)) << ".\n";
+      env.m_out << "a module answers; its address is " << KnownAddress(report) << ".\n";
     } else {
       env.m_out << "a module answers the probe but not the Read (" << OutcomeText(report.m_outcome)
                 << "): check the power and that the module stays in its setting mode.\n";

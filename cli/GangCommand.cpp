@@ -210,7 +210,7 @@ void CGang::End(CWorker& worker) {
   if (m_reportFile.IsOpen()) {
     m_reportFile.Append(MakeReportRow(worker.m_strShown, worker.m_report, worker.m_dSeconds));
   }
-  if (m_pLedger) m_pLedger->Record(worker);
+  if (m_pLedger && !m_options.m_bDryRun) m_pLedger->Record(worker);
 }
 
 bool CGang::CheckTemplates(std::string* error) const {

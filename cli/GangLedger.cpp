@@ -9,10 +9,9 @@
 
 namespace {
 
-// The ledger's key of the worker's module; empty when it was not read or has no address.
+// The ledger's key of the worker's module; empty when its address was not read.
 std::string AddressOf(const CWorker& worker) {
-  return worker.m_report.m_read ? LedgerAddress(worker.m_report.m_read->m_strAddress)
-                                : std::string();
+  return KnownAddress(worker.m_report);
 }
 
 // A file path whose file does not exist yet, in a folder that does: opening it would create it.
@@ -201,13 +200,6 @@ bool CGangLedger::Give(std::vector<CWorker>& workers, const CMaker& make, bool p
   for (CWorker& worker : workers) {
     if (!worker.m_report.m_read) continue;  // not answered, or its Read failed
     const std::string address = AddressOf(worker);
-    if (address.empty()) {
-      worker.m_report.m_outcome = EOutcome::CommError;
-      worker.m_report.m_strMessage = "corvane: the module's own address \"" +
-                                     Printable(worker.m_report.m_read->m_strAddress) +
-                                     "\" is no address the ledger can keep";
-      continue;
-    }
     read.push_back(&worker);
     addresses.push_back(address);
     reads.push_back(*worker.m_report.m_read);
@@ -245,13 +237,18 @@ bool CGangLedger::Give(std::vector<CWorker>& workers, const CMaker& make, bool p
       worker.m_target = turn.m_values;
     } else {
       worker.m_report.m_outcome = turn.m_skip;
+      if (turn.m_skip == EOutcome::DiffersFromLedger) {
+        worker.m_report.m_strMessage = DiffersText(turn);
+      }
     }
   }
   return true;
 }
 
 void CGangLedger::Record(const CWorker& worker) {
-  if (!worker.m_bTried) return;
+  // A module programmed, or one whose read failed after its address came: both were there.
+  const bool readFailed = worker.m_report.m_address && !worker.m_report.m_read;
+  if (!worker.m_bTried && !readFailed) return;
   m_pRun->Record(worker.m_strShown, worker.m_report, worker.m_dSeconds, worker.m_bAgain);
 }
 

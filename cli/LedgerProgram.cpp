@@ -34,7 +34,7 @@ CValuesMaker MakeValues(const CModuleOptions& options, const CSettingChanges& pr
   return [&options, profile, read](long long number, CModuleSettings* values, bool* named,
                                    std::string* why) {
     CSettingChanges given = options.m_settings.Changes();
-    const std::string digits = AddressDigits(read.m_strAddress);
+    const std::string digits = read.m_address ? read.m_address->Digits() : std::string();
     const int seq = static_cast<int>(number);
     if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(seq, digits);
     if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(seq, digits);
@@ -50,6 +50,10 @@ CValuesMaker MakeValues(const CModuleOptions& options, const CSettingChanges& pr
            "\": " + rule;
     return EValues::Refused;
   };
+}
+
+std::string ShownPort(const CModuleRun& run, const CModuleReport& report) {
+  return run.m_port.m_strShown.empty() ? report.m_strPort : run.m_port.m_strShown;
 }
 
 // The dry run's result: the module's number (bound, or the one it would get) and what would be
@@ -110,17 +114,14 @@ int RunProgramWithLedger(const CModuleOptions& options, const CSettingChanges& p
   // The module's own address keys the ledger: a Read first, whatever the options give.
   if (!run.m_session.Read(false, report)) {
     run.m_progress.Finish();
+    // A module whose read failed after its address came was there: its failure is counted.
+    if (report.m_address && !options.m_bDryRun) {
+      const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+      ledger->Record(ShownPort(run, report), report, seconds, false);
+    }
     return FinishProgram(options, env, report, run.m_port.m_strShown);
   }
-  const std::string address = LedgerAddress(report.m_read->m_strAddress);
-  if (address.empty()) {
-    run.m_progress.Finish();
-    report.m_outcome = EOutcome::CommError;
-    report.m_strMessage = "corvane: the module's own address \"" +
-                          Printable(report.m_read->m_strAddress) +
-                          "\" is no address the ledger can keep; nothing was programmed";
-    return FinishProgram(options, env, report, run.m_port.m_strShown);
-  }
+  const std::string address = report.m_address->Text();
 
   CLedgerTurn turn;
   CLedgerError failure;
@@ -139,14 +140,13 @@ int RunProgramWithLedger(const CModuleOptions& options, const CSettingChanges& p
     // Interrupted while the ledger answered: the module is bound, but nothing was sent to it.
     run.m_progress.Finish();
     report.m_outcome = turn.m_bProgram ? EOutcome::Interrupted : turn.m_skip;
+    if (report.m_outcome == EOutcome::DiffersFromLedger) report.m_strMessage = DiffersText(turn);
     return FinishProgram(options, env, report, run.m_port.m_strShown);
   }
   run.m_session.Program(turn.m_values, options.m_bTurnOff, options.m_bVerify, report);
   run.m_progress.Finish();
   const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-  const std::string shown =
-      run.m_port.m_strShown.empty() ? report.m_strPort : run.m_port.m_strShown;
-  const bool recorded = ledger->Record(shown, report, seconds, turn.m_bAgain);
+  const bool recorded = ledger->Record(ShownPort(run, report), report, seconds, turn.m_bAgain);
   const int code = FinishProgram(options, env, report, run.m_port.m_strShown);
   if (recorded) return code;
   env.m_err << "corvane: " << ledger->LostText()

@@ -4,6 +4,7 @@
 #include <filesystem>
 #include <system_error>
 
+#include "cli/Output.h"
 #include "cli/Settings.h"
 
 namespace {
@@ -23,17 +24,41 @@ CModuleSettings Over(const CLedgerValues& recorded, CModuleSettings base) {
   return base;
 }
 
+// Where the module holds other values than the ledger recorded for it, worded for the user:
+// "name \"X\" (recorded \"Y\"), role slave (recorded master)"; empty when it holds them all.
+std::string Departures(const CLedgerValues& recorded, const CModuleSettings& read) {
+  struct CField {
+    const std::optional<std::string>& m_recorded;
+    const char* m_pszLabel;
+    std::string m_strHeld;
+    bool m_bQuoted;
+  };
+  const CField fields[] = {{recorded.m_name, "name", read.m_strName, true},
+                           {recorded.m_pin, "PIN", read.m_strPin, true},
+                           {recorded.m_role, "role", RoleText(read.m_bMaster), false},
+                           {recorded.m_peer, "peer", FormatAddress(read.m_peer), false}};
+  std::string text;
+  for (const CField& field : fields) {
+    if (!field.m_recorded || *field.m_recorded == field.m_strHeld) continue;
+    const auto shown = [&field](const std::string& value) {
+      return field.m_bQuoted ? "\"" + Printable(value) + "\"" : Printable(value);
+    };
+    text += (text.empty() ? "" : ", ") + std::string(field.m_pszLabel) + " " +
+            shown(field.m_strHeld) + " (recorded " + shown(*field.m_recorded) + ")";
+  }
+  return text;
+}
+
 bool Complete(const CLedgerValues& values) {
   return values.m_name && values.m_pin && values.m_role && values.m_peer;
 }
 
 }  // namespace
 
-std::string LedgerAddress(const std::string& shown) {
-  CAddress address;
-  const std::string digits = AddressDigits(shown);
-  if (digits.empty() || !ParsePeer(digits, &address)) return std::string();
-  return FormatAddress(address);
+std::string DiffersText(const CLedgerTurn& turn) {
+  return "corvane: the ledger's last attempt at number " + std::to_string(turn.m_nNumber) +
+         " ended ok, but the module now holds " + turn.m_strWhy +
+         "; nothing was sent (--again programs it with the recorded values)";
 }
 
 std::unique_ptr<CLedgerRun> CLedgerRun::Open(const CLedgerOptions& options, std::string* error) {
@@ -254,7 +279,9 @@ void CLedgerRun::FromRecord(const CLedgerModule& module, const CModuleSettings& 
                             const CValuesMaker& make, CLedgerTurn* turn) const {
   turn->m_nNumber = module.m_nNumber;
   if (module.LastOk() && !m_bAgain) {
-    turn->m_skip = EOutcome::AlreadyProgrammed;
+    turn->m_strWhy = Departures(module.m_values, read);
+    turn->m_skip =
+        turn->m_strWhy.empty() ? EOutcome::AlreadyProgrammed : EOutcome::DiffersFromLedger;
     return;
   }
   CModuleSettings base = read;
@@ -276,14 +303,13 @@ CLedgerAttempt CLedgerRun::Attempt(const std::string& port, const CModuleReport&
   CLedgerAttempt attempt;
   attempt.m_strVersion = kCorvaneVersion;
   attempt.m_strPort = port;
-  if (report.m_read) {
-    attempt.m_strAddress = LedgerAddress(report.m_read->m_strAddress);
-    attempt.m_before = Values(*report.m_read);
-  }
+  // A read that failed after the address came still leaves its row: the module was there.
+  if (report.m_address) attempt.m_strAddress = report.m_address->Text();
+  if (report.m_read) attempt.m_before = Values(*report.m_read);
   if (report.m_written) {
-    // Only what the module acknowledged counts as written.
+    // Only what the module acknowledged for certain counts as written.
     const CLedgerValues sent = Values(*report.m_written);
-    for (const std::string& setting : report.m_acked) {
+    for (const std::string& setting : ConfirmedSettings(report)) {
       if (setting == "name") attempt.m_written.m_name = sent.m_name;
       if (setting == "pin") attempt.m_written.m_pin = sent.m_pin;
       if (setting == "role") attempt.m_written.m_role = sent.m_role;
@@ -296,6 +322,14 @@ CLedgerAttempt CLedgerRun::Attempt(const std::string& port, const CModuleReport&
   attempt.m_strMessage = report.m_strMessage;
   // What is worth keeping beside the values: a run of --again, a pace other than the dialog's.
   if (again) attempt.m_strNotes = "again";
+  if (report.m_otherAddress) {
+    attempt.m_strNotes += (attempt.m_strNotes.empty() ? "" : "; ") +
+                          std::string("another module answered: ") + report.m_otherAddress->Text();
+  }
+  if (!report.m_unconfirmed.empty()) {
+    attempt.m_strNotes += (attempt.m_strNotes.empty() ? "" : "; ") + std::string("unconfirmed: ") +
+                          JoinSettings(report.m_unconfirmed);
+  }
   if (report.m_strPace != "standard") {
     attempt.m_strNotes += (attempt.m_strNotes.empty() ? "pace " : "; pace ") + report.m_strPace;
   }
@@ -304,8 +338,28 @@ CLedgerAttempt CLedgerRun::Attempt(const std::string& port, const CModuleReport&
 
 bool CLedgerRun::Record(const std::string& port, const CModuleReport& report, double seconds,
                         bool again) {
-  const CLedgerAttempt attempt = Attempt(port, report, seconds, again);
-  const std::string shown = port + " (" + attempt.m_strAddress + ", " + attempt.m_strResult + ")";
+  bool recorded = RecordOne(Attempt(port, report, seconds, again));
+  if (report.m_otherAddress) {
+    // The module put on in place of this one was there too: it has a row of its own, with
+    // nothing known written to it.
+    CLedgerAttempt other;
+    other.m_strVersion = kCorvaneVersion;
+    other.m_strPort = port;
+    other.m_strAddress = report.m_otherAddress->Text();
+    other.m_strResult = OutcomeText(EOutcome::ModuleChanged);
+    other.m_strMessage = report.m_strMessage;
+    other.m_strNotes = "in place of " + KnownAddress(report);
+    if (!report.m_unconfirmed.empty()) {
+      other.m_strNotes += "; unconfirmed: " + JoinSettings(report.m_unconfirmed);
+    }
+    recorded = RecordOne(other) && recorded;
+  }
+  return recorded;
+}
+
+bool CLedgerRun::RecordOne(const CLedgerAttempt& attempt) {
+  const std::string shown =
+      attempt.m_strPort + " (" + attempt.m_strAddress + ", " + attempt.m_strResult + ")";
   if (!Lost()) {
     CLedgerError error;
     if (m_pLedger->RecordAttempt(attempt, &error)) return true;

@@ -37,11 +37,12 @@ struct CLedgerTurn {
   bool m_bNew = false;       // bound by this call
   bool m_bAgain = false;     // programmed once more after an attempt that ended ok
   CModuleSettings m_values;
+  // With DiffersFromLedger: what the module holds against what the ledger recorded.
+  std::string m_strWhy;
 };
 
-// The ledger's key of a module: its own address as the dialog shows it, in the form
-// "00:1A:7D:DA:71:13"; empty when the text is no address.
-std::string LedgerAddress(const std::string& shown);
+// The line for a module that differs from the ledger: what it holds, and the way out.
+std::string DiffersText(const CLedgerTurn& turn);
 
 class CLedgerRun {
  public:
@@ -72,8 +73,9 @@ class CLedgerRun {
   // the number after); -1 asks the ledger.
   bool Preview(const std::string& address, const CModuleSettings& read, const CValuesMaker& make,
                CLedgerTurn* turn, CLedgerError* error, long long next = -1);
-  // Records the attempt at the module read into report, on port. False when it was not
-  // recorded: the ledger is lost, now or before.
+  // Records the attempt at the module read into report, on port (and, when another module
+  // answered in its place, an attempt at that one too). False when it was not recorded: the
+  // ledger is lost, now or before.
   bool Record(const std::string& port, const CModuleReport& report, double seconds, bool again);
   // Notes that a call made by the caller found the ledger unavailable.
   void Lose(const CLedgerError& error);
@@ -103,6 +105,7 @@ class CLedgerRun {
   CLedgerValues Values(const CModuleSettings& values, bool named = true) const;
   CLedgerAttempt Attempt(const std::string& port, const CModuleReport& report, double seconds,
                          bool again) const;
+  bool RecordOne(const CLedgerAttempt& attempt);
 
   std::unique_ptr<CLedger> m_pLedger;  // null: a file not created yet, seen as empty
   const std::string m_strLocation;

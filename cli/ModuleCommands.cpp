@@ -72,6 +72,10 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
       env.m_err << "corvane: already programmed: the ledger's last attempt at this module ended "
                    "ok (--again programs it once more)\n";
       return kExitOk;
+    case EOutcome::DiffersFromLedger:
+      env.m_err << report.m_strMessage << "\n";
+      return kExitCommError;
+    case EOutcome::ModuleChanged:
     case EOutcome::CommError:
     case EOutcome::NotInPlan:
     case EOutcome::NotInLedger:
@@ -80,7 +84,8 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
   }
   env.m_err << report.m_strMessage << "\n";
   if (program) {
-    env.m_err << "corvane: the module had acknowledged: " << JoinSettings(report.m_acked) << "\n";
+    env.m_err << "corvane: the module had acknowledged: " << JoinSettings(ConfirmedSettings(report))
+              << "\n";
   }
   return kExitCommError;
 }
@@ -100,7 +105,7 @@ int ShowDryRun(const CModuleOptions& options, CCliEnv& env, const CModuleReport&
                const CJson& more) {
   const CModuleSettings& old = *report.m_read;
   const std::string port = shownPort.empty() ? report.m_strPort : shownPort;
-  CJson json = {{"port", port}, {"address", AddressWithColons(old.m_strAddress)}};
+  CJson json = {{"port", port}, {"address", KnownAddress(report)}};
   json.update(more);
   if (options.m_strFormat != "json") {
     env.m_out << lead;

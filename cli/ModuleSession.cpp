@@ -2,6 +2,7 @@
 
 #include <cstdio>
 
+#include "cli/Output.h"
 #include "res/resource.h"
 
 namespace {
@@ -51,6 +52,10 @@ const char* OutcomeText(EOutcome outcome) {
       return "not in ledger";
     case EOutcome::Refused:
       return "refused";
+    case EOutcome::ModuleChanged:
+      return "module changed";
+    case EOutcome::DiffersFromLedger:
+      return "differs from the ledger";
   }
   return "";
 }
@@ -84,8 +89,26 @@ bool CModuleSession::RunRead(bool turnOff, CModuleReport& report) {
   m_bTurnOff = turnOff;
   m_view.SetCheck(IDC_TURN_OFF, turnOff);
   m_view.BeginRun();
+  Expect(report);
   m_ops.OnRead();
   return Conclude(report);
+}
+
+void CModuleSession::Expect(const CModuleReport& report) {
+  if (report.m_address) {
+    m_ops.ExpectAddress(*report.m_address, m_eCheck);
+  } else {
+    m_ops.ForgetExpectedAddress();
+  }
+}
+
+std::optional<CModuleAddress> CModuleSession::Identify() {
+  m_ops.ForgetExpectedAddress();
+  m_view.SetCheck(IDC_TURN_OFF, false);
+  m_view.BeginRun();
+  m_ops.OnIdentify();
+  if (m_interrupt.IsSet() || m_ops.Outcome().m_eResult != EResult::Ok) return std::nullopt;
+  return m_ops.Outcome().m_address;
 }
 
 bool CModuleSession::Program(const CModuleSettings& values, bool turnOff, bool verify,
@@ -106,8 +129,10 @@ bool CModuleSession::Program(const CModuleSettings& values, bool turnOff, bool v
   m_bTurnOff = turnOff && !verify;
   m_view.SetCheck(IDC_TURN_OFF, m_bTurnOff);
   m_view.BeginRun();
+  Expect(report);
   m_ops.OnProgram();
   report.m_acked = m_ops.Outcome().m_acked;
+  report.m_unconfirmed = m_ops.Outcome().m_unconfirmed;
   if (!Conclude(report) || !verify) return report.m_outcome == EOutcome::Ok;
 
   if (!RunRead(turnOff, report)) return false;
@@ -122,6 +147,8 @@ bool CModuleSession::Conclude(CModuleReport& report) {
   const std::vector<std::string>& messages = m_view.Messages();
   if (!messages.empty() && report.m_strMessage.empty()) report.m_strMessage = messages.front();
   const EResult result = m_ops.Outcome().m_eResult;
+  // The first address read is the module's identity for the rest of the attempt.
+  if (!report.m_address) report.m_address = m_ops.Outcome().m_address;
   if (m_ops.Pace() == EPace::Fast) {
     const bool fellBack = m_ops.Outcome().m_bFellBack || report.m_strPace == "fast→standard";
     report.m_strPace = fellBack ? "fast→standard" : "fast";
@@ -138,6 +165,14 @@ bool CModuleSession::Conclude(CModuleReport& report) {
     if (!m_api.BusyPort().empty()) {
       report.m_outcome = EOutcome::Busy;
       report.m_strBusyPort = m_api.BusyPort();
+    }
+  } else if (result == EResult::ModuleChanged) {
+    report.m_outcome = EOutcome::ModuleChanged;
+    report.m_otherAddress = m_ops.Outcome().m_otherAddress;
+    report.m_strMessage = "corvane: another module answered (" + report.m_otherAddress->Text() +
+                          ") in place of " + report.m_address->Text();
+    if (!report.m_unconfirmed.empty()) {
+      report.m_strMessage += "; either may have taken: " + JoinSettings(report.m_unconfirmed);
     }
   } else if (result == EResult::CommError) {
     // A run that ended short without a word (a handshake missed twice) failed all the same.
@@ -163,7 +198,7 @@ CSettingChanges KnownSettings(const CModuleReport& report) {
   if (report.m_read) known = CSettingChanges::Of(*report.m_read);
   if (!report.m_written) return known;
   const CModuleSettings& sent = *report.m_written;
-  for (const std::string& setting : report.m_acked) {
+  for (const std::string& setting : ConfirmedSettings(report)) {
     if (setting == "name") known.m_name = sent.m_strName;
     if (setting == "pin") known.m_pin = sent.m_strPin;
     if (setting == "role") known.m_master = sent.m_bMaster;
@@ -173,13 +208,22 @@ CSettingChanges KnownSettings(const CModuleReport& report) {
 }
 
 std::string KnownAddress(const CModuleReport& report) {
-  if (report.m_read) return report.m_read->m_strAddress;
-  return report.m_readBack ? report.m_readBack->m_strAddress : std::string();
+  return report.m_address ? report.m_address->Text() : std::string();
+}
+
+std::vector<std::string> ConfirmedSettings(const CModuleReport& report) {
+  std::vector<std::string> confirmed;
+  for (const std::string& setting : report.m_acked) {
+    bool doubtful = false;
+    for (const std::string& u : report.m_unconfirmed) doubtful = doubtful || u == setting;
+    if (!doubtful) confirmed.push_back(setting);
+  }
+  return confirmed;
 }
 
 CModuleSettings CModuleSession::ViewSettings() {
   CModuleSettings settings;
-  settings.m_strAddress = m_view.GetControlText(IDC_DEVICE_ADDRESS);
+  settings.m_address = m_ops.Outcome().m_address;
   settings.m_strName = m_view.GetControlText(IDC_DEVICE_NAME);
   settings.m_strPin = m_view.GetControlText(IDC_PIN_CODE);
   settings.m_bMaster = m_view.IsChecked(IDC_MASTER);

@@ -35,6 +35,11 @@ enum class EOutcome {
   // A station: the values it would get break a rule (a name another module holds); it was
   // left as it is.
   Refused,
+  // Another module answered than the one this attempt read first: a swap on the port.
+  ModuleChanged,
+  // With a ledger: its last attempt ended ok, but the module now holds other values than the
+  // ledger recorded for it.
+  DiffersFromLedger,
 };
 
 // The words a report uses for each outcome.
@@ -50,6 +55,13 @@ class CProgressSink {
 
 struct CModuleReport {
   EOutcome m_outcome = EOutcome::Ok;
+  // The module's identity: its own address as first read in this attempt, kept even when a
+  // later step failed. Every later check compares with it.
+  std::optional<CModuleAddress> m_address;
+  // With ModuleChanged: the module that answered instead, and the acknowledged settings either
+  // module may have taken (sent since the last check that found the right one).
+  std::optional<CModuleAddress> m_otherAddress;
+  std::vector<std::string> m_unconfirmed;
   // The port the module answered on ("COM3"); empty when none did.
   std::string m_strPort;
   // What a Read fetched: the read command's values, or program's current values.
@@ -76,8 +88,10 @@ struct CModuleReport {
 // What the module is known to hold after the run: what was read, with what it acknowledged
 // (and what a verifying read found) over it. A setting only sent is not known.
 CSettingChanges KnownSettings(const CModuleReport& report);
-// The module's own address as the dialog shows it; empty when no read fetched it.
+// The module's own address; empty when no read fetched it.
 std::string KnownAddress(const CModuleReport& report);
+// The settings the module is known to have acknowledged: m_acked without m_unconfirmed.
+std::vector<std::string> ConfirmedSettings(const CModuleReport& report);
 
 class CModuleSession final {
  public:
@@ -98,13 +112,24 @@ class CModuleSession final {
   // A Read into report.m_read. True when it succeeded.
   bool Read(bool turnOff, CModuleReport& report);
   // A Program of all four values; with verify, a Read afterwards that must give them back.
-  // CMD_TURN_OFF ends the last operation run. True when everything succeeded.
+  // CMD_TURN_OFF ends the last operation run. True when everything succeeded. When
+  // report.m_address is known (a read came first), the module is checked to be that one as
+  // check says (Edges unless ExpectEverySetting was called), and the verifying read compares
+  // the address before anything else: another module ends the run with ModuleChanged.
   bool Program(const CModuleSettings& values, bool turnOff, bool verify, CModuleReport& report);
+  // Where modules are swapped as part of the work (station, pair): check before every
+  // setting as well.
+  void CheckEverySetting() { m_eCheck = CSetupOperations::EIdentityCheck::EverySetting; }
+  // Who is on the port now: the module's own address, or nothing when none answered (the
+  // port gone, no module, or a failed exchange).
+  std::optional<CModuleAddress> Identify();
 
  private:
   enum class EOperation { Read, Program };
 
   bool RunRead(bool turnOff, CModuleReport& report);
+  // The operations expect the module report was first read to be, if it was.
+  void Expect(const CModuleReport& report);
   // How the run that just ended went; sets report's outcome, port and message.
   bool Conclude(CModuleReport& report);
   CModuleSettings ViewSettings();
@@ -122,4 +147,5 @@ class CModuleSession final {
   EOperation m_operation = EOperation::Read;
   bool m_bSearching = false;
   bool m_bTurnOff = false;
+  CSetupOperations::EIdentityCheck m_eCheck = CSetupOperations::EIdentityCheck::Edges;
 };

@@ -6,7 +6,7 @@ EValues MakeModuleValues(const CSettingOptions& settings, const CPlan* plan,
                          const std::string& port, const CModuleSettings* read, long long number,
                          CModuleSettings* values, bool* named, std::string* error) {
   *values = read != nullptr ? *read : CModuleSettings();
-  const std::string digits = AddressDigits(values->m_strAddress);
+  const std::string digits = values->m_address ? values->m_address->Digits() : std::string();
   const int seq = static_cast<int>(number);
   CSettingChanges given = settings.Changes();
   if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(seq, digits);

@@ -25,6 +25,9 @@ class COperatorConsole {
   // False with why in *why ("the standard input is not a terminal").
   bool Open(std::string* why);
   void Say(const std::string& text);
+  // A prompt: what was typed before it is thrown away first (an Enter pressed early is no
+  // answer to a question not yet asked), then the text is said.
+  void Ask(const std::string& text);
   EAnswer WaitEnter(const CInterrupt& interrupt);
 
  private:

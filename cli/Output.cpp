@@ -29,7 +29,7 @@ CJson SettingsJson(const std::string& port, const std::string& address,
                    const CSettingChanges& values) {
   CJson json;
   json["port"] = port;
-  json["address"] = address.empty() ? CJson() : CJson(AddressWithColons(address));
+  json["address"] = address.empty() ? CJson() : CJson(address);
   json["name"] = values.m_name ? CJson(*values.m_name) : CJson();
   json["pin"] = values.m_pin ? CJson(*values.m_pin) : CJson();
   json["role"] = values.m_master ? CJson(*values.m_master ? "master" : "slave") : CJson();
@@ -40,13 +40,15 @@ CJson SettingsJson(const std::string& port, const std::string& address,
 CJson ReportJson(const std::string& port, const CModuleReport& report, bool program, bool verify) {
   CJson json = SettingsJson(port, KnownAddress(report), KnownSettings(report));
   if (program) {
-    json["written"] = report.m_acked;
+    json["written"] = ConfirmedSettings(report);
+    if (!report.m_unconfirmed.empty()) json["unconfirmed"] = report.m_unconfirmed;
     if (verify && report.m_verified) json["verified"] = *report.m_verified;
   }
   if (report.m_ledgerNumber) json["number"] = *report.m_ledgerNumber;
   json["result"] = OutcomeText(report.m_outcome);
   json["pace"] = report.m_strPace;
   if (!report.m_differs.empty()) json["differs"] = report.m_differs;
+  if (report.m_otherAddress) json["other_address"] = report.m_otherAddress->Text();
   if (report.m_outcome != EOutcome::Ok && !report.m_strMessage.empty()) {
     json["message"] = report.m_strMessage;
   }

@@ -1,14 +1,17 @@
 #include "cli/PairCommand.h"
 
 #include <functional>
+#include <optional>
 #include <system_error>
 #include <thread>
 
 #include "cli/CliPlatform.h"
 #include "cli/ModuleSession.h"
 #include "cli/OperatorConsole.h"
+#include "cli/PairRecord.h"
 #include "cli/Output.h"
 #include "cli/Report.h"
+#include "serial/ComPortName.h"
 
 namespace {
 
@@ -34,14 +37,24 @@ void BothAtOnce(const std::function<void()>& first, const std::function<void()>&
   if (thread.joinable()) thread.join();
 }
 
+// The device a port option reaches (see DeviceIdentity), found without opening it.
+std::string DeviceOfOption(const std::string& value, CCliEnv& env) {
+  int number = 0;
+  std::string path = value;
+  char target[512] = "";
+  if (ParseExactComPortName(value.c_str(), &number) && env.m_fnPathApi &&
+      env.m_api.QueryDosDeviceA(value.c_str(), target, sizeof target)) {
+    path = target;
+  }
+  return DeviceIdentity(path);
+}
+
 bool Given(const CLI::Option* option) {
   return option != nullptr && option->count() > 0;
 }
 
 CAddress OwnAddress(const CModuleReport& report) {
-  CAddress address{};
-  ParsePeer(AddressDigits(report.m_read->m_strAddress), &address);
-  return address;
+  return report.m_address->Raw();
 }
 
 // The exit code of one side's run, as read and program give it.
@@ -81,11 +94,22 @@ class CPair {
     m_sessions.push_back(std::make_unique<CModuleSession>(*port.m_pApi, m_env.m_interrupt));
     m_sessions.back()->ListOnly(port.m_strListed);
     m_sessions.back()->SetPace(PaceOf(m_options.m_strPace));
+    // Modules are swapped by hand here: each acknowledgement must be known to be the right
+    // module's.
+    m_sessions.back()->CheckEverySetting();
     return m_sessions.back().get();
   }
   // The two modules' addresses are one: said on err, true.
   bool SameModule();
   void PlanTargets();
+  // side's values for a pair with this PIN and this peer.
+  void PlanSide(CSide& side, const std::string& pin, const CAddress& peer);
+  // One port, the module read first: the slave of a pair this command left half made, whose
+  // master is returned; nothing when it is to be taken for the master.
+  std::optional<CModuleAddress> HalfMadeMaster(const CPairRecordFile& record) const;
+  // One port: completes the half-made pair whose slave is on the port.
+  int CompleteHalfMade(COperatorConsole& console, const CPairRecordFile& record,
+                       const CModuleAddress& master);
   int Print(bool programmed);
   // One port: asks the operator to put side's module on and reads it, again until the module
   // read is the one wanted (wrong gives what is amiss with an address, or empty). False when
@@ -93,6 +117,8 @@ class CPair {
   bool AskAndRead(COperatorConsole& console, CSide& side, const std::string& ask,
                   const std::function<std::string(const std::string&)>& wrong,
                   COperatorConsole::EAnswer* answer);
+  // One port: the master programmed, the note of a half-made pair gone once it is complete.
+  int ProgramMaster(COperatorConsole& console, const CPairRecordFile& record);
   // One port: the operator ended the run at a prompt; what was done is said.
   int Ended(COperatorConsole::EAnswer answer);
   void Program(CSide& side) {
@@ -137,29 +163,26 @@ bool CPair::ReadBoth(int* code) {
 }
 
 void CPair::PlanTargets() {
-  const CModuleSettings& master = *m_master.m_report.m_read;
-  const CModuleSettings& slave = *m_slave.m_report.m_read;
-  const std::string pin = Given(m_options.m_pPin) ? m_options.m_strPin : master.m_strPin;
-  m_master.m_target = master;
-  m_master.m_target.m_bMaster = true;
-  m_master.m_target.m_peer = OwnAddress(m_slave.m_report);
-  m_master.m_target.m_strPin = pin;
-  if (Given(m_options.m_pMasterName)) m_master.m_target.m_strName = m_options.m_strMasterName;
-  m_slave.m_target = slave;
-  m_slave.m_target.m_bMaster = false;
-  m_slave.m_target.m_peer = OwnAddress(m_master.m_report);
-  m_slave.m_target.m_strPin = pin;
-  if (Given(m_options.m_pSlaveName)) m_slave.m_target.m_strName = m_options.m_strSlaveName;
+  const std::string pin =
+      Given(m_options.m_pPin) ? m_options.m_strPin : m_master.m_report.m_read->m_strPin;
+  PlanSide(m_master, pin, OwnAddress(m_slave.m_report));
+  PlanSide(m_slave, pin, OwnAddress(m_master.m_report));
+}
+
+void CPair::PlanSide(CSide& side, const std::string& pin, const CAddress& peer) {
+  const bool master = &side == &m_master;
+  side.m_target = *side.m_report.m_read;
+  side.m_target.m_bMaster = master;
+  side.m_target.m_peer = peer;
+  side.m_target.m_strPin = pin;
+  const CLI::Option* name = master ? m_options.m_pMasterName : m_options.m_pSlaveName;
+  if (Given(name)) side.m_target.m_strName = name->as<std::string>();
 }
 
 bool CPair::SameModule() {
-  if (AddressDigits(m_master.m_report.m_read->m_strAddress) !=
-      AddressDigits(m_slave.m_report.m_read->m_strAddress)) {
-    return false;
-  }
+  if (*m_master.m_report.m_address != *m_slave.m_report.m_address) return false;
   Refuse(kExitUsage, "the master and the slave are one module (address " +
-                         Printable(AddressWithColons(m_master.m_report.m_read->m_strAddress)) +
-                         "): two ports reach it");
+                         m_master.m_report.m_address->Text() + "): two ports reach it");
   return true;
 }
 
@@ -178,7 +201,7 @@ bool CPair::AskAndRead(COperatorConsole& console, CSide& side, const std::string
                        COperatorConsole::EAnswer* answer) {
   std::string prompt = ask;
   for (;;) {
-    console.Say(prompt + " and press Enter (Ctrl-C ends): ");
+    console.Ask(prompt + " and press Enter (Ctrl-C ends): ");
     *answer = console.WaitEnter(m_env.m_interrupt);
     if (*answer != COperatorConsole::EAnswer::Enter) return false;
     side.m_report = CModuleReport();
@@ -190,7 +213,7 @@ bool CPair::AskAndRead(COperatorConsole& console, CSide& side, const std::string
       prompt = std::string("Nothing read (") + OutcomeText(side.m_report.m_outcome) + "). " + ask;
       continue;
     }
-    const std::string amiss = wrong(AddressDigits(side.m_report.m_read->m_strAddress));
+    const std::string amiss = wrong(side.m_report.m_address->Text());
     if (amiss.empty()) return true;
     prompt = amiss + " " + ask;
   }
@@ -210,18 +233,21 @@ int CPair::RunOnePort() {
   m_slave.m_pSession = m_master.m_pSession;
   m_slave.m_port.m_strShown = m_master.m_port.m_strShown;
 
-  // The master is the module on the port at the start.
+  // The master is the module on the port at the start, unless it is the slave of a pair this
+  // command left half made.
   if (!m_master.m_pSession->Read(false, m_master.m_report)) {
     SayNotRead(m_master);
     return SideCode(m_master.m_report);
   }
-  const std::string master = AddressDigits(m_master.m_report.m_read->m_strAddress);
-  const std::string masterShown =
-      Printable(AddressWithColons(m_master.m_report.m_read->m_strAddress));
+  const CPairRecordFile record(CPairRecordFile::DefaultFolder(), m_master.m_port.m_strShown);
+  const std::optional<CModuleAddress> halfMade = HalfMadeMaster(record);
+  if (halfMade) return CompleteHalfMade(console, record, *halfMade);
+  const std::string master = m_master.m_report.m_address->Text();
+  const std::string masterShown = master;
   console.Say("The master on " + port + " is " + masterShown + ".\n");
   COperatorConsole::EAnswer answer;
-  const auto notMaster = [&](const std::string& digits) {
-    return digits == master ? "That is the master (" + masterShown + ") again." : std::string();
+  const auto notMaster = [&](const std::string& address) {
+    return address == master ? "That is the master (" + masterShown + ") again." : std::string();
   };
   if (!AskAndRead(console, m_slave, "Take the master off, put the slave on " + port, notMaster,
                   &answer)) {
@@ -229,15 +255,18 @@ int CPair::RunOnePort() {
   }
   PlanTargets();
   if (m_options.m_bDryRun) return Print(false);
-  console.Say("Programming the slave " +
-              Printable(AddressWithColons(m_slave.m_report.m_read->m_strAddress)) + "...\n");
+  console.Say("Programming the slave " + m_slave.m_report.m_address->Text() + "...\n");
   Program(m_slave);
   if (m_slave.m_report.m_outcome != EOutcome::Ok) return Print(true);
+  // Until the master is done too, a rerun must know the slave for what it is.
+  std::string unsaved;
+  if (!record.Save({*m_master.m_report.m_address, *m_slave.m_report.m_address}, &unsaved)) {
+    console.Say("(The half-made pair could not be noted: " + unsaved + ".)\n");
+  }
 
-  const auto isMaster = [&](const std::string& digits) {
-    return digits == master ? std::string()
-                            : "That is " + Printable(AddressWithColons(digits)) +
-                                  ", not the master " + masterShown + ".";
+  const auto isMaster = [&](const std::string& address) {
+    return address == master ? std::string()
+                             : "That is " + address + ", not the master " + masterShown + ".";
   };
   const CModuleReport masterRead = m_master.m_report;
   if (!AskAndRead(console, m_master,
@@ -246,9 +275,63 @@ int CPair::RunOnePort() {
     m_master.m_report = masterRead;
     return Ended(answer);
   }
+  return ProgramMaster(console, record);
+}
+
+int CPair::ProgramMaster(COperatorConsole& console, const CPairRecordFile& record) {
   console.Say("Programming the master...\n");
   Program(m_master);
+  if (m_master.m_report.m_outcome == EOutcome::Ok) record.Remove();
   return Print(true);
+}
+
+std::optional<CModuleAddress> CPair::HalfMadeMaster(const CPairRecordFile& record) const {
+  const CModuleReport& first = m_master.m_report;
+  const std::optional<CPairRecord> noted = record.Load();
+  if (noted && noted->m_slave == *first.m_address) return noted->m_master;
+  // Without a note: a slave that holds the slave's name given is one only this command makes.
+  const CModuleSettings& held = *first.m_read;
+  if (Given(m_options.m_pSlaveName) && !held.m_bMaster &&
+      held.m_strName == m_options.m_strSlaveName &&
+      CModuleAddress(held.m_peer) != *first.m_address) {
+    return CModuleAddress(held.m_peer);
+  }
+  return std::nullopt;
+}
+
+int CPair::CompleteHalfMade(COperatorConsole& console, const CPairRecordFile& record,
+                            const CModuleAddress& master) {
+  m_slave.m_report = m_master.m_report;
+  m_master.m_report = CModuleReport();
+  const std::string port = Printable(m_master.m_port.m_strShown);
+  const std::string slave = m_slave.m_report.m_address->Text();
+  console.Say("The module on " + port + " is " + slave + ", the slave of a pair left half made; " +
+              "its master is " + master.Text() + ".\n");
+  // The pair's PIN is the one the slave was given: the master's, or --pin.
+  const std::string pin =
+      Given(m_options.m_pPin) ? m_options.m_strPin : m_slave.m_report.m_read->m_strPin;
+  PlanSide(m_slave, pin, master.Raw());
+  if (!m_options.m_bDryRun && !Differences(m_slave.m_target, *m_slave.m_report.m_read).empty()) {
+    console.Say("Programming the slave " + slave + "...\n");
+    Program(m_slave);
+    if (m_slave.m_report.m_outcome != EOutcome::Ok) return Print(true);
+  } else {
+    m_slave.m_bTried = !m_options.m_bDryRun;  // it holds the pair's values already
+  }
+  COperatorConsole::EAnswer answer;
+  const auto isMaster = [&](const std::string& address) {
+    return address == master.Text()
+               ? std::string()
+               : "That is " + address + ", not the master " + master.Text() + ".";
+  };
+  if (!AskAndRead(console, m_master,
+                  "Take the slave off, put the master " + master.Text() + " on " + port, isMaster,
+                  &answer)) {
+    return Ended(answer);
+  }
+  PlanSide(m_master, pin, m_slave.m_report.m_address->Raw());
+  if (m_options.m_bDryRun) return Print(false);
+  return ProgramMaster(console, record);
 }
 
 int CPair::Ended(COperatorConsole::EAnswer answer) {
@@ -290,8 +373,7 @@ int CPair::Print(bool programmed) {
       if (untried) out[side->m_pszRole]["result"] = "not programmed";
       continue;
     }
-    m_env.m_out << side->m_pszRole << " " << Printable(port) << " ("
-                << Printable(AddressWithColons(report.m_read->m_strAddress))
+    m_env.m_out << side->m_pszRole << " " << Printable(port) << " (" << KnownAddress(report)
                 << "): " << (untried ? "not programmed" : OutcomeText(report.m_outcome));
     // Only what the module acknowledged is said to be in it.
     if (report.m_outcome == EOutcome::Ok && !untried) {
@@ -299,7 +381,7 @@ int CPair::Print(bool programmed) {
                   << Printable(side->m_target.m_strPin) << ", peer "
                   << FormatAddress(side->m_target.m_peer);
     } else if (!untried) {
-      m_env.m_out << "; acknowledged " << JoinSettings(report.m_acked);
+      m_env.m_out << "; acknowledged " << JoinSettings(ConfirmedSettings(report));
     }
     m_env.m_out << "\n";
   }
@@ -359,7 +441,9 @@ int RunPair(const CPairOptions& options, CCliEnv& env) {
     env.m_err << "corvane: pair takes --master and --slave, or --port for one adapter\n";
     return kExitUsage;
   }
-  if (options.m_strMaster == options.m_strSlave) {
+  const std::string device = DeviceOfOption(options.m_strMaster, env);
+  if (options.m_strMaster == options.m_strSlave ||
+      (!device.empty() && device == DeviceOfOption(options.m_strSlave, env))) {
     env.m_err << "corvane: --master and --slave name one port\n";
     return kExitUsage;
   }

@@ -94,7 +94,7 @@ bool ParsePlan(const std::string& text, CPlan* plan, std::string* error) {
         return false;
       }
     }
-    if (!plan->emplace(AddressDigits(FormatAddress(address)), row).second) {
+    if (!plan->emplace(CModuleAddress(address).Digits(), row).second) {
       *error = at + "the address " + FormatAddress(address) + " is planned twice";
       return false;
     }

@@ -27,7 +27,8 @@ bool TakeText(const CJson& profile, const char* field, std::string (*check)(cons
 }  // namespace
 
 std::string ProfileText(const CModuleSettings& values) {
-  CJson profile = SettingsJson("", values.m_strAddress, CSettingChanges::Of(values));
+  CJson profile = SettingsJson("", values.m_address ? values.m_address->Text() : std::string(),
+                               CSettingChanges::Of(values));
   profile.erase("port");
   return profile.dump(2, ' ', false, nlohmann::json::error_handler_t::replace) + "\n";
 }

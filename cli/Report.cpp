@@ -13,8 +13,11 @@ bool EndsWith(const std::string& text, const std::string& tail) {
          text.compare(text.size() - tail.size(), tail.size(), tail) == 0;
 }
 
+// Acknowledged by this module for certain: a setting either of two swapped modules may have
+// taken is not.
 bool Acked(const CModuleReport& report, const char* setting) {
-  return std::find(report.m_acked.begin(), report.m_acked.end(), setting) != report.m_acked.end();
+  const std::vector<std::string> confirmed = ConfirmedSettings(report);
+  return std::find(confirmed.begin(), confirmed.end(), setting) != confirmed.end();
 }
 
 }  // namespace
@@ -29,9 +32,9 @@ const std::vector<std::string>& ReportColumns() {
 CReportRow MakeReportRow(const std::string& port, const CModuleReport& report, double seconds) {
   CReportRow row(ReportColumns().size());
   row[0] = port;
+  row[1] = KnownAddress(report);
   if (report.m_read) {
     const CModuleSettings& old = *report.m_read;
-    row[1] = AddressWithColons(old.m_strAddress);
     row[2] = old.m_strName;
     row[3] = old.m_strPin;
     row[4] = old.m_bMaster ? "master" : "slave";
@@ -89,7 +92,7 @@ void PrintTable(std::ostream& out, const std::vector<CReportRow>& rows) {
 CJson DryRunJson(const std::string& port, const CModuleReport& report,
                  const CModuleSettings* target) {
   CJson json = {{"port", port}};
-  json["address"] = report.m_read ? CJson(AddressWithColons(report.m_read->m_strAddress)) : CJson();
+  json["address"] = report.m_address ? CJson(report.m_address->Text()) : CJson();
   if (report.m_ledgerNumber) json["number"] = *report.m_ledgerNumber;
   if (target != nullptr) json["changes"] = ChangesJson(*report.m_read, *target);
   json["result"] = target != nullptr ? "dry run" : OutcomeText(report.m_outcome);
@@ -99,8 +102,7 @@ CJson DryRunJson(const std::string& port, const CModuleReport& report,
 void PrintDryRun(std::ostream& out, const std::string& port, const CModuleReport& report,
                  const CModuleSettings* target) {
   out << Printable(port);
-  if (report.m_read)
-    out << " (" << Printable(AddressWithColons(report.m_read->m_strAddress)) << ")";
+  if (report.m_address) out << " (" << report.m_address->Text() << ")";
   if (report.m_ledgerNumber) out << ", number " << *report.m_ledgerNumber;
   out << ": " << (target != nullptr ? "dry run" : OutcomeText(report.m_outcome)) << "\n";
   if (target != nullptr) PrintChanges(out, *report.m_read, *target, "  ");

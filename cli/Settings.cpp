@@ -116,27 +116,6 @@ std::string FormatAddress(const CAddress& address) {
   return text;
 }
 
-std::string AddressDigits(const std::string& shown) {
-  std::string digits;
-  for (char c : shown) {
-    if (c == ' ' || c == ':') continue;
-    if (HexValue(c) < 0) return std::string();
-    digits.push_back(static_cast<char>(std::toupper(static_cast<unsigned char>(c))));
-  }
-  return digits.size() == 12 ? digits : std::string();
-}
-
-std::string AddressWithColons(const std::string& shown) {
-  const std::string digits = AddressDigits(shown);
-  if (digits.empty()) return shown;
-  std::string text;
-  for (size_t k = 0; k < digits.size(); k += 2) {
-    if (k > 0) text.push_back(':');
-    text.append(digits, k, 2);
-  }
-  return text;
-}
-
 std::string Printable(const std::string& text) {
   std::string out;
   for (char c : text) {

@@ -10,13 +10,15 @@
 #include <string>
 #include <vector>
 
+#include "protocol/ModuleAddress.h"
 #include "wintypes.h"
 
 using CAddress = std::array<BYTE, 6>;
 
 // What a Read fetched, or what a Program writes.
 struct CModuleSettings {
-  std::string m_strAddress;  // the module's own address as the dialog shows it; may be empty
+  // The module's own address, where a read fetched it (never for values to be written).
+  std::optional<CModuleAddress> m_address;
   std::string m_strName;
   std::string m_strPin;
   bool m_bMaster = false;
@@ -53,11 +55,6 @@ std::string CheckPeer(const std::string& text);
 
 // "01:02:0A:0B:C0:FF".
 std::string FormatAddress(const CAddress& address);
-// The dialog's own-address text "00 : 1A : 7D : DA : 71 : 13" as 12 hex digits; empty when the
-// text is not six such pairs.
-std::string AddressDigits(const std::string& shown);
-// "00:1A:7D:DA:71:13" from the dialog's own-address text; the text itself when it is not one.
-std::string AddressWithColons(const std::string& shown);
 // A module's text for a terminal: bytes outside printable ASCII and the backslash as \xHH, so
 // a module can never send escape sequences to the user's screen.
 std::string Printable(const std::string& text);

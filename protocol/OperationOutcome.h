@@ -3,8 +3,11 @@
 // tables that say which setting each step reads or writes.
 #pragma once
 
+#include <optional>
 #include <string>
 #include <vector>
+
+#include "protocol/ModuleAddress.h"
 
 // The steps of an operation in the order they run: Read runs the Get steps, Program the Set
 // steps; both may end with TurnOff.
@@ -21,6 +24,8 @@ enum class EStep {
   SetPin,
   SetRole,
   SetPeerAddr,
+  // The command line's identity check: the module's own address asked for again
+  CheckAddress,
   TurnOff,
   Done,  // every step ran
 };
@@ -30,6 +35,9 @@ enum class EResult {
   NoModule,   // no port answered the probe (step Search), or the port that answered could
               // not be opened again for the operation (step OpenPort)
   CommError,  // an exchange failed after the module was found; the step says which
+  // The module answering is not the one expected (a command-line check; the dialog never
+  // sets one): another module was put on the port
+  ModuleChanged,
 };
 
 // One step that reads or writes a setting, and the setting's name: "peer", "address" (the
@@ -72,4 +80,12 @@ struct COperationOutcome {
   std::vector<std::string> m_acked;
   // Asked to run fast, the operation switched to standard after a failed try (EPace).
   bool m_bFellBack = false;
+  // The module's own address as its reply gave it in this operation (Read's query, or an
+  // identity check's), kept even when a later step failed.
+  std::optional<CModuleAddress> m_address;
+  // With ModuleChanged: the address that answered instead of the expected one, and the
+  // settings acknowledged since the last check that found the expected module (either module
+  // may have taken them).
+  std::optional<CModuleAddress> m_otherAddress;
+  std::vector<std::string> m_unconfirmed;
 };

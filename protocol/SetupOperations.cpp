@@ -55,6 +55,16 @@ void CSetupOperations::OnProgram() {
   Run(EOperation::Program);
 }
 
+void CSetupOperations::OnIdentify() {
+  ForgetFallBack();
+  Run(EOperation::Identify);
+}
+
+void CSetupOperations::ExpectAddress(const CModuleAddress& address, EIdentityCheck check) {
+  m_expected = address;
+  m_eCheck = check;
+}
+
 BYTE CSetupOperations::ParseHexByte(const char* text) {
   if (text == nullptr) return 0;
   BYTE high = 0;
@@ -87,8 +97,11 @@ void CSetupOperations::Run(EOperation op) {
   if (Begin(op)) {
     if (op == EOperation::Read) {
       ReadSettings();
-    } else {
+    } else if (op == EOperation::Program) {
       ProgramSettings();
+    } else if (CheckIdentity(op)) {
+      m_outcome.m_eStep = EStep::Done;
+      EndNormally(op);
     }
   }
   m_outcome.m_bFellBack = FellBack();
@@ -120,7 +133,7 @@ bool CSetupOperations::Begin(EOperation op) {
     return false;
   }
 
-  if (op == EOperation::Read) {
+  if (op != EOperation::Program) {
     m_view.DisableControl(IDC_PROGRAM);
   } else {
     m_view.DisableControl(IDC_READ);
@@ -190,7 +203,12 @@ void CSetupOperations::ReadSettings() {
                std::snprintf(text, sizeof text, "%02X : %02X : %02X : %02X : %02X : %02X", p[0],
                              p[1], p[2], p[3], p[4], p[5]);
                m_view.SetControlText(IDC_DEVICE_ADDRESS, text);
+               m_outcome.m_address = CModuleAddress::FromWire(p);
              })) {
+    return;
+  }
+  if (m_expected && *m_outcome.m_address != *m_expected) {
+    EndWithChange(EOperation::Read, *m_outcome.m_address);
     return;
   }
   m_view.StepProgress();
@@ -225,6 +243,8 @@ void CSetupOperations::ReadSettings() {
 }
 
 void CSetupOperations::ProgramSettings() {
+  m_nConfirmed = 0;
+  if (!CheckBefore(0)) return;
   // Every try takes the boxes as they stand, as the user left them.
   if (!Write(
           EStep::SetName,
@@ -236,6 +256,7 @@ void CSetupOperations::ProgramSettings() {
   Pause(kAfterNameMs);
   m_view.StepProgress();
 
+  if (!CheckBefore(1)) return;
   if (!Write(
           EStep::SetPin,
           [this] { return CFrame::Text(CMD_SET_PIN, m_view.GetControlText(IDC_PIN_CODE)); },
@@ -245,6 +266,7 @@ void CSetupOperations::ProgramSettings() {
   m_view.StepProgress();
 
   // Only the Master box decides; the dialog keeps exactly one of the two checked.
+  if (!CheckBefore(2)) return;
   if (!Write(
           EStep::SetRole,
           [this] {
@@ -255,6 +277,7 @@ void CSetupOperations::ProgramSettings() {
   }
   m_view.StepProgress();
 
+  if (!CheckBefore(3)) return;
   if (!Write(
           EStep::SetPeerAddr,
           [this] {
@@ -268,8 +291,51 @@ void CSetupOperations::ProgramSettings() {
     return;
   }
   m_view.StepProgress();
+  // The last acknowledgement is known to be the expected module's only once it answers again.
+  if (m_expected && m_eCheck != EIdentityCheck::None && !CheckIdentity(EOperation::Program)) {
+    return;
+  }
 
   Finish(EOperation::Program);
+}
+
+bool CSetupOperations::CheckBefore(int index) {
+  if (!m_expected || m_eCheck == EIdentityCheck::None) return true;
+  if (index > 0 && m_eCheck != EIdentityCheck::EverySetting) return true;
+  return CheckIdentity(EOperation::Program);
+}
+
+bool CSetupOperations::CheckIdentity(EOperation op) {
+  m_outcome.m_eStep = EStep::CheckAddress;
+  CModuleAddress found;
+  if (!ExchangeQuery(CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR, TIMING_GET_DEVICE_ADDR,
+                     [&found](const BYTE* p) { found = CModuleAddress::FromWire(p); })) {
+    // Only the command line looks like this; its own words say what the failure was.
+    m_outcome.m_eResult = EResult::CommError;
+    m_serial.Close();
+    m_view.ResetProgress();
+    UnlockButtons(op);
+    return false;
+  }
+  if (op != EOperation::Identify && m_expected && found != *m_expected) {
+    EndWithChange(op, found);
+    return false;
+  }
+  m_outcome.m_address = found;
+  m_nConfirmed = m_outcome.m_acked.size();
+  return true;
+}
+
+void CSetupOperations::EndWithChange(EOperation op, const CModuleAddress& found) {
+  m_outcome.m_eResult = EResult::ModuleChanged;
+  m_outcome.m_otherAddress = found;
+  if (op == EOperation::Program) {
+    m_outcome.m_unconfirmed.assign(m_outcome.m_acked.begin() + m_nConfirmed,
+                                   m_outcome.m_acked.end());
+  }
+  m_serial.Close();
+  m_view.ResetProgress();
+  UnlockButtons(op);
 }
 
 void CSetupOperations::Finish(EOperation op) {
@@ -287,7 +353,8 @@ void CSetupOperations::Finish(EOperation op) {
 
 void CSetupOperations::EndNormally(EOperation op) {
   m_serial.Close();
-  Pause(kBeforeEndMs);
+  // Only the dialog's own operations show the full bar; a look at who is there ends at once.
+  if (op != EOperation::Identify) Pause(kBeforeEndMs);
   m_view.ResetProgress();
   UnlockButtons(op);
 }
@@ -302,6 +369,6 @@ void CSetupOperations::EndWithFailure(EOperation op) {
 }
 
 void CSetupOperations::UnlockButtons(EOperation op) {
-  m_view.EnableControl(op == EOperation::Read ? IDC_PROGRAM : IDC_READ);
+  m_view.EnableControl(op == EOperation::Program ? IDC_READ : IDC_PROGRAM);
   m_view.EnableControl(IDCANCEL);
 }

@@ -28,6 +28,21 @@ class CSetupOperations : public CCommandExchange {
   // A failure keeps what the module has already acknowledged.
   void OnProgram();
 
+  // How a Program makes sure it is still talking to the module it expects (the command
+  // line's choice; the dialog never expects one): not at all; before the first setting and
+  // after the last; or before every setting and after the last. Each check is the
+  // device-address query on the operation's own connection.
+  enum class EIdentityCheck { None, Edges, EverySetting };
+  // From now on every operation expects the module at address: Program checks it as check
+  // says, and Read ends at the device-address reply when another module answered. A module
+  // that is not the one expected ends the operation with ModuleChanged, the port closed and
+  // no message shown.
+  void ExpectAddress(const CModuleAddress& address, EIdentityCheck check);
+  void ForgetExpectedAddress() { m_expected.reset(); }
+  // The command line's look at who is on the port: search, open, handshake, the
+  // device-address query, close; Outcome().m_address holds the answer. Shows no message.
+  void OnIdentify();
+
   // Opens the port at the probe's time-out, sends the probe, closes the port. True when the
   // module answered with ACK; false also when the port cannot be opened.
   bool ProbePort(const std::string& portName);
@@ -50,7 +65,7 @@ class CSetupOperations : public CCommandExchange {
   int m_nRetry;
 
  private:
-  enum class EOperation { Read, Program };
+  enum class EOperation { Read, Program, Identify };
 
   void Run(EOperation op);
   // The shared beginning: search, open, lock, handshake (with its single rerun). True when the
@@ -59,6 +74,12 @@ class CSetupOperations : public CCommandExchange {
   bool Begin(EOperation op);
   void ReadSettings();
   void ProgramSettings();
+  // An identity check: true when the expected module answered; otherwise the operation has
+  // ended (a failed exchange, or ModuleChanged).
+  bool CheckIdentity(EOperation op);
+  // Before the setting at index (0 for the first): a check where the checks ask for one.
+  bool CheckBefore(int index);
+  void EndWithChange(EOperation op, const CModuleAddress& found);
   // One step of Read or Program: its exchange, and on success the setting it took or wrote
   // noted in the outcome. On failure the failure ending has run and the result is false.
   bool Query(EStep step, BYTE command, BYTE tag, const CCommandTiming& timing,
@@ -72,4 +93,8 @@ class CSetupOperations : public CCommandExchange {
 
   CSetupView& m_view;
   COperationOutcome m_outcome;
+  std::optional<CModuleAddress> m_expected;
+  EIdentityCheck m_eCheck = EIdentityCheck::None;
+  // How many of m_outcome.m_acked came before the last check that found the expected module.
+  size_t m_nConfirmed = 0;
 };

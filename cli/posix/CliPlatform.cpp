@@ -47,6 +47,16 @@ bool WriteStdoutRaw(const std::string& text) {
   return true;
 }
 
+std::string DeviceIdentity(const std::string& path) {
+  struct stat st {};
+  if (stat(path.c_str(), &st) != 0) return std::string();
+  // A device node is its device number: two nodes made for one device are one port too.
+  if (S_ISCHR(st.st_mode))
+    return "char " + std::to_string(static_cast<unsigned long long>(st.st_rdev));
+  return "file " + std::to_string(static_cast<unsigned long long>(st.st_dev)) + ":" +
+         std::to_string(static_cast<unsigned long long>(st.st_ino));
+}
+
 bool IsOwnTerminal(const std::string& path) {
   struct stat device {};
   struct stat generic {};

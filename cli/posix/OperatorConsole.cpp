@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <poll.h>
 #include <signal.h>
+#include <termios.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -40,6 +41,11 @@ void COperatorConsole::Say(const std::string& text) {
     if (wrote <= 0) return;
     done += static_cast<size_t>(wrote);
   }
+}
+
+void COperatorConsole::Ask(const std::string& text) {
+  tcflush(m_pHandles->m_hTty, TCIFLUSH);
+  Say(text);
 }
 
 COperatorConsole::EAnswer COperatorConsole::WaitEnter(const CInterrupt& interrupt) {

@@ -102,6 +102,9 @@ void CSlot::Run() {
     switch (probe) {
       case EProbe::Answered:
         misses = 0;
+        // The probe cannot tell one module from another: a module swapped in quicker than
+        // the misses that mark a removal would pass for the one before.
+        if (m_bOccupied && !StillThere(prober)) Removed();
         if (!m_bOccupied) {
           TakeModule();
           continue;
@@ -136,6 +139,14 @@ void CSlot::Run() {
   }
 }
 
+bool CSlot::StillThere(CModuleSession& prober) {
+  if (m_strLastAddress.empty()) return true;
+  const std::optional<CModuleAddress> found = prober.Identify();
+  // No answer to the look (a module that answers the probe but not the link) tells nothing:
+  // only silence on the probe takes a module off.
+  return !found || found->Text() == m_strLastAddress;
+}
+
 void CSlot::TakeModule() {
   const Clock::time_point start = Clock::now();
   m_context.NoteArrival();
@@ -147,16 +158,19 @@ void CSlot::TakeModule() {
   CModuleSession session(m_api, m_context.UserInterrupt(), &sink);
   session.ListOnly(m_strListed);
   session.SetPace(PaceOf(m_context.Options().m_strPace));
+  // Modules are swapped by hand here: every setting goes only to the module read.
+  session.CheckEverySetting();
   CModuleReport report;
   report.m_outcome = EOutcome::Ok;
   if (!session.Read(false, report)) {
-    m_strLastAddress.clear();
+    // A module whose address came is known from now on: a swap for another is seen.
+    m_strLastAddress = KnownAddress(report);
     Finish(report, Since(start), false, false);
     return;
   }
-  const std::string address = LedgerAddress(report.m_read->m_strAddress);
+  const std::string address = report.m_address->Text();
   CSlotTurn turn;
-  if (!address.empty() && address == m_strLastAddress && m_bLastOk) {
+  if (address == m_strLastAddress && m_bLastOk) {
     // The module this slot has just programmed, put back on: never twice in a row.
     turn.m_kind = CSlotTurn::EKind::Skip;
   } else {
@@ -165,7 +179,7 @@ void CSlot::TakeModule() {
   m_strLastAddress = address;
   if (turn.m_nNumber >= 0) report.m_ledgerNumber = turn.m_nNumber;
   if (turn.m_kind != CSlotTurn::EKind::Program) {
-    report.m_outcome = turn.m_kind == CSlotTurn::EKind::Skip ? turn.m_skip : EOutcome::Refused;
+    report.m_outcome = turn.m_kind == CSlotTurn::EKind::Skip ? turn.m_skip : turn.m_failure;
     report.m_strMessage = turn.m_strWhy.empty() ? "" : "corvane: " + turn.m_strWhy;
     Finish(report, Since(start), false, false);
     return;
@@ -209,7 +223,7 @@ void CSlot::Finish(CModuleReport& report, double seconds, bool tried, bool again
     if (report.m_outcome == EOutcome::VerifyDiffers) why = JoinSettings(report.m_differs);
     result = "FAILED " + std::string(OutcomeText(report.m_outcome)) +
              (why.empty() ? "" : ": " + Printable(why));
-    if (tried) result += " (acknowledged: " + JoinSettings(report.m_acked) + ")";
+    if (tried) result += " (acknowledged: " + JoinSettings(ConfirmedSettings(report)) + ")";
   }
   m_context.Board().Event(m_nLine, result, !m_bLastOk);
   Show(result + ", remove the module");

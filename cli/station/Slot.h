@@ -40,6 +40,9 @@ class CSlot {
 
   void Run();
   EProbe Probe(CModuleSession& session);
+  // The module taken last answers the probe: whether it is still that one (its address read
+  // again on a connection of its own).
+  bool StillThere(CModuleSession& prober);
   // A module answered: arrived, read, programmed, its result shown and counted.
   void TakeModule();
   // The module's run has ended with report: the result on the line, the events, the counts.

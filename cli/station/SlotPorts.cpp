@@ -4,6 +4,7 @@
 #include <sstream>
 #include <system_error>
 
+#include "cli/CliPlatform.h"
 #include "cli/Settings.h"
 #include "serial/SerialPort.h"
 
@@ -14,12 +15,6 @@ namespace {
 bool IsComName(const std::string& port) {
   return port.size() > 3 && (port[0] == 'C' || port[0] == 'c') &&
          (port[1] == 'O' || port[1] == 'o') && (port[2] == 'M' || port[2] == 'm');
-}
-
-std::string DeviceOf(const std::string& path) {
-  std::error_code error;
-  const fs::path real = fs::canonical(path, error);
-  return error ? std::string() : real.string();
 }
 
 std::string Trim(const std::string& text) {
@@ -62,7 +57,7 @@ std::vector<CSlotPort> CPortFinder::Scan() {
       }
       std::error_code gone;
       slot.m_bPresent = fs::exists(port, gone);
-      if (slot.m_bPresent) m_watchedDevices.insert(DeviceOf(port));
+      if (slot.m_bPresent) m_watchedDevices.insert(DeviceIdentity(port));
     }
   }
   if (m_bListing) {
@@ -73,7 +68,7 @@ std::vector<CSlotPort> CPortFinder::Scan() {
       std::string port = name;
       if (m_env.m_fnPathApi && m_env.m_api.QueryDosDeviceA(name.c_str(), target, sizeof target)) {
         port = target;
-        if (m_watchedDevices.count(DeviceOf(port)) > 0) continue;
+        if (m_watchedDevices.count(DeviceIdentity(port)) > 0) continue;
       }
       CSlotPort& slot = m_seen[port];
       slot.m_strPort = slot.m_strName = port;
@@ -81,8 +76,38 @@ std::vector<CSlotPort> CPortFinder::Scan() {
       slot.m_bPresent = true;
     }
   }
+  return OneSlotPerDevice();
+}
+
+std::vector<CSlotPort> CPortFinder::OneSlotPerDevice() {
+  // The name that first gave a device its slot keeps it while the device is there; another
+  // name of that device (a link, a second by-path name) never becomes a slot of its own.
+  std::map<std::string, std::string> owners;
+  for (const auto& seen : m_seen) {
+    const CSlotPort& slot = seen.second;
+    if (!slot.m_bPresent || !slot.m_bPath) continue;
+    const std::string device = DeviceIdentity(slot.m_strPort);
+    if (device.empty()) continue;
+    const auto owner = owners.find(device);
+    const bool older = m_shown.count(slot.m_strPort) > 0;
+    if (owner == owners.end() || (older && m_shown.count(owner->second) == 0)) {
+      owners[device] = slot.m_strPort;
+    }
+  }
   std::vector<CSlotPort> ports;
-  for (const auto& seen : m_seen) ports.push_back(seen.second);
+  for (auto& seen : m_seen) {
+    CSlotPort slot = seen.second;
+    if (slot.m_bPresent && slot.m_bPath) {
+      const std::string device = DeviceIdentity(slot.m_strPort);
+      const auto owner = owners.find(device);
+      if (owner != owners.end() && owner->second != slot.m_strPort) {
+        if (m_shown.count(slot.m_strPort) == 0) continue;
+        slot.m_bPresent = false;  // a slot already, but now only another name of a device
+      }
+    }
+    m_shown.insert(slot.m_strPort);
+    ports.push_back(slot);
+  }
   return ports;
 }
 

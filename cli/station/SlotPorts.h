@@ -31,6 +31,8 @@ class CPortFinder {
 
  private:
   void ScanListing(std::map<std::string, CSlotPort>& found);
+  // m_seen, with every name of a device that another slot's name reaches left out.
+  std::vector<CSlotPort> OneSlotPerDevice();
 
   CCliEnv& m_env;
   const std::vector<std::string> m_fixed;
@@ -39,6 +41,8 @@ class CPortFinder {
   // Devices the watched folder names, so the listing does not make a second slot of one.
   std::set<std::string> m_watchedDevices;
   std::map<std::string, CSlotPort> m_seen;
+  // Ports handed out as slots so far.
+  std::set<std::string> m_shown;
 };
 
 // Reads "port name,label" lines (blank lines and lines starting with # left out). False with

@@ -47,13 +47,7 @@ double CStationContext::IdleSeconds() const {
 }
 
 CSlotTurn CStationContext::Turn(const std::string& port, const CModuleSettings& read) {
-  const std::string key = LedgerAddress(read.m_strAddress);
-  if (key.empty()) {
-    CSlotTurn turn;
-    turn.m_strWhy = "the module's own address \"" + Printable(read.m_strAddress) +
-                    "\" is no address a station can keep";
-    return turn;
-  }
+  const std::string key = read.m_address->Text();
   return m_pLedger ? TurnWithLedger(port, key, read) : TurnWithoutLedger(port, key, read);
 }
 
@@ -74,6 +68,11 @@ CSlotTurn CStationContext::TurnWithLedger(const std::string& port, const std::st
   }
   turn.m_nNumber = ledgerTurn.m_nNumber;
   turn.m_bAgain = ledgerTurn.m_bAgain;
+  if (ledgerTurn.m_skip == EOutcome::DiffersFromLedger && !ledgerTurn.m_bProgram) {
+    turn.m_strWhy = DiffersText(ledgerTurn).substr(9);  // without "corvane: "
+    turn.m_failure = EOutcome::DiffersFromLedger;
+    return turn;
+  }
   if (!ledgerTurn.m_bProgram) {
     turn.m_kind = CSlotTurn::EKind::Skip;
     turn.m_skip = ledgerTurn.m_skip;
@@ -119,23 +118,46 @@ CSlotTurn CStationContext::TurnWithoutLedger(const std::string& port, const std:
 
 void CStationContext::Ended(const std::string& port, const CModuleReport& report, double seconds,
                             bool tried, bool again) {
-  if (tried && m_pLedger) {
+  // A read that failed once the address had come is an attempt too: it has its row.
+  const bool readFailed = report.m_address && !report.m_read;
+  if ((tried || readFailed) && m_pLedger) {
     m_pLedger->Record(port, report, seconds, again);
     if (m_pLedger->Lost()) Stop(EStop::LedgerLost);
   }
-  if (report.m_outcome == EOutcome::Ok) {
-    if (!m_pLedger && report.m_read) {
-      std::lock_guard<std::mutex> lock(m_mutex);
-      m_programmed.insert(LedgerAddress(report.m_read->m_strAddress));
+  const EFate fate = report.m_outcome == EOutcome::Ok ? EFate::Ok
+                     : Fine(report.m_outcome)         ? EFate::Skipped
+                                                      : EFate::Failed;
+  long long ok = 0;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    if (fate == EFate::Ok && !m_pLedger) m_programmed.insert(report.m_address->Text());
+    if (report.m_address) {
+      m_fates[report.m_address->Text()] = fate;
+      // The module put on in its place was there and was not programmed.
+      if (report.m_otherAddress) m_fates.emplace(report.m_otherAddress->Text(), EFate::Failed);
+    } else if (fate == EFate::Failed) {
+      ++m_nNamelessFailures;
     }
-    const long long ok = ++m_nOk;
-    if (m_options.m_nCount > 0 && ok >= m_options.m_nCount) Stop(EStop::Count);
-  } else if (Fine(report.m_outcome)) {
-    ++m_nSkipped;
-  } else {
-    ++m_nFailed;
+    for (const auto& module : m_fates) ok += module.second == EFate::Ok ? 1 : 0;
   }
+  if (fate == EFate::Ok && m_options.m_nCount > 0 && ok >= m_options.m_nCount) Stop(EStop::Count);
   m_board.SetSummary(Summary());
+}
+
+CStationContext::CCounts CStationContext::Counts() const {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  CCounts counts;
+  counts.m_nFailed = m_nNamelessFailures;
+  for (const auto& module : m_fates) {
+    if (module.second == EFate::Ok) ++counts.m_nOk;
+    if (module.second == EFate::Failed) ++counts.m_nFailed;
+    if (module.second == EFate::Skipped) ++counts.m_nSkipped;
+  }
+  return counts;
+}
+
+long long CStationContext::Failed() const {
+  return Counts().m_nFailed;
 }
 
 void CStationContext::Post(const std::string& slot, const std::string& port, const char* event,
@@ -147,14 +169,15 @@ void CStationContext::Post(const std::string& slot, const std::string& port, con
 
 std::string CStationContext::Summary() const {
   const double hours = std::chrono::duration<double>(Clock::now() - m_start).count() / 3600.0;
+  const CCounts counts = Counts();
   std::string text =
-      "ok " + std::to_string(m_nOk.load()) + "  failed " + std::to_string(m_nFailed.load());
-  if (m_nSkipped.load() > 0) {
-    text += "  already programmed " + std::to_string(m_nSkipped.load());
+      "ok " + std::to_string(counts.m_nOk) + "  failed " + std::to_string(counts.m_nFailed);
+  if (counts.m_nSkipped > 0) {
+    text += "  already programmed " + std::to_string(counts.m_nSkipped);
   }
   if (hours > 0) {
     char rate[32];
-    std::snprintf(rate, sizeof rate, "%.0f", static_cast<double>(m_nOk.load()) / hours);
+    std::snprintf(rate, sizeof rate, "%.0f", static_cast<double>(counts.m_nOk) / hours);
     text += "  " + std::string(rate) + " modules per hour";
   }
   return text;

@@ -28,7 +28,8 @@ struct CSlotTurn {
   EOutcome m_skip = EOutcome::AlreadyProgrammed;
   long long m_nNumber = -1;  // the ledger's number; -1 without one
   bool m_bAgain = false;
-  std::string m_strWhy;  // with Fail
+  std::string m_strWhy;                    // with Fail
+  EOutcome m_failure = EOutcome::Refused;  // with Fail
 };
 
 class CStationContext {
@@ -61,10 +62,16 @@ class CStationContext {
   void Post(const std::string& slot, const std::string& port, const char* event, CJson fields);
   // "ok 12  failed 1  already programmed 2  310 modules per hour".
   std::string Summary() const;
-  long long Failed() const { return m_nFailed.load(); }
+  // Modules whose last attempt in this run failed.
+  long long Failed() const;
 
  private:
   using Clock = std::chrono::steady_clock;
+  enum class EFate { Ok, Failed, Skipped };
+  struct CCounts {
+    long long m_nOk = 0, m_nFailed = 0, m_nSkipped = 0;
+  };
+  CCounts Counts() const;
   CSlotTurn TurnWithLedger(const std::string& port, const std::string& key,
                            const CModuleSettings& read);
   CSlotTurn TurnWithoutLedger(const std::string& port, const std::string& key,
@@ -78,7 +85,10 @@ class CStationContext {
   const CPlan* m_pPlan;
   CInterrupt m_stop;
   const Clock::time_point m_start = Clock::now();
-  std::atomic<long long> m_nOk{0}, m_nFailed{0}, m_nSkipped{0};
+  // How each module's last attempt in this run ended, by address: the counts follow the last
+  // attempt, as the ledger's stats do. A module whose address never came counts on its own.
+  std::map<std::string, EFate> m_fates;
+  long long m_nNamelessFailures = 0;
   std::atomic<long long> m_nLastArrival;  // ms since the start
   mutable std::mutex m_mutex;
   EStop m_stopReason = EStop::None;

@@ -56,6 +56,16 @@ bool IsOwnTerminal(const std::string&) {
   return false;
 }
 
+std::string DeviceIdentity(const std::string& path) {
+  // Windows opens ports by their DOS names: the full name, in one case, is the device.
+  char full[MAX_PATH] = "";
+  const DWORD length = GetFullPathNameA(path.c_str(), sizeof full, full, nullptr);
+  if (length == 0 || length >= sizeof full) return std::string();
+  std::string identity = full;
+  for (char& c : identity) c = static_cast<char>(toupper(static_cast<unsigned char>(c)));
+  return identity;
+}
+
 namespace {
 
 std::string LastErrorText() {

@@ -37,6 +37,11 @@ void COperatorConsole::Say(const std::string& text) {
   WriteFile(m_pHandles->m_hOutput, text.data(), static_cast<DWORD>(text.size()), &wrote, nullptr);
 }
 
+void COperatorConsole::Ask(const std::string& text) {
+  FlushConsoleInputBuffer(m_pHandles->m_hInput);
+  Say(text);
+}
+
 COperatorConsole::EAnswer COperatorConsole::WaitEnter(const CInterrupt& interrupt) {
   // A line-mode console read returns at Enter; Ctrl-C ends it early (the control handler has
   // set the interruption by then), closing the console ends it with nothing read.

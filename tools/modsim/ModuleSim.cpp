@@ -288,6 +288,10 @@ void CModuleSim::OnFrame(CAnswer& answer) {
   if (m_faults.m_nRemoveAfter >= 0 && m_state.m_nCommands >= m_faults.m_nRemoveAfter) {
     answer.m_bRemove = true;
   }
+  if (m_faults.m_nSwapAfter >= 0 && m_state.m_nCommands == m_faults.m_nSwapAfter) {
+    answer.m_bRemove = true;
+    answer.m_bSwap = true;
+  }
 }
 
 bool ParseAddress(const std::string& text, uint8_t out[6]) {

@@ -43,6 +43,7 @@ struct CFaults {
   int m_nStopAfter = -1;        // answers the first N framed commands, then nothing at all
   int m_nVanishAfter = -1;      // hangs up after answering framed command N
   int m_nRemoveAfter = -1;      // taken off the jig after answering framed command N
+  int m_nSwapAfter = -1;        // swapped for another module after answering framed command N
   int m_nWrongAck = -1;         // this byte instead of ACK
   int m_nWrongTag = -1;         // this byte instead of the reply tag
   int m_nCutAfter = -1;         // reply line stops after this many payload bytes: no CR
@@ -65,6 +66,7 @@ struct CAnswer {
   int m_nDelayMs = 0;
   bool m_bHangUp = false;
   bool m_bRemove = false;  // the module leaves the line once this answer has gone out
+  bool m_bSwap = false;    // and another is put on in its place (--swap-after)
   std::string m_strNote;   // what was heard and what was done about it, for the transcript
 };
 

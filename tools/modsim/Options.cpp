@@ -55,6 +55,10 @@ void Usage() {
       "  --stop-after N        answer the first N framed commands, then nothing at all\n"
       "  --vanish-after N      hang up shortly after answering framed command N\n"
       "  --remove-after N      take the module off the line after answering command N\n"
+      "  --swap-after N        after answering command N, put another module in its place\n"
+      "                        (once)\n"
+      "  --swap-to ADDRESS     that module's address (default 00:1A:7D:DA:71:14)\n"
+      "  --swap-gap MS         how long the jig stays empty in between (default 20)\n"
       "  --wrong-ack HEX       send this byte instead of ACK\n"
       "  --wrong-tag HEX       send this byte instead of the reply tag\n"
       "  --cut N               end reply lines after N payload bytes, without CR\n"
@@ -92,6 +96,9 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
     StopAfter,
     VanishAfter,
     RemoveAfter,
+    SwapAfter,
+    SwapTo,
+    SwapGap,
     WrongAck,
     WrongTag,
     Cut,
@@ -122,6 +129,9 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
       {"stop-after", required_argument, nullptr, StopAfter},
       {"vanish-after", required_argument, nullptr, VanishAfter},
       {"remove-after", required_argument, nullptr, RemoveAfter},
+      {"swap-after", required_argument, nullptr, SwapAfter},
+      {"swap-to", required_argument, nullptr, SwapTo},
+      {"swap-gap", required_argument, nullptr, SwapGap},
       {"wrong-ack", required_argument, nullptr, WrongAck},
       {"wrong-tag", required_argument, nullptr, WrongTag},
       {"cut", required_argument, nullptr, Cut},
@@ -187,6 +197,15 @@ bool ParseOptions(int argc, char** argv, COptions& o) {
         break;
       case RemoveAfter:
         ok = ParseInt(optarg, 10, 1, 1 << 30, f.m_nRemoveAfter);
+        break;
+      case SwapAfter:
+        ok = ParseInt(optarg, 10, 1, 1 << 30, f.m_nSwapAfter);
+        break;
+      case SwapTo:
+        ok = ParseAddress(optarg, o.m_swapState.m_abAddress);
+        break;
+      case SwapGap:
+        ok = ParseInt(optarg, 10, 0, 600000, o.m_nSwapGapMs);
         break;
       case WrongAck:
         ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongAck);

@@ -14,6 +14,15 @@ struct COptions {
   bool m_bAbsent = false;  // no module on the line until a control line inserts one
   CModuleState m_state;
   CFaults m_faults;
+  // --swap-after: the module put on in place of the first, and how long the jig stays empty.
+  CModuleState m_swapState = SwappedInDefault();
+  int m_nSwapGapMs = 20;
+
+  static CModuleState SwappedInDefault() {
+    CModuleState state;
+    state.m_abAddress[5] = 0x14;
+    return state;
+  }
 };
 
 // Prints the usage text to stderr.

@@ -43,6 +43,7 @@ struct CPending {
   std::vector<uint8_t> m_bytes;
   bool m_bHangUp;
   bool m_bRemove;
+  bool m_bSwap;
 };
 
 class CModsim {
@@ -72,6 +73,8 @@ class CModsim {
   void OnControl(const std::string& line, double now);
   bool Apply(const CControl& control, double now, std::string& why);
   void Remove(double now);
+  // --swap-after: the other module goes on, once; it is not swapped again.
+  void SwapIn(double now);
   // The --link symlink to the line, made again or taken away.
   bool Link(std::string& why);
   bool Unlink(std::string& why);
@@ -98,6 +101,8 @@ class CModsim {
   bool m_bPresent;
   int m_nInserted;
   double m_dRemoveAt = -1;
+  // --swap-after: when the other module goes on.
+  double m_dSwapAt = -1;
   CLineReader m_input{STDIN_FILENO};
   bool m_bWriteBlocked = false;
   bool m_bLineDown = false;
@@ -240,7 +245,7 @@ bool CModsim::OnInput(double now) {
     if (!answer.m_bytes.empty()) {
       double due = now + answer.m_nDelayMs / 1000.0;
       if (!m_out.empty() && m_out.back().m_dDue > due) due = m_out.back().m_dDue;
-      m_out.push_back({due, answer.m_bytes, answer.m_bHangUp, answer.m_bRemove});
+      m_out.push_back({due, answer.m_bytes, answer.m_bHangUp, answer.m_bRemove, answer.m_bSwap});
       // The answer goes out first; a line that has gone away is noticed by the loop.
       SendDue(now);
     }
@@ -266,6 +271,9 @@ bool CModsim::SendDue(double now) {
     if (!front.m_bytes.empty()) return true;
     if (front.m_bHangUp) m_dHangUpAt = now + kHangUpGraceMs / 1000.0;
     if (front.m_bRemove && m_dRemoveAt < 0) m_dRemoveAt = now + kRemoveGraceMs / 1000.0;
+    if (front.m_bSwap && m_dSwapAt < 0) {
+      m_dSwapAt = now + (kRemoveGraceMs + m_options.m_nSwapGapMs) / 1000.0;
+    }
     m_out.pop_front();
   }
   return true;
@@ -290,6 +298,16 @@ void CModsim::Remove(double now) {
   m_bPresent = false;
   Log(now, "EV", "removed");
   WriteState();
+}
+
+void CModsim::SwapIn(double now) {
+  m_dSwapAt = -1;
+  CControl control;
+  control.m_eKind = EControl::Insert;
+  control.m_state = m_options.m_swapState;
+  m_options.m_faults.m_nSwapAfter = -1;
+  std::string why;
+  Apply(control, now, why);
 }
 
 bool CModsim::Unlink(std::string& why) {
@@ -376,6 +394,7 @@ int CModsim::PollTimeoutMs(double now) const {
   if (!m_rx.empty()) earliest(m_dRxLast + kRxIdleMs / 1000.0);
   earliest(m_dHangUpAt);
   earliest(m_dRemoveAt);
+  earliest(m_dSwapAt);
   if (wake < 0) return -1;
   return wake <= now ? 0 : static_cast<int>((wake - now) * 1000.0) + 1;
 }
@@ -388,6 +407,7 @@ int CModsim::Run() {
       return 0;
     }
     if (m_dRemoveAt >= 0 && now >= m_dRemoveAt) Remove(now);
+    if (m_dSwapAt >= 0 && now >= m_dSwapAt) SwapIn(now);
 
     pollfd fds[3] = {{m_hLine, static_cast<short>(POLLIN | (m_bWriteBlocked ? POLLOUT : 0)), 0},
                      {m_hSignals, POLLIN, 0},
