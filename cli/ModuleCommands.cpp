@@ -31,7 +31,8 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
   const bool ok = report.m_outcome == EOutcome::Ok;
   // Only what the module was read to hold or acknowledged: a value merely sent is not shown.
   const CSettingChanges known = KnownSettings(report);
-  const std::string address = KnownAddress(report);
+  // Text shows the address as the dialog does; JSON in the form of every other output.
+  const std::string address = report.m_address ? report.m_address->DialogText() : std::string();
 
   if (options.m_strFormat == "json") {
     env.m_out << DumpJson(ReportJson(port, report, program, options.m_bVerify)) << "\n";

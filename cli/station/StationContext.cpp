@@ -132,7 +132,12 @@ void CStationContext::Ended(const std::string& port, const CModuleReport& report
     std::lock_guard<std::mutex> lock(m_mutex);
     if (fate == EFate::Ok && !m_pLedger) m_programmed.insert(report.m_address->Text());
     if (report.m_address) {
-      m_fates[report.m_address->Text()] = fate;
+      // A module left as it is was not attempted: its last attempt still stands.
+      if (fate == EFate::Skipped) {
+        m_fates.emplace(report.m_address->Text(), fate);
+      } else {
+        m_fates[report.m_address->Text()] = fate;
+      }
       // The module put on in its place was there and was not programmed.
       if (report.m_otherAddress) m_fates.emplace(report.m_otherAddress->Text(), EFate::Failed);
     } else if (fate == EFate::Failed) {

@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <memory>
 #include <regex>
@@ -35,7 +36,9 @@ class CCliRig {
       std::remove(TranscriptPath(k).c_str());
     }
     for (const std::string& file : m_extraFiles) std::remove(file.c_str());
-    rmdir(m_strDir.c_str());
+    // What the program made there of its own (a state folder, say) goes with the folder.
+    std::error_code ignored;
+    if (!m_strDir.empty()) std::filesystem::remove_all(m_strDir, ignored);
   }
 
   // One modsim per entry, each with its own arguments.

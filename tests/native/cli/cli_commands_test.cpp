@@ -107,8 +107,9 @@ TEST(CliProgram, OneSettingReadsTheOthersFirstAndKeepsThem) {
   EXPECT_EQ(state.at("name"), "CORVANE-BT");
   EXPECT_EQ(state.at("role"), "master");
   EXPECT_EQ(state.at("peer"), "00:12:6F:34:56:78");
-  // A whole Read, then the whole Program with the read values sent back.
-  EXPECT_EQ(Commands(rig.Transcript(0)), "OGLAHTONIME");
+  // A whole Read, then the whole Program with the read values sent back, the module's address
+  // asked for again before the first setting and after the last.
+  EXPECT_EQ(Commands(rig.Transcript(0)), "OGLAHTOLNIMEL");
   EXPECT_NE(rig.m_strOut.find("Pin Code:       0000\n"), std::string::npos);
   EXPECT_NE(rig.m_strOut.find("Device Address: 00 : 1A : 7D : DA : 71 : 13\n"), std::string::npos);
 }

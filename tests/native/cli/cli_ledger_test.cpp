@@ -115,8 +115,9 @@ TEST(CliLedger, NumbersCarryOnAcrossRunsAndProgrammedModulesAreLeftAlone) {
 
 TEST(CliLedger, AFailedModuleGetsItsNumberBackAndOnlyFailedOrAgainChooseWhatIsProgrammed) {
   CCliRig rig;
-  // The second module falls silent after its Read (6 commands) and the Program's open and name.
-  ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2, {"--stop-after", "8"}), Module(kA3)}));
+  // The second module falls silent after its Read (6 commands) and the Program's open, address
+  // check and name.
+  ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2, {"--stop-after", "9"}), Module(kA3)}));
   const std::string ledger = LedgerFile(rig);
   EXPECT_EQ(rig.Run(With({"gang", "--ports", "COM3,COM4", "--ledger", ledger}, kNamed)), 2);
   {

@@ -19,7 +19,8 @@ const char kSlave[] = "insert --address 00:00:00:00:00:0B --pin 2222 --role mast
 // The operator's console: corvane on the slave side of a pty, the test at the master side.
 class CConsole {
  public:
-  explicit CConsole(const std::vector<std::string>& args) {
+  // state: the user's state folder the program is given (XDG_STATE_HOME), the rig's own.
+  CConsole(const std::vector<std::string>& args, const std::string& state) {
     m_hMaster = posix_openpt(O_RDWR | O_NOCTTY);
     if (m_hMaster < 0 || grantpt(m_hMaster) != 0 || unlockpt(m_hMaster) != 0) return;
     const std::string slave = ptsname(m_hMaster);
@@ -32,6 +33,7 @@ class CConsole {
     if (m_nChild != 0) return;
     // A session of its own, whose first terminal opened becomes its controlling terminal.
     setsid();
+    setenv("XDG_STATE_HOME", state.c_str(), 1);
     const int tty = open(slave.c_str(), O_RDWR);
     ioctl(tty, TIOCSCTTY, 0);
     for (int fd : {STDIN_FILENO, STDOUT_FILENO, STDERR_FILENO}) dup2(tty, fd);
@@ -48,9 +50,10 @@ class CConsole {
   }
 
   // Waits until text has appeared on the screen after what was waited for before; false when
-  // the program ends or a minute passes first.
-  bool WaitFor(const std::string& text) {
-    const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+  // the program ends or the time-out (a minute unless given) passes first.
+  bool WaitFor(const std::string& text, int timeoutMs = 60000) {
+    const auto deadline =
+        std::chrono::steady_clock::now() + std::chrono::milliseconds(timeoutMs);
     for (;;) {
       const size_t found = m_strScreen.find(text, m_nSeen);
       if (found != std::string::npos) {
@@ -102,7 +105,7 @@ TEST(CliPairOnePort, TheOperatorSwapsTheModulesAndAWrongOneIsAskedForAgain) {
   CCliRig rig;
   ASSERT_TRUE(rig.Start({{"--absent"}}));
   ASSERT_TRUE(rig.Module(0).Command(kMaster));
-  CConsole console({"pair", "--port", rig.Path(0), "--slave-name", "TAIL"});
+  CConsole console({"pair", "--port", rig.Path(0), "--slave-name", "TAIL"}, rig.Dir());
   ASSERT_TRUE(console.WaitFor("The master on " + rig.Path(0) + " is 00:00:00:00:00:0A."))
       << console.Screen();
   ASSERT_TRUE(console.WaitFor("put the slave on")) << console.Screen();
@@ -144,7 +147,7 @@ TEST(CliPairOnePort, CtrlCLeavesAHalfMadePairThatTheSameCommandCompletes) {
   ASSERT_TRUE(rig.Start({{"--absent"}}));
   ASSERT_TRUE(rig.Module(0).Command(kMaster));
   {
-    CConsole console({"pair", "--port", rig.Path(0)});
+    CConsole console({"pair", "--port", rig.Path(0)}, rig.Dir());
     ASSERT_TRUE(console.WaitFor("put the slave on")) << console.Screen();
     ASSERT_TRUE(rig.Module(0).Command(kSlave));
     console.Type("\n");
@@ -166,7 +169,7 @@ TEST(CliPairOnePort, CtrlCLeavesAHalfMadePairThatTheSameCommandCompletes) {
   // Again: the master unchanged, the slave as the first run left it.
   ASSERT_TRUE(rig.Module(0).Command(kMaster));
   {
-    CConsole console({"pair", "--port", rig.Path(0)});
+    CConsole console({"pair", "--port", rig.Path(0)}, rig.Dir());
     ASSERT_TRUE(console.WaitFor("put the slave on")) << console.Screen();
     ASSERT_TRUE(rig.Module(0).Command(
         "insert --address 00:00:00:00:00:0B --pin 1111 --peer 00:00:00:00:00:0A --name B"));
@@ -179,12 +182,75 @@ TEST(CliPairOnePort, CtrlCLeavesAHalfMadePairThatTheSameCommandCompletes) {
   EXPECT_EQ(rig.State(0).at("role"), "master");
   EXPECT_EQ(rig.State(0).at("peer"), "00:00:00:00:00:0B");
 
-  CConsole ended({"pair", "--port", rig.Path(0)});
+  CConsole ended({"pair", "--port", rig.Path(0)}, rig.Dir());
   ASSERT_TRUE(ended.WaitFor("put the slave on")) << ended.Screen();
   ended.Type("\x04");
   EXPECT_EQ(ended.Exit(), 130) << ended.Screen();
   EXPECT_NE(ended.Screen().find("input ended; nothing was programmed"), std::string::npos)
       << ended.Screen();
+}
+
+// The master put back while the slave is being programmed (modsim swaps it in after the
+// slave's name): the check before the PIN finds the master, so no more of the slave's values
+// go to it, and nothing is said to be programmed.
+TEST(CliPairOnePort, TheMasterPutBackTooEarlyGetsNoneOfTheSlavesValues) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--absent", "--swap-after", "9", "--swap-to", "00:00:00:00:00:0A"}}));
+  ASSERT_TRUE(rig.Module(0).Command(kMaster));
+  CConsole console({"pair", "--port", rig.Path(0)}, rig.Dir());
+  ASSERT_TRUE(console.WaitFor("put the slave on")) << console.Screen();
+  ASSERT_TRUE(rig.Module(0).Command(kSlave));
+  console.Type("\n");
+  EXPECT_EQ(console.Exit(), 2) << console.Screen();
+  EXPECT_EQ(rig.Writes(0), "N") << "only the slave's name, which the slave took";
+  EXPECT_EQ(console.Screen().find("The slave is programmed"), std::string::npos);
+  EXPECT_NE(console.Screen().find("slave " + rig.Path(0) + " (00:00:00:00:00:0B): module changed"),
+            std::string::npos)
+      << console.Screen();
+}
+
+// A pair left half made at the prompt for the master, then the same command again with the
+// slave still on the port: the slave is known for what it is (by the note the first run kept)
+// and the pair is completed, never reversed. An Enter typed before a prompt answers nothing.
+TEST(CliPairOnePort, ARerunWithTheSlaveOnCompletesThePairAndEarlyKeysAreDropped) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--absent"}}));
+  ASSERT_TRUE(rig.Module(0).Command(kMaster));
+  {
+    CConsole console({"pair", "--port", rig.Path(0)}, rig.Dir());
+    console.Type("\n");  // typed ahead, while the master is being read
+    ASSERT_TRUE(console.WaitFor("put the slave on")) << console.Screen();
+    ASSERT_FALSE(console.WaitFor("again.", 1500)) << "the early Enter was taken: " << console.Screen();
+    ASSERT_TRUE(rig.Module(0).Command(kSlave));
+    console.Type("\n");
+    ASSERT_TRUE(console.WaitFor("back on")) << console.Screen();
+    console.Type("\x04");
+    EXPECT_EQ(console.Exit(), 130) << console.Screen();
+  }
+  CConsole again({"pair", "--port", rig.Path(0)}, rig.Dir());
+  ASSERT_TRUE(again.WaitFor("is 00:00:00:00:00:0B, the slave of a pair left half made; its master "
+                            "is 00:00:00:00:00:0A"))
+      << again.Screen();
+  ASSERT_TRUE(again.WaitFor("put the master 00:00:00:00:00:0A on")) << again.Screen();
+  ASSERT_TRUE(rig.Module(0).Command(kMaster));
+  again.Type("\n");
+  EXPECT_EQ(again.Exit(), 0) << again.Screen();
+  const auto master = rig.State(0);
+  EXPECT_EQ(master.at("role"), "master");
+  EXPECT_EQ(master.at("peer"), "00:00:00:00:00:0B");
+  EXPECT_EQ(master.at("pin"), "1111");
+  EXPECT_EQ(rig.Writes(0), "NISENIME") << "the slave once, then the master";
+}
+
+// Two names of one device (a port and a link to it) are one port: refused before it is opened.
+TEST(CliPair, BothSidesOnOneDeviceAreRefused) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--address", "00:00:00:00:00:0A"}}));
+  const std::string link = rig.Dir() + "/link";
+  ASSERT_EQ(symlink(rig.Path(0).c_str(), link.c_str()), 0);
+  EXPECT_EQ(rig.Run({"pair", "--master", rig.Path(0), "--slave", link}), 64) << rig.m_strErr;
+  EXPECT_NE(rig.m_strErr.find("name one port"), std::string::npos) << rig.m_strErr;
+  EXPECT_TRUE(rig.Untouched(0));
 }
 
 // Without a terminal to ask on, one-port pairing is refused with one line before any port is

@@ -186,6 +186,105 @@ TEST(StationTest, ModulePulledMidProgramIsRecordedAndTheNextIsFine) {
   EXPECT_EQ(rig.State(0).at("name"), "BT-002");
 }
 
+// A second module put on in place of the first while it is programmed (after its name): the
+// check before the next setting sees the swap at once, or finds nobody while the jig is empty.
+// Either way the first fails truthfully and the second is read and programmed as an arrival.
+TEST(StationTest, AModuleSwappedInDuringProgrammingIsTakenAsANewArrival) {
+  for (const char* gap : {"20", "1500"}) {
+    SCOPED_TRACE(std::string("jig empty for ") + gap + " ms");
+    CCliRig rig;
+    ASSERT_TRUE(rig.Start({{"--address", Address(1), "--swap-after", "9", "--swap-to", Address(2),
+                            "--swap-gap", gap}}));
+    const std::string ledger = rig.File("ledger.db");
+    rig.File("ledger.db-wal");
+    rig.File("ledger.db-shm");
+    const std::string events = rig.File("events.jsonl");
+    CStationRun station({"station", "--ports", rig.Path(0), "--ledger", ledger, "--name",
+                         "BT-{seq:03}", "--pace", "fast", "--count", "1", "--events", events});
+    EXPECT_EQ(station.Exit(), 2) << "the first module failed";
+    std::map<std::string, std::string> last;
+    for (const json& event : Events(events)) {
+      if (event["event"] == "ok" || event["event"] == "failed") {
+        last[event["address"].get<std::string>()] = event["event"];
+      }
+    }
+    EXPECT_EQ(last[Address(1)], "failed");
+    EXPECT_EQ(last[Address(2)], "ok");
+    EXPECT_EQ(rig.State(0).at("name"), "BT-002") << "the module on the jig got its own values";
+    for (const json& row : Attempts(rig, ledger)) {
+      if (row["result"] == "ok") {
+        EXPECT_EQ(row["address"], Address(2)) << row.dump();
+      }
+    }
+  }
+}
+
+// The next module put on within a second of the last one's removal, quicker than the probes
+// that tell a removal: its address is read, so it is programmed, not taken for the last one.
+TEST(StationTest, AQuickSwapIsSeenByTheAddress) {
+  for (int gapMs : {200, 1000}) {
+    SCOPED_TRACE(gapMs);
+    CCliRig rig;
+    ASSERT_TRUE(rig.Start({{"--absent"}}));
+    const std::string events = rig.File("events.jsonl");
+    const std::string port = rig.Path(0);
+    const std::string ledger = rig.File("ledger.db");
+    rig.File("ledger.db-wal");
+    rig.File("ledger.db-shm");
+    CStationRun station({"station", "--ports", port, "--ledger", ledger, "--name", "BT-{seq:03}",
+                         "--pace", "fast", "--count", "2", "--events", events});
+    ASSERT_TRUE(rig.Module(0).Command("insert --address " + Address(1)));
+    ASSERT_TRUE(AwaitEvent(events, "ok", port));
+    ASSERT_TRUE(rig.Module(0).Command("remove"));
+    std::this_thread::sleep_for(std::chrono::milliseconds(gapMs));
+    ASSERT_TRUE(rig.Module(0).Command("insert --address " + Address(2)));
+    EXPECT_EQ(station.Exit(), 0);
+    EXPECT_EQ(rig.State(0).at("name"), "BT-002");
+    size_t removed = 0;
+    for (const json& event : Events(events)) removed += event["event"] == "removed" ? 1 : 0;
+    EXPECT_EQ(removed, 1u) << "the first module's removal is told";
+  }
+}
+
+// A module that failed, taken off and put back, is programmed again, and the counts and the
+// exit code follow its last attempt; a port and a link to it are one slot, never "busy".
+TEST(StationTest, AFailedModulePutBackIsProgrammedAndCountsFollowItsLastAttempt) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--absent", "--delay", "600", "--only", "I"}}));
+  const std::string events = rig.File("events.jsonl");
+  const std::string link = rig.Dir() + "/link";
+  ASSERT_EQ(symlink(rig.Path(0).c_str(), link.c_str()), 0);
+  int errPipe[2];
+  ASSERT_EQ(pipe(errPipe), 0);
+  const std::string ledger = rig.File("ledger.db");
+  rig.File("ledger.db-wal");
+  rig.File("ledger.db-shm");
+  const pid_t child = CCliRig::Spawn({"station", "--ports", rig.Path(0) + "," + link, "--ledger",
+                                      ledger, "--name", "BT-{seq:03}", "--pace", "fast", "--count",
+                                      "1", "--events", events},
+                                     -1, errPipe[1]);
+  close(errPipe[1]);
+  ASSERT_TRUE(rig.Module(0).Command("insert --address " + Address(1)));
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  static const std::regex kSetPin("EV command [0-9]+ I");
+  while (!std::regex_search(rig.Transcript(0), kSetPin) && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+  ASSERT_TRUE(rig.Module(0).Command("remove"));
+  ASSERT_TRUE(AwaitEvent(events, "removed", rig.Path(0)));
+  ASSERT_TRUE(rig.Module(0).Command("insert --address " + Address(1)));
+  std::string err;
+  char buffer[512];
+  for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) > 0;) err.append(buffer, n);
+  close(errPipe[0]);
+  int status = 0;
+  ASSERT_TRUE(CCliRig::WaitExit(child, 60, &status));
+  EXPECT_EQ(WEXITSTATUS(status), 0) << err;
+  EXPECT_NE(err.find("ok 1  failed 0"), std::string::npos) << err;
+  EXPECT_EQ(err.find("busy"), std::string::npos) << err;
+  EXPECT_EQ(rig.State(0).at("name"), "BT-001");
+}
+
 TEST(StationTest, PortThatVanishesAndComesBackIsTheSameSlot) {
   CCliRig rig;
   const std::string watch = rig.Dir() + "/by-path";
