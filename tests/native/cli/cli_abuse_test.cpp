@@ -356,14 +356,7 @@ TEST(CliDoctor, AdviceFollowsTheNodesOwnerGroupAndModeAndTheUsersGroups) {
     const char* never;
   } cases[] = {
       {0, 0, 0600, {100}, {100}, "", "Only root can open it", "usermod -aG root"},
-      {0,
-       0,
-       0660,
-       {100},
-       {100},
-       "0403",
-       "ATTRS{idVendor}==\"0403\", ATTRS{idProduct}==",
-       "aG root"},
+      {0, 0, 0660, {100}, {100}, "0403", "ATTRS{idVendor}==\"0403\", ATTRS{idP", "aG root"},
       {0, 20, 0600, {100}, {100}, "", "KERNEL==\"ttyUSB0\", GROUP=\"dialout\"", "-aG root"},
       {0, 20, 0640, {100, 20}, {100, 20}, "", "denies its group dialout writing", "usermod"},
       {0, 20, 0620, {100}, {100}, "", "Then add yourself: sudo usermod -aG dialout", "getfacl"},
