@@ -1,5 +1,7 @@
 #include <map>
+#include <optional>
 #include <set>
+#include <string>
 
 #include <nlohmann/json.hpp>
 
@@ -57,7 +59,7 @@ class CProfileReader : public nlohmann::json_sax<CSaxJson> {
                    const nlohmann::detail::exception&) override {
     // The parser's own text quotes the bytes it read, which may be anything.
     if (m_strError.empty()) {
-      m_strError = std::string(kNotAProfile) + ": no JSON at byte " + std::to_string(position);
+      m_strError = std::string(kNotAProfile) + ": bad JSON at byte " + std::to_string(position);
     }
     return false;
   }

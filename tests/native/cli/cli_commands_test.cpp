@@ -343,7 +343,7 @@ TEST(CliProfiles, OnlyTheFieldsReadWritesAreAProfileAndEachOnce) {
       {R"({"\u001b[2J": "A"})", "unknown field \"\\x1B[2J\""},
       {R"({"pin": ["1234"]})", "\"pin\" is not a text"},
       {std::string(32000, '['), "not a profile"},
-      {R"({"name": "A"} {})", "no JSON at byte 15"},
+      {R"({"name": "A"} {})", "bad JSON at byte 15"},
   };
   for (const auto& profile : refused) {
     CSettingChanges values;
