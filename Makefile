@@ -102,7 +102,8 @@ install: deps
 	@$(CMAKE) --install build/install --prefix $(PREFIX) --strip
 
 # The libFuzzer target: clang with its own build directory, so the gcc builds stay as they are.
-# fuzz-short (a fixed run of about half a minute) is part of make test; fuzz-long is a bench.
+# fuzz-short (a fixed run of about half a minute for the operations, seconds for each parser)
+# is part of make test; fuzz-long is a bench.
 fuzz: deps
 	@$(CMAKE) -S fuzz -B build/fuzz -DCMAKE_CXX_COMPILER=clang++ >/dev/null
 	@$(CMAKE) --build build/fuzz -j2

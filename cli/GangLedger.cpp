@@ -61,7 +61,15 @@ std::unique_ptr<CGangLedger> CGangLedger::Open(const CLedgerOptions& options,
   CLedgerOptions opened = options;
   if (preview && IsNewLedgerFile(options.m_strLocation)) {
     scratch = MakeScratchFolder();
-    if (!scratch.empty()) opened.m_strLocation = scratch + "/ledger.db";
+    // Opening the real location instead would make the very file the preview promises not to.
+    if (scratch.empty()) {
+      *error = "ledger " + Printable(options.m_strLocation) +
+               ": a dry run looks at an empty ledger in a temporary folder, and none could be made "
+               "(check TMPDIR); nothing was created";
+      *code = kExitLedger;
+      return nullptr;
+    }
+    opened.m_strLocation = scratch + "/ledger.db";
   }
   std::unique_ptr<CLedgerRun> run = CLedgerRun::Open(opened, error);
   if (!run) {

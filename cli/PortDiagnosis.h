@@ -5,7 +5,8 @@
 #include <string>
 #include <vector>
 
-// Why the user may not open device, and the remedy (the device's group and how to join it).
+// Why the user may not open device, from its owner, group and mode and the user's groups, and
+// the remedy: a udev rule, logging in again, or the group to join.
 std::string DescribeNoPermission(const std::string& device);
 // Who holds device: processes with it open (pid and name), a UUCP lock file, ModemManager.
 std::string DescribeHolders(const std::string& device);

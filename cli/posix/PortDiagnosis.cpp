@@ -1,7 +1,6 @@
 #include "cli/PortDiagnosis.h"
 
 #include <dirent.h>
-#include <grp.h>
 #include <limits.h>
 #include <stdlib.h>
 #include <sys/stat.h>
@@ -10,6 +9,8 @@
 #include <algorithm>
 #include <fstream>
 #include <vector>
+
+#include "cli/posix/PortPermission.h"
 
 namespace {
 
@@ -106,14 +107,19 @@ CPortDetails DescribeDevice(const std::string& device, const std::string& sysfsT
 
 std::string DescribeNoPermission(const std::string& device) {
   struct stat info {};
-  std::string text = "no permission to open " + device + ".";
-  if (stat(device.c_str(), &info) != 0) return text;
-  const group* owner = getgrgid(info.st_gid);
-  const std::string name = owner != nullptr ? owner->gr_name : std::to_string(info.st_gid);
-  text += " It belongs to the group " + name + " (on Debian-like systems serial ports are in " +
-          "dialout). Add yourself: sudo usermod -aG " + name + " \"$USER\", then log out and in " +
-          "again (the new group counts from the next login).";
-  return text;
+  if (stat(device.c_str(), &info) != 0) return "no permission to open " + device + ".";
+  const CPortDetails details = DescribeDevice(device);
+  const std::string real = RealPath(device);
+  CNodeAccess node;
+  node.m_strDevice = device;
+  node.m_strKernelName = real.substr(real.rfind('/') + 1);
+  node.m_strVendorId = details.m_strVendorId;
+  node.m_strProductId = details.m_strProductId;
+  node.m_owner = info.st_uid;
+  node.m_group = info.st_gid;
+  node.m_mode = info.st_mode;
+  node.m_user = geteuid();
+  return AdvisePermission(node, SystemGroups());
 }
 
 std::string DescribeHolders(const std::string& device) {

@@ -19,6 +19,7 @@
 #include "cli/Csv.h"
 #include "cli/PhaseGate.h"
 #include "cli/PortDiagnosis.h"
+#include "cli/posix/PortPermission.h"
 #include "cli/Plan.h"
 #include "cli/Progress.h"
 
@@ -331,7 +332,83 @@ TEST(CliDoctor, SaysWhoHoldsAPortWhatIsSilentAndWhatAnswers) {
 
   const std::string device = rig.File("device");
   WriteText(device, "");
-  EXPECT_NE(DescribeNoPermission(device).find("usermod -aG"), std::string::npos);
+  EXPECT_NE(DescribeNoPermission(device).find("no permission to open " + device + " (owner "),
+            std::string::npos);
+}
+
+// The advice rests on the node's owner, group and mode and on the user's groups, in the group
+// database (the next login) and in the process (this one).
+TEST(CliDoctor, AdviceFollowsTheNodesOwnerGroupAndModeAndTheUsersGroups) {
+  struct CGroups : CGroupDatabase {
+    std::vector<gid_t> m_configured, m_process;
+    std::string GroupName(gid_t gid) const override { return gid == 20 ? "dialout" : "root"; }
+    std::string UserName(uid_t uid) const override { return uid == 0 ? "root" : "ann"; }
+    std::vector<gid_t> ConfiguredGroups() const override { return m_configured; }
+    std::vector<gid_t> ProcessGroups() const override { return m_process; }
+  };
+  const struct {
+    uid_t owner;
+    gid_t group;
+    mode_t mode;
+    std::vector<gid_t> configured, process;
+    const char* vendor;
+    const char* says;
+    const char* never;
+  } cases[] = {
+      {0, 0, 0600, {100}, {100}, "", "Only root can open it", "usermod -aG root"},
+      {0, 0, 0660, {100}, {100}, "0403", "ATTRS{idVendor}==\"0403\", ATTRS{idP", "aG root"},
+      {0, 20, 0600, {100}, {100}, "", "KERNEL==\"ttyUSB0\", GROUP=\"dialout\"", "-aG root"},
+      {0, 20, 0640, {100, 20}, {100, 20}, "", "denies its group dialout writing", "usermod"},
+      {0, 20, 0620, {100}, {100}, "", "Then add yourself: sudo usermod -aG dialout", "getfacl"},
+      {0, 20, 0660, {100, 20}, {100}, "", "log out and in again (or run newgrp dialout", "usermod"},
+      {0, 20, 0660, {100}, {100}, "", "belongs to the group dialout (on Debian", "udev"},
+      {0, 20, 0660, {100, 20}, {20}, "", "something else denies it", "usermod"},
+      {1000, 20, 0060, {20}, {20}, "", "denies even you, its owner", "usermod"},
+  };
+  for (const auto& c : cases) {
+    CGroups groups;
+    groups.m_configured = c.configured;
+    groups.m_process = c.process;
+    CNodeAccess node;
+    node.m_strDevice = "/dev/ttyUSB0";
+    node.m_strKernelName = "ttyUSB0";
+    node.m_strVendorId = c.vendor;
+    node.m_strProductId = *c.vendor ? "6001" : "";
+    node.m_owner = c.owner;
+    node.m_group = c.group;
+    node.m_mode = S_IFCHR | c.mode;
+    node.m_user = 1000;
+    const std::string advice = AdvisePermission(node, groups);
+    EXPECT_NE(advice.find(c.says), std::string::npos) << advice;
+    EXPECT_EQ(advice.find(c.never), std::string::npos) << advice;
+  }
+}
+
+// Runs setpriv with args (the credentials, then the program and its arguments) and returns
+// its exit code, with its output and errors in *out.
+int RunSetpriv(std::vector<std::string> args, std::string* out) {
+  // Everything the child needs is made before the fork: it only redirects and execs.
+  args.insert(args.begin(), "setpriv");
+  std::vector<char*> argv;
+  for (std::string& arg : args) argv.push_back(&arg[0]);
+  argv.push_back(nullptr);
+  int pipeFds[2];
+  if (pipe(pipeFds) != 0) return -1;
+  const pid_t child = fork();
+  if (child == 0) {
+    dup2(pipeFds[1], STDOUT_FILENO);
+    dup2(pipeFds[1], STDERR_FILENO);
+    close(pipeFds[0]);
+    execvp("setpriv", argv.data());
+    _exit(127);
+  }
+  close(pipeFds[1]);
+  char buffer[512];
+  for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) out->append(buffer, n);
+  close(pipeFds[0]);
+  int status = 0;
+  waitpid(child, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
 }
 
 // The real program run as a user who may not open the port (a pty made a serial device of the
@@ -354,29 +431,8 @@ TEST(CliDoctor, AUserWhoMayNotOpenThePortIsToldTheGroupToJoin) {
   ASSERT_EQ(chmod(bin.c_str(), 0755), 0);
 
   const auto asNobody = [&](std::vector<std::string> args, std::string* out) {
-    // Everything the child needs is made before the fork: it only redirects and execs.
-    args.insert(args.begin(),
-                {"setpriv", "--reuid=nobody", "--regid=nogroup", "--clear-groups", bin});
-    std::vector<char*> argv;
-    for (std::string& arg : args) argv.push_back(&arg[0]);
-    argv.push_back(nullptr);
-    int pipeFds[2];
-    if (pipe(pipeFds) != 0) return -1;
-    const pid_t child = fork();
-    if (child == 0) {
-      dup2(pipeFds[1], STDOUT_FILENO);
-      dup2(pipeFds[1], STDERR_FILENO);
-      close(pipeFds[0]);
-      execvp("setpriv", argv.data());
-      _exit(127);
-    }
-    close(pipeFds[1]);
-    char buffer[512];
-    for (ssize_t n; (n = read(pipeFds[0], buffer, sizeof buffer)) > 0;) out->append(buffer, n);
-    close(pipeFds[0]);
-    int status = 0;
-    waitpid(child, &status, 0);
-    return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    args.insert(args.begin(), {"--reuid=nobody", "--regid=nogroup", "--clear-groups", bin});
+    return RunSetpriv(args, out);
   };
   std::string doctor, readOut;
   EXPECT_EQ(asNobody({"doctor", "--port", rig.Path(0)}, &doctor), 1) << doctor;
@@ -388,6 +444,54 @@ TEST(CliDoctor, AUserWhoMayNotOpenThePortIsToldTheGroupToJoin) {
   EXPECT_NE(readOut.find("no permission to open it; run `corvane doctor --port " + rig.Path(0)),
             std::string::npos)
       << readOut;
+  EXPECT_TRUE(rig.Untouched(0));
+}
+
+// The real program, run as an unprivileged user, on device nodes of its own made beside the
+// rig: a node only root may open gets a udev rule, never `usermod -aG root`; a user who has
+// the node's group, whose mode denies the group writing, is told so and not to join it.
+TEST(CliDoctor, AnUnprivilegedUserIsToldWhatTheNodesOwnerGroupAndModeAllow) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to make device nodes and change user";
+  const group* dialout = getgrnam("dialout");
+  if (dialout == nullptr || getpwnam("nobody") == nullptr) {
+    GTEST_SKIP() << "no dialout group or nobody user here";
+  }
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  struct stat pty {};
+  ASSERT_EQ(stat(rig.Path(0).c_str(), &pty), 0);
+  const std::string bin = rig.File("corvane");
+  std::filesystem::copy_file(CORVANE_PATH, bin);
+  ASSERT_EQ(chmod(rig.Dir().c_str(), 0755), 0);
+  ASSERT_EQ(chmod(bin.c_str(), 0755), 0);
+  const std::string dialoutGid = std::to_string(dialout->gr_gid);
+  const struct {
+    gid_t group;
+    mode_t mode;
+    std::string groups;
+    const char* says;
+    const char* never;
+  } cases[] = {
+      {0, 0600, "--clear-groups", "Only root can open it", "usermod -aG root"},
+      {dialout->gr_gid, 0640, "--groups=" + dialoutGid, "denies its group dialout writing",
+       "usermod"},
+  };
+  for (const auto& c : cases) {
+    // A node of the rig's own pseudo-terminal: whatever opened it would reach only the rig.
+    const std::string node = rig.File("ttyCV" + std::to_string(c.mode));
+    if (mknod(node.c_str(), S_IFCHR | 0600, pty.st_rdev) != 0) GTEST_SKIP() << "no mknod here";
+    ASSERT_EQ(chown(node.c_str(), 0, c.group), 0);
+    ASSERT_EQ(chmod(node.c_str(), c.mode), 0);
+    std::string out;
+    EXPECT_EQ(
+        RunSetpriv({"--reuid=nobody", "--regid=nogroup", c.groups, bin, "doctor", "--port", node},
+                   &out),
+        1)
+        << out;
+    EXPECT_NE(out.find("no permission to open " + node), std::string::npos) << out;
+    EXPECT_NE(out.find(c.says), std::string::npos) << out;
+    EXPECT_EQ(out.find(c.never), std::string::npos) << out;
+  }
   EXPECT_TRUE(rig.Untouched(0));
 }
 

@@ -11,7 +11,9 @@
 #include <thread>
 
 #include "cli/CliRig.h"
+#include "cli/Output.h"
 #include "cli/PortsCommand.h"
+#include "cli/Profile.h"
 #include "tests/common/MessageTexts.h"
 
 namespace {
@@ -311,7 +313,46 @@ TEST(CliProfiles, SavedFromOneModuleProgrammedIntoAnotherAndBadOnesRefused) {
   EXPECT_NE(rig.m_strErr.find("\"pin\""), std::string::npos) << rig.m_strErr;
   std::ofstream(bad) << "not json";
   EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--from", bad}), 64);
+  // Nesting deep enough to exhaust a recursive parser's stack is one refusal like any other.
+  std::ofstream(bad) << R"({"name": )" << std::string(32000, '[') << std::string(32000, ']') << "}";
+  EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--from", bad}), 64);
+  EXPECT_EQ(rig.m_strErr, "corvane: --from: " + bad + ": \"name\" is not a text\n");
   EXPECT_EQ(rig.State(1).at("commands"), before) << "nothing sent for a bad profile";
+}
+
+// What read --save and read --format json write is a profile, whatever the outcome; a field
+// they never write, or one given twice, is refused by name, before any value is taken.
+TEST(CliProfiles, OnlyTheFieldsReadWritesAreAProfileAndEachOnce) {
+  CModuleSettings held;
+  held.m_strAddress = "00 : 1A : 7D : DA : 71 : 13";
+  held.m_strName = "LINE-7";
+  held.m_strPin = "1234";
+  CModuleReport ok, failed;
+  ok.m_read = held;
+  failed.m_outcome = EOutcome::NoModule;
+  failed.m_strMessage = "no module";
+  for (const std::string& text : {ProfileText(held), DumpJson(ReportJson("COM3", ok, false, false)),
+                                  DumpJson(ReportJson("COM3", failed, false, false))}) {
+    CSettingChanges values;
+    std::string error;
+    EXPECT_TRUE(ParseProfile(text, &values, &error)) << text << ": " << error;
+  }
+  const std::pair<std::string, std::string> refused[] = {
+      {R"({"name": "A", "pin": "1", "name": "B"})", "the field \"name\" is repeated"},
+      {R"({"nmae": "A"})", "unknown field \"nmae\""},
+      {R"({"number": 7})", "unknown field \"number\""},
+      {R"({"\u001b[2J": "A"})", "unknown field \"\\x1B[2J\""},
+      {R"({"pin": ["1234"]})", "\"pin\" is not a text"},
+      {std::string(32000, '['), "not a profile"},
+      {R"({"name": "A"} {})", "bad JSON at byte 15"},
+  };
+  for (const auto& profile : refused) {
+    CSettingChanges values;
+    std::string error;
+    EXPECT_FALSE(ParseProfile(profile.first, &values, &error));
+    EXPECT_NE(error.find(profile.second), std::string::npos) << error;
+    EXPECT_FALSE(values.m_name) << "no value taken from a refused profile";
+  }
 }
 
 // A dry run reads the module and shows the change, and sends no setting command.

@@ -230,6 +230,15 @@ TEST(CliLedger, ADryRunShowsTheNumbersAndBindsNothing) {
   EXPECT_EQ(fromEmpty[2]["changes"]["name"]["new"], "N-03");
   struct stat info {};
   EXPECT_NE(stat(fresh.c_str(), &info), 0) << "no ledger file made by a dry run";
+  // Nor when that empty ledger has no temporary folder to go in: the dry run is refused.
+  const char* const tmpdir = getenv("TMPDIR");
+  const std::string kept = tmpdir != nullptr ? tmpdir : "";
+  setenv("TMPDIR", rig.File("no-such-folder").c_str(), 1);
+  EXPECT_EQ(rig.Run(With({"gang", "--ledger", fresh, "--dry-run"}, kNamed)), 4);
+  tmpdir != nullptr ? setenv("TMPDIR", kept.c_str(), 1) : unsetenv("TMPDIR");
+  EXPECT_NE(rig.m_strErr.find("(check TMPDIR); nothing was created"), std::string::npos)
+      << rig.m_strErr;
+  EXPECT_NE(stat(fresh.c_str(), &info), 0) << "no ledger file made by a dry run";
 
   EXPECT_EQ(rig.Writes(1) + rig.Writes(2), "");
   auto look = Look(ledger);
