@@ -101,7 +101,7 @@ bool CLedgerRun::Turn(const std::string& address, const CModuleSettings& read,
   }
   if (found) {
     FromRecord(module, read, make, turn);
-    return true;
+    return BindNewName(address, turn, error);
   }
   if (m_bOnlyFailed) {
     turn->m_skip = EOutcome::NotInLedger;
@@ -130,7 +130,7 @@ bool CLedgerRun::Turn(const std::string& address, const CModuleSettings& read,
   if (!bound) {
     // Another process or station bound it a moment ago.
     FromRecord(module, read, make, turn);
-    return true;
+    return BindNewName(address, turn, error);
   }
   turn->m_bProgram = true;
   turn->m_bNew = true;
@@ -152,6 +152,10 @@ bool CLedgerRun::TurnAll(const std::vector<std::string>& addresses,
     if (!Find(addresses[k], &found, &module, error)) return false;
     if (found) {
       FromRecord(module, reads[k], makes[k], &(*turns)[k]);
+      if (!BindNewName(addresses[k], &(*turns)[k], error)) {
+        if (refused != nullptr && !error->m_bUnavailable) *refused = k;
+        return false;
+      }
     } else if (m_bOnlyFailed) {
       (*turns)[k].m_skip = EOutcome::NotInLedger;
     } else {
@@ -205,6 +209,7 @@ bool CLedgerRun::BindFresh(const std::vector<size_t>& fresh,
       bool found = false;
       if (!Find(keys[i], &found, &module, error)) return false;
       FromRecord(found ? module : modules[i], reads[fresh[i]], makes[fresh[i]], &turn);
+      if (!BindNewName(keys[i], &turn, error)) return false;
     } else {
       turn.m_bProgram = true;
       turn.m_bNew = true;
@@ -275,6 +280,13 @@ bool CLedgerRun::Preview(const std::string& address, const CModuleSettings& read
   return true;
 }
 
+bool CLedgerRun::BindNewName(const std::string& address, CLedgerTurn* turn, CLedgerError* error) {
+  if (!turn->m_bProgram || turn->m_strNameToBind.empty()) return true;
+  if (m_pLedger->BindName(address, turn->m_strNameToBind, error)) return true;
+  if (error->m_bUnavailable) Lose(*error);
+  return false;
+}
+
 void CLedgerRun::FromRecord(const CLedgerModule& module, const CModuleSettings& read,
                             const CValuesMaker& make, CLedgerTurn* turn) const {
   turn->m_nNumber = module.m_nNumber;
@@ -291,7 +303,11 @@ void CLedgerRun::FromRecord(const CLedgerModule& module, const CModuleSettings& 
     CModuleSettings made = read;
     bool named = false;
     std::string why;
-    if (make(module.m_nNumber, &made, &named, &why) == EValues::Ok) base = made;
+    if (make(module.m_nNumber, &made, &named, &why) == EValues::Ok) {
+      base = made;
+      // A name set now for a module bound without one is bound before it is written.
+      if (named && !module.m_values.m_name) turn->m_strNameToBind = made.m_strName;
+    }
   }
   turn->m_bProgram = true;
   turn->m_bAgain = module.LastOk();

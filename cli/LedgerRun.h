@@ -39,6 +39,8 @@ struct CLedgerTurn {
   CModuleSettings m_values;
   // With DiffersFromLedger: what the module holds against what the ledger recorded.
   std::string m_strWhy;
+  // A name given now to a module bound without one: bound before anything is sent.
+  std::string m_strNameToBind;
 };
 
 // The line for a module that differs from the ledger: what it holds, and the way out.
@@ -98,6 +100,9 @@ class CLedgerRun {
   bool BindFresh(const std::vector<size_t>& fresh, const std::vector<std::string>& addresses,
                  const std::vector<CModuleSettings>& reads, const std::vector<CValuesMaker>& makes,
                  std::vector<CLedgerTurn>* turns, size_t* refused, CLedgerError* error);
+  // Binds turn's new name to the module at address, if it has one. False when the ledger
+  // refused it (held by another module) or failed.
+  bool BindNewName(const std::string& address, CLedgerTurn* turn, CLedgerError* error);
   // The turn of a module the ledger has bound.
   void FromRecord(const CLedgerModule& module, const CModuleSettings& read,
                   const CValuesMaker& make, CLedgerTurn* turn) const;

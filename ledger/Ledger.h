@@ -159,6 +159,12 @@ class CLedger {
   virtual bool BindAll(const std::vector<std::string>& addresses,
                        const CLedgerValuesForEach& valuesFor, std::vector<CLedgerModule>* modules,
                        std::vector<ELedgerBinding>* outcomes, CLedgerError* error) = 0;
+  // Gives the bound module at address the name it is about to be programmed with, when it was
+  // bound without one: held in the ledger before any byte writes it, so no other module can
+  // take it meanwhile. Refused (not unavailable) when another address holds the name or the
+  // module holds another one; true when the module holds this name already.
+  virtual bool BindName(const std::string& address, const std::string& name,
+                        CLedgerError* error) = 0;
   // The address and number holding a name; *found false when no module holds it.
   virtual bool NameHolder(const std::string& name, bool* found, std::string* address,
                           long long* number, CLedgerError* error) = 0;

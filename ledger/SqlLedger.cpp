@@ -310,6 +310,34 @@ CSqlLedger::EBind CSqlLedger::BindAllOnce(const std::vector<std::string>& addres
   return EBind::Done;
 }
 
+bool CSqlLedger::BindName(const std::string& address, const std::string& name,
+                          CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  // The counter's row is taken as a binding takes it, so names are given one at a time across
+  // processes and stations.
+  long long next = 0;
+  if (!BeginBinding(&next)) return Abort(error, true, "");
+  std::vector<CSqlRow> holder, own;
+  if (!m_pConnection->Run("SELECT address FROM ledger_modules WHERE name = $1", {name}, &holder) ||
+      !m_pConnection->Run("SELECT name FROM ledger_modules WHERE address = $1", {address}, &own)) {
+    return Abort(error, true, "");
+  }
+  if (!holder.empty() && Text(holder[0][0]) != address) {
+    return Abort(error, false,
+                 "the name \"" + name + "\" is already held by " + Text(holder[0][0]));
+  }
+  if (own.empty() || (own[0][0] && Text(own[0][0]) != name)) {
+    return Abort(error, false, address + " is not bound, or holds another name");
+  }
+  if (holder.empty() &&
+      !m_pConnection->Run("UPDATE ledger_modules SET name = $1 WHERE address = $2", {name, address},
+                          nullptr)) {
+    return Abort(error, true, "");
+  }
+  if (!m_pConnection->Run("COMMIT", {}, nullptr)) return Unavailable(error);
+  return true;
+}
+
 bool CSqlLedger::NameHolder(const std::string& name, bool* found, std::string* address,
                             long long* number, CLedgerError* error) {
   std::lock_guard<std::mutex> lock(m_mutex);

@@ -28,6 +28,7 @@ class CSqlLedger final : public CLedger {
   bool BindAll(const std::vector<std::string>& addresses, const CLedgerValuesForEach& valuesFor,
                std::vector<CLedgerModule>* modules, std::vector<ELedgerBinding>* outcomes,
                CLedgerError* error) override;
+  bool BindName(const std::string& address, const std::string& name, CLedgerError* error) override;
   bool NameHolder(const std::string& name, bool* found, std::string* address, long long* number,
                   CLedgerError* error) override;
   bool FindByAddress(const std::string& address, bool* found, CLedgerModule* module,

@@ -46,10 +46,10 @@ struct CSwapCase {
 };
 
 TEST(CliIdentity, ASwapAtAnyMomentIsModuleChangedAndBothModulesAreRecorded) {
-  const std::vector<std::string> program = {"program", "--port", "COM3", "--pace", "fast",
-                                            "--name", "X-{seq}", "--quiet"};
-  const std::vector<std::string> gang = {"gang", "--ports", "COM3", "--pace", "fast",
-                                         "--name", "X-{seq}", "--quiet"};
+  const std::vector<std::string> program = {"program", "--port", "COM3",    "--pace",
+                                            "fast",    "--name", "X-{seq}", "--quiet"};
+  const std::vector<std::string> gang = {"gang", "--ports", "COM3",    "--pace",
+                                         "fast", "--name",  "X-{seq}", "--quiet"};
   std::vector<std::string> verify = program;
   verify.push_back("--verify");
   std::vector<std::string> gangVerify = gang;
@@ -66,8 +66,8 @@ TEST(CliIdentity, ASwapAtAnyMomentIsModuleChangedAndBothModulesAreRecorded) {
   for (const CSwapCase& c : cases) {
     SCOPED_TRACE(c.m_pszWhat);
     CCliRig rig;
-    ASSERT_TRUE(rig.Start({{"--address", kFirst, "--swap-after", c.m_pszSwapAfter, "--swap-to",
-                            kSecond}}));
+    ASSERT_TRUE(
+        rig.Start({{"--address", kFirst, "--swap-after", c.m_pszSwapAfter, "--swap-to", kSecond}}));
     const std::string ledger = LedgerFile(rig);
     std::vector<std::string> args = c.m_command;
     args.insert(args.end(), {"--ledger", ledger, "--format", "json"});
@@ -94,8 +94,8 @@ TEST(CliIdentity, AReadThatFailsAfterTheAddressLeavesARow) {
   CCliRig rig;
   ASSERT_TRUE(rig.Start({{"--address", kFirst, "--stop-after", "3"}}));
   const std::string ledger = LedgerFile(rig);
-  EXPECT_EQ(rig.Run({"program", "--port", "COM3", "--pace", "fast", "--name", "X-{seq}",
-                     "--quiet", "--ledger", ledger}),
+  EXPECT_EQ(rig.Run({"program", "--port", "COM3", "--pace", "fast", "--name", "X-{seq}", "--quiet",
+                     "--ledger", ledger}),
             2);
   const std::vector<json> rows = Rows(rig, ledger);
   ASSERT_EQ(rows.size(), 1u);
@@ -110,8 +110,8 @@ TEST(CliIdentity, AModuleThatDiffersFromTheLedgerIsAFailureUntilProgrammedAgain)
   CCliRig rig;
   ASSERT_TRUE(rig.Start({{"--address", kFirst}}));
   const std::string ledger = LedgerFile(rig);
-  const std::vector<std::string> run = {"program", "--port", "COM3", "--pace", "fast", "--name",
-                                        "X-{seq}", "--quiet", "--ledger", ledger};
+  const std::vector<std::string> run = {"program", "--port",  "COM3",    "--pace",   "fast",
+                                        "--name",  "X-{seq}", "--quiet", "--ledger", ledger};
   ASSERT_EQ(rig.Run(run), 0) << rig.m_strErr;
   ASSERT_TRUE(rig.Restart(0, {"--address", kFirst, "--name", "HANDMADE"}));
   EXPECT_EQ(rig.Run(run), 2);
@@ -123,6 +123,35 @@ TEST(CliIdentity, AModuleThatDiffersFromTheLedgerIsAFailureUntilProgrammedAgain)
   again.push_back("--again");
   EXPECT_EQ(rig.Run(again), 0) << rig.m_strErr;
   EXPECT_EQ(rig.State(0).at("name"), "X-1");
+}
+
+// A module bound without a name, then given one with --again: the name is bound before it is
+// written, so another module cannot take it too; and gang --again is recorded as deliberate.
+TEST(CliIdentity, ANameGivenOnARerunIsBoundBeforeItIsWritten) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--address", kFirst}, {"--address", kSecond}}));
+  const std::string ledger = LedgerFile(rig);
+  const std::vector<std::string> first = {"program", "--port",   "COM3", "--pace", "fast",
+                                          "--quiet", "--ledger", ledger, "--pin",  "4321"};
+  ASSERT_EQ(rig.Run(first), 0) << rig.m_strErr;
+  std::vector<std::string> named = first;
+  named.insert(named.end(), {"--again", "--name", "DUP"});
+  ASSERT_EQ(rig.Run(named), 0) << rig.m_strErr;
+  EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--pace", "fast", "--quiet", "--ledger", ledger,
+                     "--name", "DUP"}),
+            64);
+  EXPECT_NE(rig.m_strErr.find("already held by " + std::string(kFirst)), std::string::npos)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.Writes(1), "") << "refused before anything was written";
+
+  ASSERT_EQ(rig.Run({"gang", "--ports", "COM3", "--pace", "fast", "--quiet", "--ledger", ledger,
+                     "--again"}),
+            0)
+      << rig.m_strErr;
+  const std::vector<json> rows = Rows(rig, ledger);
+  ASSERT_FALSE(rows.empty());
+  EXPECT_NE(rows.back()["notes"].get<std::string>().find("again"), std::string::npos)
+      << rows.back().dump();
 }
 
 }  // namespace
