@@ -310,6 +310,7 @@ PGresult* CPostgresConnection::Collect() {
 }
 
 short CPostgresConnection::Wait(short events, Clock::time_point deadline) {
+  int failure = 0;
   for (;;) {
     const auto left =
         std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
@@ -318,15 +319,20 @@ short CPostgresConnection::Wait(short events, Clock::time_point deadline) {
     if (left <= 0) break;
     const int ready = poll(&watch, 1, static_cast<int>(left) + 1);
     if (ready > 0) return watch.revents;
-    if (ready < 0 && errno != EINTR) return 0;
+    if (ready < 0 && errno != EINTR) {
+      failure = errno;
+      break;
+    }
   }
-  // A connection not made yet has its own message; one made has lost its server.
+  // A connection not made yet has its own message. One made is given up: going on to
+  // PQgetResult would wait without any deadline.
   if (PQstatus(m_pConn) == CONNECTION_OK) {
     m_bSilent = true;
     m_eLastFailure = ESqlFailure::Other;
-    m_strLastError = "the server has given no answer for " +
-                     std::to_string(kPostgresAnswerSeconds) +
-                     " s (stopped, or the network to it is gone)";
+    m_strLastError = failure ? std::string("cannot wait for the server: ") + strerror(failure)
+                             : "the server has given no answer for " +
+                                   std::to_string(kPostgresAnswerSeconds) +
+                                   " s (stopped, or the network to it is gone)";
   }
   return 0;
 }
