@@ -258,7 +258,6 @@ TEST(CliLedgerPostgres, AFrozenServerEndsTheRunAsALostOneOverTheSocketAndOverTcp
         url, [&] { server.Signal(SIGSTOP); }, true);
     server.Signal(SIGCONT);
     EXPECT_LT(seconds, 20.0) << url;
-   
   }
 }
 
