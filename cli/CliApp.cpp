@@ -11,6 +11,7 @@
 #include "cli/PortsCommand.h"
 #include "cli/Settings.h"
 #include "cli/station/StationCommand.h"
+#include "ledger/LedgerSecrets.h"
 
 namespace {
 
@@ -35,7 +36,8 @@ int Parse(CLI::App& app, int argc, const char* const* argv, CCliEnv& env) {
     env.m_out << kVersion << "\n";
     return kExitOk;
   } catch (const CLI::ParseError& error) {
-    env.m_err << "corvane: " << error.what() << "\n";
+    // CLI11 quotes the arguments it did not expect, a ledger URL among them perhaps.
+    env.m_err << "corvane: " << RedactSecrets(error.what(), {}) << "\n";
     return kExitUsage;
   }
   return -1;

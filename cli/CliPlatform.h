@@ -43,3 +43,7 @@ std::thread StartWorkerThread(std::function<void()> work);
 // that returns false once the file cannot take more, or null with the reason in *error.
 std::function<bool(const std::string& text)> OpenAppendFile(const std::string& path,
                                                             std::string* error);
+// Overwrites the password of every ledger URL among the program's arguments in their own
+// memory (what `ps` and /proc/PID/cmdline show), as RedactLocation shows it. The caller keeps
+// copies first. Nothing to do on Windows, whose build has no PostgreSQL ledger.
+void HideLocationPasswords(int argc, char** argv);

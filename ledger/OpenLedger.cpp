@@ -1,5 +1,4 @@
 #include <cctype>
-#include <cstring>
 
 #include "ledger/Ledger.h"
 #include "ledger/PostgresConnection.h"
@@ -19,28 +18,6 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
 }
 
 }  // namespace
-
-std::string RedactLocation(const std::string& location) {
-  const size_t scheme = location.find("://");
-  if (scheme == std::string::npos) return location;
-  std::string shown = location;
-  const size_t start = scheme + 3;
-  const size_t end = shown.find_first_of("/?", start);
-  const std::string authority = shown.substr(start, end - start);
-  const size_t at = authority.rfind('@');
-  const size_t colon = authority.find(':');
-  if (at != std::string::npos && colon != std::string::npos && colon < at)
-    shown = shown.substr(0, start + colon + 1) + "***" + shown.substr(start + at);
-  // The password may come as a parameter too: "?user=station&password=...".
-  for (size_t key = shown.find("password=", start); key != std::string::npos;
-       key = shown.find("password=", key + 1)) {
-    if (shown[key - 1] != '?' && shown[key - 1] != '&') continue;
-    const size_t value = key + strlen("password=");
-    const size_t stop = shown.find('&', value);
-    shown = shown.substr(0, value) + "***" + (stop == std::string::npos ? "" : shown.substr(stop));
-  }
-  return shown;
-}
 
 bool IsPostgresLocation(const std::string& location) {
   return StartsWithNoCase(location, "postgresql://") || StartsWithNoCase(location, "postgres://");

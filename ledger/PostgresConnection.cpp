@@ -1,10 +1,14 @@
 #include "ledger/PostgresConnection.h"
 
 #include <libpq-fe.h>
+#include <poll.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 
 #include "ledger/Ledger.h"
+#include "ledger/LedgerSecrets.h"
 #include "ledger/SqlLedger.h"
 
 namespace {
@@ -47,14 +51,21 @@ static_assert(sizeof kSteps / sizeof kSteps[0] == kLedgerSchemaVersion,
 constexpr const char* kSetupLock = "SELECT pg_advisory_lock(4352564)";
 constexpr const char* kSetupUnlock = "SELECT pg_advisory_unlock(4352564)";
 
+using Clock = std::chrono::steady_clock;
+
+Clock::time_point SecondsFromNow(int seconds) {
+  return Clock::now() + std::chrono::seconds(seconds);
+}
+
 // libpq's messages run over several lines: what failed, then a general hint ("Is the server
 // running...?"). The first line is the one that says what happened.
-std::string OneLine(const char* text) {
+std::string OneLine(const std::string& text) {
   std::string line;
-  for (const char* p = text ? text : ""; *p && *p != '\n'; ++p) {
-    const bool space = *p == '\t' || *p == '\r' || *p == ' ';
+  for (size_t i = 0; i < text.size() && text[i] != '\n'; ++i) {
+    const char c = text[i];
+    const bool space = c == '\t' || c == '\r' || c == ' ';
     if (space && (line.empty() || line.back() == ' ')) continue;
-    line += space ? ' ' : *p;
+    line += space ? ' ' : c;
   }
   while (!line.empty() && line.back() == ' ') line.pop_back();
   return line;
@@ -73,6 +84,21 @@ CPostgresConnection::~CPostgresConnection() {
 }
 
 bool CPostgresConnection::Open(const std::string& url, std::string* error) {
+  if (!Connect(NormalizeScheme(url), error)) return false;
+  PQsetNoticeProcessor(m_pConn, IgnoreNotice, nullptr);
+  bool exists = false;
+  std::string application;
+  int version = 0;
+  if (!ReadMeta(&exists, &application, &version)) {
+    *error = m_strLastError;
+    return false;
+  }
+  if (exists && application == kApplication && version == kLedgerSchemaVersion) return true;
+  return Migrate(error);
+}
+
+bool CPostgresConnection::Connect(const std::string& url, std::string* error) {
+  m_secrets = LocationSecrets(url);
   const std::string connect = std::to_string(kLedgerConnectSeconds);
   const std::string lockTimeout = "-c lock_timeout=" + std::to_string(kLedgerBusyMs);
   // The defaults come before the URL, whose own settings override them. Keepalives and the
@@ -85,21 +111,39 @@ bool CPostgresConnection::Open(const std::string& url, std::string* error) {
   const char* values[] = {
       connect.c_str(), "corvane", lockTimeout.c_str(), "1", "10", "5", "3", "20000",
       url.c_str(),     nullptr};
-  m_pConn = PQconnectdbParams(keys, values, 1);
-  if (!m_pConn || PQstatus(m_pConn) != CONNECTION_OK) {
-    *error = m_pConn ? OneLine(PQerrorMessage(m_pConn)) : "out of memory";
+  m_pConn = PQconnectStartParams(keys, values, 1);
+  if (!m_pConn) {
+    *error = "out of memory";
     return false;
   }
-  PQsetNoticeProcessor(m_pConn, IgnoreNotice, nullptr);
-  bool exists = false;
-  std::string application;
-  int version = 0;
-  if (!ReadMeta(&exists, &application, &version)) {
-    *error = m_strLastError;
-    return false;
+  // What libpq took for the password, by its own reading of the URL, or from PGPASSWORD.
+  int seconds = 0;
+  if (PQconninfoOption* options = PQconninfo(m_pConn)) {
+    for (PQconninfoOption* o = options; o->keyword; ++o) {
+      if (o->val && strcmp(o->keyword, "password") == 0) m_secrets.push_back(o->val);
+      if (o->val && strcmp(o->keyword, "connect_timeout") == 0) seconds = std::atoi(o->val);
+    }
+    PQconninfoFree(options);
   }
-  if (exists && application == kApplication && version == kLedgerSchemaVersion) return true;
-  return Migrate(error);
+  // libpq keeps connect_timeout only in its own blocking connect; here it is ours to keep.
+  const Clock::time_point deadline = SecondsFromNow(seconds > 0 ? seconds : kLedgerConnectSeconds);
+  PostgresPollingStatusType state =
+      PQstatus(m_pConn) == CONNECTION_BAD ? PGRES_POLLING_FAILED : PGRES_POLLING_WRITING;
+  while (state != PGRES_POLLING_OK) {
+    if (state == PGRES_POLLING_FAILED) {
+      *error = Say(PQerrorMessage(m_pConn));
+      return false;
+    }
+    if (!Wait(state == PGRES_POLLING_WRITING ? POLLOUT : POLLIN, deadline)) {
+      *error = "no answer from the server within " +
+               std::to_string(seconds > 0 ? seconds : kLedgerConnectSeconds) + " s";
+      return false;
+    }
+    state = PQconnectPoll(m_pConn);
+  }
+  // From here on nothing libpq sends may block: a stopped server stops reading too.
+  PQsetnonblocking(m_pConn, 1);
+  return true;
 }
 
 bool CPostgresConnection::ReadMeta(bool* exists, std::string* application, int* version) {
@@ -143,13 +187,13 @@ bool CPostgresConnection::MigrateLocked(std::string* error) {
   } else {
     bool ok = true;
     for (int step = version; ok && step < kLedgerSchemaVersion; ++step) {
-      PGresult* result = PQexec(m_pConn, kSteps[step]);
+      PGresult* result = Exec(kSteps[step], nullptr);
       ok = PQresultStatus(result) == PGRES_COMMAND_OK;
       if (!ok) {
+        const char* primary =
+            result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
         *error = "cannot bring the schema to version " + std::to_string(step + 1) + ": " +
-                 OneLine(PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)
-                             ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY)
-                             : PQerrorMessage(m_pConn));
+                 (m_bSilent ? m_strLastError : Say(primary ? primary : PQerrorMessage(m_pConn)));
       }
       PQclear(result);
     }
@@ -169,8 +213,7 @@ bool CPostgresConnection::Run(const std::string& sql, const std::vector<CSqlPara
   std::vector<const char*> values;
   for (const CSqlParam& p : params) values.push_back(p.m_text ? p.m_text->c_str() : nullptr);
   if (rows) rows->clear();
-  PGresult* result = PQexecParams(m_pConn, sql.c_str(), static_cast<int>(values.size()), nullptr,
-                                  values.data(), nullptr, nullptr, 0);
+  PGresult* result = Exec(sql, &values);
   const ExecStatusType status = PQresultStatus(result);
   const bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
   if (ok) {
@@ -199,7 +242,7 @@ bool CPostgresConnection::Run(const std::string& sql, const std::vector<CSqlPara
       m_eLastFailure = ESqlFailure::Other;
     }
     const char* primary = result ? PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY) : nullptr;
-    m_strLastError = OneLine(primary ? primary : PQerrorMessage(m_pConn));
+    if (!m_bSilent) m_strLastError = Say(primary ? primary : PQerrorMessage(m_pConn));
   }
   PQclear(result);
   return ok;
@@ -214,4 +257,87 @@ bool CPostgresConnection::CheckStorage(std::string* fault) {
   if (Run("SELECT 1", {}, nullptr)) return true;
   *fault = m_strLastError;
   return false;
+}
+
+PGresult* CPostgresConnection::Exec(const std::string& sql,
+                                    const std::vector<const char*>* values) {
+  if (m_bSilent) return nullptr;
+  const int sent = values
+                       ? PQsendQueryParams(m_pConn, sql.c_str(), static_cast<int>(values->size()),
+                                           nullptr, values->data(), nullptr, nullptr, 0)
+                       : PQsendQuery(m_pConn, sql.c_str());
+  if (!sent || !Flush()) return nullptr;
+  return Collect();
+}
+
+bool CPostgresConnection::Flush() {
+  Clock::time_point deadline = SecondsFromNow(kPostgresAnswerSeconds);
+  for (int left = PQflush(m_pConn); left != 0; left = PQflush(m_pConn)) {
+    if (left < 0) return false;
+    // The server may be sending while it reads: take that in, or both sides wait forever.
+    const short ready = Wait(POLLIN | POLLOUT, deadline);
+    if (!ready) return false;
+    if ((ready & POLLIN) && !PQconsumeInput(m_pConn)) return false;
+    deadline = SecondsFromNow(kPostgresAnswerSeconds);
+  }
+  return true;
+}
+
+PGresult* CPostgresConnection::Collect() {
+  PGresult* kept = nullptr;
+  for (;;) {
+    Clock::time_point deadline = SecondsFromNow(kPostgresAnswerSeconds);
+    // A broken connection ends the loop too: PQgetResult then says so without waiting.
+    while (!m_bSilent && PQisBusy(m_pConn) && PQstatus(m_pConn) == CONNECTION_OK) {
+      if (!Wait(POLLIN, deadline)) break;
+      if (!PQconsumeInput(m_pConn)) break;
+      deadline = SecondsFromNow(kPostgresAnswerSeconds);
+    }
+    if (m_bSilent) {
+      PQclear(kept);
+      return nullptr;
+    }
+    PGresult* next = PQgetResult(m_pConn);
+    if (!next) return kept;
+    // As PQexec does: a failed result is kept over what follows it.
+    if (kept && PQresultStatus(kept) == PGRES_FATAL_ERROR) {
+      PQclear(next);
+    } else {
+      PQclear(kept);
+      kept = next;
+    }
+  }
+}
+
+short CPostgresConnection::Wait(short events, Clock::time_point deadline) {
+  int failure = 0;
+  for (;;) {
+    const auto left =
+        std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now()).count();
+    pollfd watch{PQsocket(m_pConn), events, 0};
+    if (watch.fd < 0) return 0;
+    if (left <= 0) break;
+    const int ready = poll(&watch, 1, static_cast<int>(left) + 1);
+    if (ready > 0) return watch.revents;
+    if (ready < 0 && errno != EINTR) {
+      failure = errno;
+      break;
+    }
+  }
+  // A connection not made yet has its own message. One made is given up: going on to
+  // PQgetResult would wait without any deadline.
+  if (PQstatus(m_pConn) == CONNECTION_OK) {
+    m_bSilent = true;
+    m_eLastFailure = ESqlFailure::Other;
+    m_strLastError = failure ? std::string("cannot wait for the server: ") + strerror(failure)
+                             : "the server has given no answer for " +
+                                   std::to_string(kPostgresAnswerSeconds) +
+                                   " s (stopped, or the network to it is gone)";
+  }
+  return 0;
+}
+
+std::string CPostgresConnection::Say(const char* text) const {
+  // Hidden before the line is tidied: a password may hold the spaces tidying would change.
+  return OneLine(RedactSecrets(text ? text : "", m_secrets));
 }

@@ -3,16 +3,25 @@
 //
 // Contract: Open blocks at most kLedgerConnectSeconds to connect (unless the URL sets its own
 // connect_timeout) and then as long as another station's set-up of the schema takes. A lock
-// held by another station is waited for at most kLedgerBusyMs. The database is ours when it
-// holds our ledger_meta table naming this program; one without it gets our tables. libpq's
-// notices never reach the terminal.
+// held by another station is waited for at most kLedgerBusyMs. Every wait on the server has a
+// deadline kept here, not by the server (a stopped server keeps none): a server silent for
+// kPostgresAnswerSeconds while an answer is due counts as lost, and every later call fails at
+// once. The database is ours when it holds our ledger_meta table naming this program; one
+// without it gets our tables. libpq's notices never reach the terminal; its messages reach
+// *error and LastError with every password of the URL (and PGPASSWORD's) hidden.
 #pragma once
 
+#include <chrono>
 #include <string>
+#include <vector>
 
 #include "ledger/SqlConnection.h"
 
 struct pg_conn;
+struct pg_result;
+
+// Longer than the server's own lock time-out (kLedgerBusyMs), after which it answers itself.
+constexpr int kPostgresAnswerSeconds = 12;
 
 class CPostgresConnection final : public CSqlConnection {
  public:
@@ -37,8 +46,21 @@ class CPostgresConnection final : public CSqlConnection {
   bool Migrate(std::string* error);
   bool MigrateLocked(std::string* error);
   bool ReadMeta(bool* exists, std::string* application, int* version);
+  bool Connect(const std::string& url, std::string* error);
+  // Sends one statement (several without parameters when values is null) and waits for all
+  // its results: the last one, or the first that failed; null when nothing came back.
+  pg_result* Exec(const std::string& sql, const std::vector<const char*>* values);
+  pg_result* Collect();
+  bool Flush();
+  // Waits until the socket is ready for events, at most until deadline; the ready events, or
+  // 0 when the time is up or the socket is gone.
+  short Wait(short events, std::chrono::steady_clock::time_point deadline);
+  // One line of libpq's text with the secrets hidden.
+  std::string Say(const char* text) const;
 
   pg_conn* m_pConn = nullptr;
+  std::vector<std::string> m_secrets;
+  bool m_bSilent = false;
   ESqlFailure m_eLastFailure = ESqlFailure::None;
   std::string m_strLastError;
 };

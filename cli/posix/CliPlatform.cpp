@@ -6,12 +6,14 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 
+#include "ledger/Ledger.h"
 #include "platform/posix/ControllingTerminal.h"
 #include "platform/posix/PosixCommApi.h"
 
@@ -186,4 +188,20 @@ std::function<bool(const std::string& text)> OpenAppendFile(const std::string& p
     }
     return true;
   };
+}
+
+void HideLocationPasswords(int argc, char** argv) {
+  constexpr const char* kJoined = "--ledger=";
+  for (int i = 1; i < argc; ++i) {
+    char* url = argv[i];
+    if (std::strncmp(url, kJoined, std::strlen(kJoined)) == 0) url += std::strlen(kJoined);
+    if (!IsPostgresLocation(url)) continue;
+    const std::string shown = RedactLocation(url);
+    // The arguments' memory cannot grow: a password shorter than the mask cuts the shown text
+    // short instead. What is left over becomes NULs, so no byte of the password stays.
+    const size_t length = std::strlen(url);
+    const size_t kept = std::min(shown.size(), length);
+    std::memcpy(url, shown.data(), kept);
+    std::memset(url + kept, 0, length - kept);
+  }
 }

@@ -174,3 +174,7 @@ std::function<bool(const std::string& text)> OpenAppendFile(const std::string& p
     return true;
   };
 }
+
+void HideLocationPasswords(int, char**) {
+  // No PostgreSQL ledger in this build, so no password in a ledger URL to hide.
+}

@@ -4,9 +4,12 @@
 #include <ftw.h>
 #include <glob.h>
 #include <grp.h>
+#include <dirent.h>
 #include <libpq-fe.h>
+#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -97,6 +100,31 @@ bool ServerUser(CServerUser* user, std::string* error) {
   return true;
 }
 
+// A TCP port of 127.0.0.1 nobody listens on now (the system picks it).
+int FreePort() {
+  const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+  sockaddr_in address{};
+  address.sin_family = AF_INET;
+  address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof address;
+  int port = 0;
+  if (fd >= 0 && bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 &&
+      getsockname(fd, reinterpret_cast<sockaddr*>(&address), &length) == 0)
+    port = ntohs(address.sin_port);
+  if (fd >= 0) close(fd);
+  return port;
+}
+
+// The parent process of pid, from /proc; -1 when it cannot be read.
+pid_t ParentOf(pid_t pid) {
+  const std::string stat = ReadText("/proc/" + std::to_string(pid) + "/stat");
+  const size_t end = stat.rfind(')');
+  int parent = -1;
+  if (end == std::string::npos || sscanf(stat.c_str() + end + 1, " %*c %d", &parent) != 1)
+    return -1;
+  return parent;
+}
+
 }  // namespace
 
 CPrivatePostgres::~CPrivatePostgres() {
@@ -134,11 +162,17 @@ bool CPrivatePostgres::Start(bool fsync, std::string* error) {
   // The password role first: its line must match before the catch-all trust line does.
   {
     std::ofstream hba(data + "/pg_hba.conf", std::ios::trunc);
-    hba << "local all " << kPasswordRole << " scram-sha-256\nlocal all all trust\n";
+    for (const char* role : {kPasswordRole, kSecretRole}) {
+      hba << "local all " << role << " scram-sha-256\nhost all " << role
+          << " 127.0.0.1/32 scram-sha-256\n";
+    }
+    // Over TCP any local user could reach the server: only the password roles get in there.
+    hba << "local all all trust\n";
   }
+  m_nPort = FreePort();
   const std::string options = "-k " + m_strDir +
-                              " -c listen_addresses='' -c fsync=" + (fsync ? "on" : "off") +
-                              " -c max_connections=50";
+                              " -c listen_addresses=127.0.0.1 -c port=" + std::to_string(m_nPort) +
+                              " -c fsync=" + (fsync ? "on" : "off") + " -c max_connections=50";
   if (RunChild({bin + "pg_ctl", "-D", data, "-l", m_strDir + "/server.log", "-w", "-t", "120", "-o",
                 options, "start"},
                m_strDir + "/pg_ctl.log", user.m_uid, user.m_gid) != 0) {
@@ -183,8 +217,11 @@ bool CPrivatePostgres::StartGuard(std::string* error) {
       if (n == 0 || (n < 0 && errno != EINTR)) break;
     }
     struct stat st;
-    if (stat((m_strDir + "/data/postmaster.pid").c_str(), &st) == 0)
+    if (stat((m_strDir + "/data/postmaster.pid").c_str(), &st) == 0) {
+      // A test that froze the server and never got to thaw it: a stopped server never stops.
+      Signal(SIGCONT);
       RunChild(stop, "/dev/null", user.m_uid, user.m_gid);
+    }
     RemoveTree(m_strDir);
     _exit(0);
   }
@@ -203,13 +240,37 @@ void CPrivatePostgres::Stop() {
   m_nGuard = -1;
 }
 
+// The socket's name carries the port: the URLs name it too.
 std::string CPrivatePostgres::Url(const std::string& database) const {
-  return "postgresql://postgres@/" + database + "?host=" + m_strDir;
+  return "postgresql://postgres@/" + database + "?host=" + m_strDir +
+         "&port=" + std::to_string(m_nPort);
 }
 
 std::string CPrivatePostgres::Url(const std::string& database, const std::string& user,
                                   const std::string& password) const {
-  return "postgresql://" + user + ":" + password + "@/" + database + "?host=" + m_strDir;
+  return "postgresql://" + user + ":" + password + "@/" + database + "?host=" + m_strDir +
+         "&port=" + std::to_string(m_nPort);
+}
+
+std::string CPrivatePostgres::TcpUrl(const std::string& database, const std::string& user,
+                                     const std::string& password) const {
+  return "postgresql://" + user + (password.empty() ? "" : ":" + password) +
+         "@127.0.0.1:" + std::to_string(m_nPort) + "/" + database;
+}
+
+bool CPrivatePostgres::Signal(int sig) const {
+  // The postmaster's pid is the first line of its pid file; its children are found by their
+  // parent, since it starts no new ones while stopped.
+  const pid_t server = std::atoi(ReadText(m_strDir + "/data/postmaster.pid").c_str());
+  if (server <= 0 || kill(server, sig) != 0) return false;
+  DIR* proc = opendir("/proc");
+  if (!proc) return false;
+  while (const dirent* entry = readdir(proc)) {
+    const pid_t pid = std::atoi(entry->d_name);
+    if (pid > 0 && ParentOf(pid) == server) kill(pid, sig);
+  }
+  closedir(proc);
+  return true;
 }
 
 bool CPrivatePostgres::Exec(const std::string& database, const std::string& sql,

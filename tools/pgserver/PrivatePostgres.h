@@ -1,7 +1,8 @@
 // CPrivatePostgres: a PostgreSQL server of its own for tests and benchmarks, from the
 // machine's PostgreSQL binaries (Debian's postgresql package): initdb and pg_ctl in a new
-// temporary folder, listening on a Unix socket in that folder only (no TCP port), run as the
-// postgres user when the caller is root (the server refuses to run as root).
+// temporary folder, listening on a Unix socket in that folder and on a free TCP port of
+// 127.0.0.1, run as the postgres user when the caller is root (the server refuses to run as
+// root).
 //
 // Contract: Start blocks until the server accepts connections (initdb and start-up take a few
 // seconds). Stop blocks until the server has stopped and its folder is gone; the destructor
@@ -9,8 +10,9 @@
 // ends without stopping it (a crash, a kill): it waits on a pipe that only this process holds
 // open, so nothing of a test run is left behind.
 //
-// Roles: "postgres" (superuser) connects without a password; kPasswordRole, once a test has
-// created it, only with its password, so wrong credentials can be tried.
+// Roles: "postgres" (superuser) connects without a password; kPasswordRole and kSecretRole,
+// once a test has created them, only with their password (over the socket and over TCP), so
+// wrong credentials can be tried.
 #pragma once
 
 #include <sys/types.h>
@@ -20,6 +22,7 @@
 class CPrivatePostgres {
  public:
   static constexpr const char* kPasswordRole = "corvane_password";
+  static constexpr const char* kSecretRole = "corvane_secret";
 
   CPrivatePostgres() = default;
   ~CPrivatePostgres();
@@ -34,7 +37,12 @@ class CPrivatePostgres {
   std::string Url(const std::string& database) const;
   std::string Url(const std::string& database, const std::string& user,
                   const std::string& password) const;
+  // The same over TCP to 127.0.0.1; password empty for none.
+  std::string TcpUrl(const std::string& database, const std::string& user,
+                     const std::string& password) const;
   const std::string& Folder() const { return m_strDir; }
+  // Sends sig to the server and every process it started (SIGSTOP freezes it whole).
+  bool Signal(int sig) const;
 
   // Runs SQL (one or more statements) as postgres in database.
   bool Exec(const std::string& database, const std::string& sql, std::string* error) const;
@@ -47,4 +55,5 @@ class CPrivatePostgres {
   std::string m_strBin;
   pid_t m_nGuard = -1;
   int m_hGuard = -1;
+  int m_nPort = 0;
 };
