@@ -24,9 +24,15 @@ class CPostgresConnection final : public CSqlConnection {
   // Connects to url and brings the schema to the current version. False with what is wrong
   // in *error (one line, without the URL).
   bool Open(const std::string& url, std::string* error);
+  // Before Open: the session only reads, and a database without a ledger of the current
+  // version is refused rather than set up.
+  void SetReadOnly() { m_bReadOnly = true; }
 
   bool Run(const std::string& sql, const std::vector<CSqlParam>& params,
            std::vector<CSqlRow>* rows) override;
+  // libpq's single-row mode: the rows come from the server one at a time, never all at once.
+  bool Each(const std::string& sql, const std::vector<CSqlParam>& params,
+            const CSqlRowSink& sink) override;
   bool BeginWrite() override;
   const char* ForUpdate() const override { return " FOR UPDATE"; }
   bool CheckStorage(std::string* fault) override;
@@ -37,8 +43,10 @@ class CPostgresConnection final : public CSqlConnection {
   bool Migrate(std::string* error);
   bool MigrateLocked(std::string* error);
   bool ReadMeta(bool* exists, std::string* application, int* version);
+  bool CheckReadable(bool exists, const std::string& application, int version, std::string* error);
 
   pg_conn* m_pConn = nullptr;
+  bool m_bReadOnly = false;
   ESqlFailure m_eLastFailure = ESqlFailure::None;
   std::string m_strLastError;
 };

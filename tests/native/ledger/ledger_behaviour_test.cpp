@@ -275,7 +275,7 @@ TYPED_TEST(LedgerBehaviour, ExportFiltersByTimeAndStation) {
   EXPECT_EQ(addresses({"2025-05-20", ""}), (V{Address(2), Address(3), Address(4)}));
   EXPECT_EQ(addresses({"", "bench-2"}), (V{Address(2), Address(4)}));
   EXPECT_EQ(addresses({"2025-05-20T08:30", "bench-2"}), (V{Address(4)}));
-  EXPECT_EQ(addresses({"2025-06", ""}), V{});
+  EXPECT_EQ(addresses({"2025-06-01", ""}), V{});
 }
 
 TYPED_TEST(LedgerBehaviour, StatsCountModulesByStationAndByTheirLastAttempt) {
