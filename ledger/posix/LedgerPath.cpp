@@ -61,6 +61,24 @@ std::string ExistingRisk(const std::string& path, const struct stat& st, const s
   return std::string();
 }
 
+// SQLite opens its journals beside the ledger by name as well, following links: the same
+// rules hold for them wherever they are there already.
+std::string CompanionRisk(const std::string& path, const struct stat& folder,
+                          const std::string& folderName) {
+  for (const char* suffix : {"-wal", "-shm", "-journal"}) {
+    struct stat st;
+    if (lstat((path + suffix).c_str(), &st) != 0) continue;
+    const std::string what = std::string("its ") + suffix + " file";
+    if (!S_ISREG(st.st_mode)) return what + " is a link or not a regular file";
+    if (AnyoneMayWrite(st)) return "anyone may write " + what;
+    if (AnyoneMayWrite(folder) && st.st_uid != geteuid() && st.st_uid != 0) {
+      return what + " belongs to another user (uid " + std::to_string(st.st_uid) +
+             ") in the folder " + folderName + ", which anyone may write";
+    }
+  }
+  return std::string();
+}
+
 }  // namespace
 
 bool CLedgerPath::Prepare(std::string* error) {
@@ -84,7 +102,14 @@ bool CLedgerPath::Prepare(std::string* error) {
       m_bMade = known;
       m_nDevice = st.st_dev;
       m_nInode = st.st_ino;
-      if (known) return true;
+      if (known) {
+        // Journals someone left beside a name not made yet would be taken in by SQLite.
+        *error = CompanionRisk(m_strPath, folder, folderName);
+        if (error->empty()) return true;
+        unlink(m_strPath.c_str());
+        m_bMade = false;
+        return false;
+      }
     } else if (errno != EEXIST) {
       *error = "cannot create the file in " + folderName + " (" + strerror(errno) + ")";
       return false;
@@ -96,6 +121,7 @@ bool CLedgerPath::Prepare(std::string* error) {
     return false;
   }
   *error = ExistingRisk(m_strPath, st, folder, folderName, m_eAccess);
+  if (error->empty()) *error = CompanionRisk(m_strPath, folder, folderName);
   m_nDevice = st.st_dev;
   m_nInode = st.st_ino;
   return error->empty();
