@@ -146,4 +146,18 @@ TEST(CliLedger, TwoModulesWithOneAddressAreRefusedBeforeAnythingIsBound) {
   EXPECT_EQ(Find(*Look(ledger), kA2).m_nNumber, -1);
 }
 
+// Numbers past 32 bits reach {seq} whole.
+TEST(CliLedger, ANumberPast32BitsNamesTheModuleInFull) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module(kA1)}));
+  const std::string ledger = LedgerFile(rig);
+  CLedgerError error;
+  ASSERT_TRUE(Look(ledger)->SetStart(4294967297LL, &error)) << error.m_strText;
+  ASSERT_EQ(
+      rig.Run({"program", "--port", "COM3", "--ledger", ledger, "--name", "T-{seq}", "--quiet"}), 0)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.State(0).at("name"), "T-4294967297");
+  EXPECT_EQ(Find(*Look(ledger), kA1).m_nNumber, 4294967297LL);
+}
+
 }  // namespace
