@@ -1,5 +1,5 @@
-// Ledgers that cannot be used, refused before any port is opened, and a ledger lost in the
-// middle of a run.
+// Names and numbers the ledger holds and ledgers that cannot be used, refused before any port
+// is opened; a ledger lost in the middle of a run; a ledger this user may only read; --since.
 #include <gtest/gtest.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -14,6 +14,35 @@
 namespace {
 
 using namespace cli_ledger;
+
+TEST(CliLedger, NamesAndNumbersTheLedgerHoldsAreRefusedBeforeAnythingIsWritten) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module(kA1), Module(kA2)}));
+  const std::string ledger = LedgerFile(rig);
+  ASSERT_EQ(rig.Run(With({"gang", "--ports", "COM3", "--ledger", ledger}, kNamed)), 0)
+      << rig.m_strErr;
+
+  // A start that would give number 1 again: refused before any port is opened.
+  EXPECT_EQ(rig.Run(With({"gang", "--ledger", ledger, "--start", "1"}, kNamed)), 64);
+  EXPECT_NE(rig.m_strErr.find("cannot start at 1"), std::string::npos) << rig.m_strErr;
+  EXPECT_TRUE(rig.Untouched(1));
+
+  const std::string plan = rig.File("plan.csv");
+  std::ofstream(plan) << "address,name\n" << kA2 << ",N-01\n";
+  EXPECT_EQ(rig.Run({"gang", "--ledger", ledger, "--plan", plan, "--quiet"}), 64);
+  EXPECT_NE(rig.m_strErr.find("holds the name \"N-01\" for 00:1A:7D:00:00:01 (number 1)"),
+            std::string::npos)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.Run({"program", "--port", "COM4", "--ledger", ledger, "--name", "N-01"}), 64);
+  EXPECT_NE(rig.m_strErr.find("N-01"), std::string::npos) << rig.m_strErr;
+  EXPECT_EQ(rig.Writes(1), "");
+  auto look = Look(ledger);
+  long long next = 0;
+  CLedgerError error;
+  ASSERT_TRUE(look->NextNumber(&next, &error));
+  EXPECT_EQ(next, 2) << "no number was used by the refused runs";
+  EXPECT_EQ(Find(*look, kA2).m_nNumber, -1);
+}
 
 TEST(CliLedger, BadLedgersAreRefusedBeforeAnyPortIsOpened) {
   CCliRig rig;
