@@ -301,6 +301,19 @@ std::string CheckSince(const std::string& text) {
          "\" (such as 2025-05-20, 2025-05-20T10:00 or 2025-05-20T10:00:00Z)";
 }
 
+// The one subcommand that may write: a database's owner sets up the tables once, and the
+// stations' role needs no right to create them.
+int Init(const CLedgerOptions& options, CCliEnv& env) {
+  CLedgerError error;
+  const std::unique_ptr<CLedger> ledger =
+      OpenLedger(options.m_strLocation, options.Station(), &error);
+  long long next = 0;
+  if (!ledger || !ledger->NextNumber(&next, &error)) return Failed(env, error);
+  env.m_out << "ledger " << Printable(ledger->Location()) << ": ready; the next number is " << next
+            << "\n";
+  return kExitOk;
+}
+
 }  // namespace
 
 CLI::App* AddLedgerCommand(CLI::App& app, CLedgerCommandOptions& options) {
@@ -326,17 +339,23 @@ CLI::App* AddLedgerCommand(CLI::App& app, CLedgerCommandOptions& options) {
       ledger->add_subcommand("stats", "Modules ok and failed, by station, and modules per hour");
   options.m_stats.AddLocation(options.m_pStats);
   AddFormatOption(options.m_pStats, options.m_strStatsFormat);
+
+  options.m_pInit = ledger->add_subcommand(
+      "init", "Make the ledger (a new file, or the tables of an empty database)");
+  options.m_init.AddLocation(options.m_pInit);
   return ledger;
 }
 
 int RunLedger(const CLedgerCommandOptions& options, CCliEnv& env) {
   const CLedgerOptions& chosen = options.m_pShow->parsed()     ? options.m_show
                                  : options.m_pExport->parsed() ? options.m_export
+                                 : options.m_pInit->parsed()   ? options.m_init
                                                                : options.m_stats;
   if (!chosen.Given()) {
     env.m_err << "corvane: --ledger LOCATION (or CORVANE_LEDGER) is required\n";
     return kExitUsage;
   }
+  if (options.m_pInit->parsed()) return Init(chosen, env);
   const std::unique_ptr<CLedger> ledger = Open(chosen, env);
   if (!ledger) return kExitLedger;
   if (options.m_pShow->parsed()) return Show(options, env, *ledger);
