@@ -1,10 +1,7 @@
 #include "cli/LedgerCommand.h"
 
-#include <sys/stat.h>
-
 #include <algorithm>
 #include <cstdio>
-#include <map>
 #include <memory>
 #include <vector>
 
@@ -58,24 +55,33 @@ CJson AttemptJson(const CLedgerAttempt& attempt) {
   return json;
 }
 
-// Rows under their column names, aligned, every cell made printable.
+// Columns aligned over rows that need not all be in memory: every row is first shown to
+// Widen, then printed with PrintRow; every cell made printable.
+void Widen(std::vector<size_t>* widths, const std::vector<std::string>& row) {
+  widths->resize(std::max(widths->size(), row.size()));
+  for (size_t k = 0; k < row.size(); ++k)
+    (*widths)[k] = std::max((*widths)[k], Printable(row[k]).size());
+}
+
+void PrintRow(std::ostream& out, const std::vector<size_t>& widths,
+              const std::vector<std::string>& row) {
+  std::string line;
+  for (size_t k = 0; k < row.size(); ++k) {
+    const std::string cell = Printable(row[k]);
+    line += cell;
+    if (k + 1 < row.size() && k < widths.size() && widths[k] > cell.size())
+      line.append(widths[k] - cell.size(), ' ');
+    if (k + 1 < row.size()) line.append(2, ' ');
+  }
+  line.erase(line.find_last_not_of(' ') + 1);
+  out << line << "\n";
+}
+
+// Rows under their column names, aligned.
 void PrintColumns(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
   std::vector<size_t> widths;
-  for (const auto& row : rows) {
-    widths.resize(std::max(widths.size(), row.size()));
-    for (size_t k = 0; k < row.size(); ++k)
-      widths[k] = std::max(widths[k], Printable(row[k]).size());
-  }
-  for (const auto& row : rows) {
-    std::string line;
-    for (size_t k = 0; k < row.size(); ++k) {
-      const std::string cell = Printable(row[k]);
-      line += cell;
-      if (k + 1 < row.size()) line.append(widths[k] - cell.size() + 2, ' ');
-    }
-    line.erase(line.find_last_not_of(' ') + 1);
-    out << line << "\n";
-  }
+  for (const auto& row : rows) Widen(&widths, row);
+  for (const auto& row : rows) PrintRow(out, widths, row);
 }
 
 std::string Shown(const std::optional<std::string>& value) {
@@ -83,15 +89,11 @@ std::string Shown(const std::optional<std::string>& value) {
 }
 
 std::unique_ptr<CLedger> Open(const CLedgerOptions& options, CCliEnv& env) {
-  const std::string& location = options.m_strLocation;
-  struct stat st;
-  // Reading a ledger must not leave an empty one behind at a mistyped path.
-  if (!IsPostgresLocation(location) && stat(location.c_str(), &st) != 0) {
-    env.m_err << "corvane: ledger " << Printable(location) << ": there is no such file\n";
-    return nullptr;
-  }
+  // Opened to read: a mistyped path gets no empty ledger, and a ledger this user may only
+  // read can be looked at.
   CLedgerError error;
-  std::unique_ptr<CLedger> ledger = OpenLedger(location, options.Station(), &error);
+  std::unique_ptr<CLedger> ledger =
+      OpenLedger(options.m_strLocation, options.Station(), &error, ELedgerAccess::Read);
   if (!ledger) env.m_err << "corvane: " << error.m_strText << "\n";
   return ledger;
 }
@@ -141,44 +143,56 @@ CJson ModuleJson(const CLedgerModule& module) {
           {"attempts", attempts}};
 }
 
-// Every module that has attempts, by its last one; then what Stats knows of the rest.
-int ShowAll(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
-  std::vector<CLedgerAttempt> attempts;
-  CLedgerStats stats;
+std::vector<std::string> LatestRow(const CLedgerAttempt& a, long long attempts) {
+  const std::string name = a.m_written.m_name.value_or(a.m_before.m_name.value_or(""));
+  return {a.m_number ? std::to_string(*a.m_number) : "-",
+          a.m_strAddress,
+          name,
+          std::to_string(attempts),
+          a.m_strResult,
+          a.m_strTime,
+          a.m_strStation};
+}
+
+// Every module that has attempts, by its last one, streamed as the ledger reads them.
+int ShowAllJson(CCliEnv& env, CLedger& ledger, const CLedgerStats& stats) {
   CLedgerError error;
-  if (!ledger.Export(CLedgerFilter(), &attempts, &error) || !ledger.Stats(&stats, &error)) {
+  const char* separator = "";
+  env.m_out << "{\"modules\":[";
+  if (!ledger.Latest(
+          [&](const CLedgerAttempt& last, long long attempts) {
+            CJson row = AttemptJson(last);
+            row["attempts"] = attempts;
+            env.m_out << separator << DumpJson(row);
+            separator = ",";
+          },
+          &error)) {
+    env.m_out << "\n";
     return Failed(env, error);
   }
-  std::map<std::string, const CLedgerAttempt*> last;
-  std::map<std::string, size_t> count;
-  for (const CLedgerAttempt& attempt : attempts) {
-    last[attempt.m_strAddress] = &attempt;
-    ++count[attempt.m_strAddress];
-  }
-  std::vector<const CLedgerAttempt*> order;
-  for (const auto& entry : last) order.push_back(entry.second);
-  std::sort(order.begin(), order.end(), [](const CLedgerAttempt* a, const CLedgerAttempt* b) {
-    return a->m_number.value_or(-1) < b->m_number.value_or(-1);
-  });
-  if (options.m_strShowFormat == "json") {
-    CJson modules = CJson::array();
-    for (const CLedgerAttempt* a : order) {
-      CJson row = AttemptJson(*a);
-      row["attempts"] = count[a->m_strAddress];
-      modules.push_back(row);
-    }
-    env.m_out << DumpJson({{"modules", modules}, {"never_tried", stats.m_nNeverTried}}) << "\n";
-    return kExitOk;
-  }
-  std::vector<std::vector<std::string>> rows = {
-      {"number", "address", "name", "attempts", "last result", "time", "station"}};
-  for (const CLedgerAttempt* a : order) {
-    const std::string name = a->m_written.m_name.value_or(a->m_before.m_name.value_or(""));
-    rows.push_back({a->m_number ? std::to_string(*a->m_number) : "-", a->m_strAddress, name,
-                    std::to_string(count[a->m_strAddress]), a->m_strResult, a->m_strTime,
-                    a->m_strStation});
-  }
-  PrintColumns(env.m_out, rows);
+  env.m_out << "],\"never_tried\":" << stats.m_nNeverTried << "}\n";
+  return kExitOk;
+}
+
+// Every module that has attempts, by its last one; then what Stats knows of the rest. Two
+// passes over the rows, neither keeping them: the first finds the columns' widths.
+int ShowAll(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
+  CLedgerStats stats;
+  CLedgerError error;
+  if (!ledger.Stats(&stats, &error)) return Failed(env, error);
+  if (options.m_strShowFormat == "json") return ShowAllJson(env, ledger, stats);
+  const std::vector<std::string> header = {"number",      "address", "name",   "attempts",
+                                           "last result", "time",    "station"};
+  std::vector<size_t> widths;
+  Widen(&widths, header);
+  if (!ledger.Latest([&](const CLedgerAttempt& a, long long n) { Widen(&widths, LatestRow(a, n)); },
+                     &error))
+    return Failed(env, error);
+  PrintRow(env.m_out, widths, header);
+  if (!ledger.Latest([&](const CLedgerAttempt& a,
+                         long long n) { PrintRow(env.m_out, widths, LatestRow(a, n)); },
+                     &error))
+    return Failed(env, error);
   env.m_out << stats.m_nModules << " modules bound, " << stats.m_nNeverTried
             << " of them never tried; the next number is " << stats.m_nNextNumber << "\n";
   return kExitOk;
@@ -214,21 +228,23 @@ int Export(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) 
   CLedgerFilter filter;
   filter.m_strSince = options.m_strSince;
   filter.m_strStation = options.m_strStation;
-  std::vector<CLedgerAttempt> attempts;
-  CLedgerError error;
-  if (!ledger.Export(filter, &attempts, &error)) return Failed(env, error);
   const bool csv = options.m_strExportFormat == "csv";
   if (csv) env.m_out << CsvLine(ExportColumns()) << "\r\n";
-  for (const CLedgerAttempt& attempt : attempts) {
-    if (!csv) {
-      env.m_out << DumpJson(AttemptJson(attempt)) << "\n";
-      continue;
-    }
-    std::vector<std::string> fields;
-    for (const auto& cell : Cells(attempt)) fields.push_back(cell.value_or(""));
-    env.m_out << CsvLine(fields) << "\r\n";
-  }
-  return kExitOk;
+  CLedgerError error;
+  std::vector<std::string> fields;
+  const bool ok = ledger.Export(
+      filter,
+      [&](const CLedgerAttempt& attempt) {
+        if (!csv) {
+          env.m_out << DumpJson(AttemptJson(attempt)) << "\n";
+          return;
+        }
+        fields.clear();
+        for (const auto& cell : Cells(attempt)) fields.push_back(cell.value_or(""));
+        env.m_out << CsvLine(fields) << "\r\n";
+      },
+      &error);
+  return ok ? kExitOk : Failed(env, error);
 }
 
 int Stats(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
@@ -276,13 +292,26 @@ int Stats(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
   return kExitOk;
 }
 
-// A time for --since: the ledger's UTC form, or a prefix of it down to the day.
+// A time for --since: the ledger's UTC form, or a prefix of it down to the day, naming a real
+// time.
 std::string CheckSince(const std::string& text) {
-  double seconds = 0;
-  if (LedgerTimeSeconds(text, &seconds) || LedgerTimeSeconds(text + "T00:00", &seconds)) {
-    return std::string();
-  }
-  return "a UTC time such as 2025-05-20, 2025-05-20T10:00 or 2025-05-20T10:00:00Z";
+  long long ms = 0;
+  if (LedgerTimeMs(text, &ms)) return std::string();
+  return "not a UTC time: \"" + Printable(text) +
+         "\" (such as 2025-05-20, 2025-05-20T10:00 or 2025-05-20T10:00:00Z)";
+}
+
+// The one subcommand that may write: a database's owner sets up the tables once, and the
+// stations' role needs no right to create them.
+int Init(const CLedgerOptions& options, CCliEnv& env) {
+  CLedgerError error;
+  const std::unique_ptr<CLedger> ledger =
+      OpenLedger(options.m_strLocation, options.Station(), &error);
+  long long next = 0;
+  if (!ledger || !ledger->NextNumber(&next, &error)) return Failed(env, error);
+  env.m_out << "ledger " << Printable(ledger->Location()) << ": ready; the next number is " << next
+            << "\n";
+  return kExitOk;
 }
 
 }  // namespace
@@ -310,17 +339,23 @@ CLI::App* AddLedgerCommand(CLI::App& app, CLedgerCommandOptions& options) {
       ledger->add_subcommand("stats", "Modules ok and failed, by station, and modules per hour");
   options.m_stats.AddLocation(options.m_pStats);
   AddFormatOption(options.m_pStats, options.m_strStatsFormat);
+
+  options.m_pInit = ledger->add_subcommand(
+      "init", "Make the ledger (a new file, or the tables of an empty database)");
+  options.m_init.AddLocation(options.m_pInit);
   return ledger;
 }
 
 int RunLedger(const CLedgerCommandOptions& options, CCliEnv& env) {
   const CLedgerOptions& chosen = options.m_pShow->parsed()     ? options.m_show
                                  : options.m_pExport->parsed() ? options.m_export
+                                 : options.m_pInit->parsed()   ? options.m_init
                                                                : options.m_stats;
   if (!chosen.Given()) {
     env.m_err << "corvane: --ledger LOCATION (or CORVANE_LEDGER) is required\n";
     return kExitUsage;
   }
+  if (options.m_pInit->parsed()) return Init(chosen, env);
   const std::unique_ptr<CLedger> ledger = Open(chosen, env);
   if (!ledger) return kExitLedger;
   if (options.m_pShow->parsed()) return Show(options, env, *ledger);

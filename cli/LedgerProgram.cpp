@@ -35,7 +35,7 @@ CValuesMaker MakeValues(const CModuleOptions& options, const CSettingChanges& pr
                                    std::string* why) {
     CSettingChanges given = options.m_settings.Changes();
     const std::string digits = read.m_address ? read.m_address->Digits() : std::string();
-    const int seq = static_cast<int>(number);
+    const long long seq = number;
     if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(seq, digits);
     if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(seq, digits);
     // A profile's values are plain ones; a name it gives is bound like --name's.

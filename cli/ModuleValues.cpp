@@ -7,7 +7,7 @@ EValues MakeModuleValues(const CSettingOptions& settings, const CPlan* plan,
                          CModuleSettings* values, bool* named, std::string* error) {
   *values = read != nullptr ? *read : CModuleSettings();
   const std::string digits = values->m_address ? values->m_address->Digits() : std::string();
-  const int seq = static_cast<int>(number);
+  const long long seq = number;
   CSettingChanges given = settings.Changes();
   if (given.m_name) given.m_name = CValueTemplate(*given.m_name).Expand(seq, digits);
   if (given.m_pin) given.m_pin = CValueTemplate(*given.m_pin).Expand(seq, digits);
@@ -28,7 +28,7 @@ EValues MakeModuleValues(const CSettingOptions& settings, const CPlan* plan,
 }
 
 std::string CheckValueTemplates(const CSettingOptions& settings, long long last, bool several) {
-  const int number = static_cast<int>(last);
+  const long long number = last;
   if (settings.NameGiven()) {
     const CValueTemplate name(settings.m_strName);
     if (several && !name.HasPlaceholder()) {

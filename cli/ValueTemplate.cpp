@@ -56,7 +56,7 @@ bool CValueTemplate::NeedsAddress() const {
   return m_strText.find("{addr") != std::string::npos;
 }
 
-std::string CValueTemplate::Expand(int seq, const std::string& addressDigits) const {
+std::string CValueTemplate::Expand(long long seq, const std::string& addressDigits) const {
   std::string out;
   for (size_t at = 0; at < m_strText.size(); ++at) {
     size_t length = 0;
@@ -68,7 +68,7 @@ std::string CValueTemplate::Expand(int seq, const std::string& addressDigits) co
     }
     if (kind == "{seq}") {
       char number[32];
-      std::snprintf(number, sizeof number, "%0*d", width, seq);
+      std::snprintf(number, sizeof number, "%0*lld", width, seq);
       out += number;
     } else if (kind == "{addr}") {
       out += addressDigits;

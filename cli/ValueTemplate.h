@@ -15,7 +15,7 @@ class CValueTemplate {
   bool NeedsAddress() const;
   bool NeedsNumber() const { return m_strText.find("{seq") != std::string::npos; }
   // A well-formed template with seq and the address digits put in.
-  std::string Expand(int seq, const std::string& addressDigits) const;
+  std::string Expand(long long seq, const std::string& addressDigits) const;
 
  private:
   std::string m_strText;

@@ -7,10 +7,11 @@
 // - OpenLedger opens or creates the ledger at a location (a file path: SQLite; a
 //   postgresql:// or postgres:// URL: PostgreSQL), checks what it finds there and brings an
 //   older schema forward in one transaction. It refuses (one line in the error, nothing in the
-//   file or database changed) a missing folder, a folder, a read-only file, a file that is not
-//   SQLite, an SQLite database of another program, a schema newer than this program knows, an
-//   unreachable or refusing server, wrong credentials. The Windows build has the SQLite
-//   ledger only and refuses every URL.
+//   file or database changed, no file left behind) a missing folder, a folder, a link, a file
+//   others may write or replace, a read-only file, a file that is not SQLite, an SQLite
+//   database of another program, a schema version it does not know, an unreachable or
+//   refusing server, wrong credentials. Opened to read, it changes nothing anywhere. The Windows
+//   build has the SQLite ledger only and refuses every URL.
 // - Every call blocks the calling thread until the database has answered, and takes the
 //   object's one lock, so any number of threads may share one CLedger; their calls run one
 //   after another. SQLite waits at most kLedgerBusyMs for another process's write
@@ -82,8 +83,9 @@ struct CLedgerModule {
 
 // Which attempts an export yields; empty fields do not filter.
 struct CLedgerFilter {
-  // UTC time in the ledger's form or a prefix of it ("2025-05-20", "2025-05-20T10:00"):
-  // attempts at or after it, compared as text.
+  // UTC time in the ledger's form or a prefix of it ("2025-05-20", "2025-05-20T10:00",
+  // "2025-05-20T10:00:00Z"): attempts at or after that instant, compared as times. One that
+  // is not a real time (LedgerTimeMs) is refused.
   std::string m_strSince;
   std::string m_strStation;
 };
@@ -109,6 +111,16 @@ struct CLedgerStats {
   long long m_nNextNumber = 0;                  // the number the next new address gets
   std::vector<CLedgerStationStats> m_stations;  // by station name
 };
+
+// Takes one attempt of an export; it is gone once the call returns.
+using CLedgerAttemptSink = std::function<void(const CLedgerAttempt& attempt)>;
+// Takes a module's last attempt and how many attempts it has.
+using CLedgerLatestSink = std::function<void(const CLedgerAttempt& last, long long attempts)>;
+
+// How a ledger is opened: to bind and record (made and set up where it is not there yet), or
+// only to read (show, export, stats: never made, set up or changed, and readable from a file
+// and folder this user may only read).
+enum class ELedgerAccess { Write, Read };
 
 struct CLedgerError {
   bool m_bUnavailable = false;
@@ -178,9 +190,20 @@ class CLedger {
   // Adds one attempt (bound address or not); durable when it returns true.
   virtual bool RecordAttempt(const CLedgerAttempt& attempt, CLedgerError* error) = 0;
 
-  // Attempts matching the filter, oldest first.
-  virtual bool Export(const CLedgerFilter& filter, std::vector<CLedgerAttempt>* attempts,
+  // Attempts matching the filter, oldest first, each handed to sink as it is read: none is
+  // kept, so a ledger of any size takes the memory of one attempt.
+  virtual bool Export(const CLedgerFilter& filter, const CLedgerAttemptSink& sink,
                       CLedgerError* error) = 0;
+  // Export into a vector, for the few attempts a caller knows to be few.
+  bool Export(const CLedgerFilter& filter, std::vector<CLedgerAttempt>* attempts,
+              CLedgerError* error) {
+    attempts->clear();
+    return Export(
+        filter, [attempts](const CLedgerAttempt& a) { attempts->push_back(a); }, error);
+  }
+  // Each address that has attempts, once, with its last attempt and their count: by the
+  // number the last attempt carried (unbound ones first), then by address. Streamed as Export.
+  virtual bool Latest(const CLedgerLatestSink& sink, CLedgerError* error) = 0;
   virtual bool Stats(CLedgerStats* stats, CLedgerError* error) = 0;
 
   // Checks the storage (SQLite's integrity check) and the ledger's own rules: the counter is
@@ -199,13 +222,25 @@ bool IsPostgresLocation(const std::string& location);
 // replaced by "***".
 std::string RedactLocation(const std::string& location);
 
+// True when location is SQLite's own syntax rather than a file's path: a "file:" URI or an
+// in-memory database, which would slip past every check made of a file.
+bool IsSqliteSpecialName(const std::string& location);
+
 // The time now in the ledger's form, UTC: "2025-05-20T10:11:12.345Z".
 std::string LedgerTimeNow();
-// Seconds since 1970 of a time in that form, or of a prefix of it down to the minute
-// ("2025-05-20T10:11"); false when the text is not one.
+// Milliseconds since 1970 of a UTC time in that form, or of a prefix of it down to the day
+// ("2025-05-20", "2025-05-20T10:11", "2025-05-20T10:11:12Z"); false when the text is not
+// one or names no real time (month 13, 31 April, 24:00).
+bool LedgerTimeMs(const std::string& text, long long* ms);
+// That time in the ledger's form.
+std::string LedgerTimeText(long long ms);
+// LedgerTimeMs in seconds, for a time given at least to the minute.
 bool LedgerTimeSeconds(const std::string& text, double* seconds);
 
 // Opens the ledger at location for station (attempts and bindings carry its name). Null with
-// *error (m_bUnavailable set) when it cannot be used; blocks as described above.
+// *error (m_bUnavailable set) when it cannot be used; blocks as described above. A file is
+// never opened through a link, nor when others may write it (ledger/LedgerPath.h); SQLite's
+// "file:" URIs and ":memory:" are refused by name.
 std::unique_ptr<CLedger> OpenLedger(const std::string& location, const std::string& station,
-                                    CLedgerError* error);
+                                    CLedgerError* error,
+                                    ELedgerAccess access = ELedgerAccess::Write);

@@ -38,11 +38,44 @@ bool Digits(const std::string& text, size_t at, size_t count, unsigned* value) {
   return true;
 }
 
+bool LeapYear(unsigned y) {
+  return (y % 4 == 0 && y % 100 != 0) || y % 400 == 0;
+}
+
+unsigned DaysInMonth(unsigned y, unsigned m) {
+  static const unsigned kDays[] = {31, 28, 31, 30, 31, 30, 31, 31, 30, 31, 30, 31};
+  return m == 2 && LeapYear(y) ? 29 : kDays[m - 1];
+}
+
+// The time of day after the date: "THH:MM", ":SS" and ".f" to ".fff" optional; *at moves past
+// what was read.
+bool TimeOfDay(const std::string& text, size_t* at, long long* ms) {
+  unsigned hour = 0, minute = 0, second = 0, milli = 0;
+  size_t i = *at;
+  if (i >= text.size() || text[i] != 'T') return true;
+  if (!Digits(text, i + 1, 2, &hour) || i + 3 >= text.size() || text[i + 3] != ':' ||
+      !Digits(text, i + 4, 2, &minute) || hour > 23 || minute > 59)
+    return false;
+  i += 6;
+  if (i < text.size() && text[i] == ':') {
+    if (!Digits(text, i + 1, 2, &second) || second > 59) return false;
+    i += 3;
+    if (i < text.size() && text[i] == '.') {
+      size_t digits = 0;
+      for (++i; i < text.size() && digits < 3 && text[i] >= '0' && text[i] <= '9'; ++i, ++digits)
+        milli = milli * 10 + static_cast<unsigned>(text[i] - '0');
+      if (digits == 0) return false;
+      for (; digits < 3; ++digits) milli *= 10;
+    }
+  }
+  *ms = ((hour * 60LL + minute) * 60 + second) * 1000 + milli;
+  *at = i;
+  return true;
+}
+
 }  // namespace
 
-std::string LedgerTimeNow() {
-  const auto now = std::chrono::system_clock::now().time_since_epoch();
-  const long long ms = std::chrono::duration_cast<std::chrono::milliseconds>(now).count();
+std::string LedgerTimeText(long long ms) {
   const long long seconds = ms / 1000;
   long long year = 0;
   unsigned month = 0, day = 0;
@@ -54,15 +87,29 @@ std::string LedgerTimeNow() {
   return text;
 }
 
-bool LedgerTimeSeconds(const std::string& text, double* seconds) {
-  unsigned year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0, milli = 0;
-  if (!Digits(text, 0, 4, &year) || text.size() < 16 || text[4] != '-' || text[7] != '-' ||
-      text[10] != 'T' || text[13] != ':' || !Digits(text, 5, 2, &month) ||
-      !Digits(text, 8, 2, &day) || !Digits(text, 11, 2, &hour) || !Digits(text, 14, 2, &minute))
+std::string LedgerTimeNow() {
+  const auto now = std::chrono::system_clock::now().time_since_epoch();
+  return LedgerTimeText(std::chrono::duration_cast<std::chrono::milliseconds>(now).count());
+}
+
+bool LedgerTimeMs(const std::string& text, long long* ms) {
+  unsigned year = 0, month = 0, day = 0;
+  if (!Digits(text, 0, 4, &year) || text.size() < 10 || text[4] != '-' || text[7] != '-' ||
+      !Digits(text, 5, 2, &month) || !Digits(text, 8, 2, &day) || year < 1970 || month < 1 ||
+      month > 12 || day < 1 || day > DaysInMonth(year, month))
     return false;
-  if (text.size() >= 19 && (text[16] != ':' || !Digits(text, 17, 2, &second))) return false;
-  if (text.size() >= 23 && (text[19] != '.' || !Digits(text, 20, 3, &milli))) return false;
-  const long long days = DaysFromCivil(year, month, day);
-  *seconds = static_cast<double>(days * 86400 + hour * 3600 + minute * 60 + second) + milli / 1e3;
+  size_t at = 10;
+  long long inDay = 0;
+  if (!TimeOfDay(text, &at, &inDay)) return false;
+  if (at < text.size() && text[at] == 'Z') ++at;
+  if (at != text.size()) return false;
+  *ms = DaysFromCivil(year, month, day) * 86400000LL + inDay;
+  return true;
+}
+
+bool LedgerTimeSeconds(const std::string& text, double* seconds) {
+  long long ms = 0;
+  if (text.size() < 16 || !LedgerTimeMs(text, &ms)) return false;
+  *seconds = static_cast<double>(ms) / 1e3;
   return true;
 }

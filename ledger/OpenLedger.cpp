@@ -19,12 +19,16 @@ bool StartsWithNoCase(const std::string& text, const char* prefix) {
 
 }  // namespace
 
+bool IsSqliteSpecialName(const std::string& location) {
+  return StartsWithNoCase(location, "file:") || location == ":memory:";
+}
+
 bool IsPostgresLocation(const std::string& location) {
   return StartsWithNoCase(location, "postgresql://") || StartsWithNoCase(location, "postgres://");
 }
 
 std::unique_ptr<CLedger> OpenLedger(const std::string& location, const std::string& station,
-                                    CLedgerError* error) {
+                                    CLedgerError* error, ELedgerAccess access) {
   const std::string shown = RedactLocation(location);
   error->m_bUnavailable = true;
   error->m_strText.clear();
@@ -36,14 +40,22 @@ std::unique_ptr<CLedger> OpenLedger(const std::string& location, const std::stri
     error->m_strText = "ledger " + shown + ": no station name given";
     return nullptr;
   }
+  if (IsSqliteSpecialName(location)) {
+    // SQLite would take these as its own syntax, out of reach of every check of a file.
+    error->m_strText = "ledger " + shown +
+                       ": SQLite's own names (file: URIs, :memory:) are not ledger locations; "
+                       "give the path of a file";
+    return nullptr;
+  }
   std::string what;
   std::unique_ptr<CSqlConnection> connection;
   if (IsPostgresLocation(location)) {
     auto postgres = std::make_unique<CPostgresConnection>();
+    if (access == ELedgerAccess::Read) postgres->SetReadOnly();
     if (postgres->Open(location, &what)) connection = std::move(postgres);
   } else {
     auto sqlite = std::make_unique<CSqliteConnection>();
-    if (sqlite->Open(location, &what)) connection = std::move(sqlite);
+    if (sqlite->Open(location, access, &what)) connection = std::move(sqlite);
   }
   if (!connection) {
     error->m_strText = "ledger " + shown + ": " + what;

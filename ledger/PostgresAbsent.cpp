@@ -21,6 +21,11 @@ bool CPostgresConnection::Run(const std::string&, const std::vector<CSqlParam>&,
   return false;
 }
 
+bool CPostgresConnection::Each(const std::string&, const std::vector<CSqlParam>&,
+                               const CSqlRowSink&) {
+  return false;
+}
+
 bool CPostgresConnection::BeginWrite() {
   return false;
 }

@@ -94,7 +94,7 @@ bool CPostgresConnection::Open(const std::string& url, std::string* error) {
     return false;
   }
   if (exists && application == kApplication && version == kLedgerSchemaVersion) return true;
-  return Migrate(error);
+  return m_bReadOnly ? CheckReadable(exists, application, version, error) : Migrate(error);
 }
 
 bool CPostgresConnection::Connect(const std::string& url, std::string* error) {
@@ -146,6 +146,23 @@ bool CPostgresConnection::Connect(const std::string& url, std::string* error) {
   return true;
 }
 
+bool CPostgresConnection::CheckReadable(bool exists, const std::string& application, int version,
+                                        std::string* error) {
+  if (!exists || application != kApplication) {
+    *error = "not a ledger (the database holds no corvane ledger)";
+  } else if (version > kLedgerSchemaVersion || version < 0) {
+    *error = "its schema version " + std::to_string(version) + " is not one this program knows";
+  } else if (version != kLedgerSchemaVersion) {
+    *error = "its schema version " + std::to_string(version) +
+             " is older than this program reads; program or gang bring it forward";
+  } else if (!Run("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY", {}, nullptr)) {
+    *error = m_strLastError;
+  } else {
+    return true;
+  }
+  return false;
+}
+
 bool CPostgresConnection::ReadMeta(bool* exists, std::string* application, int* version) {
   std::vector<CSqlRow> rows;
   if (!Run("SELECT to_regclass('ledger_meta') IS NOT NULL", {}, &rows)) return false;
@@ -184,6 +201,8 @@ bool CPostgresConnection::MigrateLocked(std::string* error) {
     *error = "its schema version " + std::to_string(version) +
              " is newer than this program knows (" + std::to_string(kLedgerSchemaVersion) +
              "); use a newer corvane";
+  } else if (version < 0) {
+    *error = "its schema version " + std::to_string(version) + " is not a ledger's";
   } else {
     bool ok = true;
     for (int step = version; ok && step < kLedgerSchemaVersion; ++step) {
@@ -246,6 +265,55 @@ bool CPostgresConnection::Run(const std::string& sql, const std::vector<CSqlPara
   }
   PQclear(result);
   return ok;
+}
+
+bool CPostgresConnection::Each(const std::string& sql, const std::vector<CSqlParam>& params,
+                               const CSqlRowSink& sink) {
+  std::vector<const char*> values;
+  for (const CSqlParam& p : params) values.push_back(p.m_text ? p.m_text->c_str() : nullptr);
+  if (m_bSilent) return false;
+  m_eLastFailure = ESqlFailure::None;
+  m_strLastError.clear();
+  if (!PQsendQueryParams(m_pConn, sql.c_str(), static_cast<int>(values.size()), nullptr,
+                         values.data(), nullptr, nullptr, 0) ||
+      !PQsetSingleRowMode(m_pConn) || !Flush()) {
+    m_eLastFailure = ESqlFailure::Other;
+    if (m_strLastError.empty()) m_strLastError = Say(PQerrorMessage(m_pConn));
+  }
+  // Every result is taken, a failed one too: the connection is ready for the next query only
+  // once PQgetResult has said there is no more. Each wait for a row has its deadline.
+  CSqlRow row;
+  while (PGresult* result = NextResult()) {
+    const ExecStatusType status = PQresultStatus(result);
+    if (status == PGRES_SINGLE_TUPLE && m_eLastFailure == ESqlFailure::None) {
+      row.clear();
+      for (int c = 0; c < PQnfields(result); ++c) {
+        if (PQgetisnull(result, 0, c)) {
+          row.emplace_back(std::nullopt);
+        } else {
+          row.emplace_back(std::string(PQgetvalue(result, 0, c),
+                                       static_cast<size_t>(PQgetlength(result, 0, c))));
+        }
+      }
+      sink(row);
+    } else if (status != PGRES_SINGLE_TUPLE && status != PGRES_TUPLES_OK &&
+               status != PGRES_COMMAND_OK && m_eLastFailure == ESqlFailure::None) {
+      const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY);
+      m_eLastFailure = ESqlFailure::Other;
+      m_strLastError = Say(primary ? primary : PQerrorMessage(m_pConn));
+    }
+    PQclear(result);
+  }
+  if (m_bSilent && m_eLastFailure == ESqlFailure::None) m_eLastFailure = ESqlFailure::Other;
+  return m_eLastFailure == ESqlFailure::None;
+}
+
+PGresult* CPostgresConnection::NextResult() {
+  const Clock::time_point deadline = SecondsFromNow(kPostgresAnswerSeconds);
+  while (!m_bSilent && PQisBusy(m_pConn) && PQstatus(m_pConn) == CONNECTION_OK) {
+    if (!Wait(POLLIN, deadline) || !PQconsumeInput(m_pConn)) break;
+  }
+  return m_bSilent ? nullptr : PQgetResult(m_pConn);
 }
 
 bool CPostgresConnection::BeginWrite() {

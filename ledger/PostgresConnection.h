@@ -33,9 +33,15 @@ class CPostgresConnection final : public CSqlConnection {
   // Connects to url and brings the schema to the current version. False with what is wrong
   // in *error (one line, without the URL).
   bool Open(const std::string& url, std::string* error);
+  // Before Open: the session only reads, and a database without a ledger of the current
+  // version is refused rather than set up.
+  void SetReadOnly() { m_bReadOnly = true; }
 
   bool Run(const std::string& sql, const std::vector<CSqlParam>& params,
            std::vector<CSqlRow>* rows) override;
+  // libpq's single-row mode: the rows come from the server one at a time, never all at once.
+  bool Each(const std::string& sql, const std::vector<CSqlParam>& params,
+            const CSqlRowSink& sink) override;
   bool BeginWrite() override;
   const char* ForUpdate() const override { return " FOR UPDATE"; }
   bool CheckStorage(std::string* fault) override;
@@ -51,6 +57,9 @@ class CPostgresConnection final : public CSqlConnection {
   // its results: the last one, or the first that failed; null when nothing came back.
   pg_result* Exec(const std::string& sql, const std::vector<const char*>* values);
   pg_result* Collect();
+  // The next result of the statement sent, waiting at most the answer time for it; null when
+  // there is none or the server has fallen silent.
+  pg_result* NextResult();
   bool Flush();
   // Waits until the socket is ready for events, at most until deadline; the ready events, or
   // 0 when the time is up or the socket is gone.
@@ -61,6 +70,8 @@ class CPostgresConnection final : public CSqlConnection {
   pg_conn* m_pConn = nullptr;
   std::vector<std::string> m_secrets;
   bool m_bSilent = false;
+  bool CheckReadable(bool exists, const std::string& application, int version, std::string* error);
+  bool m_bReadOnly = false;
   ESqlFailure m_eLastFailure = ESqlFailure::None;
   std::string m_strLastError;
 };

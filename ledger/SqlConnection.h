@@ -7,6 +7,7 @@
 // LastError set until the next call.
 #pragma once
 
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -23,6 +24,8 @@ struct CSqlParam {
 };
 
 using CSqlRow = std::vector<std::optional<std::string>>;
+// Takes one row of a result; the row is gone once it returns.
+using CSqlRowSink = std::function<void(const CSqlRow& row)>;
 
 // What kind of failure the last call was: a unique constraint refused a row, another process
 // or station held a lock too long, or anything else (the server went away, a disk error).
@@ -35,6 +38,10 @@ class CSqlConnection {
   // One statement; rows (may be null) gets every row of its result.
   virtual bool Run(const std::string& sql, const std::vector<CSqlParam>& params,
                    std::vector<CSqlRow>* rows) = 0;
+  // One query whose rows go to sink one at a time as they come, so that a result of any size
+  // takes the memory of one row.
+  virtual bool Each(const std::string& sql, const std::vector<CSqlParam>& params,
+                    const CSqlRowSink& sink) = 0;
   // Begins a transaction that will write: from here on no other writer gets in before the
   // commit or rollback.
   virtual bool BeginWrite() = 0;

@@ -411,13 +411,23 @@ bool CSqlLedger::RecordAttempt(const CLedgerAttempt& a, CLedgerError* error) {
              nullptr, error);
 }
 
-bool CSqlLedger::Export(const CLedgerFilter& filter, std::vector<CLedgerAttempt>* attempts,
+bool CSqlLedger::Export(const CLedgerFilter& filter, const CLedgerAttemptSink& sink,
                         CLedgerError* error) {
   std::lock_guard<std::mutex> lock(m_mutex);
   std::string sql = std::string("SELECT ") + kAttemptColumns + " FROM ledger_attempts";
   std::vector<CSqlParam> params;
   if (!filter.m_strSince.empty()) {
-    params.push_back(filter.m_strSince);
+    long long since = 0;
+    if (!LedgerTimeMs(filter.m_strSince, &since)) {
+      error->m_bUnavailable = false;
+      error->m_strText = "ledger " + m_strLocation + ": \"" + filter.m_strSince +
+                         "\" is not a UTC time such as 2025-05-20T10:00:00Z";
+      return false;
+    }
+    // The ledger writes every time in one form of one width, so the instant's text in that
+    // form orders as the instant does: "10:00:00Z" becomes "10:00:00.000Z" and takes in
+    // "10:00:00.123Z", which the text as given would not.
+    params.push_back(LedgerTimeText(since));
     sql += " WHERE time >= $1";
   }
   if (!filter.m_strStation.empty()) {
@@ -426,11 +436,23 @@ bool CSqlLedger::Export(const CLedgerFilter& filter, std::vector<CLedgerAttempt>
            std::to_string(params.size());
   }
   sql += " ORDER BY id";
-  std::vector<CSqlRow> rows;
-  if (!Run(sql, params, &rows, error)) return false;
-  attempts->clear();
-  for (const CSqlRow& row : rows) attempts->push_back(AttemptFrom(row));
-  return true;
+  if (m_pConnection->Each(sql, params, [&sink](const CSqlRow& row) { sink(AttemptFrom(row)); }))
+    return true;
+  return Unavailable(error);
+}
+
+bool CSqlLedger::Latest(const CLedgerLatestSink& sink, CLedgerError* error) {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  const std::string sql =
+      std::string("SELECT ") + kAttemptColumns +
+      ", c.attempts FROM (SELECT MAX(id) AS last, COUNT(*) AS attempts FROM ledger_attempts "
+      "GROUP BY address) c JOIN ledger_attempts a ON a.id = c.last "
+      "ORDER BY COALESCE(a.number, -1), a.address";
+  constexpr size_t kCount = 19;  // after the attempt's columns
+  if (m_pConnection->Each(
+          sql, {}, [&sink](const CSqlRow& row) { sink(AttemptFrom(row), Number(row[kCount])); }))
+    return true;
+  return Unavailable(error);
 }
 
 bool CSqlLedger::Stats(CLedgerStats* stats, CLedgerError* error) {

@@ -36,8 +36,10 @@ class CSqlLedger final : public CLedger {
   bool FindByName(const std::string& name, bool* found, CLedgerModule* module,
                   CLedgerError* error) override;
   bool RecordAttempt(const CLedgerAttempt& attempt, CLedgerError* error) override;
-  bool Export(const CLedgerFilter& filter, std::vector<CLedgerAttempt>* attempts,
+  using CLedger::Export;
+  bool Export(const CLedgerFilter& filter, const CLedgerAttemptSink& sink,
               CLedgerError* error) override;
+  bool Latest(const CLedgerLatestSink& sink, CLedgerError* error) override;
   bool Stats(CLedgerStats* stats, CLedgerError* error) override;
   bool CheckIntegrity(CLedgerError* error) override;
 

@@ -10,13 +10,18 @@ bool LedgerHasSqlite() {
 
 CSqliteConnection::~CSqliteConnection() = default;
 
-bool CSqliteConnection::Open(const std::string&, std::string* error) {
+bool CSqliteConnection::Open(const std::string&, ELedgerAccess, std::string* error) {
   *error = "this build of corvane has no SQLite ledger";
   return false;
 }
 
 bool CSqliteConnection::Run(const std::string&, const std::vector<CSqlParam>&,
                             std::vector<CSqlRow>*) {
+  return false;
+}
+
+bool CSqliteConnection::Each(const std::string&, const std::vector<CSqlParam>&,
+                             const CSqlRowSink&) {
   return false;
 }
 

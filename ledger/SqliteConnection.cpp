@@ -37,6 +37,16 @@ const char* const kSteps[] = {
 static_assert(sizeof kSteps / sizeof kSteps[0] == kLedgerSchemaVersion,
               "one migration step per schema version");
 
+// A schema this program cannot read or bring forward; empty for one it can.
+std::string VersionProblem(int version) {
+  if (version > kLedgerSchemaVersion) {
+    return "its schema version " + std::to_string(version) + " is newer than this program knows (" +
+           std::to_string(kLedgerSchemaVersion) + "); use a newer corvane";
+  }
+  if (version < 0) return "its schema version " + std::to_string(version) + " is not a ledger's";
+  return std::string();
+}
+
 }  // namespace
 
 bool LedgerHasSqlite() {
@@ -54,11 +64,21 @@ bool CSqliteConnection::Fail(std::string* error, const std::string& text) {
   return false;
 }
 
-bool CSqliteConnection::Open(const std::string& path, std::string* error) {
-  if (!CheckLedgerPath(path, error)) return false;
-  if (sqlite3_open_v2(path.c_str(), &m_pDb,
-                      SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX,
-                      nullptr) != SQLITE_OK) {
+bool CSqliteConnection::Open(const std::string& path, ELedgerAccess access, std::string* error) {
+  CLedgerPath place(path, access);
+  if (!place.Prepare(error)) return false;
+  if (OpenAt(path, access, place, error)) return true;
+  place.Discard();
+  return false;
+}
+
+bool CSqliteConnection::OpenAt(const std::string& path, ELedgerAccess access,
+                               const CLedgerPath& place, std::string* error) {
+  const bool reading = access == ELedgerAccess::Read;
+  // Never SQLITE_OPEN_CREATE: a new file was made by CLedgerPath, with its own mode.
+  const int flags = (reading ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) |
+                    SQLITE_OPEN_NOFOLLOW | SQLITE_OPEN_NOMUTEX;
+  if (sqlite3_open_v2(path.c_str(), &m_pDb, flags, nullptr) != SQLITE_OK) {
     const int err = m_pDb ? sqlite3_system_errno(m_pDb) : 0;
     const std::string why = err     ? SystemErrorText(err)
                             : m_pDb ? sqlite3_errmsg(m_pDb)
@@ -67,22 +87,31 @@ bool CSqliteConnection::Open(const std::string& path, std::string* error) {
   }
   sqlite3_extended_result_codes(m_pDb, 1);
   sqlite3_busy_timeout(m_pDb, kLedgerBusyMs);
-  if (sqlite3_db_readonly(m_pDb, "main") == 1) return Fail(error, "the file is read-only");
+  if (!reading && sqlite3_db_readonly(m_pDb, "main") == 1) {
+    return Fail(error, "the file is read-only");
+  }
   int version = 0;
-  switch (ReadHeader(&version)) {
+  const EContents contents = ReadHeader(&version);
+  if (!place.Verify(error)) return Fail(error, *error);
+  switch (contents) {
     case EContents::Unreadable:
       if ((m_nLastCode & 0xff) == SQLITE_NOTADB) return Fail(error, "not an SQLite database");
+      if (!place.SharedMemoryProblem().empty()) return Fail(error, place.SharedMemoryProblem());
       return Fail(error, "cannot be read: " + m_strLastError);
     case EContents::Foreign:
       return Fail(error, "an SQLite database of another program");
     case EContents::Empty:
+      // Reading never sets up a ledger, so an empty file stays what it is.
+      if (reading) return Fail(error, "not a ledger (an empty file)");
+      break;
     case EContents::Ours:
       break;
   }
-  if (version > kLedgerSchemaVersion) {
+  if (!VersionProblem(version).empty()) return Fail(error, VersionProblem(version));
+  if (reading) {
+    if (version == kLedgerSchemaVersion) return true;
     return Fail(error, "its schema version " + std::to_string(version) +
-                           " is newer than this program knows (" +
-                           std::to_string(kLedgerSchemaVersion) + "); use a newer corvane");
+                           " is older than this program reads; program or gang bring it forward");
   }
   if (!SwitchToWal()) return Fail(error, "cannot switch to write-ahead logging: " + m_strLastError);
   if (!Run("PRAGMA synchronous = FULL", {}, nullptr)) return Fail(error, m_strLastError);
@@ -134,6 +163,11 @@ bool CSqliteConnection::Migrate(int version, std::string* error) {
   const EContents contents = ReadHeader(&version);
   bool ok = contents == EContents::Empty || contents == EContents::Ours;
   if (!ok) *error = "an SQLite database of another program";
+  // Another process may have changed the version since the first look.
+  if (ok && !VersionProblem(version).empty()) {
+    *error = VersionProblem(version);
+    ok = false;
+  }
   for (int step = version; ok && step < kLedgerSchemaVersion; ++step) {
     char* message = nullptr;
     if (sqlite3_exec(m_pDb, kSteps[step], nullptr, nullptr, &message) != SQLITE_OK) {
@@ -153,11 +187,8 @@ bool CSqliteConnection::Migrate(int version, std::string* error) {
   return false;
 }
 
-bool CSqliteConnection::Run(const std::string& sql, const std::vector<CSqlParam>& params,
-                            std::vector<CSqlRow>* rows) {
-  sqlite3_stmt* stmt = nullptr;
-  if (rows) rows->clear();
-  int rc = sqlite3_prepare_v2(m_pDb, sql.c_str(), -1, &stmt, nullptr);
+int CSqliteConnection::BindParams(sqlite3_stmt* stmt, const std::vector<CSqlParam>& params) {
+  int rc = SQLITE_OK;
   for (size_t i = 0; rc == SQLITE_OK && i < params.size(); ++i) {
     const int index = sqlite3_bind_parameter_index(stmt, ("$" + std::to_string(i + 1)).c_str());
     if (index == 0) continue;
@@ -171,10 +202,19 @@ bool CSqliteConnection::Run(const std::string& sql, const std::vector<CSqlParam>
                              SQLITE_TRANSIENT);
     }
   }
+  return rc;
+}
+
+bool CSqliteConnection::Each(const std::string& sql, const std::vector<CSqlParam>& params,
+                             const CSqlRowSink& sink) {
+  sqlite3_stmt* stmt = nullptr;
+  int rc = sqlite3_prepare_v2(m_pDb, sql.c_str(), -1, &stmt, nullptr);
+  if (rc == SQLITE_OK) rc = BindParams(stmt, params);
+  CSqlRow row;
   while (rc == SQLITE_OK || rc == SQLITE_ROW) {
     rc = sqlite3_step(stmt);
-    if (rc != SQLITE_ROW || !rows) continue;
-    CSqlRow row;
+    if (rc != SQLITE_ROW) continue;
+    row.clear();
     for (int c = 0; c < sqlite3_column_count(stmt); ++c) {
       const unsigned char* text = sqlite3_column_text(stmt, c);
       if (text) {
@@ -184,12 +224,20 @@ bool CSqliteConnection::Run(const std::string& sql, const std::vector<CSqlParam>
         row.emplace_back(std::nullopt);
       }
     }
-    rows->push_back(std::move(row));
+    sink(row);
   }
   m_nLastCode = rc == SQLITE_DONE ? SQLITE_OK : sqlite3_extended_errcode(m_pDb);
   m_strLastError = rc == SQLITE_DONE ? "" : sqlite3_errmsg(m_pDb);
   sqlite3_finalize(stmt);
   return rc == SQLITE_DONE;
+}
+
+bool CSqliteConnection::Run(const std::string& sql, const std::vector<CSqlParam>& params,
+                            std::vector<CSqlRow>* rows) {
+  if (rows) rows->clear();
+  return Each(sql, params, [rows](const CSqlRow& row) {
+    if (rows) rows->push_back(row);
+  });
 }
 
 bool CSqliteConnection::BeginWrite() {

@@ -9,9 +9,11 @@
 
 #include <string>
 
+#include "ledger/LedgerPath.h"
 #include "ledger/SqlConnection.h"
 
 struct sqlite3;
+struct sqlite3_stmt;
 
 class CSqliteConnection final : public CSqlConnection {
  public:
@@ -20,9 +22,14 @@ class CSqliteConnection final : public CSqlConnection {
   CSqliteConnection(const CSqliteConnection&) = delete;
   CSqliteConnection& operator=(const CSqliteConnection&) = delete;
 
-  // Opens or creates the ledger file and brings its schema to the current version. False
-  // with what is wrong in *error (one line, without the path).
-  bool Open(const std::string& path, std::string* error);
+  // For Write, opens or creates the ledger file and brings its schema to the current
+  // version; for Read, opens an existing ledger of the current version read-only and changes
+  // nothing (a read-only file and folder do). False with what is wrong in *error (one line,
+  // without the path); a file made for a refused open is removed again.
+  bool Open(const std::string& path, ELedgerAccess access, std::string* error);
+  // Each row of one query to sink, none kept.
+  bool Each(const std::string& sql, const std::vector<CSqlParam>& params,
+            const CSqlRowSink& sink) override;
 
   bool Run(const std::string& sql, const std::vector<CSqlParam>& params,
            std::vector<CSqlRow>* rows) override;
@@ -35,7 +42,10 @@ class CSqliteConnection final : public CSqlConnection {
  private:
   enum class EContents { Empty, Ours, Foreign, Unreadable };
 
+  bool OpenAt(const std::string& path, ELedgerAccess access, const CLedgerPath& place,
+              std::string* error);
   EContents ReadHeader(int* version);
+  int BindParams(sqlite3_stmt* stmt, const std::vector<CSqlParam>& params);
   // journal_mode WAL, retried while another opener holds the new file.
   bool SwitchToWal();
   bool Migrate(int version, std::string* error);

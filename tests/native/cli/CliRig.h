@@ -6,6 +6,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <stdlib.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
@@ -36,6 +37,7 @@ class CCliRig {
       std::remove(TranscriptPath(k).c_str());
     }
     for (const std::string& file : m_extraFiles) std::remove(file.c_str());
+    for (auto it = m_extraFolders.rbegin(); it != m_extraFolders.rend(); ++it) rmdir(it->c_str());
     // What the program made there of its own (a state folder, say) goes with the folder.
     std::error_code ignored;
     if (!m_strDir.empty()) std::filesystem::remove_all(m_strDir, ignored);
@@ -123,9 +125,22 @@ class CCliRig {
     return state.at("probes") == "0" && state.at("commands") == "0" && state.at("malformed") == "0";
   }
 
-  // Starts the real program with stdout and stderr on the given descriptors (-1: /dev/null).
-  static pid_t Spawn(const std::vector<std::string>& args, int outFd = -1, int errFd = -1) {
-    std::vector<const char*> argv = {"corvane"};
+  // A folder in the rig's folder with mode (umask aside), removed with the rig once the files
+  // in it, made through File("name/..."), are gone.
+  std::string Folder(const std::string& name, mode_t mode) {
+    m_extraFolders.push_back(m_strDir + "/" + name);
+    mkdir(m_extraFolders.back().c_str(), mode);
+    chmod(m_extraFolders.back().c_str(), mode);
+    return m_extraFolders.back();
+  }
+
+  // Starts the real program with stdout and stderr on the given descriptors (-1: /dev/null),
+  // through wrapper when one is given (setpriv, to run it as another user).
+  static pid_t Spawn(const std::vector<std::string>& args, int outFd = -1, int errFd = -1,
+                     const std::vector<std::string>& wrapper = {}) {
+    std::vector<const char*> argv;
+    for (const std::string& arg : wrapper) argv.push_back(arg.c_str());
+    argv.push_back(wrapper.empty() ? "corvane" : CORVANE_PATH);
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     argv.push_back(nullptr);
     const pid_t child = fork();
@@ -134,7 +149,8 @@ class CCliRig {
     dup2(null, STDIN_FILENO);
     dup2(outFd >= 0 ? outFd : null, STDOUT_FILENO);
     dup2(errFd >= 0 ? errFd : null, STDERR_FILENO);
-    execv(CORVANE_PATH, const_cast<char* const*>(argv.data()));
+    execv(wrapper.empty() ? CORVANE_PATH : wrapper[0].c_str(),
+          const_cast<char* const*>(argv.data()));
     _exit(127);
   }
   // Waits up to seconds for the child to exit; kills it and returns false when it does not.
@@ -166,4 +182,5 @@ class CCliRig {
   std::unique_ptr<CPosixCommApi> m_pApi;
   std::unique_ptr<CInterrupt> m_pInterrupt = std::make_unique<CInterrupt>();
   std::vector<std::string> m_extraFiles;
+  std::vector<std::string> m_extraFolders;
 };

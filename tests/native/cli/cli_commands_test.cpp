@@ -324,11 +324,12 @@ TEST(CliProfiles, SavedFromOneModuleProgrammedIntoAnotherAndBadOnesRefused) {
 // they never write, or one given twice, is refused by name, before any value is taken.
 TEST(CliProfiles, OnlyTheFieldsReadWritesAreAProfileAndEachOnce) {
   CModuleSettings held;
-  held.m_strAddress = "00 : 1A : 7D : DA : 71 : 13";
+  held.m_address = CModuleAddress::Parse("00:1A:7D:DA:71:13");
   held.m_strName = "LINE-7";
   held.m_strPin = "1234";
   CModuleReport ok, failed;
   ok.m_read = held;
+  ok.m_address = held.m_address;
   failed.m_outcome = EOutcome::NoModule;
   failed.m_strMessage = "no module";
   for (const std::string& text : {ProfileText(held), DumpJson(ReportJson("COM3", ok, false, false)),

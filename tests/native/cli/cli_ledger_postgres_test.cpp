@@ -261,4 +261,19 @@ TEST(CliLedgerPostgres, AFrozenServerEndsTheRunAsALostOneOverTheSocketAndOverTcp
   }
 }
 
+// Reading never sets up a ledger: stats on a database without one is refused and leaves it
+// empty; init, by the database's owner, makes the tables.
+TEST(CliLedgerPostgres, OnlyInitMakesTheTablesOfAnEmptyDatabase) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({}));
+  CPostgresBackend backend;
+  const std::string url = backend.NewLocation();
+  EXPECT_EQ(rig.Run({"ledger", "stats", "--ledger", url}), 4);
+  EXPECT_NE(rig.m_strErr.find("not a ledger"), std::string::npos) << rig.m_strErr;
+  EXPECT_FALSE(CPostgresBackend::Exec(url, "SELECT * FROM ledger_meta"));
+  ASSERT_EQ(rig.Run({"ledger", "init", "--ledger", url}), 0) << rig.m_strErr;
+  EXPECT_NE(rig.m_strOut.find("the next number is 1"), std::string::npos) << rig.m_strOut;
+  EXPECT_EQ(rig.Run({"ledger", "stats", "--ledger", url}), 0) << rig.m_strErr;
+}
+
 }  // namespace

@@ -68,6 +68,9 @@ struct CSqliteBackend {
   static bool MakeNewer(const std::string& location) {
     return Exec(location, "PRAGMA user_version = 2");
   }
+  static bool SetVersion(const std::string& location, int version) {
+    return Exec(location, "PRAGMA user_version = " + std::to_string(version));
+  }
   // Fills a fresh location with another program's database.
   static bool MakeForeign(const std::string& location) {
     return Exec(location,
@@ -100,6 +103,10 @@ struct CPostgresBackend {
   }
   static bool MakeNewer(const std::string& location) {
     return Exec(location, "UPDATE ledger_meta SET value = '2' WHERE key = 'schema_version'");
+  }
+  static bool SetVersion(const std::string& location, int version) {
+    return Exec(location, "UPDATE ledger_meta SET value = '" + std::to_string(version) +
+                              "' WHERE key = 'schema_version'");
   }
   static bool MakeForeign(const std::string& location) {
     return Exec(location,

@@ -1,6 +1,7 @@
 // The ledger's behaviour, the same on both engines: numbers bound to addresses for good, the
 // counter's start, names held once, the record of attempts, export and statistics.
 #include <ctime>
+#include <fstream>
 #include <set>
 #include <thread>
 
@@ -275,7 +276,28 @@ TYPED_TEST(LedgerBehaviour, ExportFiltersByTimeAndStation) {
   EXPECT_EQ(addresses({"2025-05-20", ""}), (V{Address(2), Address(3), Address(4)}));
   EXPECT_EQ(addresses({"", "bench-2"}), (V{Address(2), Address(4)}));
   EXPECT_EQ(addresses({"2025-05-20T08:30", "bench-2"}), (V{Address(4)}));
-  EXPECT_EQ(addresses({"2025-06", ""}), V{});
+  EXPECT_EQ(addresses({"2025-06-01", ""}), V{});
+  EXPECT_EQ(addresses({"2025-05-20T08:00:00Z", "bench-2"}), (V{Address(2), Address(4)}))
+      << "at or after: the instant itself is in";
+}
+
+TYPED_TEST(LedgerBehaviour, LatestGivesEachModuleOnceWithItsLastAttemptByNumber) {
+  this->Bind(Address(2), NamedByNumber());
+  this->Bind(Address(1), NamedByNumber());
+  this->Record(this->Attempt(Address(1), "comm-error"));
+  this->Record(this->Attempt(Address(9), "no-module"));
+  this->Record(this->Attempt(Address(1), "ok"));
+  this->Record(this->Attempt(Address(2), "ok"));
+  std::vector<std::string> rows;
+  CLedgerError error;
+  ASSERT_TRUE(this->m_pLedger->Latest(
+      [&rows](const CLedgerAttempt& last, long long attempts) {
+        rows.push_back(last.m_strAddress + " " + last.m_strResult + " " + std::to_string(attempts));
+      },
+      &error))
+      << error.m_strText;
+  EXPECT_EQ(rows, (std::vector<std::string>{Address(9) + " no-module 1", Address(2) + " ok 1",
+                                            Address(1) + " ok 2"}));
 }
 
 TYPED_TEST(LedgerBehaviour, StatsCountModulesByStationAndByTheirLastAttempt) {
@@ -368,6 +390,26 @@ TYPED_TEST(LedgerBehaviour, ANewerSchemaIsRefusedAndLeftAsItIs) {
   EXPECT_EQ(error.m_strText.find('\n'), std::string::npos);
   // Still newer: the refusal did not migrate it backwards.
   EXPECT_FALSE(OpenLedger(this->m_strLocation, "bench-1", &error));
+}
+
+TYPED_TEST(LedgerBehaviour, ASchemaVersionBelowZeroIsRefusedToWriteAndToRead) {
+  this->m_pLedger.reset();
+  ASSERT_TRUE(TypeParam::SetVersion(this->m_strLocation, -1));
+  for (ELedgerAccess access : {ELedgerAccess::Write, ELedgerAccess::Read}) {
+    CLedgerError error;
+    EXPECT_FALSE(OpenLedger(this->m_strLocation, "bench-1", &error, access));
+    EXPECT_NE(error.m_strText.find("schema version -1"), std::string::npos) << error.m_strText;
+  }
+}
+
+// show, export and stats read; they never make a ledger of a database that is none.
+TYPED_TEST(LedgerBehaviour, ADatabaseThatIsNoLedgerIsRefusedToReadAndLeftAsItIs) {
+  const std::string location = this->m_backend.NewLocation();
+  if (std::string(TypeParam::kName) == "SQLite") std::ofstream{location};
+  CLedgerError error;
+  EXPECT_FALSE(OpenLedger(location, "bench-1", &error, ELedgerAccess::Read));
+  EXPECT_NE(error.m_strText.find("not a ledger"), std::string::npos) << error.m_strText;
+  EXPECT_FALSE(TypeParam::Exec(location, "SELECT * FROM ledger_counter"));
 }
 
 TYPED_TEST(LedgerBehaviour, AnotherProgramsDatabaseIsRefusedUntouched) {

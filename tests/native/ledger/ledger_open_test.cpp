@@ -117,6 +117,25 @@ TEST_F(LedgerFile, ThatIsEmptyBecomesALedgerWithWriteAheadLogging) {
   sqlite3_close(db);
 }
 
+TEST_F(LedgerFile, ANewOneKeepsOthersOutAndAGroupOfOperatorsMayShareOne) {
+  // The group's access follows the umask, others get none whatever it says.
+  const mode_t saved = umask(0);
+  CLedgerError error;
+  EXPECT_TRUE(OpenLedger(Path("new.db"), "bench-1", &error)) << error.m_strText;
+  umask(saved);
+  struct stat st;
+  ASSERT_EQ(stat(Path("new.db").c_str(), &st), 0);
+  EXPECT_EQ(st.st_mode & 0777, 0660u);
+
+  // Group-writable, in a folder that only its group may write: not anyone's to change.
+  ASSERT_EQ(mkdir(Path("line").c_str(), 0770), 0);
+  ASSERT_EQ(chmod(Path("line").c_str(), 02770), 0);
+  const std::string shared = Path("line/ledger.db");
+  ASSERT_TRUE(OpenLedger(shared, "bench-1", &error)) << error.m_strText;
+  ASSERT_EQ(chmod(shared.c_str(), 0660), 0);
+  EXPECT_TRUE(OpenLedger(shared, "bench-2", &error)) << error.m_strText;
+}
+
 TEST(LedgerLocation, NeedsALocationAndAStation) {
   CLedgerError error;
   EXPECT_FALSE(OpenLedger("", "bench-1", &error));
