@@ -103,7 +103,8 @@ bool CLedgerRun::Turn(const std::string& address, const CModuleSettings& read,
     FromRecord(module, read, make, turn);
     return BindNewName(address, turn, error);
   }
-  if (m_bOnlyFailed) {
+  if (m_bOnlyFailed && !Tried(address, error)) {
+    if (error->m_bUnavailable) return false;
     turn->m_skip = EOutcome::NotInLedger;
     return true;
   }
@@ -156,7 +157,8 @@ bool CLedgerRun::TurnAll(const std::vector<std::string>& addresses,
         if (refused != nullptr && !error->m_bUnavailable) *refused = k;
         return false;
       }
-    } else if (m_bOnlyFailed) {
+    } else if (m_bOnlyFailed && !Tried(addresses[k], error)) {
+      if (error->m_bUnavailable) return false;
       (*turns)[k].m_skip = EOutcome::NotInLedger;
     } else {
       fresh.push_back(k);
@@ -239,7 +241,8 @@ bool CLedgerRun::Preview(const std::string& address, const CModuleSettings& read
     FromRecord(module, read, make, turn);
     return true;
   }
-  if (m_bOnlyFailed) {
+  if (m_bOnlyFailed && !(m_pLedger && Tried(address, error))) {
+    if (error->m_bUnavailable) return false;
     turn->m_skip = EOutcome::NotInLedger;
     return true;
   }
@@ -278,6 +281,20 @@ bool CLedgerRun::Preview(const std::string& address, const CModuleSettings& read
   turn->m_bNew = true;
   turn->m_nNumber = next;
   return true;
+}
+
+bool CLedgerRun::Tried(const std::string& address, CLedgerError* error) {
+  // A module whose read failed has attempts but no binding: it failed, so it is taken.
+  CLedgerFilter filter;
+  filter.m_strAddress = address;
+  bool any = false;
+  error->m_bUnavailable = false;
+  if (!m_pLedger->Export(
+          filter, [&any](const CLedgerAttempt&) { any = true; }, error)) {
+    if (error->m_bUnavailable) Lose(*error);
+    return false;
+  }
+  return any;
 }
 
 bool CLedgerRun::BindNewName(const std::string& address, CLedgerTurn* turn, CLedgerError* error) {

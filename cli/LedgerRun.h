@@ -100,6 +100,9 @@ class CLedgerRun {
   bool BindFresh(const std::vector<size_t>& fresh, const std::vector<std::string>& addresses,
                  const std::vector<CModuleSettings>& reads, const std::vector<CValuesMaker>& makes,
                  std::vector<CLedgerTurn>* turns, size_t* refused, CLedgerError* error);
+  // Whether the ledger has an attempt at the unbound module at address (a read that failed
+  // once its address had come). False also when the ledger failed (*error unavailable).
+  bool Tried(const std::string& address, CLedgerError* error);
   // Binds turn's new name to the module at address, if it has one. False when the ledger
   // refused it (held by another module) or failed.
   bool BindNewName(const std::string& address, CLedgerTurn* turn, CLedgerError* error);

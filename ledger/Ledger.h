@@ -88,6 +88,8 @@ struct CLedgerFilter {
   // is not a real time (LedgerTimeMs) is refused.
   std::string m_strSince;
   std::string m_strStation;
+  // One module's attempts, by its address ("00:1A:7D:DA:71:13").
+  std::string m_strAddress;
 };
 
 struct CLedgerStationStats {

@@ -435,6 +435,11 @@ bool CSqlLedger::Export(const CLedgerFilter& filter, const CLedgerAttemptSink& s
     sql += (params.size() == 1 ? " WHERE" : " AND") + std::string(" station = $") +
            std::to_string(params.size());
   }
+  if (!filter.m_strAddress.empty()) {
+    params.push_back(filter.m_strAddress);
+    sql += (params.size() == 1 ? " WHERE" : " AND") + std::string(" address = $") +
+           std::to_string(params.size());
+  }
   sql += " ORDER BY id";
   if (m_pConnection->Each(sql, params, [&sink](const CSqlRow& row) { sink(AttemptFrom(row)); }))
     return true;

@@ -102,6 +102,14 @@ TEST(CliIdentity, AReadThatFailsAfterTheAddressLeavesARow) {
   EXPECT_EQ(rows[0]["address"], kFirst);
   EXPECT_EQ(rows[0]["result"], "communication error");
   EXPECT_EQ(rows[0]["number"], nullptr);
+
+  // Mended, it is one of the failed ones, and gets its number when first programmed.
+  ASSERT_TRUE(rig.Restart(0, {"--address", kFirst}));
+  ASSERT_EQ(rig.Run({"gang", "--ports", "COM3", "--pace", "fast", "--name", "X-{seq}", "--quiet",
+                     "--ledger", ledger, "--only-failed"}),
+            0)
+      << rig.m_strErr;
+  EXPECT_EQ(rig.State(0).at("name"), "X-1");
 }
 
 // Programmed and recorded ok, then changed by other hands: not "already programmed" but a
