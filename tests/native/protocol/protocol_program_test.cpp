@@ -302,6 +302,44 @@ TEST_F(ProgramTest, ProgramThenReadGivesBackWhatWasWritten) {
   EXPECT_EQ("", reader.m_comm.ClosingProblems());
 }
 
+// The command line's identity checks: the device-address query on the operation's own
+// connection, before each setting (or only the first) and after the last. Another module ends
+// the run at once, port closed and no message, with what may have reached either module.
+TEST_F(ProgramTest, IdentityChecksAskForTheAddressAndStopAtAnotherModule) {
+  const char kAsk[] = "E4 4C A1 0D";
+  const CModuleAddress own = *CModuleAddress::Parse("00:1A:7D:DA:71:13");
+  const CModuleAddress other = *CModuleAddress::Parse("00:1A:7D:DA:71:14");
+  struct {
+    CSetupOperations::EIdentityCheck check;
+    CModuleAddress expected;
+    std::string bytes;
+    EResult result;
+  } const cases[] = {
+      {CSetupOperations::EIdentityCheck::EverySetting, own,
+       Frames({kOpen, kAsk, kName, kAsk, kPin, kAsk, kMaster, kAsk, kPeer, kAsk}), EResult::Ok},
+      {CSetupOperations::EIdentityCheck::Edges, own,
+       Frames({kOpen, kAsk, kName, kPin, kMaster, kPeer, kAsk}), EResult::Ok},
+      {CSetupOperations::EIdentityCheck::Edges, other, Frames({kOpen, kAsk}),
+       EResult::ModuleChanged},
+  };
+  AddModulePort("COM1");
+  size_t opening = 1;  // each run: the probe's opening, then the operation's
+  for (const auto& c : cases) {
+    m_view.m_calls.clear();
+    m_ops.ExpectAddress(c.expected, c.check);
+    m_ops.OnProgram();
+    EXPECT_EQ(c.bytes, Written(opening));
+    opening += 2;
+    EXPECT_EQ(c.result, m_ops.Outcome().m_eResult);
+    for (const std::string& call : m_view.m_calls) EXPECT_NE(call.rfind("message", 0), 0u) << call;
+    if (c.result == EResult::ModuleChanged) {
+      EXPECT_EQ(own, *m_ops.Outcome().m_otherAddress);
+      EXPECT_TRUE(m_ops.Outcome().m_acked.empty());
+    }
+  }
+  m_ops.ForgetExpectedAddress();
+}
+
 TEST(ParseHexByteTest, TwoDigitsOrNothing) {
   struct {
     const char* text;
