@@ -3,6 +3,7 @@
 // Ctrl-C with slots busy, and the refusals that come before any port is opened.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 
 #include <algorithm>
 #include <chrono>
@@ -288,7 +289,7 @@ TEST(StationTest, RefusesBadOptionsBeforeAnyPortIsOpened) {
       {{"--name", "BT-{seq}"}, 64, "{seq} needs a --ledger"},
       {{"--name", "BT-FIXED"}, 64, "every module would get the name"},
       {{"--watch", rig.Dir() + "/nowhere"}, 64, "is not a folder"},
-      {{"--events", rig.Dir()}, 64, "--events: cannot write"},
+      {{"--events", rig.Dir()}, 64, "is a folder, not a file"},
       {{"--slots", badLabels}, 64, "line 1"},
       {{"--count", "0"}, 64, "--count"},
       {{"--ledger", notLedger, "--name", "BT-{seq}"}, 4, "not-a-ledger.db"},
@@ -301,6 +302,70 @@ TEST(StationTest, RefusesBadOptionsBeforeAnyPortIsOpened) {
     EXPECT_EQ(std::count(rig.m_strErr.begin(), rig.m_strErr.end(), '\n'), 1) << rig.m_strErr;
   }
   EXPECT_TRUE(rig.Untouched(0));
+}
+
+// A disk of its own, 64 KiB, that the events can fill; unmounted and removed at the end.
+class CSmallDisk {
+ public:
+  CSmallDisk() {
+    char dir[] = "/tmp/small_disk.XXXXXX";
+    if (mkdtemp(dir) == nullptr) return;
+    m_strDir = dir;
+    m_bMounted = mount("tmpfs", dir, "tmpfs", 0, "size=64k") == 0;
+  }
+  ~CSmallDisk() {
+    if (m_bMounted) umount2(m_strDir.c_str(), MNT_DETACH);
+    if (!m_strDir.empty()) rmdir(m_strDir.c_str());
+  }
+  bool Mounted() const { return m_bMounted; }
+  const std::string& Dir() const { return m_strDir; }
+
+ private:
+  std::string m_strDir;
+  bool m_bMounted = false;
+};
+
+// Events on a disk that fills up in the middle of a line: no half line is left, and the next
+// run's events start on lines of their own, also after a fragment a killed run left behind.
+TEST(StationTest, EventsOnAFullDiskAreWholeLinesAndTheNextRunMendsTheFile) {
+  if (getuid() != 0) GTEST_SKIP() << "needs root to mount a small disk";
+  CSmallDisk disk;
+  if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs could be mounted here";
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  const std::string events = disk.Dir() + "/events.jsonl";
+  const std::string filler = disk.Dir() + "/filler";
+  // The first page of the file all but full, and no page left on the disk.
+  std::ofstream(events) << json{{"pad", std::string(4000, 'x')}}.dump() << "\n";
+  {
+    std::ofstream fill(filler, std::ios::binary);
+    const std::string block(4096, 'f');
+    while (fill.write(block.data(), block.size())) fill.flush();
+  }
+  const std::vector<std::string> args = {"station", "--ports",  rig.Path(0), "--pin",
+                                         "1234",    "--pace",   "fast",      "--count",
+                                         "1",       "--events", events};
+  EXPECT_EQ(CStationRun(args).Exit(), 74);
+  const auto lines = [&] {
+    std::ifstream file(events);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  };
+  ASSERT_EQ(lines().back(), '\n') << lines();
+  EXPECT_NO_THROW(Events(events)) << "every line is whole";
+
+  std::remove(filler.c_str());
+  const std::string fragment = "{\"time\":\"2026-12-";
+  std::ofstream(events, std::ios::app) << fragment;
+  EXPECT_EQ(CStationRun(args).Exit(), 0);
+  const std::string text = lines();
+  const size_t cut = text.find(fragment);
+  ASSERT_NE(cut, std::string::npos);
+  EXPECT_EQ(text[cut + fragment.size()], '\n') << "the fragment ends its own line";
+  const std::vector<json> after = JsonLines(text.substr(cut + fragment.size()));
+  ASSERT_FALSE(after.empty());
+  EXPECT_EQ(after.back()["event"], "ok") << text;
 }
 
 }  // namespace

@@ -1,4 +1,4 @@
-#include "cli/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <windows.h>
 
@@ -46,14 +46,13 @@ bool CAtomicFile::IsOpen() const {
 
 bool CAtomicFile::Open(const std::string& target, std::string* error) {
   Discard();
-  std::string folder, name;
-  SplitPath(target, &folder, &name);
-  const DWORD attributes = GetFileAttributesA(target.c_str());
-  if (name.empty() ||
-      (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
-    *error = target + " is a folder";
+  const std::string why = CheckWriteTarget(target, EWriteUse::Replace);
+  if (!why.empty()) {
+    *error = target + " " + why;
     return false;
   }
+  std::string folder, name;
+  SplitPath(target, &folder, &name);
   for (int tries = 0; tries < 16; ++tries) {
     const std::string temporary = folder + "\\." + name + "." + RandomSuffix();
     // CREATE_NEW fails on anything already at the name, a link included.
