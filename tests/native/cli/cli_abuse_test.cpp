@@ -24,7 +24,6 @@
 #include "cli/PortDiagnosis.h"
 #include "cli/Plan.h"
 #include "cli/Progress.h"
-#include "platform/FilePolicy.h"
 
 namespace {
 
@@ -213,15 +212,6 @@ TEST(CliFilePolicy, NoFileServesTwoRoles) {
   EXPECT_EQ(ReadText(ledger), "a ledger of many modules\n");
   EXPECT_EQ(access(fresh.c_str(), F_OK), -1);
   EXPECT_TRUE(rig.Untouched(0));
-}
-
-TEST(CliFilePolicy, WindowsDeviceNamesAreKnownInAnyCaseAndWithAnyExtension) {
-  for (const char* name : {"COM6.csv", "com1", "Nul.tar.gz", "aux .txt", "LPT9.jsonl"}) {
-    EXPECT_TRUE(IsReservedDeviceName(name)) << name;
-  }
-  for (const char* name : {"COM10.csv", "CONSOLE.csv", ".COM6.csv.ab12", "COMX.csv"}) {
-    EXPECT_FALSE(IsReservedDeviceName(name)) << name;
-  }
 }
 
 TEST(CliPlanFile, OnlyARegularFileOfSaneSizeIsReadAndNeverBlocks) {

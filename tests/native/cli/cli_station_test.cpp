@@ -304,37 +304,22 @@ TEST(StationTest, RefusesBadOptionsBeforeAnyPortIsOpened) {
   EXPECT_TRUE(rig.Untouched(0));
 }
 
-// A disk of its own, 64 KiB, that the events can fill; unmounted and removed at the end.
-class CSmallDisk {
- public:
-  CSmallDisk() {
-    char dir[] = "/tmp/small_disk.XXXXXX";
-    if (mkdtemp(dir) == nullptr) return;
-    m_strDir = dir;
-    m_bMounted = mount("tmpfs", dir, "tmpfs", 0, "size=64k") == 0;
-  }
-  ~CSmallDisk() {
-    if (m_bMounted) umount2(m_strDir.c_str(), MNT_DETACH);
-    if (!m_strDir.empty()) rmdir(m_strDir.c_str());
-  }
-  bool Mounted() const { return m_bMounted; }
-  const std::string& Dir() const { return m_strDir; }
-
- private:
-  std::string m_strDir;
-  bool m_bMounted = false;
-};
-
 // Events on a disk that fills up in the middle of a line: no half line is left, and the next
 // run's events start on lines of their own, also after a fragment a killed run left behind.
 TEST(StationTest, EventsOnAFullDiskAreWholeLinesAndTheNextRunMendsTheFile) {
-  if (getuid() != 0) GTEST_SKIP() << "needs root to mount a small disk";
-  CSmallDisk disk;
-  if (!disk.Mounted()) GTEST_SKIP() << "no tmpfs could be mounted here";
+  char disk[] = "/tmp/small_disk.XXXXXX";
+  if (getuid() != 0 || mkdtemp(disk) == nullptr) GTEST_SKIP() << "needs root to mount a disk";
+  // A disk of its own, 64 KiB, that the events can fill.
+  const std::shared_ptr<char> mounted(
+      mount("tmpfs", disk, "tmpfs", 0, "size=64k") == 0 ? disk : nullptr, [&disk](char* dir) {
+        if (dir != nullptr) umount2(dir, MNT_DETACH);
+        rmdir(disk);
+      });
+  if (!mounted) GTEST_SKIP() << "no tmpfs could be mounted here";
   CCliRig rig;
   ASSERT_TRUE(rig.Start({{}}));
-  const std::string events = disk.Dir() + "/events.jsonl";
-  const std::string filler = disk.Dir() + "/filler";
+  const std::string events = std::string(disk) + "/events.jsonl";
+  const std::string filler = std::string(disk) + "/filler";
   // The first page of the file all but full, and no page left on the disk.
   std::ofstream(events) << json{{"pad", std::string(4000, 'x')}}.dump() << "\n";
   {
