@@ -96,7 +96,7 @@ bool CGang::Prepare(std::string* error) {
   if (!CheckRunFiles({{"--plan", m_options.m_strPlan, CRunFile::EUse::Read},
                       {"--ledger", ledger, CRunFile::EUse::Ledger},
                       {"--report", report, CRunFile::EUse::Replace}},
-                     error)) {
+                     error, &m_nRefusal)) {
     return false;
   }
   if (!m_options.m_strPlan.empty()) {

@@ -170,11 +170,12 @@ int RunProgram(const CModuleOptions& options, CCliEnv& env) {
   CSettingChanges changes;
   std::string error;
   const std::string ledger = options.m_ledger.Given() ? options.m_ledger.m_strLocation : "";
+  int code = kExitUsage;
   if (!CheckRunFiles({{"--from", options.m_strFrom, CRunFile::EUse::Read},
                       {"--ledger", ledger, CRunFile::EUse::Ledger}},
-                     &error)) {
+                     &error, &code)) {
     env.m_err << "corvane: " << error << "\n";
-    return kExitUsage;
+    return code;
   }
   if (!options.m_strFrom.empty() &&
       !LoadProfile(options.m_strFrom, env.m_interrupt, &changes, &error)) {

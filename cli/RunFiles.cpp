@@ -1,22 +1,24 @@
 #include "cli/RunFiles.h"
 
+#include "cli/CliEnv.h"
 #include "cli/Settings.h"
 #include "ledger/Ledger.h"
 #include "platform/FilePolicy.h"
 
-bool CheckRunFiles(const std::vector<CRunFile>& files, std::string* error) {
+bool CheckRunFiles(const std::vector<CRunFile>& files, std::string* error, int* code) {
   CFileRoles roles;
+  *code = kExitUsage;
   for (const CRunFile& file : files) {
     const std::string& path = file.m_strPath;
     if (path.empty() || (file.m_use == CRunFile::EUse::Append && path == "-")) continue;
     if (file.m_use == CRunFile::EUse::Ledger && IsPostgresLocation(path)) continue;
-    const bool written =
-        file.m_use == CRunFile::EUse::Replace || file.m_use == CRunFile::EUse::Append;
-    const std::string why =
-        written ? CheckWriteTarget(path, file.m_use == CRunFile::EUse::Append ? EWriteUse::Append
-                                                                              : EWriteUse::Replace)
-                : std::string();
+    // Whether a ledger may be reached through a link is the ledger's own rule.
+    const std::string why = file.m_use == CRunFile::EUse::Read ? std::string()
+                            : file.m_use == CRunFile::EUse::Append
+                                ? CheckWriteTarget(path, EWriteUse::Append)
+                                : CheckWriteTarget(path, EWriteUse::Replace);
     if (!why.empty()) {
+      if (file.m_use == CRunFile::EUse::Ledger) *code = kExitLedger;
       *error = std::string(file.m_szOption) + ": " + Printable(path) + " " + why;
       return false;
     }

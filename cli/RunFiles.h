@@ -19,6 +19,7 @@ struct CRunFile {
 };
 
 // True when the run may go on; false with one line in *error, naming the option, the file and
-// why. The ledger's own location is the ledger's to judge when it opens (exit 4); every refusal
-// here is a usage error.
-bool CheckRunFiles(const std::vector<CRunFile>& files, std::string* error);
+// why, and the exit code in *code: 4 for a ledger's file that is no file (a device, a FIFO, a
+// name Windows keeps for a device; the rest of its location is the ledger's to judge when it
+// opens), 64 for everything else, two roles on one file included.
+bool CheckRunFiles(const std::vector<CRunFile>& files, std::string* error, int* code);

@@ -26,7 +26,7 @@ bool CStation::Prepare(std::string* error, int* code) {
   if (!CheckRunFiles({{"--plan", m_options.m_strPlan, CRunFile::EUse::Read},
                       {"--ledger", ledger, CRunFile::EUse::Ledger},
                       {"--events", m_options.m_strEvents, CRunFile::EUse::Append}},
-                     error)) {
+                     error, code)) {
     return false;
   }
   const CSettingOptions& settings = m_options.m_settings;
