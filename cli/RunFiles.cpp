@@ -18,8 +18,11 @@ bool CheckRunFiles(const std::vector<CRunFile>& files, std::string* error, int* 
                                 ? CheckWriteTarget(path, EWriteUse::Append)
                                 : CheckWriteTarget(path, EWriteUse::Replace);
     if (!why.empty()) {
-      if (file.m_use == CRunFile::EUse::Ledger) *code = kExitLedger;
-      *error = std::string(file.m_szOption) + ": " + Printable(path) + " " + why;
+      // Worded as the ledger words every location it refuses.
+      const bool ledger = file.m_use == CRunFile::EUse::Ledger;
+      if (ledger) *code = kExitLedger;
+      *error = ledger ? "ledger " + Printable(path) + ": " + why
+                      : std::string(file.m_szOption) + ": " + Printable(path) + " " + why;
       return false;
     }
     if (!roles.Add(file.m_szOption, path, error)) return false;
