@@ -6,7 +6,7 @@
 //   or a folder is refused; so, on Windows, is a name the system keeps for a device ("COM6.csv"
 //   opens the port COM6, in any folder and with any extension).
 // - Nothing is written through a link. A file replaced whole (CAtomicFile) replaces a link at
-//   its name, never what the link points to; a file appended to (CAppendFile) refuses one.
+//   its name, never what the link points to; a file appended to (OpenLineFile) refuses one.
 // - A replaced regular file keeps its own mode, and its owner and group where the user may give
 //   them; a link in its place lends nothing. New files give others no access: they may hold a
 //   PIN. The group's access follows the umask, so operators of one group can share them.
