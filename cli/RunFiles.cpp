@@ -1,7 +1,6 @@
 #include "cli/RunFiles.h"
 
 #include "cli/CliEnv.h"
-#include "cli/Settings.h"
 #include "ledger/Ledger.h"
 #include "platform/FilePolicy.h"
 
@@ -21,8 +20,8 @@ bool CheckRunFiles(const std::vector<CRunFile>& files, std::string* error, int* 
       // Worded as the ledger words every location it refuses.
       const bool ledger = file.m_use == CRunFile::EUse::Ledger;
       if (ledger) *code = kExitLedger;
-      *error = ledger ? "ledger " + Printable(path) + ": " + why
-                      : std::string(file.m_szOption) + ": " + Printable(path) + " " + why;
+      *error = ledger ? "ledger " + ShownPath(path) + ": " + why
+                      : std::string(file.m_szOption) + ": " + ShownPath(path) + " " + why;
       return false;
     }
     if (!roles.Add(file.m_szOption, path, error)) return false;

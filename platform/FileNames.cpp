@@ -37,10 +37,7 @@ bool IsReservedDeviceName(const std::string& name) {
          std::isdigit(static_cast<unsigned char>(stem[3])) != 0;
 }
 
-namespace {
-
-// A path as one line of a message: a control character would break it.
-std::string Shown(const std::string& path) {
+std::string ShownPath(const std::string& path) {
   std::string shown = path;
   for (char& c : shown) {
     if (static_cast<unsigned char>(c) < 0x20 || c == 0x7F) c = '?';
@@ -48,14 +45,12 @@ std::string Shown(const std::string& path) {
   return shown;
 }
 
-}  // namespace
-
 bool CFileRoles::Add(const std::string& role, const std::string& path, std::string* error) {
   const std::string identity = FileIdentity(path);
   if (identity.empty()) return true;
   for (const auto& held : m_identities) {
     if (held.second == identity) {
-      *error = role + ": " + Shown(path) + " is the file of " + held.first +
+      *error = role + ": " + ShownPath(path) + " is the file of " + held.first +
                " as well; one file cannot serve both";
       return false;
     }

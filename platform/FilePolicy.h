@@ -51,6 +51,9 @@ class CFileRoles {
   std::vector<std::pair<std::string, std::string>> m_identities;  // role, identity
 };
 
+// A path as one line of a message: a control character in it is shown as '?'. Backslashes
+// stay as they are: they are Windows' own separators.
+std::string ShownPath(const std::string& path);
 // The folder and the bare name of a path ("." for a bare name).
 void SplitPath(const std::string& path, std::string* folder, std::string* name);
 // A short random text of letters and digits for temporary names.

@@ -9,6 +9,7 @@
 #include "cli/RunFiles.h"
 #include "cli/ValueTemplate.h"
 #include "platform/AppendFile.h"
+#include "platform/FilePolicy.h"
 
 namespace {
 
@@ -122,7 +123,7 @@ bool CStation::OpenEvents(std::string* error) {
     return true;
   }
   m_fnEvents = OpenLineFile(path, error);
-  if (!m_fnEvents) *error = "--events: " + Printable(path) + " " + *error;
+  if (!m_fnEvents) *error = "--events: " + ShownPath(path) + " " + *error;
   return static_cast<bool>(m_fnEvents);
 }
 

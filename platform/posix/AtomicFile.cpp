@@ -46,7 +46,7 @@ bool CAtomicFile::Open(const std::string& target, std::string* error) {
   Discard();
   const std::string why = CheckWriteTarget(target, EWriteUse::Replace);
   if (!why.empty()) {
-    *error = target + " " + why;
+    *error = ShownPath(target) + " " + why;
     return false;
   }
   std::string folder, name;
@@ -62,7 +62,7 @@ bool CAtomicFile::Open(const std::string& target, std::string* error) {
         open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
-      *error = "cannot create a file in " + folder + ": " + std::strerror(errno);
+      *error = "cannot create a file in " + ShownPath(folder) + ": " + std::strerror(errno);
       return false;
     }
     if (replaces) TakeOwnAttributes(fd, existing);
@@ -98,7 +98,7 @@ bool CAtomicFile::Commit(std::string* error) {
   // Looked at once more: a device put at the name since Open must not be replaced.
   const std::string why = CheckWriteTarget(m_strTarget, EWriteUse::Replace);
   if (!why.empty()) {
-    *error = m_strTarget + " " + why;
+    *error = ShownPath(m_strTarget) + " " + why;
     Discard();
     return false;
   }

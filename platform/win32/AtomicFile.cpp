@@ -48,7 +48,7 @@ bool CAtomicFile::Open(const std::string& target, std::string* error) {
   Discard();
   const std::string why = CheckWriteTarget(target, EWriteUse::Replace);
   if (!why.empty()) {
-    *error = target + " " + why;
+    *error = ShownPath(target) + " " + why;
     return false;
   }
   std::string folder, name;
@@ -60,7 +60,7 @@ bool CAtomicFile::Open(const std::string& target, std::string* error) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
     if (file == INVALID_HANDLE_VALUE) {
-      *error = "cannot create a file in " + folder + ": " + ErrorText(GetLastError());
+      *error = "cannot create a file in " + ShownPath(folder) + ": " + ErrorText(GetLastError());
       return false;
     }
     m_handle = reinterpret_cast<intptr_t>(file);
