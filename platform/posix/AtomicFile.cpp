@@ -20,18 +20,6 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
-}  // namespace
-
-CAtomicFile::~CAtomicFile() {
-  Discard();
-}
-
-bool CAtomicFile::IsOpen() const {
-  return m_handle >= 0;
-}
-
-namespace {
-
 // A replaced file keeps who may read it. The owner and group go first: changing them clears
 // the set-id bits, and a copy that cannot keep the owner must not keep those bits either.
 void TakeOwnAttributes(int fd, const struct stat& existing) {
@@ -41,6 +29,14 @@ void TakeOwnAttributes(int fd, const struct stat& existing) {
 }
 
 }  // namespace
+
+CAtomicFile::~CAtomicFile() {
+  Discard();
+}
+
+bool CAtomicFile::IsOpen() const {
+  return m_handle >= 0;
+}
 
 bool CAtomicFile::Open(const std::string& target, std::string* error) {
   Discard();
