@@ -92,6 +92,13 @@ bool CAtomicFile::Commit(std::string* error) {
   }
   CloseHandle(file);
   m_handle = -1;
+  // Looked at once more: a folder or device put at the name since Open must not be replaced.
+  const std::string why = CheckWriteTarget(m_strTarget, EWriteUse::Replace);
+  if (!why.empty()) {
+    *error = ShownPath(m_strTarget) + " " + why;
+    Discard();
+    return false;
+  }
   if (!MoveFileExA(m_strTemporary.c_str(), m_strTarget.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     *error = ErrorText(GetLastError());
