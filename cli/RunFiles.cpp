@@ -25,6 +25,12 @@ bool CheckRunFiles(const std::vector<CRunFile>& files, std::string* error, int* 
       return false;
     }
     if (!roles.Add(file.m_szOption, path, error)) return false;
+    if (file.m_use != CRunFile::EUse::Ledger) continue;
+    // SQLite's own files beside the ledger are the ledger too: events appended to its log
+    // would corrupt it.
+    for (const char* companion : {"-wal", "-shm", "-journal"}) {
+      if (!roles.Add(file.m_szOption, path + companion, error)) return false;
+    }
   }
   return true;
 }

@@ -202,6 +202,8 @@ TEST(CliFilePolicy, NoFileServesTwoRoles) {
       Gang(port, {"--ledger", fresh, "--report", fresh}),
       {"station", "--ports", port, "--ledger", link, "--name", "B{seq}", "--events", ledger},
       {"station", "--ports", port, "--plan", plan, "--events", plan},
+      {"station", "--ports", port, "--ledger", ledger, "--name", "B{seq}", "--events",
+       ledger + "-wal"},
       {"program", "--port", port, "--from", plan, "--ledger", plan},
   };
   for (const auto& args : cases) {
