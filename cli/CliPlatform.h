@@ -38,11 +38,6 @@ std::string HostName();
 // A thread that the user's signals (Ctrl-C, SIGTERM, SIGHUP) never interrupt: they go to the
 // main thread, whose blocked writes they end. Throws std::system_error like std::thread.
 std::thread StartWorkerThread(std::function<void()> work);
-// A file opened for appending, created when missing (a link in its place is refused), whose
-// writes go straight to the system, each text in one write where the system allows: a writer
-// that returns false once the file cannot take more, or null with the reason in *error.
-std::function<bool(const std::string& text)> OpenAppendFile(const std::string& path,
-                                                            std::string* error);
 // Overwrites the password of every ledger URL among the program's arguments in their own
 // memory (what `ps` and /proc/PID/cmdline show), as RedactLocation shows it. The caller keeps
 // copies first. Nothing to do on Windows, whose build has no PostgreSQL ledger.

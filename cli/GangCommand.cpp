@@ -1,7 +1,6 @@
 #include "cli/GangCommand.h"
 
 #include <chrono>
-#include <filesystem>
 #include <map>
 #include <memory>
 #include <set>
@@ -18,6 +17,7 @@
 #include "cli/Plan.h"
 #include "cli/Progress.h"
 #include "cli/Report.h"
+#include "cli/RunFiles.h"
 #include "cli/ValueTemplate.h"
 #include "serial/SerialPort.h"
 
@@ -29,12 +29,6 @@ using Clock = std::chrono::steady_clock;
 bool Fine(EOutcome outcome) {
   return outcome == EOutcome::Ok || outcome == EOutcome::AlreadyProgrammed ||
          outcome == EOutcome::NotInLedger;
-}
-
-// Two paths that name one file, through links or not.
-bool SameFile(const std::string& a, const std::string& b) {
-  std::error_code error;
-  return std::filesystem::equivalent(a, b, error) && !error;
 }
 
 // A port that could not be opened: why (busy, or no permission), and the doctor to run.
@@ -98,11 +92,14 @@ class CGang {
 
 bool CGang::Prepare(std::string* error) {
   const std::string& report = m_options.m_strReport;
+  const std::string ledger = m_options.m_ledger.Given() ? m_options.m_ledger.m_strLocation : "";
+  if (!CheckRunFiles({{"--plan", m_options.m_strPlan, CRunFile::EUse::Read},
+                      {"--ledger", ledger, CRunFile::EUse::Ledger},
+                      {"--report", report, CRunFile::EUse::Replace}},
+                     error, &m_nRefusal)) {
+    return false;
+  }
   if (!m_options.m_strPlan.empty()) {
-    if (!report.empty() && SameFile(m_options.m_strPlan, report)) {
-      *error = "--report: " + report + " is the plan itself; the report would replace it";
-      return false;
-    }
     if (!LoadPlan(m_options.m_strPlan, m_env.m_interrupt, &m_plan, error)) {
       if (m_env.m_interrupt.IsSet()) return false;
       *error = "--plan: " + *error;

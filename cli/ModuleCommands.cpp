@@ -1,11 +1,12 @@
 #include "cli/ModuleCommands.h"
 
-#include "cli/AtomicFile.h"
 #include "cli/LedgerProgram.h"
 #include "cli/ModuleSession.h"
 #include "cli/Output.h"
 #include "cli/Profile.h"
 #include "cli/Progress.h"
+#include "cli/RunFiles.h"
+#include "platform/AtomicFile.h"
 
 namespace {
 
@@ -174,6 +175,14 @@ int RunRead(const CModuleOptions& options, CCliEnv& env) {
 int RunProgram(const CModuleOptions& options, CCliEnv& env) {
   CSettingChanges changes;
   std::string error;
+  const std::string ledger = options.m_ledger.Given() ? options.m_ledger.m_strLocation : "";
+  int code = kExitUsage;
+  if (!CheckRunFiles({{"--from", options.m_strFrom, CRunFile::EUse::Read},
+                      {"--ledger", ledger, CRunFile::EUse::Ledger}},
+                     &error, &code)) {
+    env.m_err << "corvane: " << error << "\n";
+    return code;
+  }
   if (!options.m_strFrom.empty() &&
       !LoadProfile(options.m_strFrom, env.m_interrupt, &changes, &error)) {
     env.m_err << "corvane: --from: " << error << "\n";

@@ -8,7 +8,7 @@
 #include <sstream>
 #include <system_error>
 
-#include "cli/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 namespace fs = std::filesystem;
 

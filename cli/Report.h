@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/AtomicFile.h"
+#include "platform/AtomicFile.h"
 #include "cli/ModuleSession.h"
 #include "cli/Output.h"
 

@@ -156,40 +156,6 @@ std::string HostName() {
   return name;
 }
 
-std::function<bool(const std::string& text)> OpenAppendFile(const std::string& path,
-                                                            std::string* error) {
-  // Non-blocking only for the open: a FIFO without a reader is refused instead of waited on.
-  const int fd =
-      open(path.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, 0666);
-  if (fd < 0) {
-    *error = errno == ELOOP   ? "a link stands in its place"
-             : errno == ENXIO ? "a FIFO with no reader"
-                              : std::strerror(errno);
-    return nullptr;
-  }
-  struct stat info {};
-  if (fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    *error = "a folder";
-    close(fd);
-    return nullptr;
-  }
-  fcntl(fd, F_SETFL, fcntl(fd, F_GETFL) & ~O_NONBLOCK);
-  const std::shared_ptr<int> owned(new int(fd), [](int* held) {
-    close(*held);
-    delete held;
-  });
-  return [owned](const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-      const ssize_t wrote = write(*owned, text.data() + done, text.size() - done);
-      if (wrote < 0 && errno == EINTR) continue;
-      if (wrote <= 0) return false;
-      done += static_cast<size_t>(wrote);
-    }
-    return true;
-  };
-}
-
 void HideLocationPasswords(int argc, char** argv) {
   constexpr const char* kJoined = "--ledger=";
   for (int i = 1; i < argc; ++i) {

@@ -6,7 +6,10 @@
 
 #include "cli/CliPlatform.h"
 #include "cli/ModuleValues.h"
+#include "cli/RunFiles.h"
 #include "cli/ValueTemplate.h"
+#include "platform/AppendFile.h"
+#include "platform/FilePolicy.h"
 
 namespace {
 
@@ -20,6 +23,13 @@ bool CStation::Prepare(std::string* error, int* code) {
   *code = kExitUsage;
   *error = m_options.m_ledger.CheckUse();
   if (!error->empty()) return false;
+  const std::string ledger = m_options.m_ledger.Given() ? m_options.m_ledger.m_strLocation : "";
+  if (!CheckRunFiles({{"--plan", m_options.m_strPlan, CRunFile::EUse::Read},
+                      {"--ledger", ledger, CRunFile::EUse::Ledger},
+                      {"--events", m_options.m_strEvents, CRunFile::EUse::Append}},
+                     error, code)) {
+    return false;
+  }
   const CSettingOptions& settings = m_options.m_settings;
   if (!m_options.m_ledger.Given()) {
     for (const auto& given : {std::make_pair("--name", settings.m_strName),
@@ -112,8 +122,8 @@ bool CStation::OpenEvents(std::string* error) {
       };
     return true;
   }
-  m_fnEvents = OpenAppendFile(path, error);
-  if (!m_fnEvents) *error = "--events: cannot write " + Printable(path) + ": " + *error;
+  m_fnEvents = OpenLineFile(path, error);
+  if (!m_fnEvents) *error = "--events: " + ShownPath(path) + " " + *error;
   return static_cast<bool>(m_fnEvents);
 }
 

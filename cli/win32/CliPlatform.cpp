@@ -143,38 +143,6 @@ std::string HostName() {
   return std::string(name, size);
 }
 
-std::function<bool(const std::string& text)> OpenAppendFile(const std::string& path,
-                                                            std::string* error) {
-  const HANDLE file =
-      CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                  OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-  if (file == INVALID_HANDLE_VALUE) {
-    *error = LastErrorText();
-    return nullptr;
-  }
-  BY_HANDLE_FILE_INFORMATION info{};
-  if (GetFileInformationByHandle(file, &info) &&
-      (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-    CloseHandle(file);
-    *error = "a link stands in its place";
-    return nullptr;
-  }
-  const std::shared_ptr<void> owned(file, [](HANDLE held) { CloseHandle(held); });
-  return [owned](const std::string& text) {
-    size_t done = 0;
-    while (done < text.size()) {
-      DWORD wrote = 0;
-      if (!WriteFile(owned.get(), text.data() + done, static_cast<DWORD>(text.size() - done),
-                     &wrote, nullptr) ||
-          wrote == 0) {
-        return false;
-      }
-      done += wrote;
-    }
-    return true;
-  };
-}
-
 void HideLocationPasswords(int, char**) {
   // No PostgreSQL ledger in this build, so no password in a ledger URL to hide.
 }

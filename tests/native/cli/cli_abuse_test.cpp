@@ -7,7 +7,10 @@
 #include <grp.h>
 #include <pwd.h>
 #include <sys/file.h>
+#include <sys/socket.h>
 #include <sys/stat.h>
+#include <sys/sysmacros.h>
+#include <sys/un.h>
 
 #include <filesystem>
 #include <fstream>
@@ -78,6 +81,7 @@ TEST(CliReportFile, APlantedLinkIsNeverFollowedAndAReplacedReportKeepsItsMode) {
   ASSERT_EQ(symlink(victim.c_str(), planted.c_str()), 0);
   WriteText(report, "old report\n");
   ASSERT_EQ(chmod(report.c_str(), 0640), 0);
+  const bool root = getuid() == 0 && chown(report.c_str(), 4321, 4321) == 0;
 
   ASSERT_EQ(rig.Run(Gang(rig.Path(0), {"--report", report})), 0) << rig.m_strErr;
   EXPECT_EQ(ReadText(victim), "precious\n");
@@ -85,6 +89,7 @@ TEST(CliReportFile, APlantedLinkIsNeverFollowedAndAReplacedReportKeepsItsMode) {
   ASSERT_EQ(lstat(report.c_str(), &info), 0);
   EXPECT_TRUE(S_ISREG(info.st_mode)) << "the report is a file, not a link";
   EXPECT_EQ(info.st_mode & 0777, 0640u);
+  EXPECT_EQ(info.st_uid + info.st_gid, root ? 2 * 4321u : getuid() + getgid()) << "and its owner";
   EXPECT_EQ(ReadText(report).rfind("port,address,", 0), 0u) << ReadText(report);
   EXPECT_NE(ReadText(report).find(",ok,"), std::string::npos);
   EXPECT_TRUE(Starting(rig.Dir(), ".r.csv").empty()) << "no temporary file is left";
@@ -115,6 +120,100 @@ TEST(CliReportFile, AReportThatCannotBeWrittenRefusesTheRunWithNothingSent) {
   EXPECT_NE(rig.m_strErr.find("not a number"), std::string::npos) << rig.m_strErr;
   rmdir(folder.c_str());
   EXPECT_EQ(ReadText(plan), "address,name\n00:1A:7D:DA:71:13,P\n") << "the plan is intact";
+  EXPECT_TRUE(rig.Untouched(0));
+}
+
+mode_t ModeAt(const std::string& path) {
+  struct stat info {};
+  return lstat(path.c_str(), &info) == 0 ? info.st_mode : 0;
+}
+
+// Each kind of thing at a name corvane is asked to write, against each option that writes one.
+// Only a regular file is written; a link is replaced itself (a new file, that lends no mode)
+// where the file is replaced whole and refused where it is appended to; anything else is
+// refused before any port is opened.
+TEST(CliFilePolicy, EachTargetKindAgainstEachWritingOption) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  const std::string victim = rig.File("victim");
+  WriteText(victim, "precious\n");
+  ASSERT_EQ(chmod(victim.c_str(), 04777), 0);
+  const std::string device = rig.File("device");
+  // The null device's numbers: a fault that wrote to it would still write nowhere.
+  const bool root = mknod(device.c_str(), S_IFCHR | 0600, makedev(1, 3)) == 0;
+  const auto socketAt = [](const std::string& p) {
+    sockaddr_un address{AF_UNIX, {}};
+    p.copy(address.sun_path, sizeof address.sun_path - 1);
+    const int fd = socket(AF_UNIX, SOCK_STREAM, 0);
+    return bind(fd, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0 && !close(fd);
+  };
+  const std::vector<std::pair<std::string, std::function<bool(const std::string&)>>> kinds = {
+      {"device", [&](const std::string& p) { return root && !link(device.c_str(), p.c_str()); }},
+      {"fifo", [](const std::string& p) { return !mkfifo(p.c_str(), 0600); }},
+      {"socket", socketAt},
+      {"folder", [](const std::string& p) { return !mkdir(p.c_str(), 0700); }},
+      {"filelink", [&](const std::string& p) { return !symlink(victim.c_str(), p.c_str()); }},
+      {"devlink",
+       [&](const std::string& p) { return root && !symlink(device.c_str(), p.c_str()); }},
+  };
+  const std::vector<std::pair<std::string, std::vector<std::string>>> uses = {
+      {"--save", {"read", "--port", rig.Path(0), "--quiet", "--save"}},
+      {"--report", Gang(rig.Path(0), {"--pace", "fast", "--report"})},
+      {"--events",
+       {"station", "--ports", rig.Path(0), "--pin", "1234", "--count", "1", "--events"}},
+  };
+  const mode_t mask = umask(002);
+  for (const bool replacing : {false, true}) {  // refusals first: none may reach the module
+    for (const auto& kind : kinds) {
+      for (const auto& use : uses) {
+        const bool replaced =
+            kind.first.find("link") != std::string::npos && use.first != "--events";
+        const std::string path = rig.File(kind.first + use.first.substr(2) + ".csv");
+        if (replaced != replacing || !kind.second(path)) continue;  // a device needs root
+        const mode_t before = ModeAt(path);
+        std::vector<std::string> args = use.second;
+        args.push_back(path);
+        EXPECT_EQ(rig.Run(args), replaced ? 0 : 64) << kind.first << use.first << rig.m_strErr;
+        EXPECT_EQ(ModeAt(path), replaced ? S_IFREG | 0660 : before) << kind.first << use.first;
+        EXPECT_EQ(rig.m_strErr.find(path + " is a") != std::string::npos, !replaced);
+      }
+    }
+    EXPECT_TRUE(replacing || rig.Untouched(0));
+  }
+  umask(mask);
+  EXPECT_EQ(ReadText(victim), "precious\n");
+  EXPECT_EQ(ModeAt(device), root ? S_IFCHR | 0600 : 0);
+}
+
+// No file serves two roles in one run, whether named alike, through a link, or not made yet.
+TEST(CliFilePolicy, NoFileServesTwoRoles) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  const std::string ledger = rig.File("ledger.csv");
+  const std::string link = rig.File("link.csv");
+  const std::string fresh = rig.File("fresh.csv");
+  const std::string plan = rig.File("plan.csv");
+  WriteText(ledger, "a ledger of many modules\n");
+  WriteText(plan, "address,name\n00:1A:7D:DA:71:13,P\n");
+  ASSERT_EQ(symlink(ledger.c_str(), link.c_str()), 0);
+  const std::string port = rig.Path(0);
+  const std::vector<std::vector<std::string>> cases = {
+      Gang(port, {"--ledger", ledger, "--report", ledger}),
+      Gang(port, {"--ledger", ledger, "--report", link}),
+      Gang(port, {"--ledger", fresh, "--report", fresh}),
+      {"station", "--ports", port, "--ledger", link, "--name", "B{seq}", "--events", ledger},
+      {"station", "--ports", port, "--plan", plan, "--events", plan},
+      {"station", "--ports", port, "--ledger", ledger, "--name", "B{seq}", "--events",
+       ledger + "-wal"},
+      {"program", "--port", port, "--from", plan, "--ledger", plan},
+  };
+  for (const auto& args : cases) {
+    EXPECT_EQ(rig.Run(args), 64) << args.back() << ": " << rig.m_strErr;
+    EXPECT_NE(rig.m_strErr.find("as well"), std::string::npos) << rig.m_strErr;
+    EXPECT_EQ(std::count(rig.m_strErr.begin(), rig.m_strErr.end(), '\n'), 1) << rig.m_strErr;
+  }
+  EXPECT_EQ(ReadText(ledger), "a ledger of many modules\n");
+  EXPECT_EQ(access(fresh.c_str(), F_OK), -1);
   EXPECT_TRUE(rig.Untouched(0));
 }
 

@@ -3,6 +3,7 @@
 // Ctrl-C with slots busy, and the refusals that come before any port is opened.
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <sys/mount.h>
 
 #include <algorithm>
 #include <chrono>
@@ -387,7 +388,7 @@ TEST(StationTest, RefusesBadOptionsBeforeAnyPortIsOpened) {
       {{"--name", "BT-{seq}"}, 64, "{seq} needs a --ledger"},
       {{"--name", "BT-FIXED"}, 64, "every module would get the name"},
       {{"--watch", rig.Dir() + "/nowhere"}, 64, "is not a folder"},
-      {{"--events", rig.Dir()}, 64, "--events: cannot write"},
+      {{"--events", rig.Dir()}, 64, "is a folder, not a file"},
       {{"--slots", badLabels}, 64, "line 1"},
       {{"--count", "0"}, 64, "--count"},
       {{"--ledger", notLedger, "--name", "BT-{seq}"}, 4, "not-a-ledger.db"},
@@ -400,6 +401,55 @@ TEST(StationTest, RefusesBadOptionsBeforeAnyPortIsOpened) {
     EXPECT_EQ(std::count(rig.m_strErr.begin(), rig.m_strErr.end(), '\n'), 1) << rig.m_strErr;
   }
   EXPECT_TRUE(rig.Untouched(0));
+}
+
+// Events on a disk that fills up in the middle of a line: no half line is left, and the next
+// run's events start on lines of their own, also after a fragment a killed run left behind.
+TEST(StationTest, EventsOnAFullDiskAreWholeLinesAndTheNextRunMendsTheFile) {
+  char disk[] = "/tmp/small_disk.XXXXXX";
+  if (getuid() != 0 || mkdtemp(disk) == nullptr) GTEST_SKIP() << "needs root to mount a disk";
+  // A disk of its own, 64 KiB, that the events can fill.
+  const std::shared_ptr<char> mounted(
+      mount("tmpfs", disk, "tmpfs", 0, "size=64k") == 0 ? disk : nullptr, [&disk](char* dir) {
+        if (dir != nullptr) umount2(dir, MNT_DETACH);
+        rmdir(disk);
+      });
+  if (!mounted) GTEST_SKIP() << "no tmpfs could be mounted here";
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  const std::string events = std::string(disk) + "/events.jsonl";
+  const std::string filler = std::string(disk) + "/filler";
+  // The first page of the file all but full, and no page left on the disk.
+  std::ofstream(events) << json{{"pad", std::string(4000, 'x')}}.dump() << "\n";
+  {
+    std::ofstream fill(filler, std::ios::binary);
+    const std::string block(4096, 'f');
+    while (fill.write(block.data(), block.size())) fill.flush();
+  }
+  const std::vector<std::string> args = {"station", "--ports",  rig.Path(0), "--pin",
+                                         "1234",    "--pace",   "fast",      "--count",
+                                         "1",       "--events", events};
+  EXPECT_EQ(CStationRun(args).Exit(), 74);
+  const auto lines = [&] {
+    std::ifstream file(events);
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+  };
+  ASSERT_EQ(lines().back(), '\n') << lines();
+  EXPECT_NO_THROW(Events(events)) << "every line is whole";
+
+  std::remove(filler.c_str());
+  const std::string fragment = "{\"time\":\"2026-12-";
+  std::ofstream(events, std::ios::app) << fragment;
+  EXPECT_EQ(CStationRun(args).Exit(), 0);
+  const std::string text = lines();
+  const size_t cut = text.find(fragment);
+  ASSERT_NE(cut, std::string::npos);
+  EXPECT_EQ(text[cut + fragment.size()], '\n') << "the fragment ends its own line";
+  const std::vector<json> after = JsonLines(text.substr(cut + fragment.size()));
+  ASSERT_FALSE(after.empty());
+  EXPECT_EQ(after.back()["event"], "ok") << text;
 }
 
 }  // namespace

@@ -256,7 +256,7 @@ TYPED_TEST(LedgerBehaviour, AttemptsComeBackWithTheModuleAsTheyWereRecorded) {
   EXPECT_FALSE(found);
 }
 
-TYPED_TEST(LedgerBehaviour, ExportFiltersByTimeAndStation) {
+TYPED_TEST(LedgerBehaviour, ExportFiltersByTimeStationAndAddress) {
   auto other = this->Open("bench-2");
   ASSERT_TRUE(other);
   this->Record(this->Attempt(Address(1), "ok", "2025-05-19T23:59:59.999Z"));
@@ -273,11 +273,13 @@ TYPED_TEST(LedgerBehaviour, ExportFiltersByTimeAndStation) {
     return list;
   };
   using V = std::vector<std::string>;
-  EXPECT_EQ(addresses({"2025-05-20", ""}), (V{Address(2), Address(3), Address(4)}));
-  EXPECT_EQ(addresses({"", "bench-2"}), (V{Address(2), Address(4)}));
-  EXPECT_EQ(addresses({"2025-05-20T08:30", "bench-2"}), (V{Address(4)}));
-  EXPECT_EQ(addresses({"2025-06-01", ""}), V{});
-  EXPECT_EQ(addresses({"2025-05-20T08:00:00Z", "bench-2"}), (V{Address(2), Address(4)}))
+  EXPECT_EQ(addresses({"2025-05-20", "", ""}), (V{Address(2), Address(3), Address(4)}));
+  EXPECT_EQ(addresses({"", "bench-2", ""}), (V{Address(2), Address(4)}));
+  EXPECT_EQ(addresses({"2025-05-20T08:30", "bench-2", ""}), (V{Address(4)}));
+  EXPECT_EQ(addresses({"2025-06-01", "", ""}), V{});
+  EXPECT_EQ(addresses({"", "", Address(3)}), V{Address(3)});
+  EXPECT_EQ(addresses({"", "bench-2", Address(3)}), V{});
+  EXPECT_EQ(addresses({"2025-05-20T08:00:00Z", "bench-2", ""}), (V{Address(2), Address(4)}))
       << "at or after: the instant itself is in";
 }
 

@@ -1,4 +1,4 @@
-#include "cli/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -20,6 +20,14 @@ bool WriteAll(int fd, const std::string& text) {
   return true;
 }
 
+// A replaced file keeps who may read it. The owner and group go first: changing them clears
+// the set-id bits, and a copy that cannot keep the owner must not keep those bits either.
+void TakeOwnAttributes(int fd, const struct stat& existing) {
+  mode_t mode = existing.st_mode & 07777;
+  if (fchown(fd, existing.st_uid, existing.st_gid) != 0) mode &= ~(S_ISUID | S_ISGID);
+  fchmod(fd, mode);
+}
+
 }  // namespace
 
 CAtomicFile::~CAtomicFile() {
@@ -32,26 +40,28 @@ bool CAtomicFile::IsOpen() const {
 
 bool CAtomicFile::Open(const std::string& target, std::string* error) {
   Discard();
+  const std::string why = CheckWriteTarget(target, EWriteUse::Replace);
+  if (!why.empty()) {
+    *error = ShownPath(target) + " " + why;
+    return false;
+  }
   std::string folder, name;
   SplitPath(target, &folder, &name);
   struct stat existing {};
-  const bool exists = stat(target.c_str(), &existing) == 0;
-  if (name.empty() || (exists && S_ISDIR(existing.st_mode))) {
-    *error = target + " is a folder";
-    return false;
-  }
+  // The file itself, never a link's target: a link at the name lends no mode.
+  const bool replaces = lstat(target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
   for (int tries = 0; tries < 16; ++tries) {
     const std::string temporary = folder + "/." + name + "." + RandomSuffix();
     // O_EXCL with O_CREAT never follows a link, even a dangling one; O_NOFOLLOW says so twice.
+    // 0660: a report or profile may hold PINs; the umask decides the group's part.
     const int fd =
-        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+        open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0660);
     if (fd < 0 && errno == EEXIST) continue;
     if (fd < 0) {
-      *error = "cannot create a file in " + folder + ": " + std::strerror(errno);
+      *error = "cannot create a file in " + ShownPath(folder) + ": " + std::strerror(errno);
       return false;
     }
-    // A report that is replaced keeps who may read it.
-    if (exists && S_ISREG(existing.st_mode)) fchmod(fd, existing.st_mode & 07777);
+    if (replaces) TakeOwnAttributes(fd, existing);
     m_handle = fd;
     m_strTarget = target;
     m_strTemporary = temporary;
@@ -81,6 +91,13 @@ bool CAtomicFile::Commit(std::string* error) {
   }
   close(fd);
   m_handle = -1;
+  // Looked at once more: a device put at the name since Open must not be replaced.
+  const std::string why = CheckWriteTarget(m_strTarget, EWriteUse::Replace);
+  if (!why.empty()) {
+    *error = ShownPath(m_strTarget) + " " + why;
+    Discard();
+    return false;
+  }
   if (rename(m_strTemporary.c_str(), m_strTarget.c_str()) != 0) {
     *error = std::strerror(errno);
     unlink(m_strTemporary.c_str());

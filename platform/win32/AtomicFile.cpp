@@ -1,4 +1,4 @@
-#include "cli/AtomicFile.h"
+#include "platform/AtomicFile.h"
 
 #include <windows.h>
 
@@ -46,14 +46,13 @@ bool CAtomicFile::IsOpen() const {
 
 bool CAtomicFile::Open(const std::string& target, std::string* error) {
   Discard();
-  std::string folder, name;
-  SplitPath(target, &folder, &name);
-  const DWORD attributes = GetFileAttributesA(target.c_str());
-  if (name.empty() ||
-      (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0)) {
-    *error = target + " is a folder";
+  const std::string why = CheckWriteTarget(target, EWriteUse::Replace);
+  if (!why.empty()) {
+    *error = ShownPath(target) + " " + why;
     return false;
   }
+  std::string folder, name;
+  SplitPath(target, &folder, &name);
   for (int tries = 0; tries < 16; ++tries) {
     const std::string temporary = folder + "\\." + name + "." + RandomSuffix();
     // CREATE_NEW fails on anything already at the name, a link included.
@@ -61,7 +60,7 @@ bool CAtomicFile::Open(const std::string& target, std::string* error) {
                                     FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE && GetLastError() == ERROR_FILE_EXISTS) continue;
     if (file == INVALID_HANDLE_VALUE) {
-      *error = "cannot create a file in " + folder + ": " + ErrorText(GetLastError());
+      *error = "cannot create a file in " + ShownPath(folder) + ": " + ErrorText(GetLastError());
       return false;
     }
     m_handle = reinterpret_cast<intptr_t>(file);
@@ -93,6 +92,13 @@ bool CAtomicFile::Commit(std::string* error) {
   }
   CloseHandle(file);
   m_handle = -1;
+  // Looked at once more: a folder or device put at the name since Open must not be replaced.
+  const std::string why = CheckWriteTarget(m_strTarget, EWriteUse::Replace);
+  if (!why.empty()) {
+    *error = ShownPath(m_strTarget) + " " + why;
+    Discard();
+    return false;
+  }
   if (!MoveFileExA(m_strTemporary.c_str(), m_strTarget.c_str(),
                    MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
     *error = ErrorText(GetLastError());

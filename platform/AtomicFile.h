@@ -4,15 +4,18 @@
 // exclusively: it never opens or follows anything already there, so a link planted at a
 // predictable name cannot redirect the write. Text appended is written through at once, so a
 // process killed before Commit leaves what it had in the temporary file. Commit flushes the
-// file to the disk, renames it over the target and flushes the folder. The target keeps the
-// permissions of a file it replaces; a new one gets the user's umask. Destroying the object
-// before Commit removes the temporary file.
+// file to the disk, renames it over the target and flushes the folder. The target is what
+// platform/FilePolicy.h allows: a file it replaces keeps its own mode (and owner and group
+// where the user may give them); a link at the name is replaced, never followed; a new file
+// gives others no access. Destroying the object before Commit removes the temporary file.
 //
 // Contract: not thread-safe; every call blocks on the disk only.
 #pragma once
 
 #include <cstdint>
 #include <string>
+
+#include "platform/FilePolicy.h"
 
 class CAtomicFile {
  public:
@@ -21,8 +24,8 @@ class CAtomicFile {
   CAtomicFile(const CAtomicFile&) = delete;
   CAtomicFile& operator=(const CAtomicFile&) = delete;
 
-  // False with the reason in *error: the folder is missing or not writable, or the target is
-  // a folder.
+  // False with the reason in *error, one line naming the target or its folder: the folder is
+  // missing or not writable, or the target is no file (platform/FilePolicy.h).
   bool Open(const std::string& target, std::string* error);
   bool Append(const std::string& text);
   bool Commit(std::string* error);
@@ -39,8 +42,3 @@ class CAtomicFile {
   // A POSIX descriptor or a Windows handle.
   intptr_t m_handle = -1;
 };
-
-// The folder and the bare name of a path ("." for a bare name).
-void SplitPath(const std::string& path, std::string* folder, std::string* name);
-// A short random text of letters and digits for temporary names.
-std::string RandomSuffix();
