@@ -213,8 +213,8 @@ bool Racing(const std::string& location, const char* engine, int processes, int 
   auto ledger = OpenLedger(location, "count", &error);
   std::vector<CLedgerAttempt> rows;
   CLedgerStats stats;
-  if (!ledger || !ledger->Export(CLedgerFilter(), &rows, &error) || !ledger->Stats(&stats, &error) ||
-      !ledger->CheckIntegrity(&error)) {
+  if (!ledger || !ledger->Export(CLedgerFilter(), &rows, &error) ||
+      !ledger->Stats(&stats, &error) || !ledger->CheckIntegrity(&error)) {
     std::fprintf(stderr, "%s\n", error.m_strText.c_str());
     return false;
   }

@@ -154,6 +154,14 @@ class CCliRig {
     _exit(127);
   }
   // Waits up to seconds for the child to exit; kills it and returns false when it does not.
+  // Everything written to fd until its writers have closed it; fd is closed then.
+  static std::string ReadAll(int fd) {
+    std::string text;
+    char buffer[512];
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) text.append(buffer, n);
+    close(fd);
+    return text;
+  }
   static bool WaitExit(pid_t child, int seconds, int* status) {
     for (int k = 0; k < seconds * 20; ++k) {
       if (waitpid(child, status, WNOHANG) == child) return true;

@@ -113,10 +113,7 @@ TEST(CliPairOnePort, WithoutATerminalItIsRefused) {
   ASSERT_EQ(pipe(errPipe), 0);
   const pid_t child = CCliRig::Spawn({"pair", "--port", rig.Path(0)}, -1, errPipe[1]);
   close(errPipe[1]);
-  std::string err;
-  char buffer[512];
-  for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) > 0;) err.append(buffer, n);
-  close(errPipe[0]);
+  const std::string err = CCliRig::ReadAll(errPipe[0]);
   int status = 0;
   ASSERT_TRUE(CCliRig::WaitExit(child, 60, &status));
   EXPECT_EQ(WEXITSTATUS(status), 64) << err;

@@ -66,6 +66,15 @@ std::vector<json> Attempts(CCliRig& rig, const std::string& ledger) {
   return JsonLines(rig.m_strOut);
 }
 
+// Waits (at most 20 s) until module 0 has been sent its PIN: the moment to pull it.
+void AwaitSetPin(CCliRig& rig) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
+  static const std::regex kSetPin("EV command [0-9]+ I");
+  while (!std::regex_search(rig.Transcript(0), kSetPin) && std::chrono::steady_clock::now() < end) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(20));
+  }
+}
+
 class CStationRun {
  public:
   // The real program, so that Ctrl-C is a real signal.
@@ -165,11 +174,7 @@ TEST(StationTest, ModulePulledMidProgramIsRecordedAndTheNextIsFine) {
 
   ASSERT_TRUE(rig.Module(0).Command("insert --address " + Address(1)));
   ASSERT_TRUE(AwaitEvent(events, "started", port));
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  static const std::regex kSetPin("EV command [0-9]+ I");
-  while (!std::regex_search(rig.Transcript(0), kSetPin) && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  AwaitSetPin(rig);
   ASSERT_TRUE(rig.Module(0).Command("remove"));
   ASSERT_TRUE(AwaitEvent(events, "failed", port));
   ASSERT_TRUE(AwaitEvent(events, "removed", port));
@@ -260,24 +265,17 @@ TEST(StationTest, AFailedModulePutBackIsProgrammedAndCountsFollowItsLastAttempt)
   const std::string ledger = rig.File("ledger.db");
   rig.File("ledger.db-wal");
   rig.File("ledger.db-shm");
-  const pid_t child = CCliRig::Spawn({"station", "--ports", rig.Path(0) + "," + link, "--ledger",
-                                      ledger, "--name", "BT-{seq:03}", "--pace", "fast", "--count",
-                                      "1", "--events", events},
-                                     -1, errPipe[1]);
+  const pid_t child =
+      CCliRig::Spawn({"station", "--ports", rig.Path(0) + "," + link, "--ledger", ledger, "--name",
+                      "BT-{seq:03}", "--pace", "fast", "--count", "1", "--events", events},
+                     -1, errPipe[1]);
   close(errPipe[1]);
   ASSERT_TRUE(rig.Module(0).Command("insert --address " + Address(1)));
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(20);
-  static const std::regex kSetPin("EV command [0-9]+ I");
-  while (!std::regex_search(rig.Transcript(0), kSetPin) && std::chrono::steady_clock::now() < end) {
-    std::this_thread::sleep_for(std::chrono::milliseconds(20));
-  }
+  AwaitSetPin(rig);
   ASSERT_TRUE(rig.Module(0).Command("remove"));
   ASSERT_TRUE(AwaitEvent(events, "removed", rig.Path(0)));
   ASSERT_TRUE(rig.Module(0).Command("insert --address " + Address(1)));
-  std::string err;
-  char buffer[512];
-  for (ssize_t n; (n = read(errPipe[0], buffer, sizeof buffer)) > 0;) err.append(buffer, n);
-  close(errPipe[0]);
+  const std::string err = CCliRig::ReadAll(errPipe[0]);
   int status = 0;
   ASSERT_TRUE(CCliRig::WaitExit(child, 60, &status));
   EXPECT_EQ(WEXITSTATUS(status), 0) << err;
