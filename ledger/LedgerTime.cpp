@@ -81,7 +81,8 @@ std::string LedgerTimeText(long long ms) {
   unsigned month = 0, day = 0;
   CivilFromDays(seconds / 86400, &year, &month, &day);
   const long long inDay = seconds % 86400;
-  char text[40];
+  // Room for the widest each field could print, though a ledger's times are far from that.
+  char text[64];
   snprintf(text, sizeof text, "%04lld-%02u-%02uT%02lld:%02lld:%02lld.%03lldZ", year, month, day,
            inDay / 3600, inDay / 60 % 60, inDay % 60, ms % 1000);
   return text;

@@ -18,6 +18,10 @@ constexpr DWORD kAfterHandshakeMs = 400;
 constexpr DWORD kAfterNameMs = 100;
 // Keeps the full bar visible for a moment, the only sign of success.
 constexpr DWORD kBeforeEndMs = 500;
+// The command line's look at who is on the port is made while an operator may be taking the
+// module off: one try of each exchange at the probe's time-out, so a module gone is known at
+// once instead of after the operation's tries.
+constexpr CCommandTiming kTimingLook{1, 0, 0};
 
 bool HexDigit(char c, BYTE* value) {
   // Plain char comparisons: bytes from 0x80 up never fall in these ranges, signed or not.
@@ -126,7 +130,9 @@ bool CSetupOperations::Begin(EOperation op) {
 
   // The port may have been taken by another program since its probe.
   m_outcome.m_eStep = EStep::OpenPort;
-  if (!m_serial.Open(m_strPortName.c_str(), LINE_BAUD, READ_TIMEOUT_OPERATION_MS)) {
+  const bool look = op == EOperation::Identify;
+  if (!m_serial.Open(m_strPortName.c_str(), LINE_BAUD,
+                     look ? READ_TIMEOUT_PROBE_MS : READ_TIMEOUT_OPERATION_MS)) {
     m_outcome.m_eResult = EResult::NoModule;
     m_view.ShowMessage(MSG_CANNOT_CONNECT);
     UnlockButtons(op);
@@ -142,8 +148,14 @@ bool CSetupOperations::Begin(EOperation op) {
   m_view.StepProgress();
 
   m_outcome.m_eStep = EStep::Handshake;
-  if (!ExchangeAck(CFrame::Plain(CMD_OPEN), TIMING_OPEN)) {
+  if (!ExchangeAck(CFrame::Plain(CMD_OPEN), look ? kTimingLook : TIMING_OPEN)) {
     m_outcome.m_eResult = EResult::CommError;
+    if (look) {
+      m_serial.Close();
+      m_view.ResetProgress();
+      UnlockButtons(op);
+      return false;
+    }
     // A module that missed the handshake often answers after a fresh opening of the port,
     // which also clears a line error: run the whole operation once more.
     m_serial.Close();
@@ -308,7 +320,8 @@ bool CSetupOperations::CheckBefore(int index) {
 bool CSetupOperations::CheckIdentity(EOperation op) {
   m_outcome.m_eStep = EStep::CheckAddress;
   CModuleAddress found;
-  if (!ExchangeQuery(CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR, TIMING_GET_DEVICE_ADDR,
+  const CCommandTiming& timing = op == EOperation::Identify ? kTimingLook : TIMING_GET_DEVICE_ADDR;
+  if (!ExchangeQuery(CMD_GET_DEVICE_ADDR, RSP_DEVICE_ADDR, timing,
                      [&found](const BYTE* p) { found = CModuleAddress::FromWire(p); })) {
     // Only the command line looks like this; its own words say what the failure was.
     m_outcome.m_eResult = EResult::CommError;

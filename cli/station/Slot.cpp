@@ -91,6 +91,7 @@ void CSlot::Run() {
   // One session for every probe of the slot: an idle slot costs only its probes.
   CModuleSession prober(m_api, m_context.UserInterrupt());
   prober.ListOnly(m_strListed);
+  prober.SetPace(PaceOf(m_context.Options().m_strPace));
   int misses = 0;
   EProbe last = EProbe::Silent;
   while (!m_context.Stopping()) {
