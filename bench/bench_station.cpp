@@ -4,6 +4,8 @@
 //   idle     CPU of the station while 32 empty slots are watched
 //   stream   8 slots each taking 5 modules in a row, against 5 x one module's time plus the
 //            time the modules were off the jig
+//   cycle    one slot, modules one after another: from a module put on to its result, and
+//            from its removal to the station seeing it go (any corvane, either pace)
 // See bench/README.md for the targets and how to run it.
 #include <signal.h>
 #include <sys/wait.h>
@@ -12,6 +14,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <fstream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -81,6 +84,7 @@ double Median(std::vector<double> values) {
 struct CBench {
   std::string m_strCorvane = CORVANE_PATH;
   std::string m_strModsim = MODSIM_PATH;
+  std::string m_strPace = "fast";
   std::string m_strDir;
   std::vector<std::unique_ptr<CModsimProcess>> m_jigs;
 
@@ -99,7 +103,7 @@ struct CBench {
   }
   // The station as a process of its own, its output to files.
   pid_t Station(const std::vector<std::string>& args) const {
-    std::vector<std::string> all = {m_strCorvane, "station", "--pace", "fast", "--quiet"};
+    std::vector<std::string> all = {m_strCorvane, "station", "--pace", m_strPace, "--quiet"};
     all.insert(all.end(), args.begin(), args.end());
     std::fflush(stdout);
     const pid_t child = fork();
@@ -248,19 +252,86 @@ bool Stream(CBench& bench, int slots, int modules) {
   return true;
 }
 
+void PrintSpread(const char* what, const std::vector<double>& values) {
+  std::printf("  %-28s median %7.0f ms (min %7.0f, max %7.0f)\n", what, Median(values),
+              *std::min_element(values.begin(), values.end()),
+              *std::max_element(values.begin(), values.end()));
+}
+
+// One slot, modules one after another, each held on the jig a while after its result (the
+// slot keeps looking at it meanwhile) and then taken off at a moment of the slot's probing.
+bool Cycle(CBench& bench, int modules) {
+  if (!bench.StartJigs(1)) return false;
+  const std::string events = bench.m_strDir + "/cycle.jsonl";
+  const std::string port = bench.m_jigs[0]->Path();
+  const pid_t station = bench.Station({"--ports", port, "--name", "C-{addr4}", "--events", events});
+  usleep(700 * 1000);
+  std::vector<double> program, notice, cycle;
+  for (int k = 0; k < modules; ++k) {
+    usleep(static_cast<useconds_t>((k * 137) % 500) * 1000);
+    const double put = WallMs();
+    bench.m_jigs[0]->Command("insert --address " + Address(k + 1));
+    const json ok = Await(events, "ok", port, static_cast<size_t>(k + 1));
+    if (ok.is_null()) {
+      std::printf("cycle: module %d was not programmed\n", k + 1);
+      CBench::Stop(station);
+      return false;
+    }
+    usleep(static_cast<useconds_t>(300 + (k * 211) % 900) * 1000);
+    const double off = WallMs();
+    bench.m_jigs[0]->Command("remove");
+    const json removed = Await(events, "removed", port, static_cast<size_t>(k + 1));
+    if (removed.is_null()) {
+      std::printf("cycle: the removal of module %d was not seen\n", k + 1);
+      CBench::Stop(station);
+      return false;
+    }
+    program.push_back(EventMs(ok["time"]) - put);
+    notice.push_back(EventMs(removed["time"]) - off);
+    cycle.push_back(program.back() + notice.back());
+  }
+  CBench::Stop(station);
+  std::printf("cycle (%d modules, %s pace, %s):\n", modules, bench.m_strPace.c_str(),
+              bench.m_strCorvane.c_str());
+  PrintSpread("put on to its result", program);
+  PrintSpread("taken off to seen gone", notice);
+  PrintSpread("cycle (the two together)", cycle);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  std::string only = argc > 1 ? argv[1] : "all";
+  CBench bench;
+  std::string only = "all";
+  int modules = 8;
+  for (int i = 1; i < argc; ++i) {
+    const std::string arg = argv[i];
+    if (arg == "--corvane" && i + 1 < argc) {
+      bench.m_strCorvane = argv[++i];
+    } else if (arg == "--pace" && i + 1 < argc) {
+      bench.m_strPace = argv[++i];
+    } else if (arg == "--modules" && i + 1 < argc) {
+      modules = std::max(1, std::atoi(argv[++i]));
+    } else if (arg.rfind("--", 0) != 0) {
+      only = arg;
+    } else {
+      std::fprintf(stderr,
+                   "usage: %s [latency|idle|stream|cycle] [--corvane PATH] "
+                   "[--pace fast|standard] [--modules N]\n",
+                   argv[0]);
+      return 2;
+    }
+  }
   std::string error;
   if (!RaiseOpenFileLimit(1024, &error)) std::printf("note: %s\n", error.c_str());
-  CBench bench;
   bench.m_strDir = MakeTempDir("bench_station");
   std::printf("bench_station (native build), load %s\n", LoadAverage().c_str());
   bool ok = true;
   if (only == "all" || only == "latency") ok = Latency(bench, 10) && ok;
   if (only == "all" || only == "idle") ok = Idle(bench, 32, 20) && ok;
   if (only == "all" || only == "stream") ok = Stream(bench, 8, 5) && ok;
+  if (only == "cycle") ok = Cycle(bench, modules) && ok;
   bench.m_jigs.clear();
   RemoveTree(bench.m_strDir);
   return ok ? 0 : 1;
