@@ -1,6 +1,7 @@
 #include "cli/CliApp.h"
 
 #include <exception>
+#include <memory>
 
 #include "cli/CommonOptions.h"
 #include "cli/DoctorCommand.h"
@@ -21,6 +22,50 @@ constexpr const char kCommands[] = "ports, read, program, gang, station, pair, d
 bool IsCommand(const std::string& word) {
   return word == "ports" || word == "read" || word == "program" || word == "gang" ||
          word == "station" || word == "pair" || word == "doctor" || word == "ledger";
+}
+
+// CLI11 writes an option's value as its type and its check ("TEXT:PORTS", "INT:N"); the
+// check's word is the one that says what to give, so it alone is shown.
+class CHelpFormatter : public CLI::Formatter {
+ public:
+  std::string make_option_opts(const CLI::Option* option) const override {
+    std::string text = CLI::Formatter::make_option_opts(option);
+    const std::string type = option->get_type_name();
+    const size_t colon = type.find(':');
+    const size_t at = text.find(type);
+    if (colon != std::string::npos && at != std::string::npos) {
+      text.replace(at, type.size(), type.substr(colon + 1));
+    }
+    return text;
+  }
+};
+
+constexpr char kExitCodesStart[] =
+    "Exit codes: 0 success, 1 no module found or port cannot be opened (or busy), ";
+constexpr char kExitCodesEnd[] =
+    "4 ledger unavailable, 64 usage, 70 internal error, 74 output could not be written, 130 "
+    "interrupted.";
+
+bool TakesLedger(const CLI::App* command) {
+  if (command->get_option_no_throw("--ledger") != nullptr) return true;
+  for (const CLI::App* sub : command->get_subcommands({})) {
+    if (TakesLedger(sub)) return true;
+  }
+  return false;
+}
+
+// What a command's help ends with: what --ledger takes, where the command has one, and the exit
+// codes as the command gives them. Gang and station run many modules; any that fails, by a
+// --verify difference too, is their 2.
+void SetFooter(CLI::App* command) {
+  const std::string name = command->get_name();
+  const bool many = name == "gang" || name == "station";
+  std::string footer = TakesLedger(command) ? std::string(LedgerKinds()) + ".\n" : "";
+  footer += kExitCodesStart;
+  footer += many ? "2 a module failed (a --verify difference is a failure too), "
+                 : "2 communication error, 3 --verify found a difference, ";
+  command->footer(footer + kExitCodesEnd);
+  for (CLI::App* sub : command->get_subcommands({})) SetFooter(sub);
 }
 
 int Parse(CLI::App& app, int argc, const char* const* argv, CCliEnv& env) {
@@ -48,10 +93,7 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
                "corvane");
   app.set_version_flag("--version", kVersion);
   app.require_subcommand(1);
-  app.footer(std::string(LedgerKinds()) +
-             ".\nExit codes: 0 success, 1 no module found or port cannot be opened (or busy), 2 "
-             "communication error, 3 --verify found a difference, 4 ledger unavailable, 64 "
-             "usage, 70 internal error, 74 output could not be written, 130 interrupted.");
+  app.formatter(std::make_shared<CHelpFormatter>());
 
   const bool paths = static_cast<bool>(env.m_fnPathApi);
   CPortsOptions portsOptions;
@@ -69,6 +111,10 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
   CLI::App* doctor = AddDoctorCommand(app, doctorOptions, paths);
   CLedgerCommandOptions ledgerOptions;
   CLI::App* ledger = AddLedgerCommand(app, ledgerOptions);
+  // The whole program's help tells what a ledger can be, as the commands that take one do.
+  for (CLI::App* command : app.get_subcommands({})) SetFooter(command);
+  app.footer(std::string(LedgerKinds()) + ".\n" + kExitCodesStart +
+             "2 communication error, 3 --verify found a difference, " + kExitCodesEnd);
 
   // CLI11 words a missing or unknown command as a stray argument; say what it is.
   if (argc < 2) {

@@ -6,10 +6,24 @@
 #include "ledger/Ledger.h"
 #include "serial/ComPortName.h"
 
+namespace {
+
+// COM, COM0, com: a port name mistyped, not a file of that name in the current folder.
+bool LooksLikeComName(const std::string& value) {
+  if (value.size() < 3 || (value[0] | 0x20) != 'c' || (value[1] | 0x20) != 'o' ||
+      (value[2] | 0x20) != 'm') {
+    return false;
+  }
+  return value.find_first_not_of("0123456789", 3) == std::string::npos;
+}
+
+}  // namespace
+
 std::string CheckPortOption(const std::string& value, bool pathsAllowed) {
   int number = 0;
   if (ParseExactComPortName(value.c_str(), &number) && number >= 1) return std::string();
-  if (pathsAllowed && !value.empty() && value[0] == '/') {
+  // Any other path is opened as the OS opens it: a relative one from the current folder.
+  if (pathsAllowed && !value.empty() && !LooksLikeComName(value)) {
     // The probe would go to the user's own screen, and the line settings with it.
     if (IsOwnTerminal(value)) return "this is the terminal corvane runs in, not a port";
     return std::string();

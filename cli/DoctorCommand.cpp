@@ -21,8 +21,9 @@ std::string DeviceOf(const CPortChoice& port, CommApi& api) {
 // What stands in the way on one port, one line; true when a module answered there.
 bool Diagnose(const CPortChoice& port, CCliEnv& env) {
   const std::string device = DeviceOf(port, *port.m_pApi);
-  env.m_out << Printable(port.m_strShown)
-            << (device != port.m_strShown ? " (" + Printable(device) + ")" : std::string()) << ": ";
+  env.m_out << PrintableName(port.m_strShown)
+            << (device != port.m_strShown ? " (" + PrintableName(device) + ")" : std::string())
+            << ": ";
   CModuleSession session(*port.m_pApi, env.m_interrupt);
   session.ListOnly(port.m_strListed);
   session.SetPace(EPace::Fast);

@@ -427,7 +427,8 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
                        "First {seq} number (default 1); with a ledger, sets its counter")
           ->check(CLI::Validator([](std::string& v) { return CheckStart(v); }, "N"));
   gang->add_option("--plan", options.m_strPlan,
-                   "CSV file (or - for stdin): address,name,pin,role,peer");
+                   "CSV file (or - for stdin): address,name,pin,role,peer")
+      ->type_name("FILE");
   gang->add_flag("--verify", options.m_bVerify, "Read back and compare");
   gang->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
   CLI::Option* report =

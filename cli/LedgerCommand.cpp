@@ -119,8 +119,8 @@ void PrintModule(std::ostream& out, const CLedgerModule& module) {
   for (const CLedgerAttempt& a : module.m_attempts) {
     char seconds[32];
     std::snprintf(seconds, sizeof seconds, "%.2f", a.m_nDurationMs / 1000.0);
-    rows.push_back(
-        {"  " + a.m_strTime, a.m_strStation, a.m_strPort, a.m_strResult, seconds, a.m_strMessage});
+    rows.push_back({"  " + a.m_strTime, a.m_strStation, a.m_strPort, a.m_strResult, seconds,
+                    OneLine(a.m_strMessage)});
   }
   if (!module.m_attempts.empty()) PrintColumns(out, rows);
 }

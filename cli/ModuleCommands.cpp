@@ -124,7 +124,8 @@ CLI::App* AddReadCommand(CLI::App& app, CModuleOptions& options, bool pathsAllow
   CLI::App* read = app.add_subcommand("read", "Read the module's settings");
   AddPortOption(read, options.m_strPort, pathsAllowed);
   read->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off after reading");
-  read->add_option("--save", options.m_strSave, "Save the settings read as a JSON profile");
+  read->add_option("--save", options.m_strSave, "Save the settings read as a JSON profile")
+      ->type_name("FILE");
   AddPaceOption(read, options.m_strPace);
   AddFormatOption(read, options.m_strFormat);
   AddQuietOption(read, options.m_bQuiet);
@@ -138,8 +139,10 @@ CLI::App* AddProgramCommand(CLI::App& app, CModuleOptions& options, bool pathsAl
   options.m_settings.Add(program);
   program->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
   program->add_flag("--verify", options.m_bVerify, "Read back and compare");
-  program->add_option("--from", options.m_strFrom,
-                      "Start from a profile (read --save); options given override its fields");
+  program
+      ->add_option("--from", options.m_strFrom,
+                   "Start from a profile (read --save); options given override its fields")
+      ->type_name("FILE");
   program->add_flag("--dry-run", options.m_bDryRun,
                     "Read the module and show the change; send no setting");
   AddPaceOption(program, options.m_strPace);

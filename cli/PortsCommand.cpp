@@ -32,7 +32,7 @@ int RunPorts(const CPortsOptions& options, CCliEnv& env) {
       if (options.m_bLong) AddPortDetailsJson(port, details);
       list.push_back(port);
     } else {
-      env.m_out << name << (device.empty() ? "" : "\t" + Printable(device)) << "\n";
+      env.m_out << name << (device.empty() ? "" : "\t" + PrintableName(device)) << "\n";
       PrintPortDetails(env.m_out, details, "  ");
     }
   }

@@ -131,6 +131,37 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
+std::string PrintableName(const std::string& text) {
+  std::string out;
+  for (char c : text) {
+    const unsigned char b = static_cast<unsigned char>(c);
+    if (b < 0x20 || b == 0x7F) {
+      char escaped[8];
+      std::snprintf(escaped, sizeof escaped, "\\x%02X", b);
+      out += escaped;
+    } else {
+      out.push_back(c);
+    }
+  }
+  return out;
+}
+
+std::string OneLine(const std::string& text) {
+  std::string out;
+  bool lineBreak = false;
+  for (char c : text) {
+    if (c == '\r' || c == '\n') {
+      lineBreak = true;
+      continue;
+    }
+    if (lineBreak && c == ' ') continue;
+    if (lineBreak && !out.empty() && out.back() != ' ') out.push_back(' ');
+    lineBreak = false;
+    out.push_back(c);
+  }
+  return out;
+}
+
 std::vector<std::string> Differences(const CModuleSettings& wanted, const CModuleSettings& got) {
   std::vector<std::string> names;
   if (wanted.m_strName != got.m_strName) names.emplace_back("name");

@@ -58,5 +58,11 @@ std::string FormatAddress(const CAddress& address);
 // A module's text for a terminal: bytes outside printable ASCII and the backslash as \xHH, so
 // a module can never send escape sequences to the user's screen.
 std::string Printable(const std::string& text);
+// A name the OS gave (a device path, a COM name's target) for a terminal: only control bytes
+// as \xHH. Its backslashes are its own ("\Device\Serial4"), not a module's.
+std::string PrintableName(const std::string& text);
+// A message made for a message box, for one line: each line break (a run of CR and LF, and the
+// spaces after it) becomes one space.
+std::string OneLine(const std::string& text);
 // Names of the settings in which two sets of values differ: "name", "pin", "role", "peer".
 std::vector<std::string> Differences(const CModuleSettings& wanted, const CModuleSettings& got);

@@ -223,7 +223,7 @@ void CSlot::Finish(CModuleReport& report, double seconds, bool tried, bool again
     if (why.compare(0, 9, "corvane: ") == 0) why.erase(0, 9);
     if (report.m_outcome == EOutcome::VerifyDiffers) why = JoinSettings(report.m_differs);
     result = "FAILED " + std::string(OutcomeText(report.m_outcome)) +
-             (why.empty() ? "" : ": " + Printable(why));
+             (why.empty() ? "" : ": " + Printable(OneLine(why)));
     if (tried) result += " (acknowledged: " + JoinSettings(ConfirmedSettings(report)) + ")";
   }
   m_context.Board().Event(m_nLine, result, !m_bLastOk);

@@ -215,11 +215,12 @@ int CStation::End() {
   int code = m_pContext->Failed() > 0 ? kExitCommError : kExitOk;
   switch (m_pContext->StopReason()) {
     case EStop::Count:
-      err << "corvane: " << m_options.m_nCount << " modules ok; the station ends.\n";
+      err << "corvane: " << m_options.m_nCount << (m_options.m_nCount == 1 ? " module" : " modules")
+          << " ok; the station ends.\n";
       break;
     case EStop::Idle:
       err << "corvane: nothing arrived for " << m_options.m_dIdleExit
-          << " seconds; the station ends.\n";
+          << (m_options.m_dIdleExit == 1 ? " second" : " seconds") << "; the station ends.\n";
       break;
     default:
       break;

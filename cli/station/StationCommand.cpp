@@ -12,10 +12,18 @@ std::string CheckCount(const std::string& text) {
   return std::string();
 }
 
+// Whole or decimal seconds ("90", "1.5"): no sign, no exponent, nothing after the number.
 std::string CheckSeconds(const std::string& text) {
-  if (text.empty() || text.find_first_not_of("0123456789") != std::string::npos ||
-      text.size() > 6 || std::stoll(text) < 1) {
-    return "not a number of seconds: \"" + Printable(text) + "\" (a whole number from 1 to 999999)";
+  const size_t point = text.find('.');
+  const std::string whole = text.substr(0, point);
+  const std::string fraction = point == std::string::npos ? "" : text.substr(point + 1);
+  const bool digits = whole.find_first_not_of("0123456789") == std::string::npos &&
+                      fraction.find_first_not_of("0123456789") == std::string::npos &&
+                      whole.size() + fraction.size() > 0 && whole.size() <= 6 &&
+                      fraction.size() <= 6;
+  if (!digits || std::stod("0" + text) <= 0) {
+    return "not a number of seconds: \"" + Printable(text) +
+           "\" (more than 0 and less than 1000000, such as 30 or 1.5)";
   }
   return std::string();
 }
@@ -33,21 +41,27 @@ CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsA
           ->check(CLI::Validator(
               [](std::string& v) { return v.empty() ? "name at least one port" : ""; }, "PORTS"));
   if (pathsAllowed) {
-    options.m_pWatch = station->add_option(
-        "--watch", options.m_strWatch,
-        "A folder of port names: each name that appears is a slot (default, without --ports: "
-        "/dev/serial/by-path)");
+    options.m_pWatch = station
+                           ->add_option("--watch", options.m_strWatch,
+                                        "A folder of port names: each name that appears is a slot "
+                                        "(default, without --ports: /dev/serial/by-path)")
+                           ->type_name("DIR");
   }
-  station->add_option("--slots", options.m_strSlots, "CSV file of slot labels: port name,label");
+  station->add_option("--slots", options.m_strSlots, "CSV file of slot labels: port name,label")
+      ->type_name("FILE");
   options.m_settings.Add(station, TemplateRule(CheckName),
                          "Name template: {seq} (needs --ledger), {seq:03}, {addr}, {addr4}",
                          TemplateRule(CheckPin), "PIN template");
-  station->add_option("--plan", options.m_strPlan,
-                      "CSV file (or - for stdin): address,name,pin,role,peer");
+  station
+      ->add_option("--plan", options.m_strPlan,
+                   "CSV file (or - for stdin): address,name,pin,role,peer")
+      ->type_name("FILE");
   station->add_flag("--verify", options.m_bVerify, "Read back and compare");
   station->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
-  station->add_option("--events", options.m_strEvents,
-                      "Write events as JSON lines to FILE (appended), or - for stdout");
+  station
+      ->add_option("--events", options.m_strEvents,
+                   "Write events as JSON lines to FILE (appended), or - for stdout")
+      ->type_name("FILE");
   station->add_option("--count", options.m_nCount, "End after N modules ok")
       ->check(CLI::Validator([](std::string& v) { return CheckCount(v); }, "N"));
   station

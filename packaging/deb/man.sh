@@ -3,16 +3,18 @@
 # Writes one manual page from a program's --help: corvane's own (PAGE corvane), one command's
 # (PAGE corvane-CMD; an empty NAME-LINE takes the command's first line of help), or the
 # simulator's (with MODSIM). help2man names a page after the program it runs; a command's page
-# and the simulator's are renamed after what the user types.
+# is renamed after what the user types.
 set -eu
 help2man=$1 out=$2 corvane=$3 page=$4 name=$5
-version=$("$corvane" --version | sed 's/^corvane //')
 case "$page" in
   corvane)
     "$help2man" -N -n "$name" "$corvane" ;;
   corvane-modsim)
-    "$help2man" -N -n "$name" --version-string="$version" --no-discard-stderr "$6" |
-      sed -e 's/^\.TH MODSIM /.TH CORVANE-MODSIM /' -e 's/^modsim \\- /corvane-modsim \\- /' ;;
+    # Run under its installed name, which its usage and --version say after argv[0].
+    link=$(dirname "$out")/corvane-modsim
+    ln -sf "$(realpath "$6")" "$link"
+    "$help2man" -N -n "$name" "$link"
+    rm -f "$link" ;;
   corvane-*)
     command=${page#corvane-}
     [ -n "$name" ] || name=$("$corvane" "$command" --help | head -n 1)

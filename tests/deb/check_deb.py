@@ -133,6 +133,7 @@ def check_completion(root):
              ("corvane program --role ", ["master", "slave"]),
              ("corvane read --pace ", ["fast", "standard"]),
              ("corvane ports --format ", ["json", "text"]),
+             ("corvane ledger export --format ", ["csv", "jsonl"]),
              ("corvane read --tu", ["--turn-off"]),
              ("corvane gang --st", ["--start", "--station"]),
              ("corvane station --i", ["--idle-exit"]),
@@ -144,8 +145,9 @@ def check_completion(root):
         check(got == want, f"completion of {line!r}: {got}")
     listed = run([os.path.join(root, "usr/bin/corvane"), "ports"]).stdout.splitlines()
     names = sorted(w for line in listed for w in line.split("\t"))
-    got = complete(root, "corvane read --port ")
-    check(got == names, f"completion of 'corvane read --port ': the ports corvane lists {got}")
+    for line in ("corvane read --port ", "corvane station --ports "):
+        got = complete(root, line)
+        check(got == names, f"completion of {line!r}: the ports corvane lists {got}")
 
 
 def left_files(root):

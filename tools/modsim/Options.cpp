@@ -3,8 +3,9 @@
 #include <getopt.h>
 
 #include <cerrno>
-#include <cstdio>
 #include <cstdlib>
+#include <cstring>
+#include <vector>
 
 namespace {
 
@@ -15,6 +16,118 @@ bool ParseInt(const char* text, int base, int low, int high, int& out) {
   if (errno != 0 || end == text || *end != '\0' || value < low || value > high) return false;
   out = static_cast<int>(value);
   return true;
+}
+
+// One option: its name, whether it takes a value, and what it does with it (false on a bad
+// value). A flag's handler is given no value.
+struct COptionRow {
+  const char* m_szName;
+  bool m_bTakesValue;
+  bool (*m_fnApply)(COptions& options, const char* value);
+};
+
+constexpr int kMany = 1 << 30;
+constexpr int kLongMs = 600000;
+
+template <std::string COptions::*kMember>
+bool Text(COptions& o, const char* value) {
+  o.*kMember = value;
+  return true;
+}
+
+template <std::string CFaults::*kMember>
+bool FaultText(COptions& o, const char* value) {
+  o.m_faults.*kMember = value;
+  return true;
+}
+
+template <int COptions::*kMember, int kBase, int kLow, int kHigh>
+bool Number(COptions& o, const char* value) {
+  return ParseInt(value, kBase, kLow, kHigh, o.*kMember);
+}
+
+template <int CFaults::*kMember, int kBase, int kLow, int kHigh>
+bool FaultNumber(COptions& o, const char* value) {
+  return ParseInt(value, kBase, kLow, kHigh, o.m_faults.*kMember);
+}
+
+template <bool CFaults::*kMember>
+bool FaultFlag(COptions& o, const char*) {
+  o.m_faults.*kMember = true;
+  return true;
+}
+
+bool Absent(COptions& o, const char*) {
+  o.m_bAbsent = true;
+  return true;
+}
+
+bool SwapTo(COptions& o, const char* value) {
+  return ParseAddress(value, o.m_swapState.m_abAddress);
+}
+
+// The module's own settings are checked as a control line's insert checks them.
+template <const char* kName>
+bool Setting(COptions& o, const char* value) {
+  return ParseSetting(kName, value, o.m_state);
+}
+
+constexpr char kAddress[] = "address";
+constexpr char kPeer[] = "peer";
+constexpr char kName[] = "name";
+constexpr char kPin[] = "pin";
+constexpr char kRole[] = "role";
+
+const COptionRow kRows[] = {
+    {"tty", true, Text<&COptions::m_strTty>},
+    {"link", true, Text<&COptions::m_strLink>},
+    {"transcript", true, Text<&COptions::m_strTranscript>},
+    {"state", true, Text<&COptions::m_strState>},
+    {kAddress, true, Setting<kAddress>},
+    {kPeer, true, Setting<kPeer>},
+    {kName, true, Setting<kName>},
+    {kPin, true, Setting<kPin>},
+    {kRole, true, Setting<kRole>},
+    {"trailer", true, Number<&COptions::m_nTrailer, 16, 0, 255>},
+    {"absent", false, Absent},
+    {"silent", false, FaultFlag<&CFaults::m_bSilent>},
+    {"no-open", false, FaultFlag<&CFaults::m_bNoOpen>},
+    {"stop-after", true, FaultNumber<&CFaults::m_nStopAfter, 10, 0, kMany>},
+    {"vanish-after", true, FaultNumber<&CFaults::m_nVanishAfter, 10, 1, kMany>},
+    {"remove-after", true, FaultNumber<&CFaults::m_nRemoveAfter, 10, 1, kMany>},
+    {"swap-after", true, FaultNumber<&CFaults::m_nSwapAfter, 10, 1, kMany>},
+    {"swap-to", true, SwapTo},
+    {"swap-gap", true, Number<&COptions::m_nSwapGapMs, 10, 0, kLongMs>},
+    {"wrong-ack", true, FaultNumber<&CFaults::m_nWrongAck, 16, 0, 255>},
+    {"wrong-tag", true, FaultNumber<&CFaults::m_nWrongTag, 16, 0, 255>},
+    {"cut", true, FaultNumber<&CFaults::m_nCutAfter, 10, 0, 255>},
+    {"overlong", true, FaultNumber<&CFaults::m_nOverlong, 10, 0, 255>},
+    {"cr-in-address", false, FaultFlag<&CFaults::m_bCrInAddress>},
+    {"extra-after-ack", true, FaultNumber<&CFaults::m_nExtraAfterAck, 16, 0, 255>},
+    {"delay", true, FaultNumber<&CFaults::m_nDelayMs, 10, 0, kLongMs>},
+    {"settle", true, FaultNumber<&CFaults::m_nSettleMs, 10, 0, kLongMs>},
+    {"only", true, FaultText<&CFaults::m_strOnly>},
+    {"no-store", true, FaultText<&CFaults::m_strNoStore>},
+    {"times", true, FaultNumber<&CFaults::m_nTimes, 10, 0, kMany>},
+};
+
+constexpr int kRowCount = static_cast<int>(sizeof kRows / sizeof kRows[0]);
+// getopt_long's codes: kFirst plus a row's index, then the two that ask rather than set. Above
+// any character, so none is taken for getopt's '?' or ':'.
+constexpr int kFirst = 1000;
+constexpr int kHelp = kFirst + kRowCount;
+constexpr int kVersion = kHelp + 1;
+
+std::vector<option> LongOptions() {
+  std::vector<option> options;
+  for (int i = 0; i < kRowCount; ++i) {
+    options.push_back({kRows[i].m_szName, kRows[i].m_bTakesValue ? required_argument : no_argument,
+                       nullptr, kFirst + i});
+  }
+  options.push_back({"help", no_argument, nullptr, kHelp});
+  options.push_back({"version", no_argument, nullptr, kVersion});
+  options.push_back({nullptr, 0, nullptr, 0});
+  return options;
 }
 
 }  // namespace
@@ -35,9 +148,9 @@ bool ParseSetting(const std::string& name, const std::string& value, CModuleStat
   return true;
 }
 
-void Usage() {
+void Usage(std::FILE* to, const std::string& program) {
+  std::fprintf(to, "usage: %s [options]\n", program.c_str());
   std::fputs(
-      "usage: modsim [options]\n"
       "  --tty PATH            serve this tty instead of a new pseudo-terminal\n"
       "  --link PATH           symlink to the pseudo-terminal (removed at exit)\n"
       "  --transcript FILE     every byte received and sent, with times\n"
@@ -49,6 +162,8 @@ void Usage() {
       "  --role master|slave   role                     (default slave)\n"
       "  --trailer HEX         byte sent after each reply line (default 0A)\n"
       "  --absent              start with no module on the line (see control lines)\n"
+      "  --help                print this text\n"
+      "  --version             print the version\n"
       "faults:\n"
       "  --silent              answer nothing\n"
       "  --no-open             answer everything but CMD_OPEN\n"
@@ -75,176 +190,36 @@ void Usage() {
       "  insert [--address A] [--name N] [--pin P] [--role R] [--peer A]\n"
       "                        a new module with factory settings but those given\n"
       "  unlink | link         remove or restore the --link symlink\n",
-      stderr);
+      to);
 }
 
-bool ParseOptions(int argc, char** argv, COptions& o) {
-  enum {
-    Tty = 1000,
-    Link,
-    Transcript,
-    State,
-    Address,
-    Peer,
-    Name,
-    Pin,
-    Role,
-    Trailer,
-    Absent,
-    Silent,
-    NoOpen,
-    StopAfter,
-    VanishAfter,
-    RemoveAfter,
-    SwapAfter,
-    SwapTo,
-    SwapGap,
-    WrongAck,
-    WrongTag,
-    Cut,
-    Overlong,
-    CrInAddress,
-    ExtraAfterAck,
-    Delay,
-    Settle,
-    Only,
-    NoStore,
-    Times,
-    Help
-  };
-  static const option longOptions[] = {
-      {"tty", required_argument, nullptr, Tty},
-      {"link", required_argument, nullptr, Link},
-      {"transcript", required_argument, nullptr, Transcript},
-      {"state", required_argument, nullptr, State},
-      {"address", required_argument, nullptr, Address},
-      {"peer", required_argument, nullptr, Peer},
-      {"name", required_argument, nullptr, Name},
-      {"pin", required_argument, nullptr, Pin},
-      {"role", required_argument, nullptr, Role},
-      {"trailer", required_argument, nullptr, Trailer},
-      {"absent", no_argument, nullptr, Absent},
-      {"silent", no_argument, nullptr, Silent},
-      {"no-open", no_argument, nullptr, NoOpen},
-      {"stop-after", required_argument, nullptr, StopAfter},
-      {"vanish-after", required_argument, nullptr, VanishAfter},
-      {"remove-after", required_argument, nullptr, RemoveAfter},
-      {"swap-after", required_argument, nullptr, SwapAfter},
-      {"swap-to", required_argument, nullptr, SwapTo},
-      {"swap-gap", required_argument, nullptr, SwapGap},
-      {"wrong-ack", required_argument, nullptr, WrongAck},
-      {"wrong-tag", required_argument, nullptr, WrongTag},
-      {"cut", required_argument, nullptr, Cut},
-      {"overlong", required_argument, nullptr, Overlong},
-      {"cr-in-address", no_argument, nullptr, CrInAddress},
-      {"extra-after-ack", required_argument, nullptr, ExtraAfterAck},
-      {"delay", required_argument, nullptr, Delay},
-      {"settle", required_argument, nullptr, Settle},
-      {"only", required_argument, nullptr, Only},
-      {"no-store", required_argument, nullptr, NoStore},
-      {"times", required_argument, nullptr, Times},
-      {"help", no_argument, nullptr, Help},
-      {nullptr, 0, nullptr, 0}};
-  CFaults& f = o.m_faults;
-  int opt;
-  while ((opt = getopt_long(argc, argv, "", longOptions, nullptr)) != -1) {
-    bool ok = true;
-    switch (opt) {
-      case Tty:
-        o.m_strTty = optarg;
-        break;
-      case Link:
-        o.m_strLink = optarg;
-        break;
-      case Transcript:
-        o.m_strTranscript = optarg;
-        break;
-      case State:
-        o.m_strState = optarg;
-        break;
-      case Address:
-        ok = ParseSetting("address", optarg, o.m_state);
-        break;
-      case Peer:
-        ok = ParseSetting("peer", optarg, o.m_state);
-        break;
-      case Name:
-        ok = ParseSetting("name", optarg, o.m_state);
-        break;
-      case Pin:
-        ok = ParseSetting("pin", optarg, o.m_state);
-        break;
-      case Role:
-        ok = ParseSetting("role", optarg, o.m_state);
-        break;
-      case Trailer:
-        ok = ParseInt(optarg, 16, 0, 255, o.m_nTrailer);
-        break;
-      case Absent:
-        o.m_bAbsent = true;
-        break;
-      case Silent:
-        f.m_bSilent = true;
-        break;
-      case NoOpen:
-        f.m_bNoOpen = true;
-        break;
-      case StopAfter:
-        ok = ParseInt(optarg, 10, 0, 1 << 30, f.m_nStopAfter);
-        break;
-      case VanishAfter:
-        ok = ParseInt(optarg, 10, 1, 1 << 30, f.m_nVanishAfter);
-        break;
-      case RemoveAfter:
-        ok = ParseInt(optarg, 10, 1, 1 << 30, f.m_nRemoveAfter);
-        break;
-      case SwapAfter:
-        ok = ParseInt(optarg, 10, 1, 1 << 30, f.m_nSwapAfter);
-        break;
-      case SwapTo:
-        ok = ParseAddress(optarg, o.m_swapState.m_abAddress);
-        break;
-      case SwapGap:
-        ok = ParseInt(optarg, 10, 0, 600000, o.m_nSwapGapMs);
-        break;
-      case WrongAck:
-        ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongAck);
-        break;
-      case WrongTag:
-        ok = ParseInt(optarg, 16, 0, 255, f.m_nWrongTag);
-        break;
-      case Cut:
-        ok = ParseInt(optarg, 10, 0, 255, f.m_nCutAfter);
-        break;
-      case Overlong:
-        ok = ParseInt(optarg, 10, 0, 255, f.m_nOverlong);
-        break;
-      case CrInAddress:
-        f.m_bCrInAddress = true;
-        break;
-      case ExtraAfterAck:
-        ok = ParseInt(optarg, 16, 0, 255, f.m_nExtraAfterAck);
-        break;
-      case Delay:
-        ok = ParseInt(optarg, 10, 0, 600000, f.m_nDelayMs);
-        break;
-      case Settle:
-        ok = ParseInt(optarg, 10, 0, 600000, f.m_nSettleMs);
-        break;
-      case Only:
-        f.m_strOnly = optarg;
-        break;
-      case NoStore:
-        f.m_strNoStore = optarg;
-        break;
-      case Times:
-        ok = ParseInt(optarg, 10, 0, 1 << 30, f.m_nTimes);
-        break;
-      default:
-        ok = false;
-        break;
+std::string ProgramName(const char* argv0) {
+  if (argv0 == nullptr || *argv0 == '\0') return "modsim";
+  const char* slash = std::strrchr(argv0, '/');
+  return slash != nullptr ? slash + 1 : argv0;
+}
+
+EParsed ParseOptions(int argc, char** argv, COptions& o) {
+  const std::vector<option> options = LongOptions();
+  const std::string program = ProgramName(argc > 0 ? argv[0] : nullptr);
+  // Starts getopt afresh, so that a second parse in one process reads its own arguments.
+  optind = 0;
+  int code;
+  while ((code = getopt_long(argc, argv, "", options.data(), nullptr)) != -1) {
+    if (code == kHelp) return EParsed::Help;
+    if (code == kVersion) return EParsed::Version;
+    // getopt has said what was wrong with an unknown option or a missing value.
+    if (code < kFirst || code >= kHelp) return EParsed::Bad;
+    const COptionRow& row = kRows[code - kFirst];
+    if (!row.m_fnApply(o, optarg)) {
+      std::fprintf(stderr, "%s: bad value for --%s: '%s'\n", program.c_str(), row.m_szName,
+                   optarg != nullptr ? optarg : "");
+      return EParsed::Bad;
     }
-    if (!ok) return false;
   }
-  return optind == argc;
+  if (optind != argc) {
+    std::fprintf(stderr, "%s: unexpected argument '%s'\n", program.c_str(), argv[optind]);
+    return EParsed::Bad;
+  }
+  return EParsed::Run;
 }

@@ -1,6 +1,7 @@
 // modsim's command line: the options and their parsing.
 #pragma once
 
+#include <cstdio>
 #include <string>
 
 #include "tools/modsim/ModuleSim.h"
@@ -25,10 +26,16 @@ struct COptions {
   }
 };
 
-// Prints the usage text to stderr.
-void Usage();
-// False on an unknown option, a bad value or a stray argument.
-bool ParseOptions(int argc, char** argv, COptions& options);
+// What the command line asks for.
+enum class EParsed { Run, Help, Version, Bad };
+
+// The name the program was started by, without its folder: "corvane-modsim" as installed,
+// "modsim" in the build tree. The usage, --version and the error lines say it.
+std::string ProgramName(const char* argv0);
+// Prints the usage text.
+void Usage(std::FILE* to, const std::string& program);
+// Bad on an unknown option, a bad value (said on stderr) or a stray argument.
+EParsed ParseOptions(int argc, char** argv, COptions& options);
 // One module setting by its option's name without the dashes (address, peer, name, pin,
 // role): the command line and the control line's insert check values alike. False on a bad
 // value or another name; state is then unchanged.

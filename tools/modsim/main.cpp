@@ -448,9 +448,20 @@ int CModsim::Run() {
 
 int main(int argc, char** argv) {
   COptions options;
-  if (!ParseOptions(argc, argv, options)) {
-    Usage();
-    return 2;
+  const std::string program = ProgramName(argc > 0 ? argv[0] : nullptr);
+  switch (ParseOptions(argc, argv, options)) {
+    case EParsed::Help:
+      Usage(stdout, program);
+      return 0;
+    case EParsed::Version:
+      // The version of the project it ships with, as corvane --version says it.
+      std::printf("%s %s\n", program.c_str(), CORVANE_PROJECT_VERSION);
+      return 0;
+    case EParsed::Bad:
+      Usage(stderr, program);
+      return 2;
+    case EParsed::Run:
+      break;
   }
   CModsim modsim(options);
   if (!modsim.Start()) return 1;

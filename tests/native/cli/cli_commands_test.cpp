@@ -190,7 +190,7 @@ TEST(CliUsage, BadInputIsRefusedBeforeAnyPortIsOpened) {
       {{"program", "--peer", "01:02-03:04:05:06"}, "--peer"},
       {{"program", "--peer", "0102030405GG"}, "--peer"},
       {{"read", "--port", "COM"}, "--port"},
-      {{"read", "--port", "ttyUSB0"}, "--port"},
+      {{"read", "--port", "com0"}, "--port"},
       {{"read", "--format", "xml"}, "--format"},
       {{"read", "--verify"}, "--verify"},
       {{"flash"}, "flash"},
@@ -205,6 +205,50 @@ TEST(CliUsage, BadInputIsRefusedBeforeAnyPortIsOpened) {
     EXPECT_EQ(rig.m_strOut, "") << line;
   }
   EXPECT_TRUE(rig.Untouched(0));
+}
+
+// Each command's help names the values its options take, its own exit codes, and the ledger
+// only where it takes one.
+TEST(CliUsage, EachCommandsHelpSaysWhatItTakesAndGives) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  const struct {
+    const char* command;
+    std::vector<const char*> says, never;
+  } cases[] = {
+      {"ports", {"--format text|json "}, {"Ledger:", "TEXT"}},
+      {"doctor", {"--port PORT "}, {"Ledger:"}},
+      {"pair", {"3 --verify found a difference"}, {"Ledger:", "TEXT:"}},
+      {"program", {"Ledger:", "--from FILE ", "3 --verify"}, {"TEXT:"}},
+      {"gang", {"Ledger:", "--plan FILE ", "2 a module failed"}, {"3 --verify", "TEXT:"}},
+      {"station",
+       {"--ports PORTS ", "--watch DIR ", "--slots FILE ", "--events FILE ", "--idle-exit SECONDS ",
+        "2 a module failed"},
+       {"3 --verify", "TEXT:", "FLOAT"}},
+  };
+  for (const auto& c : cases) {
+    EXPECT_EQ(rig.Run({c.command, "--help"}), 0) << c.command;
+    for (const char* text : c.says) EXPECT_NE(rig.m_strOut.find(text), std::string::npos) << text;
+    for (const char* text : c.never) EXPECT_EQ(rig.m_strOut.find(text), std::string::npos) << text;
+  }
+}
+
+// A device path relative to the current folder is opened from there, and its name is shown as
+// the OS spells it (a backslash is no module's byte to escape).
+TEST(CliPorts, ARelativeDevicePathIsOpenedFromTheCurrentFolder) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--name", "RELATIVE"}}));
+  ASSERT_EQ(symlink(rig.Path(0).c_str(), rig.File("jig\\4").c_str()), 0);
+  const std::filesystem::path here = std::filesystem::current_path();
+  std::filesystem::current_path(rig.Dir());
+  const int read = rig.Run({"read", "--port", "jig\\4", "--format", "json", "--quiet"});
+  const std::string json = rig.m_strOut;
+  const int doctor = rig.Run({"doctor", "--port", "jig\\4"});
+  std::filesystem::current_path(here);
+  EXPECT_EQ(read, 0) << rig.m_strErr;
+  EXPECT_NE(json.find("\"RELATIVE\""), std::string::npos) << json;
+  EXPECT_EQ(doctor, 0);
+  EXPECT_EQ(rig.m_strOut.rfind("jig\\4: a module answers", 0), 0u) << rig.m_strOut;
 }
 
 TEST(CliPorts, ListsTheSearchOrderWithEachDevice) {

@@ -370,6 +370,27 @@ TEST(StationTest, EventsWithNoReaderStopTheStation) {
   EXPECT_NE(err.find("the events could not be written"), std::string::npos) << err;
 }
 
+// --idle-exit takes a fraction of a second; the ends are worded for one module, one second.
+TEST(StationTest, EndsAfterAFractionOfIdleTimeOrAfterOneModule) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--absent"}}));
+  EXPECT_EQ(rig.Run({"station", "--ports", rig.Path(0), "--idle-exit", "1.5", "--quiet"}), 0);
+  EXPECT_NE(rig.m_strErr.find("nothing arrived for 1.5 seconds;"), std::string::npos)
+      << rig.m_strErr;
+  ASSERT_TRUE(rig.Module(0).Command("insert"));
+  EXPECT_EQ(rig.Run({"station", "--ports", rig.Path(0), "--pin", "4321", "--pace", "fast",
+                     "--count", "1", "--quiet"}),
+            0);
+  EXPECT_NE(rig.m_strErr.find("corvane: 1 module ok;"), std::string::npos) << rig.m_strErr;
+  // The message made for a message box is one line of the operator's view.
+  ASSERT_TRUE(rig.Restart(0, {"--stop-after", "2"}));
+  EXPECT_EQ(rig.Run({"station", "--ports", rig.Path(0), "--pin", "4321", "--pace", "fast",
+                     "--idle-exit", "1"}),
+            2);
+  EXPECT_NE(rig.m_strErr.find("Error  ! Please disconnect"), std::string::npos) << rig.m_strErr;
+  EXPECT_NE(rig.m_strErr.find("nothing arrived for 1 second;"), std::string::npos) << rig.m_strErr;
+}
+
 TEST(StationTest, RefusesBadOptionsBeforeAnyPortIsOpened) {
   CCliRig rig;
   ASSERT_TRUE(rig.Start({{}}));
@@ -389,6 +410,8 @@ TEST(StationTest, RefusesBadOptionsBeforeAnyPortIsOpened) {
       {{"--events", rig.Dir()}, 64, "is a folder, not a file"},
       {{"--slots", badLabels}, 64, "line 1"},
       {{"--count", "0"}, 64, "--count"},
+      {{"--idle-exit", "1e3"}, 64, "--idle-exit"},
+      {{"--idle-exit", "0.0"}, 64, "--idle-exit"},
       {{"--ledger", notLedger, "--name", "BT-{seq}"}, 4, "not-a-ledger.db"},
   };
   for (const auto& c : cases) {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "tools/modsim/ModuleSim.h"
+#include "tools/modsim/Options.h"
 
 namespace {
 
@@ -283,3 +284,38 @@ TEST(ModsimCore, AddressesAndStateText) {
 }
 
 }  // namespace
+
+// Each kind of option row: a text, a setting, a number in its base and range, a flag; and
+// what stops a run before it starts.
+TEST(ModsimOptions, RowsSetTheirFieldOrRefuse) {
+  struct {
+    std::vector<const char*> args;
+    EParsed want;
+    bool (*holds)(const COptions&);
+  } cases[] = {
+      {{"--tty", "t", "--role", "master"},
+       EParsed::Run,
+       [](const COptions& o) { return o.m_strTty == "t" && o.m_state.m_bMaster; }},
+      {{"--wrong-ack", "1f", "--swap-gap", "0"},
+       EParsed::Run,
+       [](const COptions& o) { return o.m_faults.m_nWrongAck == 0x1F && o.m_nSwapGapMs == 0; }},
+      {{"--cr-in-address", "--only", "N"},
+       EParsed::Run,
+       [](const COptions& o) { return o.m_faults.m_bCrInAddress && o.m_faults.m_strOnly == "N"; }},
+      {{"--vanish-after", "0"}, EParsed::Bad, nullptr},
+      {{"--absent", "stray"}, EParsed::Bad, nullptr},
+      {{"--delay"}, EParsed::Bad, nullptr},
+      {{"--version", "--frob"}, EParsed::Version, nullptr},
+  };
+  for (const auto& c : cases) {
+    std::vector<char*> argv = {const_cast<char*>("/usr/bin/corvane-modsim")};
+    for (const char* arg : c.args) argv.push_back(const_cast<char*>(arg));
+    argv.push_back(nullptr);
+    COptions options;
+    EXPECT_EQ(ParseOptions(static_cast<int>(argv.size() - 1), argv.data(), options), c.want)
+        << c.args.front();
+    if (c.holds != nullptr) {
+      EXPECT_TRUE(c.holds(options)) << c.args.front();
+    }
+  }
+}

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "cli/CliEnv.h"
 #include "tools/modsim/ModsimProcess.h"
 
 namespace {
@@ -459,6 +460,24 @@ TEST_F(ModsimPty, GoesOnWhenItsStdinEnds) {
   host.Send({0x20, 0x30});
   EXPECT_EQ(host.Receive(1), Bytes({0x06}));
   EXPECT_TRUE(modsim.Stop());
+}
+
+// Installed as corvane-modsim, it says that name, and the version of the corvane beside it.
+TEST_F(ModsimPty, HelpAndVersionUnderTheNameItWasStartedBy) {
+  const std::string link = m_strDir + "/corvane-modsim";
+  ASSERT_EQ(symlink(MODSIM_PATH, link.c_str()), 0);
+  const auto output = [](const std::string& command) {
+    std::string text;
+    FILE* pipe = popen(command.c_str(), "r");
+    char buffer[256];
+    while (pipe != nullptr && std::fgets(buffer, sizeof buffer, pipe) != nullptr) text += buffer;
+    EXPECT_TRUE(pipe != nullptr && pclose(pipe) == 0) << command;
+    return text;
+  };
+  const std::string version = std::string(kCorvaneVersion).substr(sizeof "corvane");
+  EXPECT_EQ(output(link + " --version"), "corvane-modsim " + version + "\n");
+  EXPECT_EQ(output(link + " --help").rfind("usage: corvane-modsim [options]\n", 0), 0u);
+  unlink(link.c_str());
 }
 
 TEST_F(ModsimPty, RefusesBadOptions) {
