@@ -1,31 +1,7 @@
-#include <cctype>
-
 #include "ledger/Ledger.h"
 #include "ledger/PostgresConnection.h"
 #include "ledger/SqlLedger.h"
 #include "ledger/SqliteConnection.h"
-
-namespace {
-
-bool StartsWithNoCase(const std::string& text, const char* prefix) {
-  size_t i = 0;
-  for (; prefix[i]; ++i) {
-    if (i >= text.size() ||
-        std::tolower(static_cast<unsigned char>(text[i])) != static_cast<unsigned char>(prefix[i]))
-      return false;
-  }
-  return true;
-}
-
-}  // namespace
-
-bool IsSqliteSpecialName(const std::string& location) {
-  return StartsWithNoCase(location, "file:") || location == ":memory:";
-}
-
-bool IsPostgresLocation(const std::string& location) {
-  return StartsWithNoCase(location, "postgresql://") || StartsWithNoCase(location, "postgres://");
-}
 
 std::unique_ptr<CLedger> OpenLedger(const std::string& location, const std::string& station,
                                     CLedgerError* error, ELedgerAccess access) {
