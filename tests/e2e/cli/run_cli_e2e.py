@@ -234,14 +234,21 @@ def test_ledger(env, check):
     check.eq("export", [(r["address"], r["number"], r["before_name"], r["name"], r["result"])
                         for r in rows], [("00:1A:7D:DA:71:13", 1, "CORVANE-BT", "W-001", "ok")])
 
-    # The module as a new one would be (its factory name): the ledger knows it by its address.
-    sim = env.modsim(*MODULE)
+    # The module again, holding what it was given: the ledger knows it by its address.
+    sim = env.modsim(*MODULE, "--name", "W-001", "--pin", "7113")
     code, out, err = corvane(env, "program", "--port", "COM5", "--ledger", ledger, "--name",
                              "W-{seq:03}", "--quiet")
     state = sim.stop()
     check.eq("second run", (code, "already programmed" in err), (0, True))
     check.eq("second run sends no setting", (state.get("name"), state.get("commands")),
-             ("CORVANE-BT", "6"))
+             ("W-001", "6"))
+    # The same module wiped back to its factory name: it differs from the ledger, a failure.
+    sim = env.modsim(*MODULE)
+    code, out, err = corvane(env, "program", "--port", "COM5", "--ledger", ledger, "--name",
+                             "W-{seq:03}", "--quiet")
+    state = sim.stop()
+    check.eq("wiped module", (code, 'holds name "CORVANE-BT" (recorded "W-001")' in err), (2, True))
+    check.eq("wiped module sends no setting", state.get("commands"), "6")
 
     # No PostgreSQL in the Windows build: one line, exit 4, no byte to the module.
     sim = env.modsim(*MODULE)
