@@ -116,14 +116,18 @@ std::string FormatAddress(const CAddress& address) {
   return text;
 }
 
-std::string Printable(const std::string& text) {
+namespace {
+
+// text with every byte that escaped() picks written as \xHH.
+template <typename Escaped>
+std::string EscapeBytes(const std::string& text, Escaped escaped) {
   std::string out;
   for (char c : text) {
     const unsigned char b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b > 0x7E || c == '\\') {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", b);
-      out += escaped;
+    if (escaped(b)) {
+      char hex[8];
+      std::snprintf(hex, sizeof hex, "\\x%02X", b);
+      out += hex;
     } else {
       out.push_back(c);
     }
@@ -131,19 +135,14 @@ std::string Printable(const std::string& text) {
   return out;
 }
 
+}  // namespace
+
+std::string Printable(const std::string& text) {
+  return EscapeBytes(text, [](unsigned char b) { return b < 0x20 || b > 0x7E || b == '\\'; });
+}
+
 std::string PrintableName(const std::string& text) {
-  std::string out;
-  for (char c : text) {
-    const unsigned char b = static_cast<unsigned char>(c);
-    if (b < 0x20 || b == 0x7F) {
-      char escaped[8];
-      std::snprintf(escaped, sizeof escaped, "\\x%02X", b);
-      out += escaped;
-    } else {
-      out.push_back(c);
-    }
-  }
-  return out;
+  return EscapeBytes(text, [](unsigned char b) { return b < 0x20 || b == 0x7F; });
 }
 
 std::string OneLine(const std::string& text) {
