@@ -6,7 +6,8 @@
     the same Debian, so the installed programs run with them);
   - the installed corvane prints the package's version, lists ports, and reads a module that
     the installed corvane-modsim simulates;
-  - every command has a manual page that names every option its --help names;
+  - every command has a manual page that names every option its --help names, with the
+    sections its include file adds;
   - the bash completion completes commands, option values and port names;
   - removing it leaves no file behind, and purging leaves dpkg no record of it.
 
@@ -22,6 +23,10 @@ import tempfile
 
 COMMANDS = ["ports", "read", "program", "gang", "station", "pair", "doctor", "ledger"]
 BASH_COMPLETION = "/usr/share/bash-completion/bash_completion"
+# What a page holds beyond its --help (packaging/deb/man/*.h2m).
+MAN_SECTIONS = {"corvane": ["EXIT STATUS", "SIGNALS", "ENVIRONMENT", "FILES", "SEE ALSO"],
+                "corvane-station": ["THE CYCLE OF A SLOT", "EVENTS", "ENDING", "SEE ALSO"],
+                "corvane-modsim": ["EXIT STATUS", "SIGNALS", "SEE ALSO"]}
 
 failures = []
 
@@ -103,8 +108,9 @@ def check_manuals(root):
         options = set(re.findall(r"(?<![\w-])--[a-z][a-z-]*", help_text.stdout + help_text.stderr))
         code, text = man_text(os.path.join(man1, f"{page}.1.gz"))
         missing = sorted(o for o in options if o not in text)
+        missing += [s for s in MAN_SECTIONS.get(page, ["SEE ALSO"]) if f"\n{s}\n" not in text]
         check(code == 0 and text.startswith(page.upper()) and options and not missing,
-              f"man {page}: renders, names all {len(options)} options of its --help"
+              f"man {page}: renders, names all {len(options)} options of its --help and its sections"
               + (f" (missing {missing})" if missing else ""))
 
 
