@@ -11,8 +11,8 @@
 #include <vector>
 
 #include "bench/BenchSupport.h"
-#include "cli/Interrupt.h"
-#include "cli/ModuleSession.h"
+#include "engine/os/Interrupt.h"
+#include "engine/session/ModuleSession.h"
 #include "platform/posix/PosixCommApi.h"
 #include "tools/modsim/ModsimProcess.h"
 

@@ -10,7 +10,7 @@
 #include "cli/ModuleCommands.h"
 #include "cli/PairCommand.h"
 #include "cli/PortsCommand.h"
-#include "cli/Settings.h"
+#include "engine/values/Settings.h"
 #include "cli/station/StationCommand.h"
 #include "ledger/LedgerSecrets.h"
 
@@ -68,7 +68,7 @@ void SetFooter(CLI::App* command) {
   for (CLI::App* sub : command->get_subcommands({})) SetFooter(sub);
 }
 
-int Parse(CLI::App& app, int argc, const char* const* argv, CCliEnv& env) {
+int Parse(CLI::App& app, int argc, const char* const* argv, CRunEnv& env) {
   try {
     app.parse(argc, argv);
   } catch (const CLI::CallForHelp&) {
@@ -88,7 +88,7 @@ int Parse(CLI::App& app, int argc, const char* const* argv, CCliEnv& env) {
   return -1;
 }
 
-int Run(int argc, const char* const* argv, CCliEnv& env) {
+int Run(int argc, const char* const* argv, CRunEnv& env) {
   CLI::App app("Reads and programs a Corvane Bluetooth serial module over a serial port.",
                "corvane");
   app.set_version_flag("--version", kVersion);
@@ -143,7 +143,7 @@ int Run(int argc, const char* const* argv, CCliEnv& env) {
 
 }  // namespace
 
-int RunCli(int argc, const char* const* argv, CCliEnv& env) {
+int RunCli(int argc, const char* const* argv, CRunEnv& env) {
   int code = kExitInternal;
   // Exceptions stop here: the options library and the standard library may throw, nothing of
   // ours does; one that arrives is a fault of the program, not of the module.

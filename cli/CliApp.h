@@ -6,7 +6,7 @@
 // opened is closed again. It never throws.
 #pragma once
 
-#include "cli/CliEnv.h"
-#include "cli/CliPlatform.h"
+#include "engine/os/RunEnv.h"
+#include "engine/os/Platform.h"
 
-int RunCli(int argc, const char* const* argv, CCliEnv& env);
+int RunCli(int argc, const char* const* argv, CRunEnv& env);

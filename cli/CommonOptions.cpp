@@ -1,52 +1,19 @@
 #include "cli/CommonOptions.h"
 
-#include "cli/CliPlatform.h"
-#include "cli/Output.h"
-#include "cli/ValueTemplate.h"
+#include "engine/os/Platform.h"
+#include "engine/report/Output.h"
+#include "engine/values/ValueTemplate.h"
 #include "ledger/Ledger.h"
 #include "serial/ComPortName.h"
 
 namespace {
 
-// COM, COM0, com: a port name mistyped, not a file of that name in the current folder.
-bool LooksLikeComName(const std::string& value) {
-  if (value.size() < 3 || (value[0] | 0x20) != 'c' || (value[1] | 0x20) != 'o' ||
-      (value[2] | 0x20) != 'm') {
-    return false;
-  }
-  return value.find_first_not_of("0123456789", 3) == std::string::npos;
+// An each() action that marks the option given.
+std::function<void(std::string)> Note(bool& given) {
+  return [&given](const std::string&) { given = true; };
 }
 
 }  // namespace
-
-std::string CheckPortOption(const std::string& value, bool pathsAllowed) {
-  int number = 0;
-  if (ParseExactComPortName(value.c_str(), &number) && number >= 1) return std::string();
-  // Any other path is opened as the OS opens it: a relative one from the current folder.
-  if (pathsAllowed && !value.empty() && !LooksLikeComName(value)) {
-    // The probe would go to the user's own screen, and the line settings with it.
-    if (IsOwnTerminal(value)) return "this is the terminal corvane runs in, not a port";
-    return std::string();
-  }
-  return pathsAllowed ? "the port is a name COM1, COM2, ... or a device path such as /dev/ttyUSB0"
-                      : "the port is a name COM1, COM2, ...";
-}
-
-CPortChoice ChoosePort(const std::string& value, CCliEnv& env) {
-  CPortChoice choice;
-  choice.m_pApi = &env.m_api;
-  int number = 0;
-  if (ParseExactComPortName(value.c_str(), &number)) {
-    choice.m_strListed = ComPortName(number);
-    choice.m_strShown = choice.m_strListed;
-  } else if (env.m_fnPathApi) {
-    choice.m_owned = env.m_fnPathApi(value);
-    choice.m_pApi = choice.m_owned.get();
-    choice.m_strListed = "COM1";
-    choice.m_strShown = value;
-  }
-  return choice;
-}
 
 void AddFormatOption(CLI::App* command, std::string& format) {
   command->add_option("--format", format, "Output: text (default) or json")
@@ -59,10 +26,6 @@ void AddPaceOption(CLI::App* command, std::string& pace) {
                    "standard (default): the dialog's waits; fast: no wait for a byte that is not "
                    "coming, back to standard after a failed try")
       ->check(CLI::IsMember({"standard", "fast"}));
-}
-
-EPace PaceOf(const std::string& pace) {
-  return pace == "fast" ? EPace::Fast : EPace::Standard;
 }
 
 void AddQuietOption(CLI::App* command, bool& quiet, const char* what) {
@@ -86,23 +49,16 @@ void CSettingOptions::Add(CLI::App* command) {
 
 void CSettingOptions::Add(CLI::App* command, const CLI::Validator& nameRule, const char* nameHelp,
                           const CLI::Validator& pinRule, const char* pinHelp) {
-  m_pName = command->add_option("--name", m_strName, nameHelp)->check(nameRule);
-  m_pPin = command->add_option("--pin", m_strPin, pinHelp)->check(pinRule);
-  m_pRole = command->add_option("--role", m_strRole, "master or slave")
-                ->check(Rule(CheckRole, "master|slave"));
-  m_pPeer = command->add_option("--peer", m_strPeer, "Peer address XX:XX:XX:XX:XX:XX")
-                ->check(Rule(CheckPeer, "ADDRESS"));
-}
-
-CSettingChanges CSettingOptions::Changes() const {
-  CSettingChanges changes;
-  if (NameGiven()) changes.m_name = m_strName;
-  if (PinGiven()) changes.m_pin = m_strPin;
-  bool master = false;
-  if (RoleGiven() && ParseRole(m_strRole, &master)) changes.m_master = master;
-  CAddress peer;
-  if (PeerGiven() && ParsePeer(m_strPeer, &peer)) changes.m_peer = peer;
-  return changes;
+  // CLI11 runs each() on every value that passed the check before it, so the flag is set
+  // exactly when the option holds a value.
+  command->add_option("--name", m_strName, nameHelp)->check(nameRule)->each(Note(m_bNameGiven));
+  command->add_option("--pin", m_strPin, pinHelp)->check(pinRule)->each(Note(m_bPinGiven));
+  command->add_option("--role", m_strRole, "master or slave")
+      ->check(Rule(CheckRole, "master|slave"))
+      ->each(Note(m_bRoleGiven));
+  command->add_option("--peer", m_strPeer, "Peer address XX:XX:XX:XX:XX:XX")
+      ->check(Rule(CheckPeer, "ADDRESS"))
+      ->each(Note(m_bPeerGiven));
 }
 
 namespace {
@@ -136,7 +92,8 @@ void CLedgerOptions::AddLocation(CLI::App* command) {
                         [](std::string& value) {
                           return value.empty() ? "a file path or a postgresql:// URL" : "";
                         },
-                        "LOCATION"));
+                        "LOCATION"))
+                    ->each(Note(m_bLocationGiven));
 }
 
 void CLedgerOptions::Add(CLI::App* command) {
@@ -156,10 +113,6 @@ void CLedgerOptions::AddOnlyFailed(CLI::App* command) {
       "--only-failed", m_bOnlyFailed,
       "With a ledger: program only modules it has seen whose last attempt failed");
   if (m_pAgain != nullptr) m_pOnlyFailed->excludes(m_pAgain);
-}
-
-std::string CLedgerOptions::Station() const {
-  return m_strStation.empty() ? HostName() : m_strStation;
 }
 
 bool CLedgerOptions::Any() const {

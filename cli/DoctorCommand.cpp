@@ -2,7 +2,7 @@
 
 #include <vector>
 
-#include "cli/ModuleSession.h"
+#include "engine/session/ModuleSession.h"
 #include "cli/PortDiagnosis.h"
 #include "cli/PortsCommand.h"
 #include "serial/SerialPort.h"
@@ -19,7 +19,7 @@ std::string DeviceOf(const CPortChoice& port, CommApi& api) {
 }
 
 // What stands in the way on one port, one line; true when a module answered there.
-bool Diagnose(const CPortChoice& port, CCliEnv& env) {
+bool Diagnose(const CPortChoice& port, CRunEnv& env) {
   const std::string device = DeviceOf(port, *port.m_pApi);
   env.m_out << PrintableName(port.m_strShown)
             << (device != port.m_strShown ? " (" + PrintableName(device) + ")" : std::string())
@@ -61,7 +61,7 @@ bool Diagnose(const CPortChoice& port, CCliEnv& env) {
 }
 
 // One port looked at: true when a module answered there. The device's details follow.
-bool Examine(const CPortChoice& port, CCliEnv& env) {
+bool Examine(const CPortChoice& port, CRunEnv& env) {
   const bool answered = Diagnose(port, env);
   PrintPortDetails(env.m_out, DescribeDevice(DeviceOf(port, *port.m_pApi)), "  ");
   return answered;
@@ -76,7 +76,7 @@ CLI::App* AddDoctorCommand(CLI::App& app, CDoctorOptions& options, bool pathsAll
   return doctor;
 }
 
-int RunDoctor(const CDoctorOptions& options, CCliEnv& env) {
+int RunDoctor(const CDoctorOptions& options, CRunEnv& env) {
   std::vector<std::string> names;
   if (options.m_strPort.empty()) {
     CSerialPort(env.m_api).ListPorts(names);

@@ -4,7 +4,7 @@
 
 #include <string>
 
-#include "cli/CliEnv.h"
+#include "engine/os/RunEnv.h"
 #include "cli/CommonOptions.h"
 
 struct CDoctorOptions {
@@ -13,4 +13,4 @@ struct CDoctorOptions {
 
 CLI::App* AddDoctorCommand(CLI::App& app, CDoctorOptions& options, bool pathsAllowed);
 // 0 when a module answered on a port looked at, 1 when none did.
-int RunDoctor(const CDoctorOptions& options, CCliEnv& env);
+int RunDoctor(const CDoctorOptions& options, CRunEnv& env);

@@ -1,29 +1,14 @@
 #include "cli/GangCommand.h"
 
-#include <chrono>
-#include <map>
-#include <memory>
-#include <set>
-#include <sstream>
-#include <system_error>
-#include <thread>
+#include "engine/gang/Gang.h"
 
-#include "cli/CliPlatform.h"
-#include "cli/GangLedger.h"
-#include "cli/GangWorker.h"
-#include "cli/ModuleSession.h"
-#include "cli/Output.h"
-#include "cli/PhaseGate.h"
-#include "cli/Plan.h"
+#include "engine/os/Platform.h"
+#include "engine/session/ModuleSession.h"
+#include "engine/report/Output.h"
 #include "cli/Progress.h"
-#include "cli/Report.h"
-#include "cli/RunFiles.h"
-#include "cli/ValueTemplate.h"
-#include "serial/SerialPort.h"
+#include "engine/report/Report.h"
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 // Ended as it should: programmed, or left alone because the ledger says so.
 bool Fine(EOutcome outcome) {
@@ -39,305 +24,64 @@ void SayNotOpened(std::ostream& err, const std::string& port, EOutcome outcome) 
       << "; run `corvane doctor --port " << Printable(port) << "`\n";
 }
 
-class CGang {
+class CGangCommand {
  public:
-  CGang(const CGangOptions& options, CCliEnv& env)
-      : m_options(options), m_settings(options.m_settings), m_env(env) {}
+  CGangCommand(const CGangOptions& options, CRunEnv& env)
+      : m_options(options), m_setup(options.Setup()), m_env(env), m_run(m_setup, env) {}
   int Run();
 
  private:
-  int Usage(const std::string& text) {
-    m_env.m_err << "corvane: " << text << "\n";
-    return kExitUsage;
-  }
   // A refusal with its own exit code: usage, or a ledger that cannot be used.
-  int Refuse(const std::string& text) {
+  int Refuse(const std::string& text, int code) {
     m_env.m_err << "corvane: " << text << "\n";
-    return m_nRefusal;
-  }
-  bool OpenLedger(std::string* error);
-  // Everything that could refuse the run, before any port is opened.
-  bool Prepare(std::string* error);
-  bool MakeWorkers(std::string* error);
-  // The templates against the number of ports.
-  bool CheckTemplates(std::string* error) const;
-  bool NeedsRead() const;
-  // Works out every module's values; false with the first rule broken.
-  bool PlanValues(std::string* error);
-  // The values the worker's module gets as number (templates, plan row, what it holds).
-  EValues ValuesFor(const CWorker& worker, long long number, CModuleSettings* values, bool* named,
-                    std::string* error) const;
-  void Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool needsRead,
-            const bool& planned);
-  // The worker's run has ended: its row goes to the report file at once.
-  void End(CWorker& worker);
-  static double Elapsed(Clock::time_point start) {
-    return std::chrono::duration<double>(Clock::now() - start).count();
+    return code;
   }
   int Report();
   // A dry run's ending: each module's change, or why it would be left alone.
   int DryRunReport();
 
   const CGangOptions& m_options;
-  const CSettingOptions& m_settings;
-  CCliEnv& m_env;
-  CPlan m_plan;
-  CReportFile m_reportFile;
-  std::vector<CWorker> m_workers;
-  std::unique_ptr<CGangLedger> m_pLedger;
-  // The first number a module can get.
-  long long m_nFirst = 1;
-  int m_nRefusal = kExitUsage;
+  const CGangSetup m_setup;
+  CRunEnv& m_env;
+  CGangRun m_run;
 };
 
-bool CGang::Prepare(std::string* error) {
-  const std::string& report = m_options.m_strReport;
-  const std::string ledger = m_options.m_ledger.Given() ? m_options.m_ledger.m_strLocation : "";
-  if (!CheckRunFiles({{"--plan", m_options.m_strPlan, CRunFile::EUse::Read},
-                      {"--ledger", ledger, CRunFile::EUse::Ledger},
-                      {"--report", report, CRunFile::EUse::Replace}},
-                     error, &m_nRefusal)) {
-    return false;
-  }
-  if (!m_options.m_strPlan.empty()) {
-    if (!LoadPlan(m_options.m_strPlan, m_env.m_interrupt, &m_plan, error)) {
-      if (m_env.m_interrupt.IsSet()) return false;
-      *error = "--plan: " + *error;
-      return false;
-    }
-  }
-  if (!MakeWorkers(error) || !OpenLedger(error) || !CheckTemplates(error)) return false;
-  if (!report.empty() && !m_reportFile.Open(report, error)) {
-    *error = "--report: " + *error;
-    return false;
-  }
-  return true;
-}
-
-bool CGang::OpenLedger(std::string* error) {
-  m_nFirst = m_options.m_nStart;
-  const std::string rule = m_options.m_ledger.CheckUse();
-  if (!rule.empty()) {
-    *error = rule;
-    return false;
-  }
-  if (!m_options.m_ledger.Given()) return true;
-  const long long start = m_options.m_nStart;
-  const bool startGiven = m_options.m_pStart != nullptr && m_options.m_pStart->count() > 0;
-  m_pLedger = CGangLedger::Open(m_options.m_ledger, startGiven ? &start : nullptr,
-                                m_options.m_bDryRun, error, &m_nRefusal);
-  return m_pLedger && m_pLedger->NextNumber(&m_nFirst, error, &m_nRefusal);
-}
-
-bool CGang::MakeWorkers(std::string* error) {
-  std::vector<std::string> names;
-  if (m_options.m_strPorts == "all") {
-    CSerialPort(m_env.m_api).ListPorts(names);
-  } else {
-    std::stringstream list(m_options.m_strPorts);
-    for (std::string name; std::getline(list, name, ',');) names.push_back(name);
-  }
-  std::set<std::string> seen;
-  for (const std::string& name : names) {
-    const std::string rule = CheckPortOption(name, static_cast<bool>(m_env.m_fnPathApi));
-    // The system's listing may hold a name no user could type (COM0): no port to search.
-    if (!rule.empty() && m_options.m_strPorts == "all") continue;
-    if (!rule.empty()) {
-      *error = "--ports: \"" + Printable(name) + "\": " + rule;
-      return false;
-    }
-    CPortChoice port = ChoosePort(name, m_env);
-    CWorker worker;
-    worker.m_pOwnedApi = std::move(port.m_owned);
-    worker.m_pApi = port.m_pApi;
-    worker.m_strListed = port.m_strListed;
-    worker.m_strShown = port.m_strShown;
-    if (!seen.insert(worker.m_strShown).second) {
-      *error = "--ports: " + Printable(worker.m_strShown) + " is named twice";
-      return false;
-    }
-    m_workers.push_back(std::move(worker));
-  }
-  return true;
-}
-
-void CGang::Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool needsRead,
-                 const bool& planned) {
-  const CInterrupt& interrupt = m_env.m_interrupt;
-  // Every port at once: the probe's own bytes and wait on each.
-  Clock::time_point start = Clock::now();
-  worker.m_bAnswered = worker.m_pSession->Probe(worker.m_strListed);
-  if (!worker.m_bAnswered && !interrupt.IsSet()) {
-    const std::string& busy = worker.m_pSession->BusyPort();
-    worker.m_report.m_outcome = busy.empty() ? EOutcome::NoModule : EOutcome::Busy;
-    if (!worker.m_pSession->DeniedPort().empty())
-      worker.m_report.m_outcome = EOutcome::NoPermission;
-    worker.m_report.m_strBusyPort = worker.m_strShown;
-    sink.OnProgress(0, OutcomeText(worker.m_report.m_outcome));
-  }
-  worker.m_dSeconds += Elapsed(start);
-  gate.Arrive();
-
-  if (needsRead && worker.m_bAnswered && !interrupt.IsSet()) {
-    start = Clock::now();
-    worker.m_pSession->Read(false, worker.m_report);
-    worker.m_dSeconds += Elapsed(start);
-  }
-  gate.Arrive();
-
-  // The coordinating thread works out every module's values here.
-  gate.Arrive();
-  if (planned && worker.m_bProgram && !interrupt.IsSet() && !m_options.m_bDryRun) {
-    start = Clock::now();
-    worker.m_bTried = true;
-    worker.m_report.m_outcome = EOutcome::Ok;
-    worker.m_pSession->Program(worker.m_target, m_options.m_bTurnOff, m_options.m_bVerify,
-                               worker.m_report);
-    worker.m_dSeconds += Elapsed(start);
-  } else if (interrupt.IsSet() && worker.m_bAnswered && worker.m_report.m_outcome == EOutcome::Ok) {
-    // Read but never programmed: the interruption came between the two.
-    worker.m_report.m_outcome = EOutcome::Interrupted;
-  }
-  // The session closed its port before it returned; drop it with its channel now.
-  worker.m_pSession.reset();
-  if (planned || interrupt.IsSet()) End(worker);
-}
-
-void CGang::End(CWorker& worker) {
-  if (m_reportFile.IsOpen()) {
-    m_reportFile.Append(MakeReportRow(worker.m_strShown, worker.m_report, worker.m_dSeconds));
-  }
-  if (m_pLedger && !m_options.m_bDryRun) m_pLedger->Record(worker);
-}
-
-bool CGang::CheckTemplates(std::string* error) const {
-  // The highest number any module can get gives the longest value.
-  const long long last = m_nFirst + static_cast<long long>(m_workers.size()) - 1;
-  *error = CheckValueTemplates(m_settings, last, m_workers.size() > 1);
-  return error->empty();
-}
-
-bool CGang::NeedsRead() const {
-  // The ledger keys every module by its own address; a dry run shows what each holds.
-  if (!m_options.m_strPlan.empty() || m_pLedger || m_options.m_bDryRun) return true;
-  if (!m_settings.NameGiven() || !m_settings.PinGiven() || !m_settings.RoleGiven() ||
-      !m_settings.PeerGiven()) {
-    return true;
-  }
-  return CValueTemplate(m_settings.m_strName).NeedsAddress() ||
-         CValueTemplate(m_settings.m_strPin).NeedsAddress();
-}
-
-bool CGang::PlanValues(std::string* error) {
-  if (m_pLedger) {
-    const auto make = [this](const CWorker& worker, long long number, CModuleSettings* values,
-                             bool* named, std::string* why) {
-      return ValuesFor(worker, number, values, named, why);
-    };
-    return m_options.m_bDryRun ? m_pLedger->Preview(m_workers, make, error, &m_nRefusal)
-                               : m_pLedger->Plan(m_workers, make, error, &m_nRefusal);
-  }
-  std::map<std::string, std::string> names;  // name given -> port that gets it
-  const bool needsRead = NeedsRead();
-  int seq = m_options.m_nStart;
-  for (CWorker& worker : m_workers) {
-    if (!worker.m_bAnswered) continue;
-    const int number = seq++;
-    // A module whose Read failed keeps the outcome it had.
-    if (needsRead && !worker.m_report.m_read) continue;
-
-    CModuleSettings values;
-    bool nameSet = false;
-    const EValues made = ValuesFor(worker, number, &values, &nameSet, error);
-    if (made == EValues::Refused) return false;
-    if (made == EValues::NotInPlan) {
-      worker.m_report.m_outcome = EOutcome::NotInPlan;
-      continue;
-    }
-    if (nameSet) {
-      const auto taken = names.emplace(values.m_strName, worker.m_strShown);
-      if (!taken.second) {
-        *error = "two modules would get the name \"" + Printable(values.m_strName) + "\" (" +
-                 Printable(taken.first->second) + " and " + Printable(worker.m_strShown) + ")";
-        return false;
-      }
-    }
-    worker.m_target = values;
-    worker.m_bProgram = true;
-  }
-  return true;
-}
-
-EValues CGang::ValuesFor(const CWorker& worker, long long number, CModuleSettings* values,
-                         bool* named, std::string* error) const {
-  const CModuleSettings* read = worker.m_report.m_read ? &*worker.m_report.m_read : nullptr;
-  return MakeModuleValues(m_settings, m_options.m_strPlan.empty() ? nullptr : &m_plan,
-                          worker.m_strShown, read, number, values, named, error);
-}
-
-int CGang::Run() {
+int CGangCommand::Run() {
   std::string error;
-  if (!Prepare(&error)) {
+  const std::string rule = m_options.m_ledgerOptions.CheckUse();
+  if (!rule.empty()) return Refuse(rule, kExitUsage);
+  int code = kExitUsage;
+  if (!m_run.Prepare(&error, &code)) {
     if (m_env.m_interrupt.IsSet()) {
       m_env.m_err << "corvane: interrupted; nothing was sent.\n";
       return kExitInterrupted;
     }
-    return Refuse(error);
+    return Refuse(error, code);
   }
 
   std::vector<std::string> shown;
-  for (const CWorker& worker : m_workers) shown.push_back(Printable(worker.m_strShown));
+  for (const CWorker& worker : m_run.Workers()) shown.push_back(Printable(worker.m_strShown));
   std::ostream& err = m_env.m_err;
   CGangProgress::CWriter write = m_env.m_fnRawErr;
   if (!write) write = [&err](const std::string& text) { err << text << std::flush; };
   CGangProgress progress(write, m_env.m_bErrIsTerminal, m_options.m_bQuiet,
                          m_env.m_bErrIsTerminal ? StderrTerminalRows() : 0, shown);
-  for (size_t k = 0; k < m_workers.size(); ++k) {
-    CWorker& worker = m_workers[k];
-    worker.m_pSession =
-        std::make_unique<CModuleSession>(*worker.m_pApi, m_env.m_interrupt, &progress.Sink(k));
-    worker.m_pSession->ListOnly(worker.m_strListed);
-    worker.m_pSession->SetPace(PaceOf(m_options.m_strPace));
-    worker.m_report.m_outcome = EOutcome::Interrupted;
-  }
-
-  // The workers and this thread, which works out the values between the reads and the
-  // programming.
-  CPhaseGate gate(m_workers.size() + 1);
-  const bool needsRead = NeedsRead();
-  bool planned = false;
-  std::vector<std::thread> threads;
-  for (size_t k = 0; k < m_workers.size(); ++k) {
-    try {
-      threads.push_back(StartWorkerThread([this, k, &gate, &progress, needsRead, &planned] {
-        Work(m_workers[k], gate, progress.Sink(k), needsRead, planned);
-      }));
-    } catch (const std::system_error&) {
-      // Out of threads: this port is left out, the others go on.
-      gate.Leave();
-      m_workers[k].m_pSession.reset();
-      m_workers[k].m_report.m_outcome = EOutcome::CommError;
-      m_workers[k].m_report.m_strMessage = "no thread could be started for this port";
-      End(m_workers[k]);
-    }
-  }
-  gate.Arrive();  // every port probed
-  gate.Arrive();  // every module that needed it read
-  planned = !m_env.m_interrupt.IsSet() && PlanValues(&error);
-  gate.Arrive();  // the workers program, or end
-  for (std::thread& thread : threads) thread.join();
+  const bool planned =
+      m_run.Run([&progress](size_t k) -> CProgressSink& { return progress.Sink(k); }, &error);
   progress.Stop();
-  if (!planned && !m_env.m_interrupt.IsSet()) return Refuse(error + "; nothing was programmed");
-  return m_options.m_bDryRun && !m_env.m_interrupt.IsSet() ? DryRunReport() : Report();
+  if (!planned && !m_env.m_interrupt.IsSet()) {
+    return Refuse(error + "; nothing was programmed", code);
+  }
+  return m_setup.m_bDryRun && !m_env.m_interrupt.IsSet() ? DryRunReport() : Report();
 }
 
-int CGang::Report() {
+int CGangCommand::Report() {
   std::vector<CReportRow> rows;
   bool anyFailed = false;
   bool anyAnswered = false;
   // Ports that could not be opened, with why: "busy" or "no permission".
   std::vector<std::pair<std::string, EOutcome>> busy;
-  for (const CWorker& worker : m_workers) {
+  for (const CWorker& worker : m_run.Workers()) {
     rows.push_back(MakeReportRow(worker.m_strShown, worker.m_report, worker.m_dSeconds));
     if (worker.m_report.m_outcome == EOutcome::Busy ||
         worker.m_report.m_outcome == EOutcome::NoPermission) {
@@ -351,9 +95,9 @@ int CGang::Report() {
   // The report first: a reader of stdout that has gone away must not cost the record.
   int code = anyFailed ? kExitCommError : kExitOk;
   std::string error;
-  if (m_reportFile.IsOpen() && !m_reportFile.Finish(rows, &error)) {
-    m_env.m_err << "corvane: cannot write the report " << m_options.m_strReport << ": " << error
-                << "; the finished rows are in " << m_reportFile.JournalPath() << "\n";
+  if (m_run.ReportFile().IsOpen() && !m_run.ReportFile().Finish(rows, &error)) {
+    m_env.m_err << "corvane: cannot write the report " << m_setup.m_strReport << ": " << error
+                << "; the finished rows are in " << m_run.ReportFile().JournalPath() << "\n";
     if (code == kExitOk) code = kExitCommError;
   }
   if (m_options.m_strFormat == "json") {
@@ -366,7 +110,7 @@ int CGang::Report() {
   for (const auto& port : busy) SayNotOpened(m_env.m_err, port.first, port.second);
   if (!anyAnswered && busy.empty()) m_env.m_err << MSG_CANNOT_CONNECT << "\n";
   if (code == kExitOk && (!anyAnswered || !busy.empty())) code = kExitNoModule;
-  if (m_pLedger && m_pLedger->Tell(m_env.m_err, m_options.m_strReport)) code = kExitLedger;
+  if (m_run.Ledger() && m_run.Ledger()->Tell(m_env.m_err, m_setup.m_strReport)) code = kExitLedger;
   if (m_env.m_interrupt.IsSet()) {
     m_env.m_err << "corvane: interrupted; every port is closed.\n";
     return kExitInterrupted;
@@ -374,11 +118,11 @@ int CGang::Report() {
   return code;
 }
 
-int CGang::DryRunReport() {
+int CGangCommand::DryRunReport() {
   const bool json = m_options.m_strFormat == "json";
   CJson modules = CJson::array();
   bool anyFailed = false, anyAnswered = false, anyBusy = false;
-  for (const CWorker& worker : m_workers) {
+  for (const CWorker& worker : m_run.Workers()) {
     const CModuleReport& report = worker.m_report;
     const bool change = worker.m_bProgram && report.m_outcome == EOutcome::Ok;
     const CModuleSettings* target = change ? &worker.m_target : nullptr;
@@ -412,6 +156,14 @@ std::string CheckStart(const std::string& text) {
 
 }  // namespace
 
+CGangSetup CGangOptions::Setup() const {
+  CGangSetup setup = *this;
+  setup.m_settings = m_settingOptions;
+  setup.m_ledger = m_ledgerOptions;
+  setup.m_bStartGiven = m_pStart != nullptr && m_pStart->count() > 0;
+  return setup;
+}
+
 CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
   CLI::App* gang =
       app.add_subcommand("gang", "Program every module on every port at once, with a report");
@@ -419,9 +171,9 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
       ->check(CLI::Validator(
           [](std::string& v) { return v.empty() ? "name at least one port, or all" : ""; },
           "PORTS"));
-  options.m_settings.Add(gang, TemplateRule(CheckName),
-                         "Name template: {seq}, {seq:03}, {addr}, {addr4}", TemplateRule(CheckPin),
-                         "PIN template");
+  options.m_settingOptions.Add(gang, TemplateRule(CheckName),
+                               "Name template: {seq}, {seq:03}, {addr}, {addr4}",
+                               TemplateRule(CheckPin), "PIN template");
   options.m_pStart =
       gang->add_option("--start", options.m_nStart,
                        "First {seq} number (default 1); with a ledger, sets its counter")
@@ -442,12 +194,12 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
   AddPaceOption(gang, options.m_strPace);
   AddFormatOption(gang, options.m_strFormat);
   AddQuietOption(gang, options.m_bQuiet, "No progress lines");
-  options.m_ledger.Add(gang);
-  options.m_ledger.AddOnlyFailed(gang);
+  options.m_ledgerOptions.Add(gang);
+  options.m_ledgerOptions.AddOnlyFailed(gang);
   return gang;
 }
 
-int RunGang(const CGangOptions& options, CCliEnv& env) {
-  CGang gang(options, env);
+int RunGang(const CGangOptions& options, CRunEnv& env) {
+  CGangCommand gang(options, env);
   return gang.Run();
 }

@@ -1,35 +1,27 @@
-// `corvane gang`: every module on every port at once, one worker per module, each running the
-// command line's operations on its own port, channel and view. Workers share nothing but the
-// report; one module failing never stops or slows the others.
+// `corvane gang`: the gang run of the engine, with its progress on the terminal and its report
+// printed.
 //
-// Contract: RunGang checks the options, the value templates, the plan and the report file
-// before any port is opened; the values each module gets are checked before any of them is
-// programmed. It blocks until every worker has ended and every port is closed, writes the
+// Contract: RunGang blocks until every worker has ended and every port is closed, writes the
 // report, prints it and returns the exit code.
 #pragma once
 
 #include <string>
 
-#include "cli/CliEnv.h"
+#include "engine/os/RunEnv.h"
 #include "cli/CommonOptions.h"
+#include "engine/gang/Gang.h"
 
-struct CGangOptions {
-  std::string m_strPorts = "all";
-  CSettingOptions m_settings;
-  int m_nStart = 1;
-  std::string m_strPlan;
-  std::string m_strReport;
+// The gang command's options: the run's own, bound to CLI11, and how it is shown.
+struct CGangOptions : CGangSetup {
+  CSettingOptions m_settingOptions;
+  CLedgerOptions m_ledgerOptions;
   std::string m_strFormat = "text";
-  bool m_bVerify = false;
-  bool m_bTurnOff = false;
   bool m_bQuiet = false;
-  // Probe, read, plan and check, show each module's change, send no setting.
-  bool m_bDryRun = false;
-  std::string m_strPace = "standard";
-  CLedgerOptions m_ledger;
-  // --start as given: with a ledger it sets the ledger's counter only when given.
   CLI::Option* m_pStart = nullptr;
+
+  // The run's values once the options are parsed.
+  CGangSetup Setup() const;
 };
 
 CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options);
-int RunGang(const CGangOptions& options, CCliEnv& env);
+int RunGang(const CGangOptions& options, CRunEnv& env);

@@ -5,9 +5,9 @@
 #include <memory>
 #include <vector>
 
-#include "cli/Csv.h"
-#include "cli/Output.h"
-#include "cli/Settings.h"
+#include "engine/values/Csv.h"
+#include "engine/report/Output.h"
+#include "engine/values/Settings.h"
 #include "ledger/Ledger.h"
 
 namespace {
@@ -88,7 +88,7 @@ std::string Shown(const std::optional<std::string>& value) {
   return value ? Printable(*value) : "-";
 }
 
-std::unique_ptr<CLedger> Open(const CLedgerOptions& options, CCliEnv& env) {
+std::unique_ptr<CLedger> Open(const CLedgerOptions& options, CRunEnv& env) {
   // Opened to read: a mistyped path gets no empty ledger, and a ledger this user may only
   // read can be looked at.
   CLedgerError error;
@@ -98,7 +98,7 @@ std::unique_ptr<CLedger> Open(const CLedgerOptions& options, CCliEnv& env) {
   return ledger;
 }
 
-int Failed(CCliEnv& env, const CLedgerError& error) {
+int Failed(CRunEnv& env, const CLedgerError& error) {
   env.m_err << "corvane: " << error.m_strText << "\n";
   return kExitLedger;
 }
@@ -155,7 +155,7 @@ std::vector<std::string> LatestRow(const CLedgerAttempt& a, long long attempts) 
 }
 
 // Every module that has attempts, by its last one, streamed as the ledger reads them.
-int ShowAllJson(CCliEnv& env, CLedger& ledger, const CLedgerStats& stats) {
+int ShowAllJson(CRunEnv& env, CLedger& ledger, const CLedgerStats& stats) {
   CLedgerError error;
   const char* separator = "";
   env.m_out << "{\"modules\":[";
@@ -176,7 +176,7 @@ int ShowAllJson(CCliEnv& env, CLedger& ledger, const CLedgerStats& stats) {
 
 // Every module that has attempts, by its last one; then what Stats knows of the rest. Two
 // passes over the rows, neither keeping them: the first finds the columns' widths.
-int ShowAll(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
+int ShowAll(const CLedgerCommandOptions& options, CRunEnv& env, CLedger& ledger) {
   CLedgerStats stats;
   CLedgerError error;
   if (!ledger.Stats(&stats, &error)) return Failed(env, error);
@@ -198,7 +198,7 @@ int ShowAll(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger)
   return kExitOk;
 }
 
-int Show(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
+int Show(const CLedgerCommandOptions& options, CRunEnv& env, CLedger& ledger) {
   if (options.m_strKey.empty()) return ShowAll(options, env, ledger);
   CLedgerModule module;
   bool found = false;
@@ -224,7 +224,7 @@ int Show(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
   return kExitOk;
 }
 
-int Export(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
+int Export(const CLedgerCommandOptions& options, CRunEnv& env, CLedger& ledger) {
   CLedgerFilter filter;
   filter.m_strSince = options.m_strSince;
   filter.m_strStation = options.m_strStation;
@@ -247,7 +247,7 @@ int Export(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) 
   return ok ? kExitOk : Failed(env, error);
 }
 
-int Stats(const CLedgerCommandOptions& options, CCliEnv& env, CLedger& ledger) {
+int Stats(const CLedgerCommandOptions& options, CRunEnv& env, CLedger& ledger) {
   CLedgerStats stats;
   CLedgerError error;
   if (!ledger.Stats(&stats, &error)) return Failed(env, error);
@@ -303,7 +303,7 @@ std::string CheckSince(const std::string& text) {
 
 // The one subcommand that may write: a database's owner sets up the tables once, and the
 // stations' role needs no right to create them.
-int Init(const CLedgerOptions& options, CCliEnv& env) {
+int Init(const CLedgerOptions& options, CRunEnv& env) {
   CLedgerError error;
   const std::unique_ptr<CLedger> ledger =
       OpenLedger(options.m_strLocation, options.Station(), &error);
@@ -346,7 +346,7 @@ CLI::App* AddLedgerCommand(CLI::App& app, CLedgerCommandOptions& options) {
   return ledger;
 }
 
-int RunLedger(const CLedgerCommandOptions& options, CCliEnv& env) {
+int RunLedger(const CLedgerCommandOptions& options, CRunEnv& env) {
   const CLedgerOptions& chosen = options.m_pShow->parsed()     ? options.m_show
                                  : options.m_pExport->parsed() ? options.m_export
                                  : options.m_pInit->parsed()   ? options.m_init

@@ -11,7 +11,7 @@
 
 #include <string>
 
-#include "cli/CliEnv.h"
+#include "engine/os/RunEnv.h"
 #include "cli/CommonOptions.h"
 
 struct CLedgerCommandOptions {
@@ -29,4 +29,4 @@ struct CLedgerCommandOptions {
 };
 
 CLI::App* AddLedgerCommand(CLI::App& app, CLedgerCommandOptions& options);
-int RunLedger(const CLedgerCommandOptions& options, CCliEnv& env);
+int RunLedger(const CLedgerCommandOptions& options, CRunEnv& env);

@@ -2,16 +2,16 @@
 
 #include <chrono>
 
-#include "cli/LedgerRun.h"
-#include "cli/Output.h"
+#include "engine/ledgerturn/LedgerRun.h"
+#include "engine/report/Output.h"
 #include "cli/Progress.h"
-#include "cli/ValueTemplate.h"
+#include "engine/values/ValueTemplate.h"
 
 namespace {
 
 using Clock = std::chrono::steady_clock;
 
-int Usage(CCliEnv& env, const std::string& text) {
+int Usage(CRunEnv& env, const std::string& text) {
   env.m_err << "corvane: " << text << "\n";
   return kExitUsage;
 }
@@ -58,7 +58,7 @@ std::string ShownPort(const CModuleRun& run, const CModuleReport& report) {
 
 // The dry run's result: the module's number (bound, or the one it would get) and what would be
 // sent, or that nothing would.
-int ShowTurn(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
+int ShowTurn(const CModuleOptions& options, CRunEnv& env, const CModuleReport& report,
              const std::string& port, const CLedgerTurn& turn) {
   std::string lead;
   CJson more = CJson::object();
@@ -81,7 +81,7 @@ int ShowTurn(const CModuleOptions& options, CCliEnv& env, const CModuleReport& r
 }
 
 // Looks the module up and shows its turn; binds, sends and records nothing.
-int DryRun(const CModuleOptions& options, CCliEnv& env, CLedgerRun& ledger,
+int DryRun(const CModuleOptions& options, CRunEnv& env, CLedgerRun& ledger,
            const std::string& address, const CModuleReport& report, const std::string& port,
            const CValuesMaker& make) {
   CLedgerTurn turn;
@@ -96,7 +96,7 @@ int DryRun(const CModuleOptions& options, CCliEnv& env, CLedgerRun& ledger,
 }  // namespace
 
 int RunProgramWithLedger(const CModuleOptions& options, const CSettingChanges& profile,
-                         CCliEnv& env) {
+                         CRunEnv& env) {
   const std::string rule = CheckOptions(options);
   if (!rule.empty()) return Usage(env, rule);
   std::string error;

@@ -13,7 +13,7 @@
 // kExitLedger.
 #pragma once
 
-#include "cli/ModuleCommands.h"
+#include "cli/ModuleRun.h"
 
 int RunProgramWithLedger(const CModuleOptions& options, const CSettingChanges& profile,
-                         CCliEnv& env);
+                         CRunEnv& env);

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/Interrupt.h"
+#include "engine/os/Interrupt.h"
 
 class COperatorConsole {
  public:

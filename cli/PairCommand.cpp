@@ -5,12 +5,12 @@
 #include <system_error>
 #include <thread>
 
-#include "cli/CliPlatform.h"
-#include "cli/ModuleSession.h"
+#include "engine/os/Platform.h"
+#include "engine/session/ModuleSession.h"
 #include "cli/OperatorConsole.h"
-#include "cli/PairRecord.h"
-#include "cli/Output.h"
-#include "cli/Report.h"
+#include "engine/pair/PairRecord.h"
+#include "engine/report/Output.h"
+#include "engine/report/Report.h"
 #include "serial/ComPortName.h"
 
 namespace {
@@ -38,7 +38,7 @@ void BothAtOnce(const std::function<void()>& first, const std::function<void()>&
 }
 
 // The device a port option reaches (see DeviceIdentity), found without opening it.
-std::string DeviceOfOption(const std::string& value, CCliEnv& env) {
+std::string DeviceOfOption(const std::string& value, CRunEnv& env) {
   int number = 0;
   std::string path = value;
   char target[512] = "";
@@ -77,7 +77,7 @@ int SideCode(const CModuleReport& report) {
 
 class CPair {
  public:
-  CPair(const CPairOptions& options, CCliEnv& env) : m_options(options), m_env(env) {}
+  CPair(const CPairOptions& options, CRunEnv& env) : m_options(options), m_env(env) {}
   int Run();
   int RunOnePort();
 
@@ -128,7 +128,7 @@ class CPair {
   }
 
   const CPairOptions& m_options;
-  CCliEnv& m_env;
+  CRunEnv& m_env;
   CSide m_master{"master", {}, nullptr, {}, {}};
   CSide m_slave{"slave", {}, nullptr, {}, {}};
   std::vector<std::unique_ptr<CModuleSession>> m_sessions;
@@ -432,7 +432,7 @@ CLI::App* AddPairCommand(CLI::App& app, CPairOptions& options, bool pathsAllowed
   return pair;
 }
 
-int RunPair(const CPairOptions& options, CCliEnv& env) {
+int RunPair(const CPairOptions& options, CRunEnv& env) {
   if (!options.m_strPort.empty()) {
     CPair pair(options, env);
     return pair.RunOnePort();

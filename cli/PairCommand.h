@@ -12,7 +12,7 @@
 
 #include <string>
 
-#include "cli/CliEnv.h"
+#include "engine/os/RunEnv.h"
 #include "cli/CommonOptions.h"
 
 struct CPairOptions {
@@ -30,4 +30,4 @@ struct CPairOptions {
 };
 
 CLI::App* AddPairCommand(CLI::App& app, CPairOptions& options, bool pathsAllowed);
-int RunPair(const CPairOptions& options, CCliEnv& env);
+int RunPair(const CPairOptions& options, CRunEnv& env);

@@ -14,7 +14,7 @@ CLI::App* AddPortsCommand(CLI::App& app, CPortsOptions& options) {
   return ports;
 }
 
-int RunPorts(const CPortsOptions& options, CCliEnv& env) {
+int RunPorts(const CPortsOptions& options, CRunEnv& env) {
   const bool json = options.m_strFormat == "json";
   CSerialPort serial(env.m_api);
   std::vector<std::string> names;

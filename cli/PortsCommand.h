@@ -5,8 +5,8 @@
 #include <ostream>
 #include <string>
 
-#include "cli/CliEnv.h"
-#include "cli/Output.h"
+#include "engine/os/RunEnv.h"
+#include "engine/report/Output.h"
 #include "cli/PortDiagnosis.h"
 
 namespace CLI {
@@ -19,7 +19,7 @@ struct CPortsOptions {
 };
 
 CLI::App* AddPortsCommand(CLI::App& app, CPortsOptions& options);
-int RunPorts(const CPortsOptions& options, CCliEnv& env);
+int RunPorts(const CPortsOptions& options, CRunEnv& env);
 
 // The details as ports --long and doctor show them: one labelled line each after indent,
 // those the system does not tell left out.

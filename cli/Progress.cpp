@@ -7,8 +7,8 @@
 #include <mutex>
 #include <system_error>
 
-#include "cli/CliPlatform.h"
-#include "cli/HeadlessView.h"
+#include "engine/os/Platform.h"
+#include "engine/session/HeadlessView.h"
 
 std::string ProgressLine(int step, const std::string& doing) {
   const int total = CHeadlessView::kProgressSteps;

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/ModuleSession.h"
+#include "engine/session/ModuleSession.h"
 
 // One bar, redrawn in place: "[#####--] 5/7 reading the PIN". Draws only when enabled (stderr
 // is a terminal and the user did not ask for quiet); Finish clears the line.

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "cli/CliApp.h"
-#include "cli/CliPlatform.h"
+#include "engine/os/Platform.h"
 
 int main(int argc, char** argv) {
   // The options are read from copies: the arguments' own memory is what every user sees in
@@ -15,7 +15,7 @@ int main(int argc, char** argv) {
   HideLocationPasswords(argc, argv);
   CInterrupt interrupt;
   interrupt.InstallHandlers();
-  CCliEnv env{PlatformCommApi(), PlatformDevicePaths(), std::cout,
+  CRunEnv env{PlatformCommApi(), PlatformDevicePaths(), std::cout,
               std::cerr,         StderrIsTerminal(),    interrupt,
               WriteStderrRaw,    WriteStdoutRaw};
   return RunCli(argc, kept.data(), env);

@@ -8,7 +8,7 @@
 #include <algorithm>
 #include <cstdio>
 
-#include "cli/Settings.h"
+#include "engine/values/Settings.h"
 
 namespace {
 

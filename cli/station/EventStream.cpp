@@ -6,7 +6,7 @@
 #include <mutex>
 #include <system_error>
 
-#include "cli/CliPlatform.h"
+#include "engine/os/Platform.h"
 
 struct CEventStream::CState {
   mutable std::mutex m_mutex;

@@ -11,7 +11,7 @@
 #include <memory>
 #include <string>
 
-#include "cli/Output.h"
+#include "engine/report/Output.h"
 
 class CEventStream {
  public:

@@ -3,8 +3,8 @@
 #include <chrono>
 #include <system_error>
 
-#include "cli/CliPlatform.h"
-#include "cli/Output.h"
+#include "engine/os/Platform.h"
+#include "engine/report/Output.h"
 #include "cli/Progress.h"
 
 namespace {

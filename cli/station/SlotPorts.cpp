@@ -4,8 +4,8 @@
 #include <sstream>
 #include <system_error>
 
-#include "cli/CliPlatform.h"
-#include "cli/Settings.h"
+#include "engine/os/Platform.h"
+#include "engine/values/Settings.h"
 #include "serial/SerialPort.h"
 
 namespace fs = std::filesystem;
@@ -25,7 +25,7 @@ std::string Trim(const std::string& text) {
 
 }  // namespace
 
-CPortFinder::CPortFinder(CCliEnv& env, std::vector<std::string> fixed, std::string watch,
+CPortFinder::CPortFinder(CRunEnv& env, std::vector<std::string> fixed, std::string watch,
                          bool listing)
     : m_env(env), m_fixed(std::move(fixed)), m_strWatch(std::move(watch)), m_bListing(listing) {}
 

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliEnv.h"
+#include "engine/os/RunEnv.h"
 
 struct CSlotPort {
   // As the slot's events name it: a COM name, a device path, or a path in the watched folder.
@@ -23,7 +23,7 @@ struct CSlotPort {
 class CPortFinder {
  public:
   // fixed: --ports, already checked; watch: the folder, or empty; listing: every listed port.
-  CPortFinder(CCliEnv& env, std::vector<std::string> fixed, std::string watch, bool listing);
+  CPortFinder(CRunEnv& env, std::vector<std::string> fixed, std::string watch, bool listing);
   // Every port seen so far, and whether it is there now.
   std::vector<CSlotPort> Scan();
   // True when only --ports gives slots: a second scan finds nothing new.
@@ -34,7 +34,7 @@ class CPortFinder {
   // m_seen, with every name of a device that another slot's name reaches left out.
   std::vector<CSlotPort> OneSlotPerDevice();
 
-  CCliEnv& m_env;
+  CRunEnv& m_env;
   const std::vector<std::string> m_fixed;
   const std::string m_strWatch;
   const bool m_bListing;

@@ -4,10 +4,10 @@
 #include <set>
 #include <sstream>
 
-#include "cli/CliPlatform.h"
-#include "cli/ModuleValues.h"
-#include "cli/RunFiles.h"
-#include "cli/ValueTemplate.h"
+#include "engine/os/Platform.h"
+#include "engine/values/ModuleValues.h"
+#include "engine/os/RunFiles.h"
+#include "engine/values/ValueTemplate.h"
 #include "platform/AppendFile.h"
 #include "platform/FilePolicy.h"
 

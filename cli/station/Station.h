@@ -13,7 +13,7 @@
 
 class CStation {
  public:
-  CStation(const CStationOptions& options, CCliEnv& env) : m_options(options), m_env(env) {}
+  CStation(const CStationOptions& options, CRunEnv& env) : m_options(options), m_env(env) {}
   int Run();
 
  private:
@@ -29,7 +29,7 @@ class CStation {
   int End();
 
   const CStationOptions& m_options;
-  CCliEnv& m_env;
+  CRunEnv& m_env;
   CPlan m_plan;
   std::map<std::string, std::string> m_labels;
   std::unique_ptr<CLedgerRun> m_pLedger;

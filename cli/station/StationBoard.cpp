@@ -8,7 +8,7 @@
 #include <system_error>
 #include <vector>
 
-#include "cli/CliPlatform.h"
+#include "engine/os/Platform.h"
 
 struct CStationBoard::CState {
   std::mutex m_mutex;

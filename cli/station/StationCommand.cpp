@@ -74,7 +74,7 @@ CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsA
   return station;
 }
 
-int RunStation(const CStationOptions& options, CCliEnv& env) {
+int RunStation(const CStationOptions& options, CRunEnv& env) {
   CStation station(options, env);
   return station.Run();
 }

@@ -9,8 +9,8 @@
 // 74); modules under way finish first, and every port is closed before it returns.
 #pragma once
 
-#include "cli/CliEnv.h"
+#include "engine/os/RunEnv.h"
 #include "cli/station/StationOptions.h"
 
 CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsAllowed);
-int RunStation(const CStationOptions& options, CCliEnv& env);
+int RunStation(const CStationOptions& options, CRunEnv& env);

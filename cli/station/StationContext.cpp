@@ -13,7 +13,7 @@ bool Fine(EOutcome outcome) {
 
 }  // namespace
 
-CStationContext::CStationContext(const CStationOptions& options, CCliEnv& env, CStationBoard& board,
+CStationContext::CStationContext(const CStationOptions& options, CRunEnv& env, CStationBoard& board,
                                  CEventStream& events, CLedgerRun* ledger, const CPlan* plan)
     : m_options(options),
       m_env(env),

@@ -9,10 +9,10 @@
 #include <set>
 #include <string>
 
-#include "cli/CliEnv.h"
-#include "cli/LedgerRun.h"
-#include "cli/ModuleSession.h"
-#include "cli/Plan.h"
+#include "engine/os/RunEnv.h"
+#include "engine/ledgerturn/LedgerRun.h"
+#include "engine/session/ModuleSession.h"
+#include "engine/values/Plan.h"
 #include "cli/station/EventStream.h"
 #include "cli/station/StationBoard.h"
 #include "cli/station/StationOptions.h"
@@ -34,11 +34,11 @@ struct CSlotTurn {
 
 class CStationContext {
  public:
-  CStationContext(const CStationOptions& options, CCliEnv& env, CStationBoard& board,
+  CStationContext(const CStationOptions& options, CRunEnv& env, CStationBoard& board,
                   CEventStream& events, CLedgerRun* ledger, const CPlan* plan);
 
   const CStationOptions& Options() const { return m_options; }
-  CCliEnv& Env() { return m_env; }
+  CRunEnv& Env() { return m_env; }
   CStationBoard& Board() { return m_board; }
   const CInterrupt& UserInterrupt() const { return m_env.m_interrupt; }
 
@@ -78,7 +78,7 @@ class CStationContext {
                               const CModuleSettings& read);
 
   const CStationOptions& m_options;
-  CCliEnv& m_env;
+  CRunEnv& m_env;
   CStationBoard& m_board;
   CEventStream& m_events;
   CLedgerRun* m_pLedger;

@@ -84,7 +84,7 @@ class CCliRig {
     std::vector<const char*> argv;
     for (const std::string& arg : args) argv.push_back(arg.c_str());
     std::ostringstream out, err;
-    CCliEnv env{*m_pApi,  PlatformDevicePaths(), out,     err,
+    CRunEnv env{*m_pApi,  PlatformDevicePaths(), out,     err,
                 terminal, *m_pInterrupt,         nullptr, nullptr};
     const int code = RunCli(static_cast<int>(argv.size()), argv.data(), env);
     m_strOut = out.str();

@@ -19,11 +19,11 @@
 #include <thread>
 
 #include "cli/CliRig.h"
-#include "cli/Csv.h"
-#include "cli/PhaseGate.h"
+#include "engine/values/Csv.h"
+#include "engine/gang/PhaseGate.h"
 #include "cli/PortDiagnosis.h"
 #include "cli/posix/PortPermission.h"
-#include "cli/Plan.h"
+#include "engine/values/Plan.h"
 #include "cli/Progress.h"
 
 namespace {

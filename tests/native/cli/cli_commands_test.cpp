@@ -11,9 +11,9 @@
 #include <thread>
 
 #include "cli/CliRig.h"
-#include "cli/Output.h"
+#include "engine/report/Output.h"
 #include "cli/PortsCommand.h"
-#include "cli/Profile.h"
+#include "engine/values/Profile.h"
 #include "tests/common/MessageTexts.h"
 
 namespace {

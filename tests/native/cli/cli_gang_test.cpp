@@ -10,7 +10,7 @@
 #include <thread>
 
 #include "cli/CliRig.h"
-#include "cli/ValueTemplate.h"
+#include "engine/values/ValueTemplate.h"
 
 namespace {
 

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "cli/CliEnv.h"
+#include "engine/os/RunEnv.h"
 #include "tools/modsim/ModsimProcess.h"
 
 namespace {
