@@ -53,16 +53,17 @@ void AddFormatOption(CLI::App* command, std::string& format) {
       ->check(Rule(CheckFormat, "text|json"));
 }
 
-void AddPaceOption(CLI::App* command, std::string& pace) {
+void AddPaceOption(CLI::App* command, EPace& pace) {
   command
-      ->add_option("--pace", pace,
-                   "standard (default): the dialog's waits; fast: no wait for a byte that is not "
-                   "coming, back to standard after a failed try")
-      ->check(CLI::IsMember({"standard", "fast"}));
+      ->add_option_function<std::string>(
+          "--pace", [&pace](const std::string& word) { pace = PaceOf(word); },
+          "standard (default): the dialog's waits; fast: no wait for a byte that is not "
+          "coming, back to standard after a failed try")
+      ->check(CLI::IsMember({PaceText(EPace::Standard), PaceText(EPace::Fast)}));
 }
 
 EPace PaceOf(const std::string& pace) {
-  return pace == "fast" ? EPace::Fast : EPace::Standard;
+  return pace == PaceText(EPace::Fast) ? EPace::Fast : EPace::Standard;
 }
 
 void AddQuietOption(CLI::App* command, bool& quiet, const char* what) {

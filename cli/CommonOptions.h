@@ -41,7 +41,7 @@ CPortChoice ChoosePort(const std::string& value, CCliEnv& env);
 
 // --format text|json, --quiet, --port and --pace, as every command that has them spells them.
 void AddFormatOption(CLI::App* command, std::string& format);
-void AddPaceOption(CLI::App* command, std::string& pace);
+void AddPaceOption(CLI::App* command, EPace& pace);
 // The pace an option names ("standard" or "fast").
 EPace PaceOf(const std::string& pace);
 void AddQuietOption(CLI::App* command, bool& quiet, const char* what = "No progress bar");

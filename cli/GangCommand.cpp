@@ -297,7 +297,7 @@ int CGang::Run() {
     worker.m_pSession =
         std::make_unique<CModuleSession>(*worker.m_pApi, m_env.m_interrupt, &progress.Sink(k));
     worker.m_pSession->ListOnly(worker.m_strListed);
-    worker.m_pSession->SetPace(PaceOf(m_options.m_strPace));
+    worker.m_pSession->SetPace(m_options.m_pace);
     worker.m_report.m_outcome = EOutcome::Interrupted;
   }
 
@@ -439,7 +439,7 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
                  "Read every module and show its change (with a ledger, the numbers it would "
                  "get); send no setting, bind no number")
       ->excludes(report);
-  AddPaceOption(gang, options.m_strPace);
+  AddPaceOption(gang, options.m_pace);
   AddFormatOption(gang, options.m_strFormat);
   AddQuietOption(gang, options.m_bQuiet, "No progress lines");
   options.m_ledger.Add(gang);

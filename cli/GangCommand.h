@@ -25,7 +25,7 @@ struct CGangOptions {
   bool m_bQuiet = false;
   // Probe, read, plan and check, show each module's change, send no setting.
   bool m_bDryRun = false;
-  std::string m_strPace = "standard";
+  EPace m_pace = EPace::Standard;
   CLedgerOptions m_ledger;
   // --start as given: with a ledger it sets the ledger's counter only when given.
   CLI::Option* m_pStart = nullptr;

@@ -48,10 +48,10 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
 
   switch (report.m_outcome) {
     case EOutcome::Ok:
-      return kExitOk;
+      break;
     case EOutcome::NoModule:
       env.m_err << MSG_CANNOT_CONNECT << "\n";
-      return kExitNoModule;
+      break;
     case EOutcome::Busy:
     case EOutcome::NoPermission:
       env.m_err << "corvane: " << Printable(port.empty() ? report.m_strBusyPort : port)
@@ -59,37 +59,37 @@ int Finish(const CModuleOptions& options, CCliEnv& env, bool program, const CMod
                                                        : ": no permission to open it")
                 << "; run `corvane doctor --port "
                 << Printable(port.empty() ? report.m_strBusyPort : port) << "`\n";
-      return kExitNoModule;
+      break;
     case EOutcome::VerifyDiffers:
       PrintDifferences(env.m_err, report);
-      return kExitVerifyDiffers;
+      break;
     case EOutcome::Interrupted:
       env.m_err << "corvane: interrupted; the port is closed.";
       if (program) {
         env.m_err << " The module had acknowledged: " << JoinSettings(report.m_acked) << ".";
       }
       env.m_err << "\n";
-      return kExitInterrupted;
+      break;
     case EOutcome::AlreadyProgrammed:
       env.m_err << "corvane: already programmed: the ledger's last attempt at this module ended "
                    "ok (--again programs it once more)\n";
-      return kExitOk;
+      break;
     case EOutcome::DiffersFromLedger:
       env.m_err << report.m_strMessage << "\n";
-      return kExitCommError;
+      break;
     case EOutcome::ModuleChanged:
     case EOutcome::CommError:
     case EOutcome::NotInPlan:
     case EOutcome::NotInLedger:
     case EOutcome::Refused:
+      env.m_err << report.m_strMessage << "\n";
+      if (program) {
+        env.m_err << "corvane: the module had acknowledged: "
+                  << JoinSettings(ConfirmedSettings(report)) << "\n";
+      }
       break;
   }
-  env.m_err << report.m_strMessage << "\n";
-  if (program) {
-    env.m_err << "corvane: the module had acknowledged: " << JoinSettings(ConfirmedSettings(report))
-              << "\n";
-  }
-  return kExitCommError;
+  return OutcomeExitCode(report.m_outcome);
 }
 
 // A dry run: what the module holds and what program would make of it, old -> new per setting.
@@ -126,7 +126,7 @@ CLI::App* AddReadCommand(CLI::App& app, CModuleOptions& options, bool pathsAllow
   read->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off after reading");
   read->add_option("--save", options.m_strSave, "Save the settings read as a JSON profile")
       ->type_name("FILE");
-  AddPaceOption(read, options.m_strPace);
+  AddPaceOption(read, options.m_pace);
   AddFormatOption(read, options.m_strFormat);
   AddQuietOption(read, options.m_bQuiet);
   return read;
@@ -145,7 +145,7 @@ CLI::App* AddProgramCommand(CLI::App& app, CModuleOptions& options, bool pathsAl
       ->type_name("FILE");
   program->add_flag("--dry-run", options.m_bDryRun,
                     "Read the module and show the change; send no setting");
-  AddPaceOption(program, options.m_strPace);
+  AddPaceOption(program, options.m_pace);
   AddFormatOption(program, options.m_strFormat);
   AddQuietOption(program, options.m_bQuiet);
   options.m_ledger.Add(program);
@@ -234,7 +234,7 @@ CModuleRun::CModuleRun(const CModuleOptions& options, CCliEnv& env)
       m_progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet),
       m_session(*m_port.m_pApi, env.m_interrupt, &m_progress) {
   if (!m_port.m_strListed.empty()) m_session.ListOnly(m_port.m_strListed);
-  m_session.SetPace(PaceOf(options.m_strPace));
+  m_session.SetPace(options.m_pace);
 }
 
 int FinishProgram(const CModuleOptions& options, CCliEnv& env, const CModuleReport& report,
