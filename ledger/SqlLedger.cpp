@@ -470,7 +470,7 @@ bool CSqlLedger::Latest(const CLedgerLatestSink& sink, CLedgerError* error) {
       ", c.attempts FROM (SELECT MAX(id) AS last, COUNT(*) AS attempts FROM ledger_attempts "
       "GROUP BY address) c JOIN ledger_attempts a ON a.id = c.last "
       "ORDER BY COALESCE(a.number, -1), a.address";
-  constexpr size_t kCount = 19;  // after the attempt's columns
+  constexpr size_t kCount = 21;  // after the attempt's columns
   if (m_pConnection->Each(
           sql, {}, [&sink](const CSqlRow& row) { sink(AttemptFrom(row), Number(row[kCount])); }))
     return true;
