@@ -1,7 +1,9 @@
 #include "cli/CliApp.h"
 
 #include <exception>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "cli/CommonOptions.h"
 #include "cli/DoctorCommand.h"
@@ -17,11 +19,68 @@
 namespace {
 
 constexpr const char* kVersion = kCorvaneVersion;
-constexpr const char kCommands[] = "ports, read, program, gang, station, pair, doctor, ledger";
+// A command as registered: its part of the parser, and what runs it once parsed.
+struct CCommand {
+  CLI::App* m_pApp = nullptr;
+  std::function<int(CRunEnv&)> m_fnRun;
+};
 
-bool IsCommand(const std::string& word) {
-  return word == "ports" || word == "read" || word == "program" || word == "gang" ||
-         word == "station" || word == "pair" || word == "doctor" || word == "ledger";
+// The options live as long as the command that runs with them.
+template <typename TOptions>
+CCommand Bind(CLI::App* command, std::shared_ptr<TOptions> options,
+              int (*run)(const TOptions&, CRunEnv&)) {
+  return {command, [options, run](CRunEnv& env) { return run(*options, env); }};
+}
+
+template <typename TOptions>
+CCommand With(CLI::App& app, bool, CLI::App* (*add)(CLI::App&, TOptions&),
+              int (*run)(const TOptions&, CRunEnv&)) {
+  auto options = std::make_shared<TOptions>();
+  return Bind(add(app, *options), options, run);
+}
+
+template <typename TOptions>
+CCommand With(CLI::App& app, bool paths, CLI::App* (*add)(CLI::App&, TOptions&, bool),
+              int (*run)(const TOptions&, CRunEnv&)) {
+  auto options = std::make_shared<TOptions>();
+  return Bind(add(app, *options, paths), options, run);
+}
+
+// Every command, once: its name, whether it runs many modules (its exit code 2 then covers a
+// --verify difference too), and how it is added with its options (and its help) and run.
+struct CCommandRow {
+  const char* m_pszName;
+  bool m_bMany;
+  CCommand (*m_fnAdd)(CLI::App& app, bool paths);
+};
+
+const CCommandRow kCommandTable[] = {
+    {"ports", false, [](CLI::App& a, bool p) { return With(a, p, AddPortsCommand, RunPorts); }},
+    {"read", false, [](CLI::App& a, bool p) { return With(a, p, AddReadCommand, RunRead); }},
+    {"program", false,
+     [](CLI::App& a, bool p) { return With(a, p, AddProgramCommand, RunProgram); }},
+    {"gang", true, [](CLI::App& a, bool p) { return With(a, p, AddGangCommand, RunGang); }},
+    {"station", true,
+     [](CLI::App& a, bool p) { return With(a, p, AddStationCommand, RunStation); }},
+    {"pair", false, [](CLI::App& a, bool p) { return With(a, p, AddPairCommand, RunPair); }},
+    {"doctor", false, [](CLI::App& a, bool p) { return With(a, p, AddDoctorCommand, RunDoctor); }},
+    {"ledger", false, [](CLI::App& a, bool p) { return With(a, p, AddLedgerCommand, RunLedger); }},
+};
+
+const CCommandRow* FindCommand(const std::string& word) {
+  for (const CCommandRow& row : kCommandTable) {
+    if (word == row.m_pszName) return &row;
+  }
+  return nullptr;
+}
+
+// "ports, read, program, ...", for the line that says which commands there are.
+std::string CommandNames() {
+  std::string names;
+  for (const CCommandRow& row : kCommandTable) {
+    names += (names.empty() ? "" : ", ") + std::string(row.m_pszName);
+  }
+  return names;
 }
 
 // CLI11 writes an option's value as its type and its check ("TEXT:PORTS", "INT:N"); the
@@ -57,15 +116,13 @@ bool TakesLedger(const CLI::App* command) {
 // What a command's help ends with: what --ledger takes, where the command has one, and the exit
 // codes as the command gives them. Gang and station run many modules; any that fails, by a
 // --verify difference too, is their 2.
-void SetFooter(CLI::App* command) {
-  const std::string name = command->get_name();
-  const bool many = name == "gang" || name == "station";
+void SetFooter(CLI::App* command, bool many) {
   std::string footer = TakesLedger(command) ? std::string(LedgerKinds()) + ".\n" : "";
   footer += kExitCodesStart;
   footer += many ? "2 a module failed (a --verify difference is a failure too), "
                  : "2 communication error, 3 --verify found a difference, ";
   command->footer(footer + kExitCodesEnd);
-  for (CLI::App* sub : command->get_subcommands({})) SetFooter(sub);
+  for (CLI::App* sub : command->get_subcommands({})) SetFooter(sub, many);
 }
 
 int Parse(CLI::App& app, int argc, const char* const* argv, CRunEnv& env) {
@@ -96,48 +153,32 @@ int Run(int argc, const char* const* argv, CRunEnv& env) {
   app.formatter(std::make_shared<CHelpFormatter>());
 
   const bool paths = static_cast<bool>(env.m_fnPathApi);
-  CPortsOptions portsOptions;
-  CModuleOptions readOptions, programOptions;
-  CGangOptions gangOptions;
-  CLI::App* ports = AddPortsCommand(app, portsOptions);
-  CLI::App* read = AddReadCommand(app, readOptions, paths);
-  CLI::App* program = AddProgramCommand(app, programOptions, paths);
-  CLI::App* gang = AddGangCommand(app, gangOptions);
-  CStationOptions stationOptions;
-  CLI::App* station = AddStationCommand(app, stationOptions, paths);
-  CPairOptions pairOptions;
-  CLI::App* pair = AddPairCommand(app, pairOptions, paths);
-  CDoctorOptions doctorOptions;
-  CLI::App* doctor = AddDoctorCommand(app, doctorOptions, paths);
-  CLedgerCommandOptions ledgerOptions;
-  CLI::App* ledger = AddLedgerCommand(app, ledgerOptions);
-  // The whole program's help tells what a ledger can be, as the commands that take one do.
-  for (CLI::App* command : app.get_subcommands({})) SetFooter(command);
+  std::vector<CCommand> commands;
+  for (const CCommandRow& row : kCommandTable) {
+    commands.push_back(row.m_fnAdd(app, paths));
+    // The whole program's help tells what a ledger can be, as the commands that take one do.
+    SetFooter(commands.back().m_pApp, row.m_bMany);
+  }
   app.footer(std::string(LedgerKinds()) + ".\n" + kExitCodesStart +
              "2 communication error, 3 --verify found a difference, " + kExitCodesEnd);
 
   // CLI11 words a missing or unknown command as a stray argument; say what it is.
   if (argc < 2) {
-    env.m_err << "corvane: a command is required: " << kCommands << "\n";
+    env.m_err << "corvane: a command is required: " << CommandNames() << "\n";
     return kExitUsage;
   }
   const std::string first = argv[1];
-  if (!first.empty() && first[0] != '-' && !IsCommand(first)) {
-    env.m_err << "corvane: unknown command \"" << Printable(first) << "\" (commands: " << kCommands
-              << ")\n";
+  if (!first.empty() && first[0] != '-' && FindCommand(first) == nullptr) {
+    env.m_err << "corvane: unknown command \"" << Printable(first)
+              << "\" (commands: " << CommandNames() << ")\n";
     return kExitUsage;
   }
   const int parsed = Parse(app, argc, argv, env);
   if (parsed >= 0) return parsed;
 
-  if (ports->parsed()) return RunPorts(portsOptions, env);
-  if (read->parsed()) return RunRead(readOptions, env);
-  if (program->parsed()) return RunProgram(programOptions, env);
-  if (gang->parsed()) return RunGang(gangOptions, env);
-  if (station->parsed()) return RunStation(stationOptions, env);
-  if (pair->parsed()) return RunPair(pairOptions, env);
-  if (doctor->parsed()) return RunDoctor(doctorOptions, env);
-  if (ledger->parsed()) return RunLedger(ledgerOptions, env);
+  for (const CCommand& command : commands) {
+    if (command.m_pApp->parsed()) return command.m_fnRun(env);
+  }
   return kExitUsage;
 }
 

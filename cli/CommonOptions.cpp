@@ -20,12 +20,13 @@ void AddFormatOption(CLI::App* command, std::string& format) {
       ->check(Rule(CheckFormat, "text|json"));
 }
 
-void AddPaceOption(CLI::App* command, std::string& pace) {
+void AddPaceOption(CLI::App* command, EPace& pace) {
   command
-      ->add_option("--pace", pace,
-                   "standard (default): the dialog's waits; fast: no wait for a byte that is not "
-                   "coming, back to standard after a failed try")
-      ->check(CLI::IsMember({"standard", "fast"}));
+      ->add_option_function<std::string>(
+          "--pace", [&pace](const std::string& word) { pace = PaceOf(word); },
+          "standard (default): the dialog's waits; fast: no wait for a byte that is not "
+          "coming, back to standard after a failed try")
+      ->check(CLI::IsMember({PaceText(EPace::Standard), PaceText(EPace::Fast)}));
 }
 
 void AddQuietOption(CLI::App* command, bool& quiet, const char* what) {

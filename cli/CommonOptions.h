@@ -25,7 +25,7 @@ CLI::Validator TemplateRule(std::string (*check)(const std::string&));
 
 // --format text|json, --quiet, --port and --pace, as every command that has them spells them.
 void AddFormatOption(CLI::App* command, std::string& format);
-void AddPaceOption(CLI::App* command, std::string& pace);
+void AddPaceOption(CLI::App* command, EPace& pace);
 void AddQuietOption(CLI::App* command, bool& quiet, const char* what = "No progress bar");
 void AddPortOption(CLI::App* command, std::string& port, bool pathsAllowed);
 

@@ -191,7 +191,7 @@ CLI::App* AddGangCommand(CLI::App& app, CGangOptions& options) {
                  "Read every module and show its change (with a ledger, the numbers it would "
                  "get); send no setting, bind no number")
       ->excludes(report);
-  AddPaceOption(gang, options.m_strPace);
+  AddPaceOption(gang, options.m_pace);
   AddFormatOption(gang, options.m_strFormat);
   AddQuietOption(gang, options.m_bQuiet, "No progress lines");
   options.m_ledgerOptions.Add(gang);

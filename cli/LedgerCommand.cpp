@@ -16,7 +16,7 @@ const std::vector<std::string>& ExportColumns() {
   static const std::vector<std::string> kColumns = {
       "time",       "station",     "version",     "port",    "address", "number", "before_name",
       "before_pin", "before_role", "before_peer", "name",    "pin",     "role",   "peer",
-      "verified",   "duration_ms", "result",      "message", "notes"};
+      "verified",   "duration_ms", "result",      "message", "notes",   "pace",   "fell_back"};
   return kColumns;
 }
 
@@ -25,16 +25,27 @@ std::vector<std::optional<std::string>> Cells(const CLedgerAttempt& a) {
   std::optional<std::string> number, verified;
   if (a.m_number) number = std::to_string(*a.m_number);
   if (a.m_verified) verified = *a.m_verified ? "true" : "false";
-  return {a.m_strTime,        a.m_strStation,
-          a.m_strVersion,     a.m_strPort,
-          a.m_strAddress,     number,
-          a.m_before.m_name,  a.m_before.m_pin,
-          a.m_before.m_role,  a.m_before.m_peer,
-          a.m_written.m_name, a.m_written.m_pin,
-          a.m_written.m_role, a.m_written.m_peer,
-          verified,           std::to_string(a.m_nDurationMs),
-          a.m_strResult,      a.m_strMessage,
-          a.m_strNotes};
+  return {a.m_strTime,
+          a.m_strStation,
+          a.m_strVersion,
+          a.m_strPort,
+          a.m_strAddress,
+          number,
+          a.m_before.m_name,
+          a.m_before.m_pin,
+          a.m_before.m_role,
+          a.m_before.m_peer,
+          a.m_written.m_name,
+          a.m_written.m_pin,
+          a.m_written.m_role,
+          a.m_written.m_peer,
+          verified,
+          std::to_string(a.m_nDurationMs),
+          a.m_strResult,
+          a.m_strMessage,
+          a.m_strNotes,
+          a.m_strPace,
+          std::string(a.m_bFellBack ? "true" : "false")};
 }
 
 CJson AttemptJson(const CLedgerAttempt& attempt) {
@@ -46,7 +57,7 @@ CJson AttemptJson(const CLedgerAttempt& attempt) {
       json[column] = nullptr;
     } else if (column == "number" || column == "duration_ms") {
       json[column] = std::stoll(*cells[k]);
-    } else if (column == "verified") {
+    } else if (column == "verified" || column == "fell_back") {
       json[column] = *cells[k] == "true";
     } else {
       json[column] = *cells[k];

@@ -12,7 +12,7 @@ CLI::App* AddReadCommand(CLI::App& app, CModuleOptions& options, bool pathsAllow
   read->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off after reading");
   read->add_option("--save", options.m_strSave, "Save the settings read as a JSON profile")
       ->type_name("FILE");
-  AddPaceOption(read, options.m_strPace);
+  AddPaceOption(read, options.m_pace);
   AddFormatOption(read, options.m_strFormat);
   AddQuietOption(read, options.m_bQuiet);
   return read;
@@ -31,7 +31,7 @@ CLI::App* AddProgramCommand(CLI::App& app, CModuleOptions& options, bool pathsAl
       ->type_name("FILE");
   program->add_flag("--dry-run", options.m_bDryRun,
                     "Read the module and show the change; send no setting");
-  AddPaceOption(program, options.m_strPace);
+  AddPaceOption(program, options.m_pace);
   AddFormatOption(program, options.m_strFormat);
   AddQuietOption(program, options.m_bQuiet);
   options.m_ledger.Add(program);

@@ -43,10 +43,10 @@ int FinishRun(const CModuleOptions& options, CRunEnv& env, bool program,
 
   switch (report.m_outcome) {
     case EOutcome::Ok:
-      return kExitOk;
+      break;
     case EOutcome::NoModule:
       env.m_err << MSG_CANNOT_CONNECT << "\n";
-      return kExitNoModule;
+      break;
     case EOutcome::Busy:
     case EOutcome::NoPermission:
       env.m_err << "corvane: " << Printable(port.empty() ? report.m_strBusyPort : port)
@@ -54,37 +54,37 @@ int FinishRun(const CModuleOptions& options, CRunEnv& env, bool program,
                                                        : ": no permission to open it")
                 << "; run `corvane doctor --port "
                 << Printable(port.empty() ? report.m_strBusyPort : port) << "`\n";
-      return kExitNoModule;
+      break;
     case EOutcome::VerifyDiffers:
       PrintDifferences(env.m_err, report);
-      return kExitVerifyDiffers;
+      break;
     case EOutcome::Interrupted:
       env.m_err << "corvane: interrupted; the port is closed.";
       if (program) {
         env.m_err << " The module had acknowledged: " << JoinSettings(report.m_acked) << ".";
       }
       env.m_err << "\n";
-      return kExitInterrupted;
+      break;
     case EOutcome::AlreadyProgrammed:
       env.m_err << "corvane: already programmed: the ledger's last attempt at this module ended "
                    "ok (--again programs it once more)\n";
-      return kExitOk;
+      break;
     case EOutcome::DiffersFromLedger:
       env.m_err << report.m_strMessage << "\n";
-      return kExitCommError;
+      break;
     case EOutcome::ModuleChanged:
     case EOutcome::CommError:
     case EOutcome::NotInPlan:
     case EOutcome::NotInLedger:
     case EOutcome::Refused:
+      env.m_err << report.m_strMessage << "\n";
+      if (program) {
+        env.m_err << "corvane: the module had acknowledged: "
+                  << JoinSettings(ConfirmedSettings(report)) << "\n";
+      }
       break;
   }
-  env.m_err << report.m_strMessage << "\n";
-  if (program) {
-    env.m_err << "corvane: the module had acknowledged: " << JoinSettings(ConfirmedSettings(report))
-              << "\n";
-  }
-  return kExitCommError;
+  return OutcomeExitCode(report.m_outcome);
 }
 
 int FinishDryRun(const CModuleOptions& options, CRunEnv& env, const CModuleReport& report,
@@ -131,7 +131,7 @@ CModuleRun::CModuleRun(const CModuleOptions& options, CRunEnv& env)
       m_progress(env.m_err, env.m_bErrIsTerminal && !options.m_bQuiet),
       m_session(*m_port.m_pApi, env.m_interrupt, &m_progress) {
   if (!m_port.m_strListed.empty()) m_session.ListOnly(m_port.m_strListed);
-  m_session.SetPace(PaceOf(options.m_strPace));
+  m_session.SetPace(options.m_pace);
 }
 
 int FinishProgram(const CModuleOptions& options, CRunEnv& env, const CModuleReport& report,

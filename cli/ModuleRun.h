@@ -16,7 +16,7 @@ struct CModuleOptions {
   bool m_bTurnOff = false;
   bool m_bVerify = false;
   bool m_bQuiet = false;
-  std::string m_strPace = "standard";
+  EPace m_pace = EPace::Standard;
   // read: where to save the settings as a profile; program: the profile to start from.
   std::string m_strSave;
   std::string m_strFrom;

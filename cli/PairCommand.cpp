@@ -59,20 +59,7 @@ CAddress OwnAddress(const CModuleReport& report) {
 
 // The exit code of one side's run, as read and program give it.
 int SideCode(const CModuleReport& report) {
-  switch (report.m_outcome) {
-    case EOutcome::Ok:
-      return kExitOk;
-    case EOutcome::NoModule:
-    case EOutcome::Busy:
-    case EOutcome::NoPermission:
-      return kExitNoModule;
-    case EOutcome::VerifyDiffers:
-      return kExitVerifyDiffers;
-    case EOutcome::Interrupted:
-      return kExitInterrupted;
-    default:
-      return kExitCommError;
-  }
+  return OutcomeExitCode(report.m_outcome);
 }
 
 class CPair {
@@ -93,7 +80,7 @@ class CPair {
   CModuleSession* NewSession(const CPortChoice& port) {
     m_sessions.push_back(std::make_unique<CModuleSession>(*port.m_pApi, m_env.m_interrupt));
     m_sessions.back()->ListOnly(port.m_strListed);
-    m_sessions.back()->SetPace(PaceOf(m_options.m_strPace));
+    m_sessions.back()->SetPace(m_options.m_pace);
     // Modules are swapped by hand here: each acknowledgement must be known to be the right
     // module's.
     m_sessions.back()->CheckEverySetting();
@@ -427,7 +414,7 @@ CLI::App* AddPairCommand(CLI::App& app, CPairOptions& options, bool pathsAllowed
           ->check(Rule(CheckName, "TEXT"));
   pair->add_flag("--verify", options.m_bVerify, "Read both back and compare");
   pair->add_flag("--dry-run", options.m_bDryRun, "Read both and show the change; send no setting");
-  AddPaceOption(pair, options.m_strPace);
+  AddPaceOption(pair, options.m_pace);
   AddFormatOption(pair, options.m_strFormat);
   return pair;
 }

@@ -26,7 +26,7 @@ struct CPairOptions {
   bool m_bVerify = false;
   bool m_bDryRun = false;
   std::string m_strFormat = "text";
-  std::string m_strPace = "standard";
+  EPace m_pace = EPace::Standard;
 };
 
 CLI::App* AddPairCommand(CLI::App& app, CPairOptions& options, bool pathsAllowed);

@@ -65,7 +65,9 @@ struct CLedgerAttempt {
   long long m_nDurationMs = 0;
   std::string m_strResult;  // kLedgerResultOk, or a short word for how it failed
   std::string m_strMessage;
-  std::string m_strNotes;  // free text: the pace, the plan row, anything worth keeping
+  std::string m_strNotes;              // free text: the plan row, anything worth keeping
+  std::string m_strPace = "standard";  // "standard" or "fast"
+  bool m_bFellBack = false;            // a fast run went back to the standard pace
 };
 
 // A bound module: its number and values, and its attempts, oldest first.

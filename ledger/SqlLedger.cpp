@@ -7,7 +7,8 @@ namespace {
 constexpr const char* kModuleColumns = "number, address, name, pin, role, peer, bound_at, station";
 constexpr const char* kAttemptColumns =
     "time, station, version, port, address, number, before_name, before_pin, before_role, "
-    "before_peer, name, pin, role, peer, verified, duration_ms, result, message, notes";
+    "before_peer, name, pin, role, peer, verified, duration_ms, result, message, notes, pace, "
+    "fell_back";
 
 long long Number(const std::optional<std::string>& text) {
   return text ? std::strtoll(text->c_str(), nullptr, 10) : 0;
@@ -50,6 +51,8 @@ CLedgerAttempt AttemptFrom(const CSqlRow& row) {
   attempt.m_strResult = Text(row[16]);
   attempt.m_strMessage = Text(row[17]);
   attempt.m_strNotes = Text(row[18]);
+  attempt.m_strPace = Text(row[19]);
+  attempt.m_bFellBack = Number(row[20]) != 0;
   return attempt;
 }
 
@@ -401,13 +404,27 @@ bool CSqlLedger::RecordAttempt(const CLedgerAttempt& a, CLedgerError* error) {
   return Run(std::string("INSERT INTO ledger_attempts (") + kAttemptColumns +
                  ") VALUES ($1, $2, $3, $4, $5, "
                  "(SELECT number FROM ledger_modules WHERE address = $5), "
-                 "$6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18)",
+                 "$6, $7, $8, $9, $10, $11, $12, $13, $14, $15, $16, $17, $18, $19, $20)",
              {a.m_strTime.empty() ? LedgerTimeNow() : a.m_strTime,
-              a.m_strStation.empty() ? m_strStation : a.m_strStation, a.m_strVersion, a.m_strPort,
-              a.m_strAddress, a.m_before.m_name, a.m_before.m_pin, a.m_before.m_role,
-              a.m_before.m_peer, a.m_written.m_name, a.m_written.m_pin, a.m_written.m_role,
-              a.m_written.m_peer, verified ? CSqlParam(Number(verified)) : CSqlParam(std::nullopt),
-              a.m_nDurationMs, a.m_strResult, a.m_strMessage, a.m_strNotes},
+              a.m_strStation.empty() ? m_strStation : a.m_strStation,
+              a.m_strVersion,
+              a.m_strPort,
+              a.m_strAddress,
+              a.m_before.m_name,
+              a.m_before.m_pin,
+              a.m_before.m_role,
+              a.m_before.m_peer,
+              a.m_written.m_name,
+              a.m_written.m_pin,
+              a.m_written.m_role,
+              a.m_written.m_peer,
+              verified ? CSqlParam(Number(verified)) : CSqlParam(std::nullopt),
+              a.m_nDurationMs,
+              a.m_strResult,
+              a.m_strMessage,
+              a.m_strNotes,
+              a.m_strPace,
+              a.m_bFellBack ? 1LL : 0LL},
              nullptr, error);
 }
 
@@ -453,7 +470,7 @@ bool CSqlLedger::Latest(const CLedgerLatestSink& sink, CLedgerError* error) {
       ", c.attempts FROM (SELECT MAX(id) AS last, COUNT(*) AS attempts FROM ledger_attempts "
       "GROUP BY address) c JOIN ledger_attempts a ON a.id = c.last "
       "ORDER BY COALESCE(a.number, -1), a.address";
-  constexpr size_t kCount = 19;  // after the attempt's columns
+  constexpr size_t kCount = 21;  // after the attempt's columns
   if (m_pConnection->Each(
           sql, {}, [&sink](const CSqlRow& row) { sink(AttemptFrom(row), Number(row[kCount])); }))
     return true;

@@ -13,7 +13,7 @@
 #include "ledger/SqlConnection.h"
 
 // The schema version this program writes and reads; older ones are migrated forward.
-constexpr int kLedgerSchemaVersion = 1;
+constexpr int kLedgerSchemaVersion = 2;
 
 class CSqlLedger final : public CLedger {
  public:

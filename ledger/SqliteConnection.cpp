@@ -33,6 +33,12 @@ const char* const kSteps[] = {
     "  notes TEXT NOT NULL);"
     "CREATE INDEX ledger_attempts_by_address ON ledger_attempts (address, id);"
     "CREATE INDEX ledger_attempts_by_time ON ledger_attempts (time);",
+    // The pace and its fall-back, columns of their own; earlier attempts kept them in the notes
+    // ("pace fast", "pace fast\xE2\x86\x92standard").
+    "ALTER TABLE ledger_attempts ADD COLUMN pace TEXT NOT NULL DEFAULT 'standard';"
+    "ALTER TABLE ledger_attempts ADD COLUMN fell_back INTEGER NOT NULL DEFAULT 0;"
+    "UPDATE ledger_attempts SET pace = 'fast', fell_back = CASE WHEN notes LIKE "
+    "  '%pace fast\xE2\x86\x92standard%' THEN 1 ELSE 0 END WHERE notes LIKE '%pace fast%';",
 };
 static_assert(sizeof kSteps / sizeof kSteps[0] == kLedgerSchemaVersion,
               "one migration step per schema version");

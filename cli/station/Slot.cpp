@@ -91,7 +91,7 @@ void CSlot::Run() {
   // One session for every probe of the slot: an idle slot costs only its probes.
   CModuleSession prober(m_api, m_context.UserInterrupt());
   prober.ListOnly(m_strListed);
-  prober.SetPace(PaceOf(m_context.Options().m_strPace));
+  prober.SetPace(m_context.Options().m_pace);
   int misses = 0;
   EProbe last = EProbe::Silent;
   while (!m_context.Stopping()) {
@@ -158,7 +158,7 @@ void CSlot::TakeModule() {
   CSink sink(*this);
   CModuleSession session(m_api, m_context.UserInterrupt(), &sink);
   session.ListOnly(m_strListed);
-  session.SetPace(PaceOf(m_context.Options().m_strPace));
+  session.SetPace(m_context.Options().m_pace);
   // Modules are swapped by hand here: every setting goes only to the module read.
   session.CheckEverySetting();
   CModuleReport report;

@@ -68,7 +68,7 @@ CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsA
       ->add_option("--idle-exit", options.m_dIdleExit, "End after SECONDS with no module arriving")
       ->check(CLI::Validator([](std::string& v) { return CheckSeconds(v); }, "SECONDS"));
   station->add_flag("--bell", options.m_bBell, "Ring the terminal bell on a failure");
-  AddPaceOption(station, options.m_strPace);
+  AddPaceOption(station, options.m_pace);
   AddQuietOption(station, options.m_bQuiet, "No operator's view; events and the end only");
   options.m_ledger.Add(station);
   return station;

@@ -20,7 +20,7 @@ struct CStationOptions {
   bool m_bTurnOff = false;
   bool m_bBell = false;
   bool m_bQuiet = false;
-  std::string m_strPace = "standard";
+  EPace m_pace = EPace::Standard;
   // After this many modules ok; 0: no end by count.
   long long m_nCount = 0;
   // After this many seconds with nothing arriving; 0: never.

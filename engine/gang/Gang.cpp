@@ -217,7 +217,7 @@ bool CGangRun::Run(const CSinkOf& sinkOf, std::string* error) {
     worker.m_pSession =
         std::make_unique<CModuleSession>(*worker.m_pApi, m_env.m_interrupt, &sinkOf(k));
     worker.m_pSession->ListOnly(worker.m_strListed);
-    worker.m_pSession->SetPace(PaceOf(m_options.m_strPace));
+    worker.m_pSession->SetPace(m_options.m_pace);
     worker.m_report.m_outcome = EOutcome::Interrupted;
   }
 

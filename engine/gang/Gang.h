@@ -35,7 +35,7 @@ struct CGangSetup {
   bool m_bTurnOff = false;
   // Probe, read, plan and check, show each module's change, send no setting.
   bool m_bDryRun = false;
-  std::string m_strPace = "standard";
+  EPace m_pace = EPace::Standard;
   CLedgerChoice m_ledger;
 };
 

@@ -353,7 +353,9 @@ CLedgerAttempt CLedgerRun::Attempt(const std::string& port, const CModuleReport&
   attempt.m_nDurationMs = std::llround(seconds * 1000);
   attempt.m_strResult = OutcomeText(report.m_outcome);
   attempt.m_strMessage = report.m_strMessage;
-  // What is worth keeping beside the values: a run of --again, a pace other than the dialog's.
+  attempt.m_strPace = PaceText(report.m_pace);
+  attempt.m_bFellBack = report.m_bFellBack;
+  // What is worth keeping beside the values: a run of --again, another module's answer.
   if (again) attempt.m_strNotes = "again";
   if (report.m_otherAddress) {
     attempt.m_strNotes += (attempt.m_strNotes.empty() ? "" : "; ") +
@@ -362,9 +364,6 @@ CLedgerAttempt CLedgerRun::Attempt(const std::string& port, const CModuleReport&
   if (!report.m_unconfirmed.empty()) {
     attempt.m_strNotes += (attempt.m_strNotes.empty() ? "" : "; ") + std::string("unconfirmed: ") +
                           JoinSettings(report.m_unconfirmed);
-  }
-  if (report.m_strPace != "standard") {
-    attempt.m_strNotes += (attempt.m_strNotes.empty() ? "pace " : "; pace ") + report.m_strPace;
   }
   return attempt;
 }

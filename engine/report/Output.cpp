@@ -46,7 +46,8 @@ CJson ReportJson(const std::string& port, const CModuleReport& report, bool prog
   }
   if (report.m_ledgerNumber) json["number"] = *report.m_ledgerNumber;
   json["result"] = OutcomeText(report.m_outcome);
-  json["pace"] = report.m_strPace;
+  json["pace"] = PaceText(report.m_pace);
+  json["fell_back"] = report.m_bFellBack;
   if (!report.m_differs.empty()) json["differs"] = report.m_differs;
   if (report.m_otherAddress) json["other_address"] = report.m_otherAddress->Text();
   if (report.m_outcome != EOutcome::Ok && !report.m_strMessage.empty()) {

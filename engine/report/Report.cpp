@@ -20,12 +20,15 @@ bool Acked(const CModuleReport& report, const char* setting) {
   return std::find(confirmed.begin(), confirmed.end(), setting) != confirmed.end();
 }
 
+constexpr size_t kPaceColumn = 11;
+constexpr size_t kFellBackColumn = 12;
+
 }  // namespace
 
 const std::vector<std::string>& ReportColumns() {
   static const std::vector<std::string> kColumns = {
-      "port",    "address",  "old_name", "old_pin", "old_role", "old_peer", "new_name",
-      "new_pin", "new_role", "new_peer", "result",  "pace",     "seconds",  "number"};
+      "port",     "address",  "old_name", "old_pin", "old_role",  "old_peer", "new_name", "new_pin",
+      "new_role", "new_peer", "result",   "pace",    "fell_back", "seconds",  "number"};
   return kColumns;
 }
 
@@ -49,28 +52,35 @@ CReportRow MakeReportRow(const std::string& port, const CModuleReport& report, d
     if (Acked(report, "peer")) row[9] = FormatAddress(now.m_peer);
   }
   row[10] = OutcomeText(report.m_outcome);
-  row[11] = report.m_strPace;
+  row[11] = PaceText(report.m_pace);
+  row[12] = report.m_bFellBack ? "true" : "false";
   char text[32];
   std::snprintf(text, sizeof text, "%.2f", seconds);
-  row[12] = text;
-  if (report.m_ledgerNumber) row[13] = std::to_string(*report.m_ledgerNumber);
+  row[13] = text;
+  if (report.m_ledgerNumber) row[14] = std::to_string(*report.m_ledgerNumber);
   return row;
 }
 
 CJson RowJson(const CReportRow& row) {
   CJson json;
   for (size_t k = 0; k < row.size(); ++k) json[ReportColumns()[k]] = row[k];
-  json["seconds"] = std::stod(row[12]);
+  json["fell_back"] = row[12] == "true";
+  json["seconds"] = std::stod(row[13]);
   // A number only with a ledger; null without one.
-  json["number"] = row[13].empty() ? CJson() : CJson(std::stoll(row[13]));
+  json["number"] = row[14].empty() ? CJson() : CJson(std::stoll(row[14]));
   return json;
 }
 
 void PrintTable(std::ostream& out, const std::vector<CReportRow>& rows) {
+  // A person reads the fall-back beside the pace ("fast, fell back"), not as a column of its own.
+  CReportRow header = ReportColumns();
+  header.erase(header.begin() + kFellBackColumn);
   std::vector<size_t> widths;
-  for (const std::string& column : ReportColumns()) widths.push_back(column.size());
+  for (const std::string& column : header) widths.push_back(column.size());
   std::vector<CReportRow> shown;
-  for (const CReportRow& row : rows) {
+  for (CReportRow row : rows) {
+    if (row[kFellBackColumn] == "true") row[kPaceColumn] += ", fell back";
+    row.erase(row.begin() + kFellBackColumn);
     shown.emplace_back();
     for (size_t k = 0; k < row.size(); ++k) {
       shown.back().push_back(Printable(row[k]));
@@ -85,7 +95,7 @@ void PrintTable(std::ostream& out, const std::vector<CReportRow>& rows) {
     }
     out << text << "\n";
   };
-  line(ReportColumns());
+  line(header);
   for (const CReportRow& cells : shown) line(cells);
 }
 

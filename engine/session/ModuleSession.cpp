@@ -27,36 +27,63 @@ const char* const kProgramSteps[] = {"",
 
 }  // namespace
 
-const char* OutcomeText(EOutcome outcome) {
-  switch (outcome) {
-    case EOutcome::Ok:
-      return "ok";
-    case EOutcome::NoModule:
-      return "no module";
-    case EOutcome::Busy:
-      return "busy";
-    case EOutcome::NoPermission:
-      return "no permission";
-    case EOutcome::CommError:
-      return "communication error";
-    case EOutcome::VerifyDiffers:
-      return "verify differs";
-    case EOutcome::Interrupted:
-      return "interrupted";
-    case EOutcome::NotInPlan:
-      return "not in plan";
-    case EOutcome::AlreadyProgrammed:
-      return "already programmed";
-    case EOutcome::NotInLedger:
-      return "not in ledger";
-    case EOutcome::Refused:
-      return "refused";
-    case EOutcome::ModuleChanged:
-      return "module changed";
-    case EOutcome::DiffersFromLedger:
-      return "differs from the ledger";
+namespace {
+
+// Each outcome's words and the exit code a command gives for a module that ended so (the
+// command line's codes: 0 ok, 1 nothing to talk to, 2 a failure, 3 a verify difference, 130
+// interrupted).
+struct COutcomeRow {
+  EOutcome m_outcome;
+  const char* m_pszText;
+  int m_nExitCode;
+};
+
+constexpr COutcomeRow kOutcomes[] = {
+    {EOutcome::Ok, "ok", 0},
+    {EOutcome::NoModule, "no module", 1},
+    {EOutcome::Busy, "busy", 1},
+    {EOutcome::NoPermission, "no permission", 1},
+    {EOutcome::CommError, "communication error", 2},
+    {EOutcome::VerifyDiffers, "verify differs", 3},
+    {EOutcome::Interrupted, "interrupted", 130},
+    {EOutcome::NotInPlan, "not in plan", 2},
+    {EOutcome::AlreadyProgrammed, "already programmed", 0},
+    {EOutcome::NotInLedger, "not in ledger", 2},
+    {EOutcome::Refused, "refused", 2},
+    {EOutcome::ModuleChanged, "module changed", 2},
+    {EOutcome::DiffersFromLedger, "differs from the ledger", 2},
+};
+
+constexpr bool EveryOutcomeInOrder() {
+  size_t k = 0;
+  for (; k < sizeof kOutcomes / sizeof kOutcomes[0]; ++k) {
+    if (static_cast<size_t>(kOutcomes[k].m_outcome) != k) return false;
   }
-  return "";
+  return k == static_cast<size_t>(EOutcome::DiffersFromLedger) + 1;
+}
+static_assert(EveryOutcomeInOrder(), "one row per outcome, in the order of EOutcome");
+
+const COutcomeRow& RowOf(EOutcome outcome) {
+  return kOutcomes[static_cast<size_t>(outcome)];
+}
+
+}  // namespace
+
+const char* OutcomeText(EOutcome outcome) {
+  return RowOf(outcome).m_pszText;
+}
+
+int OutcomeExitCode(EOutcome outcome) {
+  return RowOf(outcome).m_nExitCode;
+}
+
+const char* PaceText(EPace pace) {
+  return pace == EPace::Fast ? "fast" : "standard";
+}
+
+std::string PaceShown(const CModuleReport& report) {
+  if (report.m_pace == EPace::Standard) return PaceText(report.m_pace);
+  return report.m_bFellBack ? "fast, fell back" : "fast";
 }
 
 CModuleSession::CModuleSession(CommApi& base, const CInterrupt& interrupt, CProgressSink* sink)
@@ -148,12 +175,13 @@ bool CModuleSession::Conclude(CModuleReport& report) {
   const EResult result = m_ops.Outcome().m_eResult;
   // The first address read is the module's identity for the rest of the attempt.
   if (!report.m_address) report.m_address = m_ops.Outcome().m_address;
-  if (m_ops.Pace() == EPace::Fast) {
-    const bool fellBack = m_ops.Outcome().m_bFellBack || report.m_strPace == "fast→standard";
-    report.m_strPace = fellBack ? "fast→standard" : "fast";
-  }
+  report.m_pace = m_ops.Pace();
+  if (report.m_pace == EPace::Fast) report.m_bFellBack |= m_ops.Outcome().m_bFellBack;
   if (m_interrupt.IsSet()) {
+    // The dialog's "Communication Error" is only what cutting the run short did to the
+    // exchange: the module is not at fault, so no message blames it.
     report.m_outcome = EOutcome::Interrupted;
+    report.m_strMessage.clear();
   } else if (result == EResult::NoModule) {
     // Nothing answered; a port another program holds may be where the module is.
     report.m_outcome = EOutcome::NoModule;

@@ -44,6 +44,9 @@ enum class EOutcome {
 
 // The words a report uses for each outcome.
 const char* OutcomeText(EOutcome outcome);
+// The exit code of a command whose one module ended so: 0, 1 (no module, busy, no permission),
+// 3 (verify differs), 130 (interrupted), otherwise 2.
+int OutcomeExitCode(EOutcome outcome);
 
 // Where a session is: the bar's position (0 to 7) and what is being done, such as
 // "searching COM3" or "reading the name".
@@ -78,9 +81,10 @@ struct CModuleReport {
   std::string m_strMessage;
   // With Busy: the port another program holds; with NoPermission, the one the user may not open.
   std::string m_strBusyPort;
-  // The pace the module was run at: "standard", "fast", or "fast→standard" when an operation
-  // asked to run fast fell back after a failed try.
-  std::string m_strPace = "standard";
+  // The pace the module was run at, and whether an operation asked to run fast fell back to
+  // the standard pace after a failed try.
+  EPace m_pace = EPace::Standard;
+  bool m_bFellBack = false;
   // With a ledger: the number the module's address is bound to.
   std::optional<long long> m_ledgerNumber;
 };
@@ -90,6 +94,10 @@ struct CModuleReport {
 CSettingChanges KnownSettings(const CModuleReport& report);
 // The module's own address; empty when no read fetched it.
 std::string KnownAddress(const CModuleReport& report);
+// The pace's word in reports, CSV, JSON and the ledger: "standard" or "fast".
+const char* PaceText(EPace pace);
+// The pace as a person reads it: "standard", "fast", or "fast, fell back".
+std::string PaceShown(const CModuleReport& report);
 // The settings the module is known to have acknowledged: m_acked without m_unconfirmed.
 std::vector<std::string> ConfirmedSettings(const CModuleReport& report);
 

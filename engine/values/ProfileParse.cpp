@@ -14,8 +14,8 @@ using CSaxJson = nlohmann::json;
 // What `read --save` and `read --format json` write. Only name, pin, role and peer are
 // programmed; the others are the record of where and how the profile was read.
 const std::set<std::string>& KnownFields() {
-  static const std::set<std::string> kFields = {"port", "address", "name", "pin",    "role",
-                                                "peer", "result",  "pace", "message"};
+  static const std::set<std::string> kFields = {"port", "address", "name", "pin",       "role",
+                                                "peer", "result",  "pace", "fell_back", "message"};
   return kFields;
 }
 
@@ -31,7 +31,8 @@ class CProfileReader : public nlohmann::json_sax<CSaxJson> {
   std::string m_strError;
 
   bool null() override { return Value(std::nullopt); }
-  bool boolean(bool) override { return NotText(); }
+  // The one record field that is no text: whether the pace fell back.
+  bool boolean(bool) override { return m_strKey == "fell_back" ? Value(std::nullopt) : NotText(); }
   bool number_integer(number_integer_t) override { return NotText(); }
   bool number_unsigned(number_unsigned_t) override { return NotText(); }
   bool number_float(number_float_t, const string_t&) override { return NotText(); }
@@ -46,8 +47,8 @@ class CProfileReader : public nlohmann::json_sax<CSaxJson> {
     m_strKey = name;
     if (KnownFields().count(name) == 0) {
       return Fail("unknown field \"" + Printable(name) +
-                  "\" (a profile has port, address, name, pin, role, peer, result, pace and "
-                  "message)");
+                  "\" (a profile has port, address, name, pin, role, peer, result, pace, "
+                  "fell_back and message)");
     }
     if (m_fields.count(name) != 0) return Fail("the field \"" + Printable(name) + "\" is repeated");
     return true;

@@ -1,6 +1,7 @@
 #include "engine/values/RunChoices.h"
 
 #include "engine/os/Platform.h"
+#include "engine/session/ModuleSession.h"
 
 CSettingChanges CSettingChoice::Changes() const {
   CSettingChanges changes;
@@ -18,5 +19,5 @@ std::string CLedgerChoice::Station() const {
 }
 
 EPace PaceOf(const std::string& pace) {
-  return pace == "fast" ? EPace::Fast : EPace::Standard;
+  return pace == PaceText(EPace::Fast) ? EPace::Fast : EPace::Standard;
 }

@@ -65,7 +65,7 @@ def test_read_json(env, check):
     check.eq("read", json.loads(out) if out.strip() else out,
              {"port": "COM5", "address": "00:1A:7D:DA:71:13", "name": "CORVANE-BT",
               "pin": "1234", "role": "slave", "peer": "00:12:6F:34:56:78", "result": "ok",
-              "pace": "standard"})
+              "pace": "standard", "fell_back": False})
 
 
 def test_program(env, check):

@@ -69,7 +69,7 @@ TEST(CliRead, JsonOnANamedPortWithTurnOffAndNoProgressWhenQuiet) {
   EXPECT_EQ(rig.m_strOut,
             "{\"port\":\"COM4\",\"address\":\"00:1A:7D:DA:71:13\",\"name\":\"CORVANE-BT\","
             "\"pin\":\"1234\",\"role\":\"slave\",\"peer\":\"00:12:6F:34:56:78\",\"result\":"
-            "\"ok\",\"pace\":\"standard\"}\n");
+            "\"ok\",\"pace\":\"standard\",\"fell_back\":false}\n");
   EXPECT_EQ(rig.m_strErr, "");
   EXPECT_TRUE(rig.Untouched(0)) << "--port COM4 must not probe COM3";
   EXPECT_EQ(Commands(rig.Transcript(1)), "OGLAHTF");

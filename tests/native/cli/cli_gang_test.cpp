@@ -66,10 +66,10 @@ TEST(CliGang, NumbersFourModulesInPortOrderAndWritesTheReport) {
   const std::string csv = ReadText(report);
   EXPECT_EQ(csv.substr(0, csv.find('\n')),
             "port,address,old_name,old_pin,old_role,old_peer,new_name,new_pin,new_role,new_peer,"
-            "result,pace,seconds,number\r");
+            "result,pace,fell_back,seconds,number\r");
   // Without a ledger the number is empty: {seq} is no number the module keeps.
   static const std::regex kRow(
-      "COM5,,,,,,BENCH-009,1234,master,00:12:6F:34:56:78,ok,standard,"
+      "COM5,,,,,,BENCH-009,1234,master,00:12:6F:34:56:78,ok,standard,false,"
       "[0-9.]+,\r\n");
   EXPECT_TRUE(std::regex_search(csv, kRow)) << csv;
   EXPECT_NE(rig.m_strOut.find("BENCH-010"), std::string::npos) << rig.m_strOut;
@@ -248,7 +248,11 @@ TEST(CliGang, FastPaceFallsBackForASettlingModuleAndTheReportSaysSo) {
   ASSERT_EQ(rig.Run(args), 0) << rig.m_strErr << rig.m_strOut;
   const auto rows = Rows(ReadText(report));
   EXPECT_EQ(rows.at("COM3")["pace"], "fast");
-  EXPECT_EQ(rows.at("COM4")["pace"], "fast→standard");
+  EXPECT_EQ(rows.at("COM3")["fell_back"], false);
+  EXPECT_EQ(rows.at("COM4")["pace"], "fast");
+  EXPECT_EQ(rows.at("COM4")["fell_back"], true);
+  // The table a person reads says it in words, in ASCII.
+  EXPECT_NE(rig.m_strOut.find(" fast, fell back "), std::string::npos) << rig.m_strOut;
   EXPECT_EQ(rig.State(0).at("name"), "F1");
   EXPECT_EQ(rig.State(1).at("name"), "F2");
   EXPECT_EQ(rig.State(1).at("role"), "master");

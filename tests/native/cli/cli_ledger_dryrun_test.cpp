@@ -155,13 +155,15 @@ TEST(CliLedger, PinsCanBeKeptOutOfTheRecord) {
   EXPECT_FALSE(module.m_attempts[0].m_before.m_pin);
   EXPECT_FALSE(module.m_attempts[0].m_written.m_pin);
   EXPECT_EQ(module.m_attempts[0].m_strStation, "bench-2");
-  EXPECT_EQ(module.m_attempts[0].m_strNotes, "pace fast");
+  EXPECT_EQ(module.m_attempts[0].m_strNotes, "");
+  EXPECT_EQ(module.m_attempts[0].m_strPace, "fast");
 
   // What the record shows through the ledger command.
   EXPECT_EQ(rig.Run({"ledger", "export", "--format", "csv", "--ledger", ledger}), 0);
-  EXPECT_EQ(rig.m_strOut.substr(0, rig.m_strOut.find('\r')),
-            "time,station,version,port,address,number,before_name,before_pin,before_role,"
-            "before_peer,name,pin,role,peer,verified,duration_ms,result,message,notes");
+  EXPECT_EQ(
+      rig.m_strOut.substr(0, rig.m_strOut.find('\r')),
+      "time,station,version,port,address,number,before_name,before_pin,before_role,"
+      "before_peer,name,pin,role,peer,verified,duration_ms,result,message,notes,pace,fell_back");
   EXPECT_NE(rig.m_strOut.find(",bench-2,corvane 1.2.0,COM3,00:1A:7D:00:00:01,1,CORVANE-BT,,"),
             std::string::npos)
       << rig.m_strOut;

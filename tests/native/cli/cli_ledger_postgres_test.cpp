@@ -136,8 +136,8 @@ double ExpectGangOutlivesItsLedger(const std::string& url, const std::function<v
   std::ifstream file(report);
   std::stringstream csv;
   csv << file.rdbuf();
-  for (const char* row : {"COM3,00:1A:7D:00:00:01,.*,G-1,4321,.*,ok,standard,[0-9.]+,1\r",
-                          "COM4,00:1A:7D:00:00:02,.*,G-2,4321,.*,ok,standard,[0-9.]+,2\r"}) {
+  for (const char* row : {"COM3,00:1A:7D:00:00:01,.*,G-1,4321,.*,ok,standard,false,[0-9.]+,1\r",
+                          "COM4,00:1A:7D:00:00:02,.*,G-2,4321,.*,ok,standard,false,[0-9.]+,2\r"}) {
     EXPECT_TRUE(std::regex_search(csv.str(), std::regex(row))) << row << "\n" << csv.str();
   }
   return std::chrono::duration<double>(ended - failed).count();

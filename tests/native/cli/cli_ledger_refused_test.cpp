@@ -148,7 +148,7 @@ TEST(CliLedger, ALedgerLostInTheMiddleOfARunIsNamedAndItsRowsStayInTheReport) {
   // The report keeps the numbers the ledger gave, for rows the ledger did not get.
   EXPECT_NE(csv.find(",seconds,number\r\n"), std::string::npos) << csv;
   EXPECT_TRUE(
-      std::regex_search(csv, std::regex("COM4,00:1A:7D:00:00:02,.*,ok,standard,[0-9.]+,2\r")))
+      std::regex_search(csv, std::regex("COM4,00:1A:7D:00:00:02,.*,ok,standard,false,[0-9.]+,2\r")))
       << csv;
   auto look = Look(ledger);
   EXPECT_EQ(Find(*look, kA1).m_nNumber, 1) << "the bindings were made before";

@@ -66,7 +66,7 @@ struct CSqliteBackend {
     return ok;
   }
   static bool MakeNewer(const std::string& location) {
-    return Exec(location, "PRAGMA user_version = 2");
+    return Exec(location, "PRAGMA user_version = 3");
   }
   static bool SetVersion(const std::string& location, int version) {
     return Exec(location, "PRAGMA user_version = " + std::to_string(version));
@@ -102,7 +102,7 @@ struct CPostgresBackend {
     return g_pPostgres->m_server.Exec(Database(location), sql, &error);
   }
   static bool MakeNewer(const std::string& location) {
-    return Exec(location, "UPDATE ledger_meta SET value = '2' WHERE key = 'schema_version'");
+    return Exec(location, "UPDATE ledger_meta SET value = '3' WHERE key = 'schema_version'");
   }
   static bool SetVersion(const std::string& location, int version) {
     return Exec(location, "UPDATE ledger_meta SET value = '" + std::to_string(version) +

@@ -203,6 +203,8 @@ TYPED_TEST(LedgerBehaviour, AttemptsComeBackWithTheModuleAsTheyWereRecorded) {
   failed.m_written.m_name = "O'Brien";  // acknowledged before the line went quiet
   failed.m_strMessage = "Communication error";
   failed.m_strNotes = "pace=fast";
+  failed.m_strPace = "fast";
+  failed.m_bFellBack = true;
   this->Record(failed);
   CLedgerAttempt ok = this->Attempt(Address(7), kLedgerResultOk, "2025-05-20T10:05:00.000Z");
   ok.m_written = {"Grüße ✓", std::nullopt, "master", "01:02:0A:0B:C0:FF"};  // PIN kept out
@@ -238,6 +240,8 @@ TYPED_TEST(LedgerBehaviour, AttemptsComeBackWithTheModuleAsTheyWereRecorded) {
   EXPECT_EQ(first.m_strResult, "comm-error");
   EXPECT_EQ(first.m_strMessage, "Communication error");
   EXPECT_EQ(first.m_strNotes, "pace=fast");
+  EXPECT_EQ(first.m_strPace, "fast");
+  EXPECT_TRUE(first.m_bFellBack);
   const CLedgerAttempt& second = module.m_attempts[1];
   EXPECT_EQ(second.m_written.m_name, "Grüße ✓");
   EXPECT_FALSE(second.m_written.m_pin);
@@ -387,11 +391,39 @@ TYPED_TEST(LedgerBehaviour, ANewerSchemaIsRefusedAndLeftAsItIs) {
   CLedgerError error;
   EXPECT_FALSE(OpenLedger(this->m_strLocation, "bench-1", &error));
   EXPECT_TRUE(error.m_bUnavailable);
-  EXPECT_NE(error.m_strText.find("schema version 2 is newer"), std::string::npos)
+  EXPECT_NE(error.m_strText.find("schema version 3 is newer"), std::string::npos)
       << error.m_strText;
   EXPECT_EQ(error.m_strText.find('\n'), std::string::npos);
   // Still newer: the refusal did not migrate it backwards.
   EXPECT_FALSE(OpenLedger(this->m_strLocation, "bench-1", &error));
+}
+
+// A ledger of version 1 kept the pace in the notes; opened to write, it gains the columns.
+TYPED_TEST(LedgerBehaviour, AVersionOneLedgerGainsThePaceColumnsFromItsNotes) {
+  const std::vector<std::string> notes = {"again", "pace fast",
+                                          "again; pace fast\xE2\x86\x92standard"};
+  for (const std::string& note : notes) {
+    CLedgerAttempt attempt = this->Attempt(Address(1), "ok");
+    attempt.m_strNotes = note;
+    this->Record(attempt);
+  }
+  this->m_pLedger.reset();
+  ASSERT_TRUE(TypeParam::Exec(this->m_strLocation,
+                              "ALTER TABLE ledger_attempts DROP COLUMN pace;"
+                              "ALTER TABLE ledger_attempts DROP COLUMN fell_back"));
+  ASSERT_TRUE(TypeParam::SetVersion(this->m_strLocation, 1));
+  CLedgerError error;
+  this->m_pLedger = OpenLedger(this->m_strLocation, "bench-1", &error);
+  ASSERT_TRUE(this->m_pLedger) << error.m_strText;
+  std::vector<CLedgerAttempt> all;
+  ASSERT_TRUE(this->m_pLedger->Export({}, &all, &error));
+  ASSERT_EQ(all.size(), 3u);
+  const std::vector<std::pair<std::string, bool>> paces = {
+      {"standard", false}, {"fast", false}, {"fast", true}};
+  for (size_t k = 0; k < paces.size(); ++k) {
+    EXPECT_EQ(all[k].m_strPace, paces[k].first) << all[k].m_strNotes;
+    EXPECT_EQ(all[k].m_bFellBack, paces[k].second) << all[k].m_strNotes;
+  }
 }
 
 TYPED_TEST(LedgerBehaviour, ASchemaVersionBelowZeroIsRefusedToWriteAndToRead) {
