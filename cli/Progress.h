@@ -3,11 +3,13 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "cli/ModuleSession.h"
+#include "engine/events/WriterThread.h"
 
 // One bar, redrawn in place: "[#####--] 5/7 reading the PIN". Draws only when enabled (stderr
 // is a terminal and the user did not ask for quiet); Finish clears the line.
@@ -32,17 +34,17 @@ std::string ProgressLine(int step, const std::string& doing);
 // moves up over it), at most as many lines as the screen holds, the rest summed up in one
 // line; otherwise each change is one plain line "COM3: 5/7 reading the PIN".
 //
-// Contract: workers report from their own threads and never wait on the output: a thread of
-// its own draws. When the output does not take what is written (a full pipe), changes pile up
-// only to a limit and later ones are dropped. Stop draws the last state if the output takes
-// it and returns without waiting on an output that does not.
+// Contract: workers report from their own threads and never wait on the output: a writer
+// thread draws. When the output does not take what is written (a full pipe), changes pile up
+// only to a limit and later ones are dropped, and a line says how many. Stop draws the last
+// state if the output takes it and returns without waiting on an output that does not.
 class CGangProgress {
  public:
   using CWriter = std::function<void(const std::string& text)>;
   // write: where the frames go; it may block.
   CGangProgress(CWriter write, bool terminal, bool quiet, int screenRows,
                 std::vector<std::string> ports);
-  ~CGangProgress();
+  ~CGangProgress() { Stop(); }
   CGangProgress(const CGangProgress&) = delete;
   CGangProgress& operator=(const CGangProgress&) = delete;
 
@@ -51,7 +53,6 @@ class CGangProgress {
   void Stop();
 
  private:
-  struct CState;
   class CSink final : public CProgressSink {
    public:
     CSink(CGangProgress* owner, size_t index) : m_pOwner(owner), m_nIndex(index) {}
@@ -65,9 +66,14 @@ class CGangProgress {
   };
 
   void Update(size_t index, int step, const std::string& doing);
-  static void Draw(std::shared_ptr<CState> state, CWriter write);
+  std::string Frame();
 
-  std::shared_ptr<CState> m_pState;
+  const bool m_bTerminal;
+  const std::vector<std::string> m_ports;
+  const size_t m_nShown;  // lines of the block on a terminal, the summary line among them
+  std::mutex m_mutex;
+  std::vector<std::string> m_lines;
+  bool m_bDrawn = false;
   std::vector<CSink> m_sinks;
-  bool m_bRunning = false;
+  CWriterThread m_writer;
 };
