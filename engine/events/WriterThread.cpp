@@ -118,7 +118,7 @@ void CWriterThread::Run(std::shared_ptr<CState> shared, CWrite write) {
     const bool written = text.empty() || write(text);
     lock.lock();
     state.m_bInFlight = false;
-    if (!written) {
+    if (!written && !state.m_bAbandoned) {
       state.m_lost = ELost::OutputGone;
       state.m_nRefused += (frame ? 0 : 1) + state.m_pending.size();
       state.m_pending.clear();

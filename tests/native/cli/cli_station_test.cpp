@@ -9,6 +9,7 @@
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
@@ -17,6 +18,9 @@
 #include <thread>
 
 #include "cli/CliRig.h"
+#include "cli/station/Station.h"
+#include "cli/station/StationBoard.h"
+#include "cli/station/StationCommand.h"
 
 namespace {
 
@@ -474,3 +478,138 @@ TEST(StationTest, EventsOnAFullDiskAreWholeLinesAndTheNextRunMendsTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// A presenter that keeps what it is told, slot by slot, as words a test can compare.
+class CRecorder final : public CEngineEventSink {
+ public:
+  void OnArrived(const CModuleArrived& e) override { Note(e.m_at, "arrived"); }
+  void OnProgrammingStarted(const CProgrammingStarted& e) override {
+    Note(e.m_at, "started " + e.m_values.m_strPin);
+  }
+  void OnAcknowledged(const CSettingAcknowledged& e) override {
+    Note(e.m_at, "acknowledged " + e.m_strSetting);
+  }
+  void OnAttemptEnded(const CAttemptEnded& e) override {
+    Note(e.m_at, std::string("ended ") + OutcomeText(e.m_report.m_outcome));
+  }
+  void OnSlotState(const CSlotStateChanged& e) override {
+    if (e.m_state == ESlotState::Done) Note(e.m_at, "done");
+  }
+  void OnRunEnded(const CRunEnded& e) override {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_nEndOk = e.m_end == ERunEnd::Count ? e.m_counts.m_nOk : -1;
+  }
+
+  std::mutex m_mutex;
+  std::map<size_t, std::vector<std::string>> m_slots;
+  std::map<size_t, std::string> m_ports, m_addresses;
+  long long m_nEndOk = -2;
+
+ private:
+  void Note(const CEventPlace& at, const std::string& what) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_slots[at.m_nSlot].push_back(what);
+    m_ports[at.m_nSlot] = at.m_strPort;
+    if (at.m_address) m_addresses[at.m_nSlot] = at.m_address->Text();
+  }
+};
+
+}  // namespace
+
+// The station's engine without a terminal or a parser run: what its presenters are told.
+TEST(StationTest, FourSlotsToldToARecordingPresenter) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--address", Address(1)},
+                         {"--address", Address(2)},
+                         {"--address", Address(3)},
+                         {"--address", Address(4)}}));
+  CLI::App app;
+  CStationOptions options;
+  AddStationCommand(app, options, true);
+  app.parse("station --ports " + rig.Paths(0, 4) + " --pin 4321 --pace fast --count 4 --quiet",
+            false);
+  std::ostringstream out, err;
+  CCliEnv env = rig.Env(out, err);
+  CRecorder recorder;
+  CStation station(options, env);
+  station.Subscribe(recorder);
+  EXPECT_EQ(station.Run(), 0) << err.str();
+  EXPECT_EQ(out.str(), "");  // no events asked for, no board drawn: nothing shown
+
+  std::lock_guard<std::mutex> lock(recorder.m_mutex);
+  EXPECT_EQ(recorder.m_nEndOk, 4);
+  ASSERT_EQ(recorder.m_slots.size(), 4u);
+  std::set<std::string> ports, addresses;
+  for (const auto& slot : recorder.m_slots) {
+    // Every setting goes to the module read, the ones left as they were among them.
+    const std::vector<std::string> told = {
+        "arrived",           "started 4321",      "acknowledged name", "acknowledged pin",
+        "acknowledged role", "acknowledged peer", "ended ok",          "done"};
+    EXPECT_EQ(slot.second, told) << "slot " << slot.first;
+    ports.insert(recorder.m_ports[slot.first]);
+    addresses.insert(recorder.m_addresses[slot.first]);
+  }
+  EXPECT_EQ(ports.size(), 4u);
+  EXPECT_EQ(addresses, std::set<std::string>({Address(1), Address(2), Address(3), Address(4)}));
+}
+
+// The board on terminals of several sizes: every line within the width, once; the block
+// within the height, the rest counted.
+TEST(StationTest, TheBoardFitsTheTerminal) {
+  const std::string failed = "COM3  FAILED communication error: " + std::string(200, 'x');
+  const struct {
+    size_t rows, columns, slots;
+    size_t lines;
+    const char* last;  // the last slot line shown
+  } cases[] = {
+      {24, 80, 2, 3, "COM3  FAILED"},
+      {24, 120, 2, 3, "COM3  FAILED"},
+      {10, 40, 8, 9, "COM3  FAILED"},
+      {6, 40, 8, 5, "... and 5 more slots"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> slots(c.slots, "COM4  waiting");
+    slots.back() = failed;
+    if (c.slots > 2) slots[1] = failed;
+    const std::string frame = BoardFrame(slots, "ok 1  failed 1", c.rows, c.columns);
+    std::vector<std::string> lines;
+    std::istringstream in(frame);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), c.lines) << frame;
+    for (const std::string& line : lines) {
+      // Each line clears what an earlier frame left there, and stays within the width.
+      EXPECT_EQ(line.compare(0, 4, "\x1b[2K"), 0) << line;
+      EXPECT_LT(line.size() - 4, c.columns) << line;
+    }
+    EXPECT_EQ(lines[lines.size() - 2].find(c.last), 4u) << frame;
+    EXPECT_EQ(lines.back(), "\x1b[2Kok 1  failed 1");
+  }
+}
+
+// --events - with the board on the same terminal would be wiped out by its redraws.
+TEST(StationTest, EventsToTheBoardsTerminalAreRefused) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  setenv("TERM", "xterm", 1);
+  const pid_t child = CCliRig::Spawn(
+      {"station", "--ports", rig.Path(0), "--pin", "4321", "--events", "-"}, terminal, terminal);
+  close(terminal);
+  int status = 0;
+  ASSERT_TRUE(CCliRig::WaitExit(child, 30, &status));
+  EXPECT_EQ(WEXITSTATUS(status), 64);
+  char buffer[512];
+  const ssize_t n = read(master, buffer, sizeof buffer);
+  close(master);
+  const std::string said(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+  EXPECT_NE(said.find("--events -: the operator's view redraws this terminal"), std::string::npos)
+      << said;
+  EXPECT_TRUE(rig.Untouched(0));
+}
