@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <termios.h>
 
 #include <algorithm>
 #include <chrono>
@@ -612,4 +613,34 @@ TEST(StationTest, EventsToTheBoardsTerminalAreRefused) {
   EXPECT_NE(said.find("--events -: the operator's view redraws this terminal"), std::string::npos)
       << said;
   EXPECT_TRUE(rig.Untouched(0));
+}
+
+// A reader that pauses its terminal (Ctrl-S) until after the station's end loses nothing: the
+// station waits for it rather than giving up after a few seconds.
+TEST(StationTest, APausedEventsReaderLosesNothingAtTheEnd) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--address", Address(1)}, {"--address", Address(2)}}));
+  const int master = posix_openpt(O_RDWR | O_NOCTTY);
+  ASSERT_GE(master, 0);
+  ASSERT_EQ(grantpt(master), 0);
+  ASSERT_EQ(unlockpt(master), 0);
+  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(tcflow(terminal, TCOOFF), 0);
+  const pid_t child = CCliRig::Spawn({"station", "--ports", rig.Paths(0, 2), "--pin", "4321",
+                                      "--pace", "fast", "--count", "2", "--events", "-", "--quiet"},
+                                     terminal);
+  std::this_thread::sleep_for(std::chrono::seconds(6));
+  ASSERT_EQ(tcflow(terminal, TCOON), 0);
+  close(terminal);
+  std::string said;
+  char buffer[4096];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) said.append(buffer, n);
+  close(master);
+  int status = 0;
+  ASSERT_TRUE(CCliRig::WaitExit(child, 30, &status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  size_t ok = 0;
+  for (const json& event : JsonLines(said)) ok += event["event"] == "ok" ? 1 : 0;
+  EXPECT_EQ(ok, 2u) << said;
 }
