@@ -291,7 +291,8 @@ int CGang::Run() {
   CGangProgress::CWriter write = m_env.m_fnRawErr;
   if (!write) write = [&err](const std::string& text) { err << text << std::flush; };
   CGangProgress progress(write, m_env.m_bErrIsTerminal, m_options.m_bQuiet,
-                         m_env.m_bErrIsTerminal ? StderrTerminalRows() : 0, shown);
+                         m_env.m_bErrIsTerminal ? StderrTerminalRows() : 0, shown,
+                         m_env.m_bErrIsTerminal ? StderrTerminalColumns() : 0);
   for (size_t k = 0; k < m_workers.size(); ++k) {
     CWorker& worker = m_workers[k];
     worker.m_pSession =

@@ -17,6 +17,26 @@ std::string ProgressLine(int step, const std::string& doing) {
   return line;
 }
 
+size_t TextWidth(const std::string& text) {
+  size_t width = 0;
+  for (unsigned char c : text) width += (c & 0xC0) != 0x80 ? 1 : 0;
+  return width;
+}
+
+std::string FitLine(const std::string& line, size_t columns) {
+  if (columns < 2 || TextWidth(line) < columns) return line;
+  const size_t room = columns - 1;
+  const std::string mark = room > 3 ? "..." : "";
+  std::string fitted;
+  size_t width = 0;
+  for (size_t k = 0; k < line.size(); ++k) {
+    const bool starts = (static_cast<unsigned char>(line[k]) & 0xC0) != 0x80;
+    if (starts && ++width > room - mark.size()) break;
+    fitted += line[k];
+  }
+  return fitted + mark;
+}
+
 void CTerminalProgress::OnProgress(int step, const std::string& doing) {
   if (!m_bEnabled) return;
   // Carriage return and erase-to-end-of-line: the bar is redrawn where it stands.
@@ -36,16 +56,19 @@ constexpr size_t kMaxPendingLines = 256;
 
 // The block as the terminal shows it: every port's line, or as many as fit and then one line
 // for the rest.
-std::string Frame(const std::vector<std::string>& lines, size_t shown, bool drawn) {
+std::string Frame(const std::vector<std::string>& lines, size_t shown, size_t columns, bool drawn) {
   std::string text;
   // Back to the block's first line, then every line afresh.
   if (drawn) text += "\x1b[" + std::to_string(shown) + "F";
   const bool cut = lines.size() > shown;
   const size_t full = cut ? shown - 1 : lines.size();
-  for (size_t k = 0; k < full; ++k) text += "\x1b[2K" + lines[k] + "\n";
+  for (size_t k = 0; k < full; ++k) text += "\x1b[2K" + FitLine(lines[k], columns) + "\n";
   if (cut) {
-    text += "\x1b[2K... and " + std::to_string(lines.size() - full) +
-            " more ports (the report lists every port)\n";
+    text += "\x1b[2K" +
+            FitLine("... and " + std::to_string(lines.size() - full) +
+                        " more ports (the report lists every port)",
+                    columns) +
+            "\n";
   }
   return text;
 }
@@ -70,10 +93,11 @@ CWriterThread::COptions GangOptions(bool terminal, CWriterThread::CFrame frame) 
 }  // namespace
 
 CGangProgress::CGangProgress(CWriter write, bool terminal, bool quiet, int screenRows,
-                             std::vector<std::string> ports)
+                             std::vector<std::string> ports, int screenColumns)
     : m_bTerminal(terminal),
       m_ports(std::move(ports)),
       m_nShown(Shown(screenRows, m_ports.size())),
+      m_nColumns(screenColumns > 0 ? static_cast<size_t>(screenColumns) : 0),
       m_lines(m_ports.size()),
       m_writer(quiet || m_ports.empty() ? CWriterThread::CWrite()
                                         : [write](const std::string& text) {
@@ -103,7 +127,7 @@ void CGangProgress::Update(size_t index, int step, const std::string& doing) {
 
 std::string CGangProgress::Frame() {
   std::lock_guard<std::mutex> lock(m_mutex);
-  const std::string text = ::Frame(m_lines, m_nShown, m_bDrawn);
+  const std::string text = ::Frame(m_lines, m_nShown, m_nColumns, m_bDrawn);
   m_bDrawn = true;
   return text;
 }

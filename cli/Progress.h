@@ -29,6 +29,11 @@ class CTerminalProgress final : public CProgressSink {
 
 // The bar's text without any terminal control: "[#####--] 5/7 reading the PIN".
 std::string ProgressLine(int step, const std::string& doing);
+// Characters, not bytes: a label from a file may hold UTF-8.
+size_t TextWidth(const std::string& text);
+// A line cut to fit columns - 1 characters (the last column would wrap on some terminals, and
+// a wrapped line breaks the redraw of a block); 0 columns: as it is.
+std::string FitLine(const std::string& line, size_t columns);
 
 // One line per port for gang runs. On a terminal the block is redrawn in place (the cursor
 // moves up over it), at most as many lines as the screen holds, the rest summed up in one
@@ -42,8 +47,9 @@ class CGangProgress {
  public:
   using CWriter = std::function<void(const std::string& text)>;
   // write: where the frames go; it may block.
+  // screenRows, screenColumns: the terminal's size, 0 when not known.
   CGangProgress(CWriter write, bool terminal, bool quiet, int screenRows,
-                std::vector<std::string> ports);
+                std::vector<std::string> ports, int screenColumns = 0);
   ~CGangProgress() { Stop(); }
   CGangProgress(const CGangProgress&) = delete;
   CGangProgress& operator=(const CGangProgress&) = delete;
@@ -71,6 +77,7 @@ class CGangProgress {
   const bool m_bTerminal;
   const std::vector<std::string> m_ports;
   const size_t m_nShown;  // lines of the block on a terminal, the summary line among them
+  const size_t m_nColumns;
   std::mutex m_mutex;
   std::vector<std::string> m_lines;
   bool m_bDrawn = false;

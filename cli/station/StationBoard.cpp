@@ -17,13 +17,6 @@ constexpr size_t kMaxPendingLines = 1024;
 // Redraws come at most ten times a second: a terminal need not see every step.
 constexpr auto kRedrawPace = std::chrono::milliseconds(100);
 
-// Characters, not bytes: a label from the slots file may hold UTF-8.
-size_t Width(const std::string& text) {
-  size_t width = 0;
-  for (unsigned char c : text) width += (c & 0xC0) != 0x80 ? 1 : 0;
-  return width;
-}
-
 const char* StateText(ESlotState state) {
   switch (state) {
     case ESlotState::Waiting:
@@ -69,20 +62,6 @@ std::string AttemptResult(const CAttemptEnded& ended) {
                        (why.empty() ? "" : ": " + Printable(OneLine(why)));
   if (ended.m_bTried) result += " (acknowledged: " + JoinSettings(ConfirmedSettings(report)) + ")";
   return result;
-}
-
-std::string FitLine(const std::string& line, size_t columns) {
-  if (columns < 2 || Width(line) < columns) return line;
-  const size_t room = columns - 1;
-  const std::string mark = room > 3 ? "..." : "";
-  std::string fitted;
-  size_t width = 0;
-  for (size_t k = 0; k < line.size(); ++k) {
-    const bool starts = (static_cast<unsigned char>(line[k]) & 0xC0) != 0x80;
-    if (starts && ++width > room - mark.size()) break;
-    fitted += line[k];
-  }
-  return fitted + mark;
 }
 
 std::string BoardFrame(const std::vector<std::string>& lines, const std::string& summary,
@@ -233,12 +212,12 @@ void CStationBoard::OnRunEnded(const CRunEnded& ended) {
 std::string CStationBoard::Frame() {
   std::lock_guard<std::mutex> lock(m_mutex);
   size_t width = 0;
-  for (const CSlotLine& line : m_lines) width = std::max(width, Width(line.m_strLabel));
+  for (const CSlotLine& line : m_lines) width = std::max(width, TextWidth(line.m_strLabel));
   width = std::min(width, kMaxLabelWidth);
   std::vector<std::string> lines;
   for (const CSlotLine& line : m_lines) {
     std::string label = line.m_strLabel;
-    const size_t shown = Width(label);
+    const size_t shown = TextWidth(label);
     if (shown < width) label.append(width - shown, ' ');
     lines.push_back(label + "  " + line.m_strState);
   }

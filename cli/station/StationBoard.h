@@ -21,9 +21,6 @@
 std::string StationSummary(const CRunCounts& counts);
 // The text a slot shows once its module's attempt ended: "OK BT-0007", "FAILED ...".
 std::string AttemptResult(const CAttemptEnded& ended);
-// A line cut to fit columns - 1 characters (the last column would wrap on some terminals);
-// 0 columns: as it is.
-std::string FitLine(const std::string& line, size_t columns);
 // The block as a terminal of rows x columns shows it (0: not known), without moving up first.
 std::string BoardFrame(const std::vector<std::string>& lines, const std::string& summary,
                        size_t rows, size_t columns);
