@@ -109,8 +109,11 @@ CGangProgress::CGangProgress(CWriter write, bool terminal, bool quiet, int scree
   for (size_t k = 0; k < m_ports.size(); ++k) m_sinks.emplace_back(this, k);
 }
 
-void CGangProgress::Update(size_t index, int step, const std::string& doing) {
-  if (!m_writer.Running()) return;
+void CGangProgress::OnStep(const CStepStarted& event) {
+  const size_t index = event.m_at.m_nSlot;
+  const int step = event.m_nStep;
+  const std::string& doing = event.m_strDoing;
+  if (!m_writer.Running() || index >= m_ports.size()) return;
   {
     std::lock_guard<std::mutex> lock(m_mutex);
     std::string line = m_ports[index] + ": " + ProgressLine(step, doing);

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "cli/ModuleSession.h"
+#include "engine/events/EngineEvent.h"
 #include "engine/events/WriterThread.h"
 
 // One bar, redrawn in place: "[#####--] 5/7 reading the PIN". Draws only when enabled (stderr
@@ -43,19 +44,21 @@ std::string FitLine(const std::string& line, size_t columns);
 // thread draws. When the output does not take what is written (a full pipe), changes pile up
 // only to a limit and later ones are dropped, and a line says how many. Stop draws the last
 // state if the output takes it and returns without waiting on an output that does not.
-class CGangProgress {
+class CGangProgress final : public CEngineEventSink {
  public:
   using CWriter = std::function<void(const std::string& text)>;
   // write: where the frames go; it may block.
   // screenRows, screenColumns: the terminal's size, 0 when not known.
   CGangProgress(CWriter write, bool terminal, bool quiet, int screenRows,
                 std::vector<std::string> ports, int screenColumns = 0);
-  ~CGangProgress() { Stop(); }
+  ~CGangProgress() override { Stop(); }
   CGangProgress(const CGangProgress&) = delete;
   CGangProgress& operator=(const CGangProgress&) = delete;
 
-  // A sink for the worker of port index k.
+  // A sink for the worker of port index k: its steps become the engine's events.
   CProgressSink& Sink(size_t k) { return m_sinks[k]; }
+  // A step of port index m_at.m_nSlot.
+  void OnStep(const CStepStarted& step) override;
   void Stop();
 
  private:
@@ -63,7 +66,9 @@ class CGangProgress {
    public:
     CSink(CGangProgress* owner, size_t index) : m_pOwner(owner), m_nIndex(index) {}
     void OnProgress(int step, const std::string& doing) override {
-      m_pOwner->Update(m_nIndex, step, doing);
+      CEventPlace at;
+      at.m_nSlot = m_nIndex;
+      m_pOwner->OnStep({at, EPhase::Programming, step, doing});
     }
 
    private:
@@ -71,7 +76,6 @@ class CGangProgress {
     size_t m_nIndex;
   };
 
-  void Update(size_t index, int step, const std::string& doing);
   std::string Frame();
 
   const bool m_bTerminal;
