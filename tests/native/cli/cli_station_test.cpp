@@ -517,6 +517,13 @@ class CRecorder final : public CEngineEventSink {
   }
 };
 
+// A pseudo-terminal of the test's own: its far end, and the end in *master; -1 without one.
+int OpenTerminal(int* master) {
+  *master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0) return -1;
+  return open(ptsname(*master), O_RDWR | O_NOCTTY);
+}
+
 }  // namespace
 
 // The station's engine without a terminal or a parser run: what its presenters are told.
@@ -593,11 +600,8 @@ TEST(StationTest, TheBoardFitsTheTerminal) {
 TEST(StationTest, EventsToTheBoardsTerminalAreRefused) {
   CCliRig rig;
   ASSERT_TRUE(rig.Start({{}}));
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  int master = -1;
+  const int terminal = OpenTerminal(&master);
   ASSERT_GE(terminal, 0);
   setenv("TERM", "xterm", 1);
   const pid_t child = CCliRig::Spawn(
@@ -620,11 +624,8 @@ TEST(StationTest, EventsToTheBoardsTerminalAreRefused) {
 TEST(StationTest, APausedEventsReaderLosesNothingAtTheEnd) {
   CCliRig rig;
   ASSERT_TRUE(rig.Start({{"--address", Address(1)}, {"--address", Address(2)}}));
-  const int master = posix_openpt(O_RDWR | O_NOCTTY);
-  ASSERT_GE(master, 0);
-  ASSERT_EQ(grantpt(master), 0);
-  ASSERT_EQ(unlockpt(master), 0);
-  const int terminal = open(ptsname(master), O_RDWR | O_NOCTTY);
+  int master = -1;
+  const int terminal = OpenTerminal(&master);
   ASSERT_GE(terminal, 0);
   ASSERT_EQ(tcflow(terminal, TCOOFF), 0);
   const pid_t child = CCliRig::Spawn({"station", "--ports", rig.Paths(0, 2), "--pin", "4321",
