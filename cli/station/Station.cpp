@@ -40,6 +40,16 @@ ERunEnd EndOf(EStop stop) {
   return ERunEnd::Other;
 }
 
+// The board redraws the terminal it is on, and would wipe out events written there.
+std::string CheckEventsApart(const CStationOptions& options, const CCliEnv& env) {
+  if (options.m_strEvents == "-" && env.m_fnRawOut && env.m_bErrIsTerminal && !options.m_bQuiet &&
+      StdoutIsTerminal()) {
+    return "--events -: the operator's view redraws this terminal and would erase them; send "
+           "them to a file or a pipe, or add --quiet";
+  }
+  return std::string();
+}
+
 }  // namespace
 
 bool CStation::Prepare(std::string* error, int* code) {
@@ -53,14 +63,8 @@ bool CStation::Prepare(std::string* error, int* code) {
                      error, code)) {
     return false;
   }
-  // The board redraws the terminal it is on, and would wipe out events written there.
-  if (m_options.m_strEvents == "-" && m_env.m_fnRawOut && m_env.m_bErrIsTerminal &&
-      !m_options.m_bQuiet && StdoutIsTerminal()) {
-    *error =
-        "--events -: the operator's view redraws this terminal and would erase them; "
-        "send them to a file or a pipe, or add --quiet";
-    return false;
-  }
+  *error = CheckEventsApart(m_options, m_env);
+  if (!error->empty()) return false;
   const CSettingOptions& settings = m_options.m_settings;
   if (!m_options.m_ledger.Given()) {
     for (const auto& given : {std::make_pair("--name", settings.m_strName),
