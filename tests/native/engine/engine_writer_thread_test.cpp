@@ -20,9 +20,7 @@ using ELost = CWriterThread::ELost;
 struct COutput {
   std::mutex m_mutex;
   std::condition_variable m_cv;
-  bool m_bOpen = false;
-  bool m_bEntered = false;
-  bool m_bTakes = true;
+  bool m_bOpen = false, m_bEntered = false, m_bTakes = true;
   std::vector<std::string> m_written;
 
   bool Write(const std::string& text) {
@@ -33,14 +31,11 @@ struct COutput {
     if (m_bTakes) m_written.push_back(text);
     return m_bTakes;
   }
-  void AwaitEntered() {
+  void Await(bool COutput::*flag, bool set) {
     std::unique_lock<std::mutex> lock(m_mutex);
-    m_cv.wait(lock, [&] { return m_bEntered; });
-  }
-  void Open() {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_bOpen = true;
+    if (set) this->*flag = true;
     m_cv.notify_all();
+    m_cv.wait(lock, [&] { return this->*flag; });
   }
 };
 
@@ -72,12 +67,12 @@ TEST(WriterThread, APausedOutputWithinTheBoundBeyondItAndGone) {
     CWriterThread writer([output](const std::string& text) { return output->Write(text); },
                          options);
     writer.Post("first");
-    output->AwaitEntered();
+    output->Await(&COutput::m_bEntered, false);
     for (size_t k = 0; k < c.behind; ++k) writer.Post("item " + std::to_string(k));
-    if (c.opens) output->Open();
+    if (c.opens) output->Await(&COutput::m_bOpen, true);
     EXPECT_EQ(writer.Stop(c.opens ? 10s : 200ms), c.unwritten) << c.what;
     EXPECT_EQ(writer.Lost(), c.lost) << c.what;
-    output->Open();
+    output->Await(&COutput::m_bOpen, true);
     std::lock_guard<std::mutex> lock(output->m_mutex);
     EXPECT_EQ(output->m_written.size(), c.written) << c.what;
     if (c.full == EFull::DropAndCount) {
