@@ -65,7 +65,8 @@ int CGangCommand::Run() {
   CGangProgress::CWriter write = m_env.m_fnRawErr;
   if (!write) write = [&err](const std::string& text) { err << text << std::flush; };
   CGangProgress progress(write, m_env.m_bErrIsTerminal, m_options.m_bQuiet,
-                         m_env.m_bErrIsTerminal ? StderrTerminalRows() : 0, shown);
+                         m_env.m_bErrIsTerminal ? StderrTerminalRows() : 0, shown,
+                         m_env.m_bErrIsTerminal ? StderrTerminalColumns() : 0);
   const bool planned =
       m_run.Run([&progress](size_t k) -> CProgressSink& { return progress.Sink(k); }, &error);
   progress.Stop();

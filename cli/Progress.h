@@ -3,11 +3,14 @@
 
 #include <functional>
 #include <memory>
+#include <mutex>
 #include <ostream>
 #include <string>
 #include <vector>
 
 #include "engine/session/ModuleSession.h"
+#include "engine/events/EngineEvent.h"
+#include "engine/events/WriterThread.h"
 
 // One bar, redrawn in place: "[#####--] 5/7 reading the PIN". Draws only when enabled (stderr
 // is a terminal and the user did not ask for quiet); Finish clears the line.
@@ -27,36 +30,45 @@ class CTerminalProgress final : public CProgressSink {
 
 // The bar's text without any terminal control: "[#####--] 5/7 reading the PIN".
 std::string ProgressLine(int step, const std::string& doing);
+// Characters, not bytes: a label from a file may hold UTF-8.
+size_t TextWidth(const std::string& text);
+// A line cut to fit columns - 1 characters (the last column would wrap on some terminals, and
+// a wrapped line breaks the redraw of a block); 0 columns: as it is.
+std::string FitLine(const std::string& line, size_t columns);
 
 // One line per port for gang runs. On a terminal the block is redrawn in place (the cursor
 // moves up over it), at most as many lines as the screen holds, the rest summed up in one
 // line; otherwise each change is one plain line "COM3: 5/7 reading the PIN".
 //
-// Contract: workers report from their own threads and never wait on the output: a thread of
-// its own draws. When the output does not take what is written (a full pipe), changes pile up
-// only to a limit and later ones are dropped. Stop draws the last state if the output takes
-// it and returns without waiting on an output that does not.
-class CGangProgress {
+// Contract: workers report from their own threads and never wait on the output: a writer
+// thread draws. When the output does not take what is written (a full pipe), changes pile up
+// only to a limit and later ones are dropped, and a line says how many. Stop draws the last
+// state if the output takes it and returns without waiting on an output that does not.
+class CGangProgress final : public CEngineEventSink {
  public:
   using CWriter = std::function<void(const std::string& text)>;
   // write: where the frames go; it may block.
+  // screenRows, screenColumns: the terminal's size, 0 when not known.
   CGangProgress(CWriter write, bool terminal, bool quiet, int screenRows,
-                std::vector<std::string> ports);
-  ~CGangProgress();
+                std::vector<std::string> ports, int screenColumns = 0);
+  ~CGangProgress() override { Stop(); }
   CGangProgress(const CGangProgress&) = delete;
   CGangProgress& operator=(const CGangProgress&) = delete;
 
-  // A sink for the worker of port index k.
+  // A sink for the worker of port index k: its steps become the engine's events.
   CProgressSink& Sink(size_t k) { return m_sinks[k]; }
+  // A step of port index m_at.m_nSlot.
+  void OnStep(const CStepStarted& step) override;
   void Stop();
 
  private:
-  struct CState;
   class CSink final : public CProgressSink {
    public:
     CSink(CGangProgress* owner, size_t index) : m_pOwner(owner), m_nIndex(index) {}
     void OnProgress(int step, const std::string& doing) override {
-      m_pOwner->Update(m_nIndex, step, doing);
+      CEventPlace at;
+      at.m_nSlot = m_nIndex;
+      m_pOwner->OnStep({at, EPhase::Programming, step, doing});
     }
 
    private:
@@ -64,10 +76,15 @@ class CGangProgress {
     size_t m_nIndex;
   };
 
-  void Update(size_t index, int step, const std::string& doing);
-  static void Draw(std::shared_ptr<CState> state, CWriter write);
+  std::string Frame();
 
-  std::shared_ptr<CState> m_pState;
+  const bool m_bTerminal;
+  const std::vector<std::string> m_ports;
+  const size_t m_nShown;  // lines of the block on a terminal, the summary line among them
+  const size_t m_nColumns;
+  std::mutex m_mutex;
+  std::vector<std::string> m_lines;
+  bool m_bDrawn = false;
   std::vector<CSink> m_sinks;
-  bool m_bRunning = false;
+  CWriterThread m_writer;
 };

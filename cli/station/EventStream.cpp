@@ -1,104 +1,76 @@
 #include "cli/station/EventStream.h"
 
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <system_error>
-
-#include "engine/os/Platform.h"
-
-struct CEventStream::CState {
-  mutable std::mutex m_mutex;
-  std::condition_variable m_cv;
-  std::deque<std::string> m_pending;
-  bool m_bWriting = false;
-  bool m_bLost = false;
-  std::string m_strLost;
-  bool m_bStopping = false;
-  bool m_bDone = false;
-};
+#include "ledger/Ledger.h"
 
 namespace {
 
-// A reader this far behind is taken to be gone: the station does not hoard its events.
-constexpr size_t kMaxPendingEvents = 4096;
-constexpr auto kStopWait = std::chrono::seconds(3);
+CWriterThread::COptions Options(CWriterThread::CStarter start) {
+  CWriterThread::COptions options;
+  options.m_nBound = CEventStream::kBound;
+  options.m_full = CWriterThread::EFull::Lose;
+  options.m_fnStart = std::move(start);
+  return options;
+}
 
 }  // namespace
 
-CEventStream::CEventStream(CWriter write) : m_pState(std::make_shared<CState>()) {
-  if (!write) return;
-  try {
-    StartWorkerThread([shared = m_pState, write = std::move(write)] {
-      Write(shared, write);
-    }).detach();
-    m_bRunning = true;
-  } catch (const std::system_error&) {
-    m_pState->m_bLost = true;
-    m_pState->m_strLost = "no thread could be started to write them";
-  }
+CEventStream::CEventStream(CWriter write, CWriterThread::CStarter start)
+    : m_writer(std::move(write), Options(std::move(start))) {}
+
+void CEventStream::Post(const CEventPlace& at, const char* event, CJson fields) {
+  CJson line = {
+      {"time", LedgerTimeNow()}, {"slot", at.m_strLabel}, {"port", at.m_strPort}, {"event", event}};
+  for (auto& field : fields.items()) line[field.key()] = field.value();
+  m_writer.Post(DumpJson(line) + "\n");
 }
 
-CEventStream::~CEventStream() {
-  Stop();
+void CEventStream::OnArrived(const CModuleArrived& event) {
+  Post(event.m_at, "arrived", CJson::object());
 }
 
-void CEventStream::Post(const CJson& event) {
-  if (!m_bRunning) return;
-  CState& state = *m_pState;
-  std::lock_guard<std::mutex> lock(state.m_mutex);
-  if (state.m_bLost || state.m_bStopping) return;
-  if (state.m_pending.size() >= kMaxPendingEvents) {
-    state.m_bLost = true;
-    state.m_strLost = "their reader fell " + std::to_string(kMaxPendingEvents) + " events behind";
-    state.m_cv.notify_all();
-    return;
-  }
-  state.m_pending.push_back(DumpJson(event) + "\n");
-  state.m_cv.notify_all();
+void CEventStream::OnProgrammingStarted(const CProgrammingStarted& event) {
+  const std::string address = event.m_at.m_address ? event.m_at.m_address->Text() : "";
+  CJson values = SettingsJson(event.m_at.m_strPort, address, CSettingChanges::Of(event.m_values));
+  values.erase("port");
+  values.erase("address");
+  CJson started = {{"address", address}, {"values", values}};
+  if (event.m_number) started["number"] = *event.m_number;
+  Post(event.m_at, "started", started);
+}
+
+void CEventStream::OnAttemptEnded(const CAttemptEnded& event) {
+  const CModuleReport& report = event.m_report;
+  CJson fields = ReportJson(event.m_at.m_strPort, report, event.m_bTried, event.m_bVerify);
+  fields.erase("port");
+  if (report.m_ledgerNumber) fields["number"] = *report.m_ledgerNumber;
+  fields["seconds"] = static_cast<double>(static_cast<long long>(event.m_dSeconds * 10 + 0.5)) / 10;
+  const bool ok =
+      report.m_outcome == EOutcome::Ok || report.m_outcome == EOutcome::AlreadyProgrammed;
+  Post(event.m_at, ok ? "ok" : "failed", fields);
+}
+
+void CEventStream::OnRemoved(const CModuleRemoved& event) {
+  CJson fields = CJson::object();
+  if (event.m_at.m_address) fields["address"] = event.m_at.m_address->Text();
+  Post(event.m_at, "removed", fields);
 }
 
 bool CEventStream::Lost() const {
-  std::lock_guard<std::mutex> lock(m_pState->m_mutex);
-  return m_pState->m_bLost;
+  return m_writer.Lost() != CWriterThread::ELost::No;
 }
 
 std::string CEventStream::LostText() const {
-  std::lock_guard<std::mutex> lock(m_pState->m_mutex);
-  return m_pState->m_strLost;
-}
-
-void CEventStream::Write(std::shared_ptr<CState> shared, CWriter write) {
-  CState& state = *shared;
-  std::unique_lock<std::mutex> lock(state.m_mutex);
-  for (;;) {
-    state.m_cv.wait(lock,
-                    [&] { return !state.m_pending.empty() || state.m_bStopping || state.m_bLost; });
-    if (state.m_bLost || state.m_pending.empty()) break;
-    const std::string line = std::move(state.m_pending.front());
-    state.m_pending.pop_front();
-    lock.unlock();
-    const bool written = write(line);
-    lock.lock();
-    if (!written && !state.m_bLost) {
-      state.m_bLost = true;
-      state.m_strLost = "the output would take no more";
-    }
+  switch (m_writer.Lost()) {
+    case CWriterThread::ELost::Behind:
+      return "their reader fell " + std::to_string(kBound) + " events behind";
+    case CWriterThread::ELost::OutputGone:
+      return "the output would take no more";
+    case CWriterThread::ELost::NoThread:
+      return "no thread could be started to write them";
+    case CWriterThread::ELost::Stalled:
+      return "their reader did not take them in time";
+    case CWriterThread::ELost::No:
+      break;
   }
-  state.m_bDone = true;
-  state.m_cv.notify_all();
-}
-
-void CEventStream::Stop() {
-  if (!m_bRunning) return;
-  m_bRunning = false;
-  CState& state = *m_pState;
-  std::unique_lock<std::mutex> lock(state.m_mutex);
-  state.m_bStopping = true;
-  state.m_cv.notify_all();
-  if (!state.m_cv.wait_for(lock, kStopWait, [&] { return state.m_bDone; }) && !state.m_bLost) {
-    state.m_bLost = true;
-    state.m_strLost = "their reader stopped taking them";
-  }
+  return std::string();
 }

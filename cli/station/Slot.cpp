@@ -28,15 +28,15 @@ double Since(Clock::time_point start) {
 class CSlot::CSink final : public CProgressSink {
  public:
   explicit CSink(CSlot& slot) : m_slot(slot) {}
-  // "reading" while the module is read first, "programming" from then on.
-  void Phase(const char* phase) { m_strPhase = phase; }
+  // Reading while the module is read first, programming from then on.
+  void Phase(EPhase phase) { m_phase = phase; }
   void OnProgress(int step, const std::string& doing) override {
-    m_slot.Show(m_strPhase + " " + ProgressLine(step, doing));
+    m_slot.m_context.Events().OnStep({m_slot.Place(), m_phase, step, doing});
   }
 
  private:
   CSlot& m_slot;
-  std::string m_strPhase = "reading";
+  EPhase m_phase = EPhase::Reading;
 };
 
 CSlot::CSlot(CStationContext& context, std::string label, std::string port, std::string listed,
@@ -47,7 +47,9 @@ CSlot::CSlot(CStationContext& context, std::string label, std::string port, std:
       m_strListed(std::move(listed)),
       m_pOwnedApi(std::move(owned)),
       m_api(api) {
-  m_nLine = m_context.Board().AddSlot(m_strLabel);
+  m_nSlot = m_context.NewSlot();
+  // The slot's first word: its line is there before its thread starts.
+  m_context.Events().OnSlotState({Place(), m_state});
 }
 
 CSlot::~CSlot() {
@@ -59,7 +61,7 @@ bool CSlot::Start() {
     m_thread = StartWorkerThread([this] { Run(); });
     return true;
   } catch (const std::system_error&) {
-    Show("no thread could be started for this slot");
+    SetState(ESlotState::NoThread);
     return false;
   }
 }
@@ -68,8 +70,14 @@ void CSlot::Join() {
   if (m_thread.joinable()) m_thread.join();
 }
 
-void CSlot::Show(const std::string& state) {
-  m_context.Board().SetState(m_nLine, state);
+void CSlot::SetState(ESlotState state) {
+  if (state == m_state) return;
+  m_state = state;
+  m_context.Events().OnSlotState({Place(), state});
+}
+
+CEventPlace CSlot::Place() const {
+  return {m_nSlot, m_strLabel, m_strPort, m_lastAddress};
 }
 
 CSlot::EProbe CSlot::Probe(CModuleSession& session) {
@@ -93,7 +101,6 @@ void CSlot::Run() {
   prober.ListOnly(m_strListed);
   prober.SetPace(m_context.Options().m_pace);
   int misses = 0;
-  EProbe last = EProbe::Silent;
   while (!m_context.Stopping()) {
     const Clock::time_point start = Clock::now();
     DWORD pause = kProbeEveryMs;
@@ -113,27 +120,19 @@ void CSlot::Run() {
         break;
       case EProbe::Silent:
         if (m_bOccupied && ++misses >= kMissesForRemoval) Removed();
-        if (!m_bOccupied) Show("waiting");
+        if (!m_bOccupied) SetState(ESlotState::Waiting);
         break;
       case EProbe::Gone:
         if (m_bOccupied) Removed();
-        Show("no port");
+        SetState(ESlotState::NoPort);
         break;
       case EProbe::Busy:
-      case EProbe::Denied: {
-        // Shown once, then tried again now and then: the holder may let go.
-        const std::string why =
-            probe == EProbe::Busy ? "busy: another program holds it" : "no permission to open it";
-        if (last != probe) {
-          m_context.Board().Event(
-              m_nLine, Printable(m_strPort) + (probe == EProbe::Busy ? " is " : ": ") + why, false);
-        }
-        Show(why + "; run `corvane doctor --port " + Printable(m_strPort) + "`");
+      case EProbe::Denied:
+        // Told once, then tried again now and then: the holder may let go.
+        SetState(probe == EProbe::Busy ? ESlotState::Busy : ESlotState::Denied);
         pause = kBlockedRetryMs;
         break;
-      }
     }
-    last = probe;
     const auto waited =
         std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
     if (waited < pause) m_context.Wait(pause - static_cast<DWORD>(waited));
@@ -141,19 +140,22 @@ void CSlot::Run() {
 }
 
 bool CSlot::StillThere(CModuleSession& prober) {
-  if (m_strLastAddress.empty()) return true;
+  if (!m_lastAddress) return true;
   const std::optional<CModuleAddress> found = prober.Identify();
   // No answer to the look (a module that answers the probe but not the link) tells nothing:
   // only silence on the probe takes a module off.
-  return !found || found->Text() == m_strLastAddress;
+  return !found || found->Text() == m_lastAddress->Text();
 }
 
 void CSlot::TakeModule() {
   const Clock::time_point start = Clock::now();
   m_context.NoteArrival();
   m_bOccupied = true;
-  m_context.Post(m_strLabel, m_strPort, "arrived", CJson::object());
-  m_context.Board().Event(m_nLine, "arrived", false);
+  // Until its address comes, the module on the jig is not the one before.
+  const std::optional<CModuleAddress> before = m_lastAddress;
+  m_lastAddress.reset();
+  m_context.Events().OnArrived({Place()});
+  SetState(ESlotState::Reading);
 
   CSink sink(*this);
   CModuleSession session(m_api, m_context.UserInterrupt(), &sink);
@@ -165,19 +167,19 @@ void CSlot::TakeModule() {
   report.m_outcome = EOutcome::Ok;
   if (!session.Read(false, report)) {
     // A module whose address came is known from now on: a swap for another is seen.
-    m_strLastAddress = KnownAddress(report);
+    m_lastAddress = report.m_address;
     Finish(report, Since(start), false, false);
     return;
   }
   const std::string address = report.m_address->Text();
   CSlotTurn turn;
-  if (address == m_strLastAddress && m_bLastOk) {
+  if (before && address == before->Text() && m_bLastOk) {
     // The module this slot has just programmed, put back on: never twice in a row.
     turn.m_kind = CSlotTurn::EKind::Skip;
   } else {
     turn = m_context.Turn(m_strPort, *report.m_read);
   }
-  m_strLastAddress = address;
+  m_lastAddress = report.m_address;
   if (turn.m_nNumber >= 0) report.m_ledgerNumber = turn.m_nNumber;
   if (turn.m_kind != CSlotTurn::EKind::Program) {
     report.m_outcome = turn.m_kind == CSlotTurn::EKind::Skip ? turn.m_skip : turn.m_failure;
@@ -190,51 +192,28 @@ void CSlot::TakeModule() {
     Finish(report, Since(start), false, false);
     return;
   }
-  CJson values = SettingsJson(m_strPort, address, CSettingChanges::Of(turn.m_values));
-  values.erase("port");
-  values.erase("address");
-  CJson started = {{"address", address}, {"values", values}};
-  if (report.m_ledgerNumber) started["number"] = *report.m_ledgerNumber;
-  m_context.Post(m_strLabel, m_strPort, "started", started);
+  m_context.Events().OnProgrammingStarted({Place(), turn.m_values, report.m_ledgerNumber});
+  SetState(ESlotState::Programming);
   const CStationOptions& options = m_context.Options();
-  sink.Phase("programming");
+  sink.Phase(EPhase::Programming);
   session.Program(turn.m_values, options.m_bTurnOff, options.m_bVerify, report);
   Finish(report, Since(start), true, turn.m_bAgain);
 }
 
 void CSlot::Finish(CModuleReport& report, double seconds, bool tried, bool again) {
-  const bool ok = report.m_outcome == EOutcome::Ok;
-  m_bLastOk = ok || report.m_outcome == EOutcome::AlreadyProgrammed;
+  m_bLastOk = report.m_outcome == EOutcome::Ok || report.m_outcome == EOutcome::AlreadyProgrammed;
   m_context.Ended(m_strPort, report, seconds, tried, again);
-  CJson fields = ReportJson(m_strPort, report, tried, m_context.Options().m_bVerify);
-  fields.erase("port");
-  if (report.m_ledgerNumber) fields["number"] = *report.m_ledgerNumber;
-  fields["seconds"] = static_cast<double>(static_cast<long long>(seconds * 10 + 0.5)) / 10;
-  m_context.Post(m_strLabel, m_strPort, m_bLastOk ? "ok" : "failed", fields);
-
-  const CSettingChanges known = KnownSettings(report);
-  std::string result;
-  if (ok) {
-    result = "OK " + (known.m_name ? Printable(*known.m_name) : std::string());
-  } else if (m_bLastOk) {
-    result = OutcomeText(report.m_outcome);
-  } else {
-    std::string why = report.m_strMessage;
-    if (why.compare(0, 9, "corvane: ") == 0) why.erase(0, 9);
-    if (report.m_outcome == EOutcome::VerifyDiffers) why = JoinSettings(report.m_differs);
-    result = "FAILED " + std::string(OutcomeText(report.m_outcome)) +
-             (why.empty() ? "" : ": " + Printable(OneLine(why)));
-    if (tried) result += " (acknowledged: " + JoinSettings(ConfirmedSettings(report)) + ")";
+  // The session tells its steps as they go, the settings the module took once it is done.
+  CEngineEventSink& events = m_context.Events();
+  for (const std::string& setting : ConfirmedSettings(report)) {
+    events.OnAcknowledged({Place(), setting});
   }
-  m_context.Board().Event(m_nLine, result, !m_bLastOk);
-  Show(result + ", remove the module");
+  events.OnAttemptEnded({Place(), report, tried, m_context.Options().m_bVerify, seconds});
+  SetState(ESlotState::Done);
 }
 
 void CSlot::Removed() {
   m_bOccupied = false;
-  CJson fields = CJson::object();
-  if (!m_strLastAddress.empty()) fields["address"] = m_strLastAddress;
-  m_context.Post(m_strLabel, m_strPort, "removed", fields);
-  m_context.Board().Event(m_nLine, "removed", false);
-  Show("waiting");
+  m_context.Events().OnRemoved({Place()});
+  SetState(ESlotState::Waiting);
 }

@@ -11,6 +11,7 @@
 
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 
@@ -49,7 +50,10 @@ class CSlot {
   void Finish(CModuleReport& report, double seconds, bool tried, bool again);
   // The module is off the jig (or its port gone).
   void Removed();
-  void Show(const std::string& state);
+  // Tells the slot's state when it changed.
+  void SetState(ESlotState state);
+  // This slot, and the module's address as far as it is known.
+  CEventPlace Place() const;
 
   CStationContext& m_context;
   const std::string m_strLabel;
@@ -57,11 +61,12 @@ class CSlot {
   const std::string m_strListed;
   std::unique_ptr<CommApi> m_pOwnedApi;
   CommApi& m_api;
-  size_t m_nLine = 0;
+  size_t m_nSlot = 0;
+  ESlotState m_state = ESlotState::Waiting;
   std::atomic<bool> m_bPresent{true};
   std::thread m_thread;
   // The module that was on the jig last: its address, and whether it is still taken to be on.
-  std::string m_strLastAddress;
+  std::optional<CModuleAddress> m_lastAddress;
   bool m_bOccupied = false;
   // Its run ended ok, or it had been programmed before.
   bool m_bLastOk = false;

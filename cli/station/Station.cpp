@@ -1,5 +1,6 @@
 #include "cli/station/Station.h"
 
+#include <chrono>
 #include <filesystem>
 #include <set>
 #include <sstream>
@@ -16,6 +17,38 @@ namespace {
 // The folder of port names that stay the same for the same USB socket.
 constexpr const char kDefaultWatch[] = "/dev/serial/by-path";
 constexpr size_t kLabelsMaxBytes = 1u << 20;
+// At a normal end a reader of the events that has fallen behind gets this long to catch up
+// (as --events says); an interrupted station, or one whose events are lost, waits less.
+constexpr auto kEventsEndWait = std::chrono::seconds(30);
+constexpr auto kEventsHurriedWait = std::chrono::seconds(3);
+
+ERunEnd EndOf(EStop stop) {
+  switch (stop) {
+    case EStop::Interrupted:
+      return ERunEnd::Interrupted;
+    case EStop::Count:
+      return ERunEnd::Count;
+    case EStop::Idle:
+      return ERunEnd::Idle;
+    case EStop::LedgerLost:
+      return ERunEnd::LedgerLost;
+    case EStop::EventsLost:
+      return ERunEnd::EventsLost;
+    case EStop::None:
+      break;
+  }
+  return ERunEnd::Other;
+}
+
+// The board redraws the terminal it is on, and would wipe out events written there.
+std::string CheckEventsApart(const CStationOptions& options, const CRunEnv& env) {
+  if (options.m_strEvents == "-" && env.m_fnRawOut && env.m_bErrIsTerminal && !options.m_bQuiet &&
+      StdoutIsTerminal()) {
+    return "--events -: the operator's view redraws this terminal and would erase them; send "
+           "them to a file or a pipe, or add --quiet";
+  }
+  return std::string();
+}
 
 }  // namespace
 
@@ -30,6 +63,8 @@ bool CStation::Prepare(std::string* error, int* code) {
                      error, code)) {
     return false;
   }
+  *error = CheckEventsApart(m_options, m_env);
+  if (!error->empty()) return false;
   const CSettingOptions& settings = m_options.m_settings;
   if (!m_options.m_ledger.Given()) {
     for (const auto& given : {std::make_pair("--name", settings.m_strName),
@@ -175,7 +210,7 @@ void CStation::Watch() {
     if (m_pContext->Stopping()) break;
     if (!fixed) Scan();
     // The rate goes on changing while nothing happens.
-    if (ticks % 4 == 0) m_pBoard->SetSummary(m_pContext->Summary());
+    if (ticks % 4 == 0) m_fanOut.OnCounts(m_pContext->Counts());
   }
 }
 
@@ -193,24 +228,44 @@ int CStation::Run() {
   std::ostream& err = m_env.m_err;
   CStationBoard::CWriter write = m_env.m_fnRawErr;
   if (!write) write = [&err](const std::string& text) { err << text << std::flush; };
-  m_pBoard = std::make_unique<CStationBoard>(write, m_env.m_bErrIsTerminal, m_options.m_bQuiet,
-                                             m_options.m_bBell,
-                                             m_env.m_bErrIsTerminal ? StderrTerminalRows() : 0);
-  m_pEvents = std::make_unique<CEventStream>(m_fnEvents);
-  m_pContext =
-      std::make_unique<CStationContext>(m_options, m_env, *m_pBoard, *m_pEvents, m_pLedger.get(),
-                                        m_options.m_strPlan.empty() ? nullptr : &m_plan);
-  m_pBoard->SetSummary(m_pContext->Summary());
+  CStationBoard::CScreen screen;
+  screen.m_bTerminal = m_env.m_bErrIsTerminal;
+  if (screen.m_bTerminal) {
+    screen.m_nRows = StderrTerminalRows();
+    screen.m_nColumns = StderrTerminalColumns();
+  }
+  m_pBoard = std::make_unique<CStationBoard>(write, screen, m_options.m_bQuiet, m_options.m_bBell,
+                                             StartWorkerThread);
+  m_pEvents = std::make_unique<CEventStream>(m_fnEvents, StartWorkerThread);
+  m_fanOut.Subscribe(*m_pBoard);
+  m_fanOut.Subscribe(*m_pEvents);
+  for (CEngineEventSink* sink : m_extra) m_fanOut.Subscribe(*sink);
+  m_pContext = std::make_unique<CStationContext>(m_options, m_env, m_fanOut, m_pLedger.get(),
+                                                 m_options.m_strPlan.empty() ? nullptr : &m_plan);
+  m_fanOut.OnCounts(m_pContext->Counts());
   Scan();
   Watch();
   for (auto& slot : m_slots) slot->Join();
   return End();
 }
 
+bool CStation::EndEvents() {
+  const bool lost = m_pEvents->Lost();
+  const bool hurry = lost || m_env.m_interrupt.IsSet();
+  const size_t unwritten = m_pEvents->Stop(hurry ? kEventsHurriedWait : kEventsEndWait);
+  if (!m_pEvents->Lost() && unwritten == 0) return true;
+  std::ostream& err = m_env.m_err;
+  err << "corvane: the events could not be written: " << m_pEvents->LostText();
+  if (lost) err << "; the station stopped";
+  if (unwritten > 0) err << "; " << unwritten << (unwritten == 1 ? " event" : " events") << " lost";
+  err << "\n";
+  return false;
+}
+
 int CStation::End() {
-  m_pBoard->SetSummary(m_pContext->Summary());
+  m_fanOut.OnRunEnded({EndOf(m_pContext->StopReason()), m_pContext->Counts()});
   m_pBoard->Stop();
-  m_pEvents->Stop();
+  const bool eventsWritten = EndEvents();
   std::ostream& err = m_env.m_err;
   int code = m_pContext->Failed() > 0 ? kExitCommError : kExitOk;
   switch (m_pContext->StopReason()) {
@@ -235,11 +290,7 @@ int CStation::End() {
     err << "\n";
     code = kExitLedger;
   }
-  if (m_pEvents->Lost()) {
-    err << "corvane: the events could not be written: " << m_pEvents->LostText()
-        << "; the station stopped\n";
-    code = kExitOutput;
-  }
+  if (!eventsWritten) code = kExitOutput;
   if (m_env.m_interrupt.IsSet()) {
     err << "corvane: interrupted; every port is closed.\n";
     return kExitInterrupted;

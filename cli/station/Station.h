@@ -7,13 +7,17 @@
 #include <string>
 #include <vector>
 
+#include "cli/station/EventStream.h"
 #include "cli/station/Slot.h"
 #include "cli/station/SlotPorts.h"
+#include "cli/station/StationBoard.h"
 #include "cli/station/StationContext.h"
 
 class CStation {
  public:
   CStation(const CStationOptions& options, CRunEnv& env) : m_options(options), m_env(env) {}
+  // Another presenter of the station's events, subscribed before Run.
+  void Subscribe(CEngineEventSink& sink) { m_extra.push_back(&sink); }
   int Run();
 
  private:
@@ -27,6 +31,8 @@ class CStation {
   // Waits for an end of the run.
   void Watch();
   int End();
+  // The events' end: a slow reader given its while; false when some were not written.
+  bool EndEvents();
 
   const CStationOptions& m_options;
   CRunEnv& m_env;
@@ -37,7 +43,10 @@ class CStation {
   std::unique_ptr<CPortFinder> m_pFinder;
   std::unique_ptr<CStationBoard> m_pBoard;
   std::unique_ptr<CEventStream> m_pEvents;
+  // The station's events, to the board and the events' stream (and a test's recorder).
+  CEngineEventFanOut m_fanOut;
   std::unique_ptr<CStationContext> m_pContext;
   std::vector<std::unique_ptr<CSlot>> m_slots;
   std::map<std::string, CSlot*> m_byPort;
+  std::vector<CEngineEventSink*> m_extra;
 };

@@ -1,172 +1,234 @@
 #include "cli/station/StationBoard.h"
 
 #include <algorithm>
-#include <chrono>
-#include <condition_variable>
-#include <deque>
-#include <mutex>
-#include <system_error>
-#include <vector>
+#include <cstdio>
 
-#include "engine/os/Platform.h"
-
-struct CStationBoard::CState {
-  std::mutex m_mutex;
-  std::condition_variable m_cv;
-  bool m_bTerminal = false;
-  bool m_bBell = false;
-  size_t m_nFit = 23;  // lines the block may take on the screen, the summary among them
-  std::vector<std::string> m_labels;
-  std::vector<std::string> m_states;
-  std::string m_strSummary;
-  std::deque<std::string> m_pending;
-  size_t m_nDropped = 0;
-  bool m_bRing = false;
-  bool m_bDirty = false;
-  bool m_bStopping = false;
-  bool m_bDone = false;
-};
+#include "engine/report/Output.h"
+#include "cli/Progress.h"
+#include "engine/values/Settings.h"
 
 namespace {
 
-constexpr size_t kMaxPendingLines = 1024;
+// A terminal whose height is not known is taken to be the classic 24 lines.
+constexpr size_t kDefaultRows = 24;
 constexpr size_t kMaxLabelWidth = 40;
+// Plain lines waiting for a slow log; more are dropped and counted.
+constexpr size_t kMaxPendingLines = 1024;
+// Redraws come at most ten times a second: a terminal need not see every step.
+constexpr auto kRedrawPace = std::chrono::milliseconds(100);
 
-// The block as the terminal shows it: a line per slot (as many as fit, then one line for the
-// rest) and the summary.
-std::string Frame(const std::vector<std::string>& labels, const std::vector<std::string>& states,
-                  const std::string& summary, size_t fit) {
-  size_t width = 0;
-  for (const std::string& label : labels) width = std::max(width, label.size());
-  width = std::min(width, kMaxLabelWidth);
-  const size_t room = fit > 1 ? fit - 1 : 1;
-  const bool cut = labels.size() > room;
-  const size_t full = cut ? room - 1 : labels.size();
-  std::string text;
-  for (size_t k = 0; k < full; ++k) {
-    std::string label = labels[k];
-    if (label.size() < width) label.append(width - label.size(), ' ');
-    text += "\x1b[2K" + label + "  " + states[k] + "\n";
+const char* StateText(ESlotState state) {
+  switch (state) {
+    case ESlotState::Waiting:
+      return "waiting";
+    case ESlotState::NoPort:
+      return "no port";
+    case ESlotState::Busy:
+      return "busy: another program holds it";
+    case ESlotState::Denied:
+      return "no permission to open it";
+    case ESlotState::NoThread:
+      return "no thread could be started for this slot";
+    default:
+      return "";
   }
-  if (cut) text += "\x1b[2K... and " + std::to_string(labels.size() - full) + " more slots\n";
-  return text + "\x1b[2K" + summary + "\n";
 }
 
 }  // namespace
 
-CStationBoard::CStationBoard(CWriter write, bool terminal, bool quiet, bool bell, int screenRows)
-    : m_pState(std::make_shared<CState>()) {
-  CState& state = *m_pState;
-  state.m_bTerminal = terminal;
-  state.m_bBell = bell && terminal;
-  // One line stays free for the cursor below the block.
-  if (screenRows > 3) state.m_nFit = static_cast<size_t>(screenRows - 1);
-  if (quiet) return;
-  try {
-    StartWorkerThread([shared = m_pState, write = std::move(write)] {
-      Draw(shared, write);
-    }).detach();
-    m_bRunning = true;
-  } catch (const std::system_error&) {
-    // No thread for the view: the station works on without it.
+std::string StationSummary(const CRunCounts& counts) {
+  std::string text =
+      "ok " + std::to_string(counts.m_nOk) + "  failed " + std::to_string(counts.m_nFailed);
+  if (counts.m_nSkipped > 0) text += "  already programmed " + std::to_string(counts.m_nSkipped);
+  if (counts.m_dHours > 0) {
+    char rate[32];
+    std::snprintf(rate, sizeof rate, "%.0f", static_cast<double>(counts.m_nOk) / counts.m_dHours);
+    text += "  " + std::string(rate) + " modules per hour";
   }
+  return text;
 }
 
-CStationBoard::~CStationBoard() {
-  Stop();
-}
-
-size_t CStationBoard::AddSlot(const std::string& label) {
-  CState& state = *m_pState;
-  std::lock_guard<std::mutex> lock(state.m_mutex);
-  state.m_labels.push_back(label);
-  state.m_states.emplace_back("waiting");
-  state.m_bDirty = state.m_bTerminal;
-  state.m_cv.notify_one();
-  return state.m_labels.size() - 1;
-}
-
-void CStationBoard::SetState(size_t slot, const std::string& text) {
-  CState& state = *m_pState;
-  std::lock_guard<std::mutex> lock(state.m_mutex);
-  if (slot >= state.m_states.size() || state.m_states[slot] == text) return;
-  state.m_states[slot] = text;
-  if (state.m_bTerminal) Wake();
-}
-
-void CStationBoard::Event(size_t slot, const std::string& text, bool failure) {
-  CState& state = *m_pState;
-  std::lock_guard<std::mutex> lock(state.m_mutex);
-  if (state.m_bTerminal) {
-    if (!failure || !state.m_bBell) return;
-    state.m_bRing = true;
-  } else if (state.m_pending.size() < kMaxPendingLines && slot < state.m_labels.size()) {
-    state.m_pending.push_back(state.m_labels[slot] + ": " + text + "\n");
-  } else {
-    ++state.m_nDropped;
+std::string AttemptResult(const CAttemptEnded& ended) {
+  const CModuleReport& report = ended.m_report;
+  if (report.m_outcome == EOutcome::Ok) {
+    const CSettingChanges known = KnownSettings(report);
+    return "OK " + (known.m_name ? Printable(*known.m_name) : std::string());
   }
-  Wake();
+  if (report.m_outcome == EOutcome::AlreadyProgrammed) return OutcomeText(report.m_outcome);
+  std::string why = report.m_strMessage;
+  if (why.compare(0, 9, "corvane: ") == 0) why.erase(0, 9);
+  if (report.m_outcome == EOutcome::VerifyDiffers) why = JoinSettings(report.m_differs);
+  std::string result = "FAILED " + std::string(OutcomeText(report.m_outcome)) +
+                       (why.empty() ? "" : ": " + Printable(OneLine(why)));
+  if (ended.m_bTried) result += " (acknowledged: " + JoinSettings(ConfirmedSettings(report)) + ")";
+  return result;
 }
 
-void CStationBoard::SetSummary(const std::string& summary) {
-  CState& state = *m_pState;
-  std::lock_guard<std::mutex> lock(state.m_mutex);
-  if (state.m_strSummary == summary) return;
-  state.m_strSummary = summary;
-  if (state.m_bTerminal) Wake();
-}
-
-// Called with the state's lock held.
-void CStationBoard::Wake() {
-  m_pState->m_bDirty = true;
-  m_pState->m_cv.notify_one();
-}
-
-void CStationBoard::Draw(std::shared_ptr<CState> shared, CWriter write) {
-  CState& state = *shared;
-  size_t drawn = 0;  // lines of the block on the screen
-  std::unique_lock<std::mutex> lock(state.m_mutex);
-  for (;;) {
-    state.m_cv.wait(lock, [&] { return state.m_bDirty || state.m_bStopping; });
-    if (!state.m_bDirty) break;
-    state.m_bDirty = false;
-    std::string text;
-    if (state.m_bTerminal) {
-      // Back to the block's first line, then every line afresh.
-      if (drawn > 0) text += "\x1b[" + std::to_string(drawn) + "F";
-      text += Frame(state.m_labels, state.m_states, state.m_strSummary, state.m_nFit);
-      drawn = std::min(state.m_labels.size() + 1, std::max<size_t>(state.m_nFit, 2));
-      if (state.m_bRing) text += "\a";
-      state.m_bRing = false;
-    } else {
-      for (const std::string& line : state.m_pending) text += line;
-      state.m_pending.clear();
-      if (state.m_nDropped > 0) {
-        text += "(" + std::to_string(state.m_nDropped) + " lines dropped)\n";
-        state.m_nDropped = 0;
-      }
-    }
-    // The output may block (a full pipe): never while a worker could want the lock.
-    lock.unlock();
-    write(text);
-    lock.lock();
-    // Redraws come at most ten times a second: a terminal need not see every step.
-    if (state.m_bTerminal && !state.m_bStopping) {
-      state.m_cv.wait_for(lock, std::chrono::milliseconds(100), [&] { return state.m_bStopping; });
-    }
+std::string BoardFrame(const std::vector<std::string>& lines, const std::string& summary,
+                       size_t rows, size_t columns) {
+  // One line stays free for the cursor below the block, one is the summary's.
+  const size_t fit = rows > 3 ? rows - 1 : kDefaultRows - 1;
+  const size_t room = fit - 1;
+  const bool cut = lines.size() > room;
+  const size_t full = cut ? room - 1 : lines.size();
+  std::string text;
+  for (size_t k = 0; k < full; ++k) text += "\x1b[2K" + FitLine(lines[k], columns) + "\n";
+  if (cut) {
+    text += "\x1b[2K" +
+            FitLine("... and " + std::to_string(lines.size() - full) + " more slots", columns) +
+            "\n";
   }
-  state.m_bDone = true;
-  state.m_cv.notify_all();
+  return text + "\x1b[2K" + FitLine(summary, columns) + "\n";
 }
+
+CStationBoard::CStationBoard(CWriter write, CScreen screen, bool quiet, bool bell,
+                             CWriterThread::CStarter start)
+    : m_screen(screen),
+      m_bBell(bell && screen.m_bTerminal),
+      m_writer(quiet ? CWriterThread::CWrite()
+                     : [write](const std::string& text) {
+                         write(text);
+                         return true;
+                       },
+               [&] {
+                 CWriterThread::COptions options;
+                 options.m_nBound = kMaxPendingLines;
+                 options.m_fnDropped = [](size_t dropped) {
+                   return "(" + std::to_string(dropped) + " lines dropped)\n";
+                 };
+                 if (screen.m_bTerminal) options.m_fnFrame = [this] { return Frame(); };
+                 options.m_pace = kRedrawPace;
+                 options.m_fnStart = std::move(start);
+                 return options;
+               }()) {}
 
 void CStationBoard::Stop() {
-  if (!m_bRunning) return;
-  m_bRunning = false;
-  CState& state = *m_pState;
-  std::unique_lock<std::mutex> lock(state.m_mutex);
-  state.m_bStopping = true;
-  state.m_bDirty = true;  // the last state, summary included
-  state.m_cv.notify_all();
   // The last frame, if the output takes it soon; a blocked output is left to its thread.
-  state.m_cv.wait_for(lock, std::chrono::milliseconds(500), [&] { return state.m_bDone; });
+  m_writer.Stop(std::chrono::milliseconds(500));
+}
+
+CStationBoard::CSlotLine& CStationBoard::Line(const CEventPlace& at) {
+  if (at.m_nSlot >= m_lines.size()) m_lines.resize(at.m_nSlot + 1);
+  CSlotLine& line = m_lines[at.m_nSlot];
+  if (line.m_strLabel.empty()) line.m_strLabel = at.m_strLabel;
+  return line;
+}
+
+void CStationBoard::SetState(const CEventPlace& at, const std::string& state) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const size_t before = m_lines.size();
+    CSlotLine& line = Line(at);
+    // A new slot's line is drawn even while it says what a line says at first.
+    if (line.m_strState == state && m_lines.size() == before) return;
+    line.m_strState = state;
+  }
+  m_writer.Refresh();
+}
+
+void CStationBoard::Event(const CEventPlace& at, const std::string& text, bool failure) {
+  if (m_screen.m_bTerminal) {
+    if (!failure || !m_bBell) return;
+    {
+      std::lock_guard<std::mutex> lock(m_mutex);
+      m_bRing = true;
+    }
+    m_writer.Refresh();
+    return;
+  }
+  std::string label;
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    label = Line(at).m_strLabel;
+  }
+  m_writer.Post(label + ": " + text + "\n");
+}
+
+void CStationBoard::OnArrived(const CModuleArrived& event) {
+  Event(event.m_at, "arrived", false);
+}
+
+void CStationBoard::OnStep(const CStepStarted& event) {
+  const char* phase = event.m_phase == EPhase::Reading ? "reading " : "programming ";
+  SetState(event.m_at, phase + ProgressLine(event.m_nStep, event.m_strDoing));
+}
+
+void CStationBoard::OnAttemptEnded(const CAttemptEnded& event) {
+  const std::string result = AttemptResult(event);
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    Line(event.m_at).m_strResult = result;
+  }
+  const EOutcome outcome = event.m_report.m_outcome;
+  Event(event.m_at, result, outcome != EOutcome::Ok && outcome != EOutcome::AlreadyProgrammed);
+}
+
+void CStationBoard::OnRemoved(const CModuleRemoved& event) {
+  Event(event.m_at, "removed", false);
+}
+
+void CStationBoard::OnSlotState(const CSlotStateChanged& event) {
+  const std::string port = Printable(event.m_at.m_strPort);
+  switch (event.m_state) {
+    case ESlotState::Busy:
+    case ESlotState::Denied: {
+      const bool busy = event.m_state == ESlotState::Busy;
+      const std::string why = StateText(event.m_state);
+      Event(event.m_at, port + (busy ? " is " : ": ") + why, false);
+      SetState(event.m_at, why + "; run `corvane doctor --port " + port + "`");
+      return;
+    }
+    case ESlotState::Reading:
+    case ESlotState::Programming:
+      return;  // its steps say more
+    case ESlotState::Done: {
+      std::string result;
+      {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        result = Line(event.m_at).m_strResult;
+      }
+      SetState(event.m_at, result + ", remove the module");
+      return;
+    }
+    default:
+      SetState(event.m_at, StateText(event.m_state));
+  }
+}
+
+void CStationBoard::OnCounts(const CRunCounts& counts) {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    const std::string summary = StationSummary(counts);
+    if (m_strSummary == summary) return;
+    m_strSummary = summary;
+  }
+  m_writer.Refresh();
+}
+
+void CStationBoard::OnRunEnded(const CRunEnded& ended) {
+  OnCounts(ended.m_counts);
+}
+
+std::string CStationBoard::Frame() {
+  std::lock_guard<std::mutex> lock(m_mutex);
+  size_t width = 0;
+  for (const CSlotLine& line : m_lines) width = std::max(width, TextWidth(line.m_strLabel));
+  width = std::min(width, kMaxLabelWidth);
+  std::vector<std::string> lines;
+  for (const CSlotLine& line : m_lines) {
+    std::string label = line.m_strLabel;
+    const size_t shown = TextWidth(label);
+    if (shown < width) label.append(width - shown, ' ');
+    lines.push_back(label + "  " + line.m_strState);
+  }
+  const size_t rows = m_screen.m_nRows > 0 ? static_cast<size_t>(m_screen.m_nRows) : 0;
+  const size_t columns = m_screen.m_nColumns > 0 ? static_cast<size_t>(m_screen.m_nColumns) : 0;
+  // Back to the block's first line, then every line afresh.
+  std::string text = m_nDrawn > 0 ? "\x1b[" + std::to_string(m_nDrawn) + "F" : "";
+  const std::string block = BoardFrame(lines, m_strSummary, rows, columns);
+  m_nDrawn = static_cast<size_t>(std::count(block.begin(), block.end(), '\n'));
+  text += block;
+  if (m_bRing) text += "\a";
+  m_bRing = false;
+  return text;
 }

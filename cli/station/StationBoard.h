@@ -1,39 +1,71 @@
-// The operator's view of a station on stderr. On a terminal: one line per slot, redrawn in
-// place, and a summary line under them. Otherwise one plain line per event, for a log.
+// The operator's view of a station on stderr, a presenter of the engine's events. On a
+// terminal: one line per slot, redrawn in place, and a summary line under them, every line cut
+// to the terminal's width and the block to its height ("... and N more slots"). Otherwise one
+// plain line per event, for a log.
 //
-// Contract: slot workers report from their own threads and never wait on the output: a thread
-// of its own draws (as gang's progress does). Plain lines pile up only to a limit while the
-// output does not take them; later ones are counted and dropped. Stop draws the last state if
-// the output takes it and returns without waiting on an output that does not.
+// Contract: events come from the slots' threads and never wait on the output: a writer thread
+// draws. Plain lines pile up only to a limit while the output does not take them; later ones
+// are dropped and a line says how many. Stop draws the last state if the output takes it soon
+// and returns without waiting on an output that does not.
 #pragma once
 
 #include <functional>
-#include <memory>
+#include <mutex>
 #include <string>
+#include <vector>
 
-class CStationBoard {
+#include "engine/events/EngineEvent.h"
+#include "engine/events/WriterThread.h"
+
+// "ok 12  failed 1  already programmed 2  310 modules per hour".
+std::string StationSummary(const CRunCounts& counts);
+// The text a slot shows once its module's attempt ended: "OK BT-0007", "FAILED ...".
+std::string AttemptResult(const CAttemptEnded& ended);
+// The block as a terminal of rows x columns shows it (0: not known), without moving up first.
+std::string BoardFrame(const std::vector<std::string>& lines, const std::string& summary,
+                       size_t rows, size_t columns);
+
+class CStationBoard final : public CEngineEventSink {
  public:
   using CWriter = std::function<void(const std::string& text)>;
-  // screenRows: the terminal's height (0 when unknown); bell: ring on a failure.
-  CStationBoard(CWriter write, bool terminal, bool quiet, bool bell, int screenRows);
-  ~CStationBoard();
-  CStationBoard(const CStationBoard&) = delete;
-  CStationBoard& operator=(const CStationBoard&) = delete;
+  struct CScreen {
+    bool m_bTerminal = false;
+    int m_nRows = 0;  // 0 when not known
+    int m_nColumns = 0;
+  };
+  // bell: ring on a failure; start: how the writer thread is started.
+  CStationBoard(CWriter write, CScreen screen, bool quiet, bool bell,
+                CWriterThread::CStarter start = {});
+  ~CStationBoard() override { Stop(); }
 
-  // A new line for a slot; returns its index.
-  size_t AddSlot(const std::string& label);
-  // What the slot's line says now ("waiting", "OK BT-0007, remove the module").
-  void SetState(size_t slot, const std::string& state);
-  // An event of the slot: a plain line without a terminal; a failure rings the bell on one.
-  void Event(size_t slot, const std::string& text, bool failure);
-  void SetSummary(const std::string& summary);
+  void OnArrived(const CModuleArrived& event) override;
+  void OnStep(const CStepStarted& event) override;
+  void OnAttemptEnded(const CAttemptEnded& event) override;
+  void OnRemoved(const CModuleRemoved& event) override;
+  void OnSlotState(const CSlotStateChanged& event) override;
+  void OnCounts(const CRunCounts& counts) override;
+  void OnRunEnded(const CRunEnded& ended) override;
   void Stop();
 
  private:
-  struct CState;
-  static void Draw(std::shared_ptr<CState> state, CWriter write);
-  void Wake();
+  struct CSlotLine {
+    std::string m_strLabel;
+    std::string m_strState = "waiting";
+    std::string m_strResult;
+  };
+  // The slot's line, made when its first event comes. Called with the lock held.
+  CSlotLine& Line(const CEventPlace& at);
+  void SetState(const CEventPlace& at, const std::string& state);
+  // A plain line for a log; on a terminal a failure rings the bell.
+  void Event(const CEventPlace& at, const std::string& text, bool failure);
+  std::string Frame();
 
-  std::shared_ptr<CState> m_pState;
-  bool m_bRunning = false;
+  const CScreen m_screen;
+  const bool m_bBell;
+  std::mutex m_mutex;
+  std::vector<CSlotLine> m_lines;
+  std::string m_strSummary;
+  size_t m_nDrawn = 0;  // lines of the block on the screen
+  bool m_bRing = false;
+  CWriterThread m_writer;
 };

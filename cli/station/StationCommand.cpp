@@ -60,7 +60,9 @@ CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsA
   station->add_flag("--turn-off", options.m_bTurnOff, "Turn Bluetooth off at the end");
   station
       ->add_option("--events", options.m_strEvents,
-                   "Write events as JSON lines to FILE (appended), or - for stdout")
+                   "Write events as JSON lines to FILE (appended), or - for stdout (not the "
+                   "board's terminal); a reader may fall 4096 events behind, and gets 30 "
+                   "seconds at the end to catch up")
       ->type_name("FILE");
   station->add_option("--count", options.m_nCount, "End after N modules ok")
       ->check(CLI::Validator([](std::string& v) { return CheckCount(v); }, "N"));

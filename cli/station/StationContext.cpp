@@ -1,7 +1,6 @@
 #include "cli/station/StationContext.h"
 
-#include <cstdio>
-
+#include "cli/station/StationBoard.h"
 #include "ledger/Ledger.h"
 
 namespace {
@@ -13,11 +12,10 @@ bool Fine(EOutcome outcome) {
 
 }  // namespace
 
-CStationContext::CStationContext(const CStationOptions& options, CRunEnv& env, CStationBoard& board,
-                                 CEventStream& events, CLedgerRun* ledger, const CPlan* plan)
+CStationContext::CStationContext(const CStationOptions& options, CRunEnv& env,
+                                 CEngineEventSink& events, CLedgerRun* ledger, const CPlan* plan)
     : m_options(options),
       m_env(env),
-      m_board(board),
       m_events(events),
       m_pLedger(ledger),
       m_pPlan(plan),
@@ -146,12 +144,14 @@ void CStationContext::Ended(const std::string& port, const CModuleReport& report
     for (const auto& module : m_fates) ok += module.second == EFate::Ok ? 1 : 0;
   }
   if (fate == EFate::Ok && m_options.m_nCount > 0 && ok >= m_options.m_nCount) Stop(EStop::Count);
-  m_board.SetSummary(Summary());
+  m_events.OnCounts(Counts());
 }
 
-CStationContext::CCounts CStationContext::Counts() const {
+CRunCounts CStationContext::Counts() const {
+  const double hours = std::chrono::duration<double>(Clock::now() - m_start).count() / 3600.0;
   std::lock_guard<std::mutex> lock(m_mutex);
-  CCounts counts;
+  CRunCounts counts;
+  counts.m_dHours = hours;
   counts.m_nFailed = m_nNamelessFailures;
   for (const auto& module : m_fates) {
     if (module.second == EFate::Ok) ++counts.m_nOk;
@@ -165,25 +165,6 @@ long long CStationContext::Failed() const {
   return Counts().m_nFailed;
 }
 
-void CStationContext::Post(const std::string& slot, const std::string& port, const char* event,
-                           CJson fields) {
-  CJson line = {{"time", LedgerTimeNow()}, {"slot", slot}, {"port", port}, {"event", event}};
-  for (auto& field : fields.items()) line[field.key()] = field.value();
-  m_events.Post(line);
-}
-
 std::string CStationContext::Summary() const {
-  const double hours = std::chrono::duration<double>(Clock::now() - m_start).count() / 3600.0;
-  const CCounts counts = Counts();
-  std::string text =
-      "ok " + std::to_string(counts.m_nOk) + "  failed " + std::to_string(counts.m_nFailed);
-  if (counts.m_nSkipped > 0) {
-    text += "  already programmed " + std::to_string(counts.m_nSkipped);
-  }
-  if (hours > 0) {
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%.0f", static_cast<double>(counts.m_nOk) / hours);
-    text += "  " + std::string(rate) + " modules per hour";
-  }
-  return text;
+  return StationSummary(Counts());
 }

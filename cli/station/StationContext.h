@@ -1,5 +1,6 @@
-// What every slot of a station shares: the options, the ledger, the operator's view, the
-// events, the counts, and the station's own stop. Slots call it from their own threads.
+// What every slot of a station shares: the options, the ledger, the stream of events its
+// presenters subscribe to, the counts, and the station's own stop. Slots call it from their own
+// threads.
 #pragma once
 
 #include <atomic>
@@ -13,9 +14,8 @@
 #include "engine/ledgerturn/LedgerRun.h"
 #include "engine/session/ModuleSession.h"
 #include "engine/values/Plan.h"
-#include "cli/station/EventStream.h"
-#include "cli/station/StationBoard.h"
 #include "cli/station/StationOptions.h"
+#include "engine/events/EngineEvent.h"
 
 // Why the station stops taking modules.
 enum class EStop { None, Interrupted, Count, Idle, LedgerLost, EventsLost };
@@ -34,12 +34,15 @@ struct CSlotTurn {
 
 class CStationContext {
  public:
-  CStationContext(const CStationOptions& options, CRunEnv& env, CStationBoard& board,
-                  CEventStream& events, CLedgerRun* ledger, const CPlan* plan);
+  CStationContext(const CStationOptions& options, CRunEnv& env, CEngineEventSink& events,
+                  CLedgerRun* ledger, const CPlan* plan);
 
   const CStationOptions& Options() const { return m_options; }
   CRunEnv& Env() { return m_env; }
-  CStationBoard& Board() { return m_board; }
+  // Where the slots tell what happens.
+  CEngineEventSink& Events() { return m_events; }
+  // The next slot's index: slots are numbered from 0 as they come.
+  size_t NewSlot() { return m_nSlots++; }
   const CInterrupt& UserInterrupt() const { return m_env.m_interrupt; }
 
   // The station stops taking modules (the first reason given stays); modules under way finish.
@@ -58,8 +61,8 @@ class CStationContext {
   // The module's run has ended: counts, the ledger's record, the end by count.
   void Ended(const std::string& port, const CModuleReport& report, double seconds, bool tried,
              bool again);
-  // A line for the events: time, slot, port and event, with the fields given.
-  void Post(const std::string& slot, const std::string& port, const char* event, CJson fields);
+  // Modules by their last attempt in this run, and the time the run has taken.
+  CRunCounts Counts() const;
   // "ok 12  failed 1  already programmed 2  310 modules per hour".
   std::string Summary() const;
   // Modules whose last attempt in this run failed.
@@ -68,10 +71,6 @@ class CStationContext {
  private:
   using Clock = std::chrono::steady_clock;
   enum class EFate { Ok, Failed, Skipped };
-  struct CCounts {
-    long long m_nOk = 0, m_nFailed = 0, m_nSkipped = 0;
-  };
-  CCounts Counts() const;
   CSlotTurn TurnWithLedger(const std::string& port, const std::string& key,
                            const CModuleSettings& read);
   CSlotTurn TurnWithoutLedger(const std::string& port, const std::string& key,
@@ -79,8 +78,8 @@ class CStationContext {
 
   const CStationOptions& m_options;
   CRunEnv& m_env;
-  CStationBoard& m_board;
-  CEventStream& m_events;
+  CEngineEventSink& m_events;
+  std::atomic<size_t> m_nSlots{0};
   CLedgerRun* m_pLedger;
   const CPlan* m_pPlan;
   CInterrupt m_stop;

@@ -15,6 +15,10 @@
 bool StderrIsTerminal();
 // The height of that terminal in lines; 0 when it cannot be told.
 int StderrTerminalRows();
+// Its width in columns; 0 when it cannot be told.
+int StderrTerminalColumns();
+// True when the standard output is a terminal.
+bool StdoutIsTerminal();
 // Writes text to the standard error's descriptor itself (see CRunEnv::m_fnRawErr).
 void WriteStderrRaw(const std::string& text);
 // And to the standard output's (see CRunEnv::m_fnRawOut); false when it did not take it all.

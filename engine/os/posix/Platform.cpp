@@ -28,6 +28,16 @@ int StderrTerminalRows() {
   return size.ws_row;
 }
 
+int StderrTerminalColumns() {
+  winsize size{};
+  if (ioctl(STDERR_FILENO, TIOCGWINSZ, &size) != 0) return 0;
+  return size.ws_col;
+}
+
+bool StdoutIsTerminal() {
+  return isatty(STDOUT_FILENO) == 1;
+}
+
 void WriteStderrRaw(const std::string& text) {
   size_t done = 0;
   while (done < text.size()) {

@@ -18,6 +18,16 @@ int StderrTerminalRows() {
   return info.srWindow.Bottom - info.srWindow.Top + 1;
 }
 
+int StderrTerminalColumns() {
+  CONSOLE_SCREEN_BUFFER_INFO info;
+  if (!GetConsoleScreenBufferInfo(GetStdHandle(STD_ERROR_HANDLE), &info)) return 0;
+  return info.srWindow.Right - info.srWindow.Left + 1;
+}
+
+bool StdoutIsTerminal() {
+  return _isatty(_fileno(stdout)) != 0;
+}
+
 void WriteStderrRaw(const std::string& text) {
   const HANDLE err = GetStdHandle(STD_ERROR_HANDLE);
   size_t done = 0;

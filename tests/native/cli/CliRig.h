@@ -92,6 +92,12 @@ class CCliRig {
     return code;
   }
 
+  // The environment Run gives the program, for a test that runs a command's parts itself.
+  CRunEnv Env(std::ostream& out, std::ostream& err) {
+    return CRunEnv{*m_pApi, PlatformDevicePaths(), out,     err,
+                   false,   *m_pInterrupt,         nullptr, nullptr};
+  }
+
   // modsim writes its files after it has answered: first let it catch up.
   std::map<std::string, std::string> State(size_t k) const {
     m_modules[k]->Sync();

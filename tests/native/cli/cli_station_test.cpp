@@ -4,11 +4,13 @@
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/mount.h>
+#include <termios.h>
 
 #include <algorithm>
 #include <chrono>
 #include <fstream>
 #include <map>
+#include <mutex>
 #include <nlohmann/json.hpp>
 #include <random>
 #include <regex>
@@ -17,6 +19,9 @@
 #include <thread>
 
 #include "cli/CliRig.h"
+#include "cli/station/Station.h"
+#include "cli/station/StationBoard.h"
+#include "cli/station/StationCommand.h"
 
 namespace {
 
@@ -483,3 +488,159 @@ TEST(StationTest, EventsOnAFullDiskAreWholeLinesAndTheNextRunMendsTheFile) {
 }
 
 }  // namespace
+
+namespace {
+
+// A presenter that keeps what it is told, slot by slot, as words a test can compare.
+class CRecorder final : public CEngineEventSink {
+ public:
+  void OnArrived(const CModuleArrived& e) override {
+    Note(e.m_at, "arrived at " + e.m_at.m_strPort);
+  }
+  void OnProgrammingStarted(const CProgrammingStarted& e) override {
+    Note(e.m_at, "started " + e.m_values.m_strPin);
+  }
+  void OnAcknowledged(const CSettingAcknowledged& e) override { Note(e.m_at, e.m_strSetting); }
+  void OnAttemptEnded(const CAttemptEnded& e) override {
+    Note(e.m_at, std::string(OutcomeText(e.m_report.m_outcome)) + " " + e.m_at.m_address->Text());
+  }
+  void OnRunEnded(const CRunEnded& e) override {
+    Note({}, e.m_end == ERunEnd::Count ? "end ok " + std::to_string(e.m_counts.m_nOk) : "end");
+  }
+
+  std::mutex m_mutex;
+  std::map<size_t, std::vector<std::string>> m_slots;
+
+ private:
+  void Note(const CEventPlace& at, const std::string& what) {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_slots[at.m_strLabel.empty() ? 99 : at.m_nSlot].push_back(what);
+  }
+};
+
+// A pseudo-terminal of the test's own: its far end, and the end in *master; -1 without one.
+int OpenTerminal(int* master) {
+  *master = posix_openpt(O_RDWR | O_NOCTTY);
+  if (*master < 0 || grantpt(*master) != 0 || unlockpt(*master) != 0) return -1;
+  return open(ptsname(*master), O_RDWR | O_NOCTTY);
+}
+
+}  // namespace
+
+// The station's engine without a terminal or a parser run: what its presenters are told.
+TEST(StationTest, FourSlotsToldToARecordingPresenter) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--address", Address(1)},
+                         {"--address", Address(2)},
+                         {"--address", Address(3)},
+                         {"--address", Address(4)}}));
+  CLI::App app;
+  CStationOptions options;
+  AddStationCommand(app, options, true);
+  app.parse("station --ports " + rig.Paths(0, 4) + " --pin 4321 --pace fast --count 4 --quiet",
+            false);
+  std::ostringstream out, err;
+  CRunEnv env = rig.Env(out, err);
+  CRecorder recorder;
+  CStation station(options, env);
+  station.Subscribe(recorder);
+  EXPECT_EQ(station.Run(), 0) << err.str();
+  EXPECT_EQ(out.str(), "");  // no events asked for, no board drawn: nothing shown
+
+  std::lock_guard<std::mutex> lock(recorder.m_mutex);
+  EXPECT_EQ(recorder.m_slots[99], std::vector<std::string>({"end ok 4"}));
+  for (size_t k = 0; k < 4; ++k) {
+    // Every setting goes to the module read, the ones left as they were among them.
+    const std::vector<std::string> told = {"arrived at " + rig.Path(k),
+                                           "started 4321",
+                                           "name",
+                                           "pin",
+                                           "role",
+                                           "peer",
+                                           "ok " + Address(static_cast<int>(k) + 1)};
+    EXPECT_EQ(recorder.m_slots[k], told) << "slot " << k;
+  }
+}
+
+// The board on terminals of several sizes: every line within the width, once; the block
+// within the height, the rest counted.
+TEST(StationTest, TheBoardFitsTheTerminal) {
+  const std::string failed = "COM3  FAILED communication error: " + std::string(200, 'x');
+  const struct {
+    size_t rows, columns, slots;
+    size_t lines;
+    const char* last;  // the last slot line shown
+  } cases[] = {
+      {24, 80, 2, 3, "COM3  FAILED"},
+      {24, 120, 2, 3, "COM3  FAILED"},
+      {10, 40, 8, 9, "COM3  FAILED"},
+      {6, 40, 8, 5, "... and 5 more slots"},
+  };
+  for (const auto& c : cases) {
+    std::vector<std::string> slots(c.slots, "COM4  waiting");
+    slots.back() = failed;
+    if (c.slots > 2) slots[1] = failed;
+    const std::string frame = BoardFrame(slots, "ok 1  failed 1", c.rows, c.columns);
+    std::vector<std::string> lines;
+    std::istringstream in(frame);
+    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    ASSERT_EQ(lines.size(), c.lines) << frame;
+    for (const std::string& line : lines) {
+      // Each line clears what an earlier frame left there, and stays within the width.
+      EXPECT_EQ(line.compare(0, 4, "\x1b[2K"), 0) << line;
+      EXPECT_LT(line.size() - 4, c.columns) << line;
+    }
+    EXPECT_EQ(lines[lines.size() - 2].find(c.last), 4u) << frame;
+    EXPECT_EQ(lines.back(), "\x1b[2Kok 1  failed 1");
+  }
+}
+
+// --events - with the board on the same terminal would be wiped out by its redraws.
+TEST(StationTest, EventsToTheBoardsTerminalAreRefused) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{}}));
+  int master = -1;
+  const int terminal = OpenTerminal(&master);
+  ASSERT_GE(terminal, 0);
+  setenv("TERM", "xterm", 1);
+  const pid_t child = CCliRig::Spawn(
+      {"station", "--ports", rig.Path(0), "--pin", "4321", "--events", "-"}, terminal, terminal);
+  close(terminal);
+  int status = 0;
+  ASSERT_TRUE(CCliRig::WaitExit(child, 30, &status));
+  EXPECT_EQ(WEXITSTATUS(status), 64);
+  char buffer[512];
+  const ssize_t n = read(master, buffer, sizeof buffer);
+  close(master);
+  const std::string said(buffer, n > 0 ? static_cast<size_t>(n) : 0);
+  EXPECT_NE(said.find("--events -: the operator's view redraws this terminal"), std::string::npos)
+      << said;
+  EXPECT_TRUE(rig.Untouched(0));
+}
+
+// A reader that pauses its terminal (Ctrl-S) until after the station's end loses nothing: the
+// station waits for it rather than giving up after a few seconds.
+TEST(StationTest, APausedEventsReaderLosesNothingAtTheEnd) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({{"--address", Address(1)}, {"--address", Address(2)}}));
+  int master = -1;
+  const int terminal = OpenTerminal(&master);
+  ASSERT_GE(terminal, 0);
+  ASSERT_EQ(tcflow(terminal, TCOOFF), 0);
+  const pid_t child = CCliRig::Spawn({"station", "--ports", rig.Paths(0, 2), "--pin", "4321",
+                                      "--pace", "fast", "--count", "2", "--events", "-", "--quiet"},
+                                     terminal);
+  std::this_thread::sleep_for(std::chrono::seconds(6));
+  ASSERT_EQ(tcflow(terminal, TCOON), 0);
+  close(terminal);
+  std::string said;
+  char buffer[4096];
+  for (ssize_t n; (n = read(master, buffer, sizeof buffer)) > 0;) said.append(buffer, n);
+  close(master);
+  int status = 0;
+  ASSERT_TRUE(CCliRig::WaitExit(child, 30, &status));
+  EXPECT_EQ(WEXITSTATUS(status), 0);
+  size_t ok = 0;
+  for (const json& event : JsonLines(said)) ok += event["event"] == "ok" ? 1 : 0;
+  EXPECT_EQ(ok, 2u) << said;
+}
