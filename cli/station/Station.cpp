@@ -41,7 +41,7 @@ ERunEnd EndOf(EStop stop) {
 }
 
 // The board redraws the terminal it is on, and would wipe out events written there.
-std::string CheckEventsApart(const CStationOptions& options, const CRunEnv& env) {
+std::string CheckEventsApart(const CStationSetup& options, const CRunEnv& env) {
   if (options.m_strEvents == "-" && env.m_fnRawOut && env.m_bErrIsTerminal && !options.m_bQuiet &&
       StdoutIsTerminal()) {
     return "--events -: the operator's view redraws this terminal and would erase them; send "
@@ -54,7 +54,7 @@ std::string CheckEventsApart(const CStationOptions& options, const CRunEnv& env)
 
 bool CStation::Prepare(std::string* error, int* code) {
   *code = kExitUsage;
-  *error = m_options.m_ledger.CheckUse();
+  *error = m_command.m_ledgerOptions.CheckUse();
   if (!error->empty()) return false;
   const std::string ledger = m_options.m_ledger.Given() ? m_options.m_ledger.m_strLocation : "";
   if (!CheckRunFiles({{"--plan", m_options.m_strPlan, CRunFile::EUse::Read},
@@ -65,7 +65,7 @@ bool CStation::Prepare(std::string* error, int* code) {
   }
   *error = CheckEventsApart(m_options, m_env);
   if (!error->empty()) return false;
-  const CSettingOptions& settings = m_options.m_settings;
+  const CSettingChoice& settings = m_options.m_settings;
   if (!m_options.m_ledger.Given()) {
     for (const auto& given : {std::make_pair("--name", settings.m_strName),
                               std::make_pair("--pin", settings.m_strPin)}) {
@@ -124,8 +124,8 @@ bool CStation::MakeFinder(std::string* error) {
     }
     fixed.push_back(name);
   }
-  const bool portsGiven = m_options.m_pPorts != nullptr && m_options.m_pPorts->count() > 0;
-  const bool watchGiven = m_options.m_pWatch != nullptr && m_options.m_pWatch->count() > 0;
+  const bool portsGiven = m_options.m_bPortsGiven;
+  const bool watchGiven = m_options.m_bWatchGiven;
   std::string watch = m_options.m_strWatch;
   if (watchGiven && !paths) {
     *error =
@@ -280,7 +280,7 @@ int CStation::End() {
     default:
       break;
   }
-  err << "corvane: " << m_pContext->Summary() << "\n";
+  err << "corvane: " << StationSummary(m_pContext->Counts()) << "\n";
   if (m_pLedger && m_pLedger->Lost()) {
     err << "corvane: " << m_pLedger->LostText() << "; nothing was programmed after that";
     const std::vector<std::string> unrecorded = m_pLedger->Unrecorded();

@@ -8,14 +8,16 @@
 #include <vector>
 
 #include "cli/station/EventStream.h"
-#include "cli/station/Slot.h"
-#include "cli/station/SlotPorts.h"
+#include "engine/station/Slot.h"
+#include "engine/station/SlotPorts.h"
 #include "cli/station/StationBoard.h"
-#include "cli/station/StationContext.h"
+#include "cli/station/StationOptions.h"
+#include "engine/station/StationContext.h"
 
 class CStation {
  public:
-  CStation(const CStationOptions& options, CRunEnv& env) : m_options(options), m_env(env) {}
+  CStation(const CStationOptions& options, CRunEnv& env)
+      : m_command(options), m_options(options.Setup()), m_env(env) {}
   // Another presenter of the station's events, subscribed before Run.
   void Subscribe(CEngineEventSink& sink) { m_extra.push_back(&sink); }
   int Run();
@@ -34,7 +36,8 @@ class CStation {
   // The events' end: a slow reader given its while; false when some were not written.
   bool EndEvents();
 
-  const CStationOptions& m_options;
+  const CStationOptions& m_command;
+  const CStationSetup m_options;
   CRunEnv& m_env;
   CPlan m_plan;
   std::map<std::string, std::string> m_labels;

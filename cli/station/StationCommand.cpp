@@ -49,9 +49,9 @@ CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsA
   }
   station->add_option("--slots", options.m_strSlots, "CSV file of slot labels: port name,label")
       ->type_name("FILE");
-  options.m_settings.Add(station, TemplateRule(CheckName),
-                         "Name template: {seq} (needs --ledger), {seq:03}, {addr}, {addr4}",
-                         TemplateRule(CheckPin), "PIN template");
+  options.m_settingOptions.Add(station, TemplateRule(CheckName),
+                               "Name template: {seq} (needs --ledger), {seq:03}, {addr}, {addr4}",
+                               TemplateRule(CheckPin), "PIN template");
   station
       ->add_option("--plan", options.m_strPlan,
                    "CSV file (or - for stdin): address,name,pin,role,peer")
@@ -72,7 +72,7 @@ CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsA
   station->add_flag("--bell", options.m_bBell, "Ring the terminal bell on a failure");
   AddPaceOption(station, options.m_pace);
   AddQuietOption(station, options.m_bQuiet, "No operator's view; events and the end only");
-  options.m_ledger.Add(station);
+  options.m_ledgerOptions.Add(station);
   return station;
 }
 

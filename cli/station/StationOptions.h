@@ -1,31 +1,22 @@
-// `corvane station`'s options: gang's value options, where modules arrive, and the outputs.
+// `corvane station`'s options: the station's setup, with the options CLI11 binds to it.
 #pragma once
 
-#include <string>
-
 #include "cli/CommonOptions.h"
+#include "engine/station/StationSetup.h"
 
-struct CStationOptions {
-  // Slots that are always there: P1,P2,... (COM names or device paths); empty when not given.
-  std::string m_strPorts;
-  // A folder of stable port names; a name that appears there is a slot.
-  std::string m_strWatch;
-  // "port name,label" lines.
-  std::string m_strSlots;
-  // JSON lines to a file, or "-" for stdout.
-  std::string m_strEvents;
-  CSettingOptions m_settings;
-  std::string m_strPlan;
-  bool m_bVerify = false;
-  bool m_bTurnOff = false;
-  bool m_bBell = false;
-  bool m_bQuiet = false;
-  EPace m_pace = EPace::Standard;
-  // After this many modules ok; 0: no end by count.
-  long long m_nCount = 0;
-  // After this many seconds with nothing arriving; 0: never.
-  double m_dIdleExit = 0;
-  CLedgerOptions m_ledger;
+struct CStationOptions : CStationSetup {
+  CSettingOptions m_settingOptions;
+  CLedgerOptions m_ledgerOptions;
   CLI::Option* m_pPorts = nullptr;
   CLI::Option* m_pWatch = nullptr;
+
+  // The setup once the options are parsed.
+  CStationSetup Setup() const {
+    CStationSetup setup = *this;
+    setup.m_settings = m_settingOptions;
+    setup.m_ledger = m_ledgerOptions;
+    setup.m_bPortsGiven = m_pPorts != nullptr && m_pPorts->count() > 0;
+    setup.m_bWatchGiven = m_pWatch != nullptr && m_pWatch->count() > 0;
+    return setup;
+  }
 };

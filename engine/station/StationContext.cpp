@@ -1,6 +1,5 @@
-#include "cli/station/StationContext.h"
+#include "engine/station/StationContext.h"
 
-#include "cli/station/StationBoard.h"
 #include "ledger/Ledger.h"
 
 namespace {
@@ -12,7 +11,7 @@ bool Fine(EOutcome outcome) {
 
 }  // namespace
 
-CStationContext::CStationContext(const CStationOptions& options, CRunEnv& env,
+CStationContext::CStationContext(const CStationSetup& options, CRunEnv& env,
                                  CEngineEventSink& events, CLedgerRun* ledger, const CPlan* plan)
     : m_options(options),
       m_env(env),
@@ -163,8 +162,4 @@ CRunCounts CStationContext::Counts() const {
 
 long long CStationContext::Failed() const {
   return Counts().m_nFailed;
-}
-
-std::string CStationContext::Summary() const {
-  return StationSummary(Counts());
 }

@@ -1,11 +1,10 @@
-#include "cli/station/Slot.h"
+#include "engine/station/Slot.h"
 
 #include <chrono>
 #include <system_error>
 
 #include "engine/os/Platform.h"
 #include "engine/report/Output.h"
-#include "cli/Progress.h"
 
 namespace {
 
@@ -194,7 +193,7 @@ void CSlot::TakeModule() {
   }
   m_context.Events().OnProgrammingStarted({Place(), turn.m_values, report.m_ledgerNumber});
   SetState(ESlotState::Programming);
-  const CStationOptions& options = m_context.Options();
+  const CStationSetup& options = m_context.Options();
   sink.Phase(EPhase::Programming);
   session.Program(turn.m_values, options.m_bTurnOff, options.m_bVerify, report);
   Finish(report, Since(start), true, turn.m_bAgain);

@@ -14,7 +14,7 @@
 #include "engine/ledgerturn/LedgerRun.h"
 #include "engine/session/ModuleSession.h"
 #include "engine/values/Plan.h"
-#include "cli/station/StationOptions.h"
+#include "engine/station/StationSetup.h"
 #include "engine/events/EngineEvent.h"
 
 // Why the station stops taking modules.
@@ -34,10 +34,10 @@ struct CSlotTurn {
 
 class CStationContext {
  public:
-  CStationContext(const CStationOptions& options, CRunEnv& env, CEngineEventSink& events,
+  CStationContext(const CStationSetup& options, CRunEnv& env, CEngineEventSink& events,
                   CLedgerRun* ledger, const CPlan* plan);
 
-  const CStationOptions& Options() const { return m_options; }
+  const CStationSetup& Options() const { return m_options; }
   CRunEnv& Env() { return m_env; }
   // Where the slots tell what happens.
   CEngineEventSink& Events() { return m_events; }
@@ -63,8 +63,6 @@ class CStationContext {
              bool again);
   // Modules by their last attempt in this run, and the time the run has taken.
   CRunCounts Counts() const;
-  // "ok 12  failed 1  already programmed 2  310 modules per hour".
-  std::string Summary() const;
   // Modules whose last attempt in this run failed.
   long long Failed() const;
 
@@ -76,7 +74,7 @@ class CStationContext {
   CSlotTurn TurnWithoutLedger(const std::string& port, const std::string& key,
                               const CModuleSettings& read);
 
-  const CStationOptions& m_options;
+  const CStationSetup& m_options;
   CRunEnv& m_env;
   CEngineEventSink& m_events;
   std::atomic<size_t> m_nSlots{0};

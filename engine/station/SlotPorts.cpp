@@ -1,4 +1,4 @@
-#include "cli/station/SlotPorts.h"
+#include "engine/station/SlotPorts.h"
 
 #include <filesystem>
 #include <sstream>

@@ -15,7 +15,7 @@
 #include <string>
 #include <thread>
 
-#include "cli/station/StationContext.h"
+#include "engine/station/StationContext.h"
 #include "serial/CommApi.h"
 
 class CSlot {
