@@ -104,6 +104,43 @@ cp "$S/events.jsonl" "$R/events.jsonl"
 capture ledger corvane ledger export --format jsonl --ledger "$S/ledger.db"
 say "[usb] station done (exit $(cat "$R/station.rc"))"
 
+# The shipped corvane.exe under 32-bit Wine. Wine's mount manager gives the machine's serial
+# devices COM names when the wineserver starts: an adapter plugged in later is looked for
+# under the running wineserver, then after a restart, then through a COM name mapped by hand
+# to its by-id link before the wineserver starts (what a line PC would set up once).
+WINEPREFIX=/root/work/wineprefix
+export WINEPREFIX CORVANE_WINE=/usr/lib/wine/wine CORVANE_WINEARCH=win32
+mkdir -p /tmp/bin
+ln -sf /usr/lib/wine/wineserver32 /tmp/bin/wineserver
+export PATH=/tmp/bin:$PATH
+EXE=$T/win/corvane.exe
+wine_start() {
+  wineserver -p >/dev/null 2>&1 </dev/null
+  "$T/src/scripts/wine-run.sh" wineboot >/dev/null 2>&1 </dev/null
+}
+com_names() { ls -l "$WINEPREFIX/dosdevices" | awk '/com[0-9]/{print $(NF-2), $NF}'; }
+wine_exe() { timeout 120 "$T/src/scripts/wine-run.sh" "$EXE" "$@"; }
+wine_start
+com_names >"$R/wine_before.out"
+say "[usb] wine up"
+wait_for 'ls /dev/serial/by-id/*CVB0002* >/dev/null 2>&1' 300 || say "no second adapter"
+BY_ID2=$(ls -d /dev/serial/by-id/*CVB0002* 2>/dev/null | head -n 1)
+sleep 2
+com_names >"$R/wine_hot.out"
+capture wine_ports_hot wine_exe ports
+wineserver -k
+wine_start
+com_names >"$R/wine_restart.out"
+capture wine_ports_restart wine_exe ports
+wineserver -k
+ln -sfn "$BY_ID2" "$WINEPREFIX/dosdevices/com20"
+wine_start
+com_names >"$R/wine_mapped.out"
+capture wine_ports wine_exe ports
+capture wine_read wine_exe read --port COM20
+wineserver -k
+say "[usb] wine done"
+
 echo "end_s $(uptime_s)" >>"$R/times"
 touch "$R/done"
 power_off

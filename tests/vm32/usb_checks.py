@@ -158,6 +158,28 @@ def station(r, line, address, pulled, modules):
     ]
 
 
+def wine(r):
+    return [
+        ("usb wine: corvane.exe ports lists the adapter mapped to COM20",
+         lambda: check_command(r, "wine_ports", "COM20")),
+        ("usb wine: corvane.exe read on COM20", lambda: check_command(r, "wine_read",
+                                                                      "00:1A:7D:00:00:B0")),
+    ]
+
+
+def wine_findings(r):
+    """Which COM names Wine gave the adapter plugged in while it ran: what this Wine does, told
+    rather than judged."""
+    before = set(r.text("wine_before.out").splitlines())
+    for name, when in (("wine_hot", "plugged in while the wineserver ran"),
+                       ("wine_restart", "after the wineserver restarted")):
+        new = sorted(set(r.text(f"{name}.out").splitlines()) - before)
+        listed = " ".join(l.split()[0] for l in r.text(f"{name}.out").splitlines()) or "none"
+        print(f"finding: {when}: new COM names {new or 'none'}; "
+              f"corvane.exe ports listed {r.text(name.replace('wine', 'wine_ports') + '.out').split() or 'nothing'}"
+              f" (dosdevices: {listed})")
+
+
 def judge(folder, line, address, pulled, modules):
     if folder is None:
         print("FAIL the guest's results are missing")
@@ -167,7 +189,7 @@ def judge(folder, line, address, pulled, modules):
     if not os.path.exists(os.path.join(folder, "done")):
         print("FAIL the guest did not finish its script")
         failed += 1
-    for name, check in phase_one(r) + station(r, line, address, pulled, modules):
+    for name, check in phase_one(r) + station(r, line, address, pulled, modules) + wine(r):
         why = check()
         print(f"ok   {name}" if why is None else f"FAIL {name}: {why}")
         passed, failed = passed + (why is None), failed + (why is not None)
@@ -177,6 +199,7 @@ def judge(folder, line, address, pulled, modules):
 def figures(folder, line, trace_log):
     """What was measured: they describe qemu's emulated chip, not a particular real one."""
     r = Results(folder)
+    wine_findings(r)
     for entry in r.text("times").splitlines():
         if entry.startswith("program_s"):
             _, pace, seconds = entry.split()
