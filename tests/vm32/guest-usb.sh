@@ -85,8 +85,10 @@ say "[usb] phase1 done"
 wait_for '! ls /dev/serial/by-path/* >/dev/null 2>&1' 300 || say "the adapter did not go"
 
 # The station over the sockets the host plugs adapters into, until twelve modules are ok.
+# corvane refuses to watch a folder that is not there yet, and udev removes by-path with the
+# last adapter: the folder is made empty ahead, as a line PC would need it at boot.
 S=/tmp/station
-mkdir -p "$S"
+mkdir -p "$S" /dev/serial/by-path
 : >"$S/events.jsonl"
 tail -n +1 -F "$S/events.jsonl" 2>/dev/null | sed -u 's/^/[usb-event] /' &
 follower=$!

@@ -109,16 +109,30 @@ class Monitor:
                 time.sleep(0.2)
         self.file = self.sock.makefile("r")
         self.file.readline()  # the greeting
+        self.deleted = set()
         self.execute("qmp_capabilities")
 
     def execute(self, command, **arguments):
         self.sock.sendall(json.dumps({"execute": command, "arguments": arguments}).encode())
         while True:
-            reply = json.loads(self.file.readline())
+            reply = self._next()
             if "error" in reply:
                 raise RuntimeError(f"{command}: {reply['error'].get('desc')}")
             if "return" in reply:
                 return reply["return"]
+
+    def _next(self):
+        reply = json.loads(self.file.readline())
+        if reply.get("event") == "DEVICE_DELETED":
+            self.deleted.add(reply.get("data", {}).get("device"))
+        return reply
+
+    def unplug(self, device):
+        """device_del, and the wait until qemu has let go of the adapter's chardev: only then
+        can another adapter be plugged onto the same far end."""
+        self.execute("device_del", id=device)
+        while device not in self.deleted:
+            self._next()
 
 
 class Line:
@@ -153,7 +167,7 @@ class Line:
 
     def unplug(self, s):
         module, device = self.on.pop(s)
-        self.monitor.execute("device_del", id=device)
+        self.monitor.unplug(device)
         if module == INTERRUPTED and self.pulled is None:
             self.pulled = self.modsims[s].synced_state()
             self.waiting.append(module)
@@ -205,7 +219,7 @@ def drive(lines, monitor, modsims, rng, limit):
         except queue.Empty:
             text = ""
         if text.endswith("[usb] phase1 done"):
-            monitor.execute("device_del", id="first")
+            monitor.unplug("first")
             modsims[1].command("remove")
         elif text.endswith("[usb] station watching"):
             line = Line(monitor, modsims, rng)

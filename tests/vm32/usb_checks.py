@@ -6,7 +6,7 @@ import os
 import re
 import statistics
 
-FIRST_ADDRESS = "00:1A:7D:00:00:A0"
+TEXT_ADDRESS = "00 : 1A : 7D : 00 : 00 : A0"  # as read prints it
 FACTORY = {"name": "CORVANE-BT", "pin": "1234", "role": "slave", "peer": "00:12:6F:34:56:78"}
 # What qemu's emulated chip says of itself (hw/usb/dev-serial.c), and the name udev gives it.
 CHIP = {"vendor_id": "0403", "product_id": "6001", "manufacturer": "QEMU",
@@ -82,7 +82,7 @@ def phase_one(r):
     return [
         ("usb ports lists the adapter", lambda: check_command(r, "ports", "/dev/ttyUSB0")),
         ("usb ports --long: ids, strings and udev names", lambda: check_ports_long(r)),
-        ("usb read through by-id", lambda: check_command(r, "read", FIRST_ADDRESS)),
+        ("usb read through by-id", lambda: check_command(r, "read", TEXT_ADDRESS)),
         ("usb program --verify through by-id", lambda: check_command(r, "program")),
         ("usb program --verify --pace fast", lambda: check_command(r, "program_fast")),
         ("usb read back what was programmed",
@@ -214,7 +214,10 @@ def figures(folder, line, trace_log):
             controls = [l.strip() for l in f if "usb_serial_handle_control" in l]
     except OSError:
         controls = []
-    # FTDI's SET_MODEM_CTRL (request 1): value 0x0101/0x0202 raise DTR/RTS, 0x0100/0x0200 drop.
-    lines = [c for c in controls if re.search(r"request 0x1\b|request 1\b|req 0x1\b", c)]
-    print(f"figure: qemu traced {len(controls)} control requests of the chip, "
-          f"{len(lines)} of them setting DTR/RTS (trace: {trace_log})")
+    # FTDI's SET_MODEM_CTRL (vendor request 0x4001): high byte the lines changed, low byte their
+    # state (1 DTR, 2 RTS). 0x303 raises both (the driver's open), 0x300 drops both (its close).
+    modem = [re.search(r"value (0x[0-9a-f]+)", c).group(1) for c in controls
+             if "got control 0x4001," in c]
+    tally = {v: modem.count(v) for v in sorted(set(modem))}
+    print(f"figure: qemu traced {len(controls)} control requests of the chip; DTR/RTS "
+          f"settings {tally} (0x303 both raised, 0x300 both dropped; trace: {trace_log})")
