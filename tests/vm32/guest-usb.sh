@@ -84,7 +84,8 @@ say "[usb] phase1 done"
 # The host unplugs the adapter; udev removes the folder of links with it.
 wait_for '! ls /dev/serial/by-path/* >/dev/null 2>&1' 300 || say "the adapter did not go"
 
-# The station over the sockets the host plugs adapters into, until twelve modules are ok.
+# The station over the sockets the host plugs adapters into, until 20 s pass with no arrival
+# (the host plugs the next adapter within 2 s of a socket coming free).
 # corvane refuses to watch a folder that is not there yet, and udev removes by-path with the
 # last adapter: the folder is made empty ahead, as a line PC would need it at boot.
 S=/tmp/station
@@ -93,7 +94,7 @@ mkdir -p "$S" /dev/serial/by-path
 tail -n +1 -F "$S/events.jsonl" 2>/dev/null | sed -u 's/^/[usb-event] /' &
 follower=$!
 corvane station --watch /dev/serial/by-path --ledger "$S/ledger.db" --name 'USB-{seq:04}' \
-  --pin 2468 --verify --events "$S/events.jsonl" --count 12 --idle-exit 60 --quiet \
+  --pin 2468 --verify --pace fast --events "$S/events.jsonl" --idle-exit 20 --quiet \
   >"$R/station.out" 2>"$R/station.err" &
 station=$!
 say "[usb] station watching"

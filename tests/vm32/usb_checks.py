@@ -158,12 +158,21 @@ def station(r, line, address, pulled, modules):
     ]
 
 
+def check_wine_listing(r):
+    """After a restart, the mount manager has given /dev/ttyUSB0 a COM name: ports lists it."""
+    mapped = [l.split()[0].upper() for l in r.text("wine_restart.out").splitlines()
+              if l.endswith("/dev/ttyUSB0")]
+    if not mapped:
+        return f"no COM name for /dev/ttyUSB0 after the restart: {r.text('wine_restart.out')}"
+    return check_command(r, "wine_ports_restart", mapped[0])
+
+
 def wine(r):
     return [
-        ("usb wine: corvane.exe ports lists the adapter mapped to COM20",
-         lambda: check_command(r, "wine_ports", "COM20")),
-        ("usb wine: corvane.exe read on COM20", lambda: check_command(r, "wine_read",
-                                                                      "00:1A:7D:00:00:B0")),
+        ("usb wine: corvane.exe ports lists the adapter once the wineserver restarted",
+         lambda: check_wine_listing(r)),
+        ("usb wine: corvane.exe read on COM20 mapped to the adapter's by-id link",
+         lambda: check_command(r, "wine_read", "00 : 1A : 7D : 00 : 00 : B0")),
     ]
 
 
@@ -178,6 +187,13 @@ def wine_findings(r):
         print(f"finding: {when}: new COM names {new or 'none'}; "
               f"corvane.exe ports listed {r.text(name.replace('wine', 'wine_ports') + '.out').split() or 'nothing'}"
               f" (dosdevices: {listed})")
+
+
+def mapped_finding(r):
+    listed = "COM20" in r.text("wine_ports.out")
+    print(f"finding: COM20 linked to the by-id name before the wineserver started: read works; "
+          f"corvane.exe ports {'lists' if listed else 'does not list'} it (the listing is the "
+          f"mount manager's, which only knows /dev/ttyS*, ttyUSB* and ttyACM*)")
 
 
 def judge(folder, line, address, pulled, modules):
@@ -200,6 +216,7 @@ def figures(folder, line, trace_log):
     """What was measured: they describe qemu's emulated chip, not a particular real one."""
     r = Results(folder)
     wine_findings(r)
+    mapped_finding(r)
     for entry in r.text("times").splitlines():
         if entry.startswith("program_s"):
             _, pace, seconds = entry.split()
