@@ -85,10 +85,11 @@ test-shipped: deps windows
 	@$(CMAKE) --build --preset native --target modsim
 	@$(PYTHON) tests/vm32/run_vm32.py
 
-# USB serial adapters in the same emulated PC (KVM where /dev/kvm may be used): the package's
-# corvane against modsims behind qemu's emulated FTDI-type chips, plugged and unplugged while a
-# station watches /dev/serial/by-path. Reuses test-shipped's guest image; a few minutes.
-test-usb: deps deb
+# USB serial adapters in the same emulated PC (TCG like test-shipped; CORVANE_VM_ACCEL=kvm asks
+# for KVM): the package's corvane against modsims behind qemu's emulated FTDI-type chips,
+# plugged and unplugged while a station watches /dev/serial/by-path, then the shipped
+# corvane.exe under 32-bit Wine. Reuses test-shipped's guest image; about 3 minutes.
+test-usb: deps deb windows
 	@$(CMAKE) --preset native >/dev/null
 	@$(CMAKE) --build --preset native --target modsim corvane
 	@$(PYTHON) tests/vm32/run_usb.py --deb $$(ls -t build/dist/corvane_*.deb | head -n 1)
