@@ -9,7 +9,9 @@ of this machine. In the guest, the kernel's ftdi_sio driver and udev make /dev/t
 /dev/serial/by-id and by-path links, as on a line PC; the native corvane (the package's, with
 --deb) lists, reads, programs and diagnoses one adapter, then a station watches
 /dev/serial/by-path while this script plugs and unplugs four adapters through qemu's monitor
-(QMP), twelve modules in all, one of them pulled in the middle of its programming.
+(QMP), twelve modules in all, one of them pulled in the middle of its programming. Last, the
+shipped 32-bit corvane.exe under Wine: an adapter plugged in while the wineserver runs, after
+its restart, and through a COM name linked to the adapter's by-id name.
 
 The guest's script is tests/vm32/guest-usb.sh; it reports over the console ("[usb] ..." lines
 and the station's events) and leaves what it ran in its results archive, judged here. Closes
@@ -107,6 +109,8 @@ class Monitor:
                 if time.monotonic() > end:
                     raise
                 time.sleep(0.2)
+        # A guest that stops answering ends the run instead of holding it.
+        self.sock.settimeout(60)
         self.file = self.sock.makefile("r")
         self.file.readline()  # the greeting
         self.deleted = set()

@@ -113,8 +113,10 @@ def check_pulled(events, line, address, pulled):
     changed = [k for k in FACTORY if held.get(k) != FACTORY[k]]
     untold = [k for k in changed if k not in written | set(failed.get("unconfirmed", []))]
     if claimed or untold:
-        return f"recorded {sorted(written)} but the module held {held} (claimed {claimed}, " \
-               f"untold {untold})"
+        held = {k: held.get(k) for k in FACTORY}
+        return f"recorded written {sorted(written)}, unconfirmed " \
+               f"{failed.get('unconfirmed', [])}, but the module held {held} (claimed " \
+               f"{claimed}, untold {untold})"
     return None
 
 
@@ -184,9 +186,9 @@ def wine_findings(r):
                        ("wine_restart", "after the wineserver restarted")):
         new = sorted(set(r.text(f"{name}.out").splitlines()) - before)
         listed = " ".join(l.split()[0] for l in r.text(f"{name}.out").splitlines()) or "none"
-        print(f"finding: {when}: new COM names {new or 'none'}; "
-              f"corvane.exe ports listed {r.text(name.replace('wine', 'wine_ports') + '.out').split() or 'nothing'}"
-              f" (dosdevices: {listed})")
+        ports = r.text(name.replace("wine", "wine_ports") + ".out").split()[::2]
+        print(f"finding: {when}: new COM names {new or 'none'}; corvane.exe ports listed "
+              f"{' '.join(ports) or 'nothing'} (dosdevices: {listed})")
 
 
 def mapped_finding(r):
