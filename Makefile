@@ -8,12 +8,12 @@ PYTHON ?= /usr/bin/python3
 
 .PHONY: test deps sqlite-mingw native windows windows-x64 sanitize test-native test-sanitize test-windows clean
 .PHONY: fuzz fuzz-short fuzz-long bench-wine bench-cli check-shipped dist format check-format
-.PHONY: deb install test-deb test-shipped
+.PHONY: deb install test-deb test-shipped test-usb
 
 # The shipped program is the 32-bit build (windows); its tests run from the 64-bit build of
 # the same sources (windows-x64), since only wine64 can run on this kind of machine. The
 # shipped files themselves run last, under 32-bit Wine in an emulated PC (test-shipped).
-test: deps check-format native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows test-deb test-shipped
+test: deps check-format native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows test-deb test-shipped test-usb
 
 deps:
 	@bash scripts/deps.sh
@@ -84,6 +84,15 @@ test-shipped: deps windows
 	@$(CMAKE) --preset native >/dev/null
 	@$(CMAKE) --build --preset native --target modsim
 	@$(PYTHON) tests/vm32/run_vm32.py
+
+# USB serial adapters in the same emulated PC (TCG like test-shipped; CORVANE_VM_ACCEL=kvm asks
+# for KVM): the package's corvane against modsims behind qemu's emulated FTDI-type chips,
+# plugged and unplugged while a station watches /dev/serial/by-path, then the shipped
+# corvane.exe under 32-bit Wine. Reuses test-shipped's guest image; about 3 minutes.
+test-usb: deps deb windows
+	@$(CMAKE) --preset native >/dev/null
+	@$(CMAKE) --build --preset native --target modsim corvane
+	@$(PYTHON) tests/vm32/run_usb.py --deb $$(ls -t build/dist/corvane_*.deb | head -n 1)
 
 # The Linux package: build/dist/corvane_<version>-1_<arch>.deb (see README), from a release
 # build of its own in build/deb. test-deb checks it with lintian, installs it into an empty

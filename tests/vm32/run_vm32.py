@@ -122,16 +122,18 @@ def stage(source, work, suites):
     return disk
 
 
-def boot(image, tests_disk, results_disk, console_path, time_limit):
+def boot(image, tests_disk, results_disk, console_path, time_limit, qemu_args=(), on_line=None,
+         env=None):
     """Runs the guest to its power-off; returns (finished in time, seconds to the guest's first
     line, seconds in all). The console goes to console_path and, for the guest's own lines
-    and the runners' output, to our standard output."""
+    and the runners' output, to our standard output. qemu_args are added to qemu's; on_line,
+    when given, is called with each console line as it comes (from a thread of its own)."""
     cmd = ["bash", os.path.join(SOURCE, "scripts", "vm32", "boot.sh"), image, tests_disk,
-           results_disk]
+           results_disk, "--", *qemu_args]
     start = time.monotonic()
     first_line = [None]
     proc = subprocess.Popen(cmd, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                            stderr=subprocess.STDOUT)
+                            stderr=subprocess.STDOUT, env=env)
 
     def pump():
         with open(console_path, "wb") as log:
@@ -139,6 +141,8 @@ def boot(image, tests_disk, results_disk, console_path, time_limit):
                 log.write(raw)
                 log.flush()
                 line = raw.decode("utf-8", "replace").rstrip("\r\n")
+                if on_line is not None:
+                    on_line(line)
                 if line.startswith("[guest") and first_line[0] is None:
                     first_line[0] = time.monotonic() - start
                 # The firmware's and kernel's lines stay in the log; from the guest's first
