@@ -83,9 +83,10 @@ struct COperationOutcome {
   // The module's own address as its reply gave it in this operation (Read's query, or an
   // identity check's), kept even when a later step failed.
   std::optional<CModuleAddress> m_address;
-  // With ModuleChanged: the address that answered instead of the expected one, and the
-  // settings acknowledged since the last check that found the expected module (either module
-  // may have taken them).
+  // With ModuleChanged: the address that answered instead of the expected one.
   std::optional<CModuleAddress> m_otherAddress;
+  // Settings the module may hold without its word for it: with ModuleChanged, those
+  // acknowledged since the last check that found the expected module (either module may have
+  // taken them); with a failed Program, the one sent and never acknowledged.
   std::vector<std::string> m_unconfirmed;
 };

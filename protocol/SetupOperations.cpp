@@ -189,6 +189,10 @@ bool CSetupOperations::Query(EStep step, BYTE command, BYTE tag, const CCommandT
 bool CSetupOperations::Write(EStep step, const FrameSource& frame, const CCommandTiming& timing) {
   m_outcome.m_eStep = step;
   if (!ExchangeAck(frame, timing)) {
+    // The frame went out, so the module may hold the value with its answer lost on the line
+    // (an adapter pulled mid-exchange): a setting sent and never acknowledged is doubtful,
+    // not unwritten.
+    if (const char* setting = StepSetting(step)) m_outcome.m_unconfirmed.emplace_back(setting);
     EndWithFailure(EOperation::Program);
     return false;
   }

@@ -27,6 +27,8 @@ struct COutcomeRow {
   Names read;
   Names acked;
   Names messages;
+  // Sent and never acknowledged: the module may hold it all the same.
+  Names unconfirmed = {};
 };
 
 void PrintTo(const COutcomeRow& row, std::ostream* os) {
@@ -66,6 +68,7 @@ TEST_P(OutcomeTest, TellsHowTheOperationEnded) {
   EXPECT_EQ(static_cast<int>(row.step), static_cast<int>(outcome.m_eStep));
   EXPECT_EQ(row.read, outcome.m_read);
   EXPECT_EQ(row.acked, outcome.m_acked);
+  EXPECT_EQ(row.unconfirmed, outcome.m_unconfirmed);
   EXPECT_EQ(row.messages, m_view.m_messages);
   EXPECT_EQ("", m_comm.ClosingProblems());
 }
@@ -176,7 +179,8 @@ INSTANTIATE_TEST_SUITE_P(
                     EStep::SetPin,
                     {},
                     {"name"},
-                    {kCommError}},
+                    {kCommError},
+                    {"pin"}},
         COutcomeRow{"PeerAddressNotAcknowledged",
                     false,
                     false,
@@ -185,7 +189,8 @@ INSTANTIATE_TEST_SUITE_P(
                     EStep::SetPeerAddr,
                     {},
                     {"name", "pin", "role"},
-                    {kCommError}},
+                    {kCommError},
+                    {"peer"}},
         COutcomeRow{"NameNotRead",
                     true,
                     false,
