@@ -1,4 +1,4 @@
-// What the command line needs of the operating system beyond the serial calls.
+// What the engine and its presenters need of the operating system beyond the serial calls.
 #pragma once
 
 #include <functional>

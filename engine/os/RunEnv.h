@@ -1,5 +1,5 @@
-// What every command of the command line runs in: the machine's ports, the output streams, the
-// user's interruption, and the exit codes every command returns.
+// What every run of the engine runs in: the machine's ports, the output streams, the user's
+// interruption, and the exit codes a run ends with.
 #pragma once
 
 #include <functional>

@@ -1,5 +1,6 @@
-// The system calls of one command-line worker's serial channel: the platform's, passed
-// through, with three things added that the dialog does not need.
+// The system calls of one worker's serial channel (a module's session in a gang, a station's
+// slot, a read): the platform's, passed through, with three things added that the dialog does
+// not need.
 //  - The port listing can be narrowed to one name, so the dialog's search (list, probe in
 //    order, take the first that answers) runs unchanged over the port the user named.
 //  - Every open is told to an observer, so progress can say which port is being searched.
