@@ -17,6 +17,11 @@ set -euo pipefail
 #
 # make test-shipped runs the 32-bit build in an emulated PC (qemu) whose Debian guest
 # mmdebstrap builds from the same package sources.
+#
+# The web view's HTTP server is cpp-httplib, built from Debian's cpp-httplib source package
+# (apt-get source, as SQLite's); its pages are tested in Debian's chromium through
+# chromium-driver and python3-selenium, and make test-deb checks the station's systemd unit
+# with systemd-analyze.
 
 PKGS=(
   cmake make g++ python3 libgtest-dev googletest
@@ -28,6 +33,7 @@ PKGS=(
   libsqlite3-dev libpq-dev postgresql tcl
   help2man lintian dpkg-dev fakeroot bash-completion
   qemu-system-x86 mmdebstrap e2fsprogs
+  chromium chromium-driver python3-selenium systemd
 )
 
 missing=()
