@@ -5,6 +5,7 @@
 
 #include "engine/report/Output.h"
 #include "cli/Progress.h"
+#include "engine/station/StationWords.h"
 #include "engine/values/Settings.h"
 
 namespace {
@@ -17,52 +18,7 @@ constexpr size_t kMaxPendingLines = 1024;
 // Redraws come at most ten times a second: a terminal need not see every step.
 constexpr auto kRedrawPace = std::chrono::milliseconds(100);
 
-const char* StateText(ESlotState state) {
-  switch (state) {
-    case ESlotState::Waiting:
-      return "waiting";
-    case ESlotState::NoPort:
-      return "no port";
-    case ESlotState::Busy:
-      return "busy: another program holds it";
-    case ESlotState::Denied:
-      return "no permission to open it";
-    case ESlotState::NoThread:
-      return "no thread could be started for this slot";
-    default:
-      return "";
-  }
-}
-
 }  // namespace
-
-std::string StationSummary(const CRunCounts& counts) {
-  std::string text =
-      "ok " + std::to_string(counts.m_nOk) + "  failed " + std::to_string(counts.m_nFailed);
-  if (counts.m_nSkipped > 0) text += "  already programmed " + std::to_string(counts.m_nSkipped);
-  if (counts.m_dHours > 0) {
-    char rate[32];
-    std::snprintf(rate, sizeof rate, "%.0f", static_cast<double>(counts.m_nOk) / counts.m_dHours);
-    text += "  " + std::string(rate) + " modules per hour";
-  }
-  return text;
-}
-
-std::string AttemptResult(const CAttemptEnded& ended) {
-  const CModuleReport& report = ended.m_report;
-  if (report.m_outcome == EOutcome::Ok) {
-    const CSettingChanges known = KnownSettings(report);
-    return "OK " + (known.m_name ? Printable(*known.m_name) : std::string());
-  }
-  if (report.m_outcome == EOutcome::AlreadyProgrammed) return OutcomeText(report.m_outcome);
-  std::string why = report.m_strMessage;
-  if (why.compare(0, 9, "corvane: ") == 0) why.erase(0, 9);
-  if (report.m_outcome == EOutcome::VerifyDiffers) why = JoinSettings(report.m_differs);
-  std::string result = "FAILED " + std::string(OutcomeText(report.m_outcome)) +
-                       (why.empty() ? "" : ": " + Printable(OneLine(why)));
-  if (ended.m_bTried) result += " (acknowledged: " + JoinSettings(ConfirmedSettings(report)) + ")";
-  return result;
-}
 
 std::string BoardFrame(const std::vector<std::string>& lines, const std::string& summary,
                        size_t rows, size_t columns) {
@@ -173,7 +129,7 @@ void CStationBoard::OnSlotState(const CSlotStateChanged& event) {
     case ESlotState::Busy:
     case ESlotState::Denied: {
       const bool busy = event.m_state == ESlotState::Busy;
-      const std::string why = StateText(event.m_state);
+      const std::string why = SlotStateText(event.m_state);
       Event(event.m_at, port + (busy ? " is " : ": ") + why, false);
       SetState(event.m_at, why + "; run `corvane doctor --port " + port + "`");
       return;
@@ -191,7 +147,7 @@ void CStationBoard::OnSlotState(const CSlotStateChanged& event) {
       return;
     }
     default:
-      SetState(event.m_at, StateText(event.m_state));
+      SetState(event.m_at, SlotStateText(event.m_state));
   }
 }
 
@@ -205,12 +161,16 @@ void CStationBoard::OnCounts(const CRunCounts& counts) {
   m_writer.Refresh();
 }
 
+// The last frame is drawn before the run's closing lines are written below it.
 void CStationBoard::OnRunEnded(const CRunEnded& ended) {
   OnCounts(ended.m_counts);
+  Stop();
 }
 
 std::string CStationBoard::Frame() {
   std::lock_guard<std::mutex> lock(m_mutex);
+  // A run refused before it began has drawn nothing and leaves nothing on the screen.
+  if (m_lines.empty() && m_strSummary.empty()) return std::string();
   size_t width = 0;
   for (const CSlotLine& line : m_lines) width = std::max(width, TextWidth(line.m_strLabel));
   width = std::min(width, kMaxLabelWidth);

@@ -16,11 +16,8 @@
 
 #include "engine/events/EngineEvent.h"
 #include "engine/events/WriterThread.h"
+#include "engine/station/StationWords.h"
 
-// "ok 12  failed 1  already programmed 2  310 modules per hour".
-std::string StationSummary(const CRunCounts& counts);
-// The text a slot shows once its module's attempt ended: "OK BT-0007", "FAILED ...".
-std::string AttemptResult(const CAttemptEnded& ended);
 // The block as a terminal of rows x columns shows it (0: not known), without moving up first.
 std::string BoardFrame(const std::vector<std::string>& lines, const std::string& summary,
                        size_t rows, size_t columns);

@@ -1,6 +1,8 @@
 #include "cli/station/StationCommand.h"
 
-#include "cli/station/Station.h"
+#include "cli/station/StationBoard.h"
+#include "engine/os/Platform.h"
+#include "engine/station/StationRun.h"
 
 namespace {
 
@@ -76,7 +78,45 @@ CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsA
   return station;
 }
 
+namespace {
+
+// The board redraws the terminal it is on, and would wipe out events written there.
+std::string CheckEventsApart(const CStationSetup& options, const CRunEnv& env) {
+  if (options.m_strEvents == "-" && env.m_fnRawOut && env.m_bErrIsTerminal && !options.m_bQuiet &&
+      StdoutIsTerminal()) {
+    return "--events -: the operator's view redraws this terminal and would erase them; send "
+           "them to a file or a pipe, or add --quiet";
+  }
+  return std::string();
+}
+
+// The operator's view on stderr: redrawn in place on a terminal, plain lines for a log.
+std::unique_ptr<CStationBoard> MakeBoard(const CStationSetup& setup, CRunEnv& env) {
+  std::ostream& err = env.m_err;
+  CStationBoard::CWriter write = env.m_fnRawErr;
+  if (!write) write = [&err](const std::string& text) { err << text << std::flush; };
+  CStationBoard::CScreen screen;
+  screen.m_bTerminal = env.m_bErrIsTerminal;
+  if (screen.m_bTerminal) {
+    screen.m_nRows = StderrTerminalRows();
+    screen.m_nColumns = StderrTerminalColumns();
+  }
+  return std::make_unique<CStationBoard>(write, screen, setup.m_bQuiet, setup.m_bBell,
+                                         StartWorkerThread);
+}
+
+}  // namespace
+
 int RunStation(const CStationOptions& options, CRunEnv& env) {
-  CStation station(options, env);
+  const CStationSetup setup = options.Setup();
+  std::string error = options.m_ledgerOptions.CheckUse();
+  if (error.empty()) error = CheckEventsApart(setup, env);
+  if (!error.empty()) {
+    env.m_err << "corvane: " << error << "\n";
+    return kExitUsage;
+  }
+  const std::unique_ptr<CStationBoard> board = MakeBoard(setup, env);
+  CStation station(setup, env);
+  station.Subscribe(*board);
   return station.Run();
 }

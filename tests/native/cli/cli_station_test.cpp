@@ -19,7 +19,7 @@
 #include <thread>
 
 #include "cli/CliRig.h"
-#include "cli/station/Station.h"
+#include "engine/station/StationRun.h"
 #include "cli/station/StationBoard.h"
 #include "cli/station/StationCommand.h"
 
@@ -534,18 +534,20 @@ TEST(StationTest, FourSlotsToldToARecordingPresenter) {
                          {"--address", Address(2)},
                          {"--address", Address(3)},
                          {"--address", Address(4)}}));
-  CLI::App app;
-  CStationOptions options;
-  AddStationCommand(app, options, true);
-  app.parse("station --ports " + rig.Paths(0, 4) + " --pin 4321 --pace fast --count 4 --quiet",
-            false);
+  CStationSetup setup;
+  setup.m_strPorts = rig.Paths(0, 4);
+  setup.m_bPortsGiven = true;
+  setup.m_settings.m_strPin = "4321";
+  setup.m_settings.m_bPinGiven = true;
+  setup.m_pace = EPace::Fast;
+  setup.m_nCount = 4;
   std::ostringstream out, err;
   CRunEnv env = rig.Env(out, err);
   CRecorder recorder;
-  CStation station(options, env);
+  CStation station(setup, env);
   station.Subscribe(recorder);
   EXPECT_EQ(station.Run(), 0) << err.str();
-  EXPECT_EQ(out.str(), "");  // no events asked for, no board drawn: nothing shown
+  EXPECT_EQ(out.str(), "");  // no events asked for, and no board: the engine shows nothing
 
   std::lock_guard<std::mutex> lock(recorder.m_mutex);
   EXPECT_EQ(recorder.m_slots[99], std::vector<std::string>({"end ok 4"}));

@@ -1,4 +1,4 @@
-#include "cli/station/Station.h"
+#include "engine/station/StationRun.h"
 
 #include <chrono>
 #include <filesystem>
@@ -8,6 +8,8 @@
 #include "engine/os/Platform.h"
 #include "engine/values/ModuleValues.h"
 #include "engine/os/RunFiles.h"
+#include "engine/session/PortChoice.h"
+#include "engine/station/StationWords.h"
 #include "engine/values/ValueTemplate.h"
 #include "platform/AppendFile.h"
 #include "platform/FilePolicy.h"
@@ -40,22 +42,10 @@ ERunEnd EndOf(EStop stop) {
   return ERunEnd::Other;
 }
 
-// The board redraws the terminal it is on, and would wipe out events written there.
-std::string CheckEventsApart(const CStationSetup& options, const CRunEnv& env) {
-  if (options.m_strEvents == "-" && env.m_fnRawOut && env.m_bErrIsTerminal && !options.m_bQuiet &&
-      StdoutIsTerminal()) {
-    return "--events -: the operator's view redraws this terminal and would erase them; send "
-           "them to a file or a pipe, or add --quiet";
-  }
-  return std::string();
-}
-
 }  // namespace
 
 bool CStation::Prepare(std::string* error, int* code) {
   *code = kExitUsage;
-  *error = m_command.m_ledgerOptions.CheckUse();
-  if (!error->empty()) return false;
   const std::string ledger = m_options.m_ledger.Given() ? m_options.m_ledger.m_strLocation : "";
   if (!CheckRunFiles({{"--plan", m_options.m_strPlan, CRunFile::EUse::Read},
                       {"--ledger", ledger, CRunFile::EUse::Ledger},
@@ -63,8 +53,6 @@ bool CStation::Prepare(std::string* error, int* code) {
                      error, code)) {
     return false;
   }
-  *error = CheckEventsApart(m_options, m_env);
-  if (!error->empty()) return false;
   const CSettingChoice& settings = m_options.m_settings;
   if (!m_options.m_ledger.Given()) {
     for (const auto& given : {std::make_pair("--name", settings.m_strName),
@@ -225,19 +213,7 @@ int CStation::Run() {
     m_env.m_err << "corvane: " << error << "\n";
     return code;
   }
-  std::ostream& err = m_env.m_err;
-  CStationBoard::CWriter write = m_env.m_fnRawErr;
-  if (!write) write = [&err](const std::string& text) { err << text << std::flush; };
-  CStationBoard::CScreen screen;
-  screen.m_bTerminal = m_env.m_bErrIsTerminal;
-  if (screen.m_bTerminal) {
-    screen.m_nRows = StderrTerminalRows();
-    screen.m_nColumns = StderrTerminalColumns();
-  }
-  m_pBoard = std::make_unique<CStationBoard>(write, screen, m_options.m_bQuiet, m_options.m_bBell,
-                                             StartWorkerThread);
   m_pEvents = std::make_unique<CEventStream>(m_fnEvents, StartWorkerThread);
-  m_fanOut.Subscribe(*m_pBoard);
   m_fanOut.Subscribe(*m_pEvents);
   for (CEngineEventSink* sink : m_extra) m_fanOut.Subscribe(*sink);
   m_pContext = std::make_unique<CStationContext>(m_options, m_env, m_fanOut, m_pLedger.get(),
@@ -264,7 +240,6 @@ bool CStation::EndEvents() {
 
 int CStation::End() {
   m_fanOut.OnRunEnded({EndOf(m_pContext->StopReason()), m_pContext->Counts()});
-  m_pBoard->Stop();
   const bool eventsWritten = EndEvents();
   std::ostream& err = m_env.m_err;
   int code = m_pContext->Failed() > 0 ? kExitCommError : kExitOk;

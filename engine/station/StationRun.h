@@ -1,5 +1,7 @@
 // The station's coordinating thread: it finds the slots' ports, starts a slot for each,
-// watches for the ends of the run and says how it ended.
+// watches for the ends of the run and says how it ended. What a person sees of it (the
+// terminal's board, a web page) is a presenter subscribed before Run; the events of record
+// (--events) are the run's own, since losing them stops it.
 #pragma once
 
 #include <map>
@@ -7,18 +9,17 @@
 #include <string>
 #include <vector>
 
-#include "cli/station/EventStream.h"
+#include "engine/events/EventStream.h"
 #include "engine/station/Slot.h"
 #include "engine/station/SlotPorts.h"
-#include "cli/station/StationBoard.h"
-#include "cli/station/StationOptions.h"
 #include "engine/station/StationContext.h"
+#include "engine/station/StationSetup.h"
 
 class CStation {
  public:
-  CStation(const CStationOptions& options, CRunEnv& env)
-      : m_command(options), m_options(options.Setup()), m_env(env) {}
-  // Another presenter of the station's events, subscribed before Run.
+  CStation(const CStationSetup& setup, CRunEnv& env) : m_options(setup), m_env(env) {}
+  // A presenter of the station's events, subscribed before Run. It is told OnRunEnded before
+  // the run's last lines are written, and must have drawn its last by then.
   void Subscribe(CEngineEventSink& sink) { m_extra.push_back(&sink); }
   int Run();
 
@@ -36,7 +37,6 @@ class CStation {
   // The events' end: a slow reader given its while; false when some were not written.
   bool EndEvents();
 
-  const CStationOptions& m_command;
   const CStationSetup m_options;
   CRunEnv& m_env;
   CPlan m_plan;
@@ -44,9 +44,8 @@ class CStation {
   std::unique_ptr<CLedgerRun> m_pLedger;
   CEventStream::CWriter m_fnEvents;
   std::unique_ptr<CPortFinder> m_pFinder;
-  std::unique_ptr<CStationBoard> m_pBoard;
   std::unique_ptr<CEventStream> m_pEvents;
-  // The station's events, to the board and the events' stream (and a test's recorder).
+  // The station's events, to the events' stream and the presenters.
   CEngineEventFanOut m_fanOut;
   std::unique_ptr<CStationContext> m_pContext;
   std::vector<std::unique_ptr<CSlot>> m_slots;

@@ -1,4 +1,4 @@
-#include "cli/station/EventStream.h"
+#include "engine/events/EventStream.h"
 
 #include "ledger/Ledger.h"
 
