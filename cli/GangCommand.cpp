@@ -67,8 +67,7 @@ int CGangCommand::Run() {
   CGangProgress progress(write, m_env.m_bErrIsTerminal, m_options.m_bQuiet,
                          m_env.m_bErrIsTerminal ? StderrTerminalRows() : 0, shown,
                          m_env.m_bErrIsTerminal ? StderrTerminalColumns() : 0);
-  const bool planned =
-      m_run.Run([&progress](size_t k) -> CProgressSink& { return progress.Sink(k); }, &error);
+  const bool planned = m_run.Run(progress, &error);
   progress.Stop();
   if (!planned && !m_env.m_interrupt.IsSet()) {
     return Refuse(error + "; nothing was programmed", code);

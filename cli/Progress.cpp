@@ -104,10 +104,7 @@ CGangProgress::CGangProgress(CWriter write, bool terminal, bool quiet, int scree
                                             write(text);
                                             return true;
                                           },
-               GangOptions(terminal, [this] { return Frame(); })) {
-  m_sinks.reserve(m_ports.size());
-  for (size_t k = 0; k < m_ports.size(); ++k) m_sinks.emplace_back(this, k);
-}
+               GangOptions(terminal, [this] { return Frame(); })) {}
 
 void CGangProgress::OnStep(const CStepStarted& event) {
   const size_t index = event.m_at.m_nSlot;

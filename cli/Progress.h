@@ -55,27 +55,11 @@ class CGangProgress final : public CEngineEventSink {
   CGangProgress(const CGangProgress&) = delete;
   CGangProgress& operator=(const CGangProgress&) = delete;
 
-  // A sink for the worker of port index k: its steps become the engine's events.
-  CProgressSink& Sink(size_t k) { return m_sinks[k]; }
   // A step of port index m_at.m_nSlot.
   void OnStep(const CStepStarted& step) override;
   void Stop();
 
  private:
-  class CSink final : public CProgressSink {
-   public:
-    CSink(CGangProgress* owner, size_t index) : m_pOwner(owner), m_nIndex(index) {}
-    void OnProgress(int step, const std::string& doing) override {
-      CEventPlace at;
-      at.m_nSlot = m_nIndex;
-      m_pOwner->OnStep({at, EPhase::Programming, step, doing});
-    }
-
-   private:
-    CGangProgress* m_pOwner;
-    size_t m_nIndex;
-  };
-
   std::string Frame();
 
   const bool m_bTerminal;
@@ -85,6 +69,5 @@ class CGangProgress final : public CEngineEventSink {
   std::mutex m_mutex;
   std::vector<std::string> m_lines;
   bool m_bDrawn = false;
-  std::vector<CSink> m_sinks;
   CWriterThread m_writer;
 };

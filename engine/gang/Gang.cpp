@@ -21,7 +21,52 @@ double Elapsed(Clock::time_point start) {
   return std::chrono::duration<double>(Clock::now() - start).count();
 }
 
+// The run's end as the events tell it: modules by what became of them.
+CRunCounts GangCounts(const std::vector<CWorker>& workers) {
+  CRunCounts counts;
+  for (const CWorker& worker : workers) {
+    switch (worker.m_report.m_outcome) {
+      case EOutcome::Ok:
+        ++counts.m_nOk;
+        break;
+      case EOutcome::AlreadyProgrammed:
+        ++counts.m_nSkipped;
+        break;
+      case EOutcome::NoModule:
+      case EOutcome::Interrupted:
+        break;
+      default:
+        ++counts.m_nFailed;
+        break;
+    }
+  }
+  return counts;
+}
+
 }  // namespace
+
+// One worker's share of the run's events: the session's steps, and its module's arrival,
+// programming and end, each told with the worker's port and, once read, the module's address.
+// Used only from the worker's own thread (or, for a worker that never started, the run's).
+class CGangRun::CWorkerEvents final : public CProgressSink {
+ public:
+  CWorkerEvents(CEngineEventSink& events, size_t index, const CWorker& worker)
+      : m_events(events), m_nIndex(index), m_worker(worker) {}
+  void Phase(EPhase phase) { m_phase = phase; }
+  void OnProgress(int step, const std::string& doing) override {
+    m_events.OnStep({Place(), m_phase, step, doing});
+  }
+  CEventPlace Place() const {
+    return {m_nIndex, m_worker.m_strShown, m_worker.m_strShown, m_worker.m_report.m_address};
+  }
+  CEngineEventSink& Events() { return m_events; }
+
+ private:
+  CEngineEventSink& m_events;
+  const size_t m_nIndex;
+  const CWorker& m_worker;
+  EPhase m_phase = EPhase::Reading;
+};
 
 CGangRun::CGangRun(const CGangSetup& options, CRunEnv& env)
     : m_options(options), m_settings(options.m_settings), m_env(env) {}
@@ -97,7 +142,7 @@ bool CGangRun::MakeWorkers(std::string* error) {
   return true;
 }
 
-void CGangRun::Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool needsRead,
+void CGangRun::Work(CWorker& worker, CPhaseGate& gate, CWorkerEvents& events, bool needsRead,
                     const bool& planned) {
   const CInterrupt& interrupt = m_env.m_interrupt;
   // Every port at once: the probe's own bytes and wait on each.
@@ -109,8 +154,9 @@ void CGangRun::Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool
     if (!worker.m_pSession->DeniedPort().empty())
       worker.m_report.m_outcome = EOutcome::NoPermission;
     worker.m_report.m_strBusyPort = worker.m_strShown;
-    sink.OnProgress(0, OutcomeText(worker.m_report.m_outcome));
+    events.OnProgress(0, OutcomeText(worker.m_report.m_outcome));
   }
+  if (worker.m_bAnswered) events.Events().OnArrived({events.Place()});
   worker.m_dSeconds += Elapsed(start);
   gate.Arrive();
 
@@ -127,6 +173,9 @@ void CGangRun::Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool
     start = Clock::now();
     worker.m_bTried = true;
     worker.m_report.m_outcome = EOutcome::Ok;
+    events.Phase(EPhase::Programming);
+    events.Events().OnProgrammingStarted(
+        {events.Place(), worker.m_target, worker.m_report.m_ledgerNumber});
     worker.m_pSession->Program(worker.m_target, m_options.m_bTurnOff, m_options.m_bVerify,
                                worker.m_report);
     worker.m_dSeconds += Elapsed(start);
@@ -136,14 +185,19 @@ void CGangRun::Work(CWorker& worker, CPhaseGate& gate, CProgressSink& sink, bool
   }
   // The session closed its port before it returned; drop it with its channel now.
   worker.m_pSession.reset();
-  if (planned || interrupt.IsSet()) End(worker);
+  if (planned || interrupt.IsSet()) End(worker, events);
 }
 
-void CGangRun::End(CWorker& worker) {
+void CGangRun::End(CWorker& worker, CWorkerEvents& events) {
   if (m_reportFile.IsOpen()) {
     m_reportFile.Append(MakeReportRow(worker.m_strShown, worker.m_report, worker.m_dSeconds));
   }
   if (m_pLedger && !m_options.m_bDryRun) m_pLedger->Record(worker);
+  for (const std::string& setting : ConfirmedSettings(worker.m_report)) {
+    events.Events().OnAcknowledged({events.Place(), setting});
+  }
+  events.Events().OnAttemptEnded(
+      {events.Place(), worker.m_report, worker.m_bTried, m_options.m_bVerify, worker.m_dSeconds});
 }
 
 bool CGangRun::CheckTemplates(std::string* error) const {
@@ -211,11 +265,13 @@ EValues CGangRun::ValuesFor(const CWorker& worker, long long number, CModuleSett
                           worker.m_strShown, read, number, values, named, error);
 }
 
-bool CGangRun::Run(const CSinkOf& sinkOf, std::string* error) {
+bool CGangRun::Run(CEngineEventSink& events, std::string* error) {
+  std::vector<std::unique_ptr<CWorkerEvents>> told;
   for (size_t k = 0; k < m_workers.size(); ++k) {
     CWorker& worker = m_workers[k];
+    told.push_back(std::make_unique<CWorkerEvents>(events, k, worker));
     worker.m_pSession =
-        std::make_unique<CModuleSession>(*worker.m_pApi, m_env.m_interrupt, &sinkOf(k));
+        std::make_unique<CModuleSession>(*worker.m_pApi, m_env.m_interrupt, told.back().get());
     worker.m_pSession->ListOnly(worker.m_strListed);
     worker.m_pSession->SetPace(m_options.m_pace);
     worker.m_report.m_outcome = EOutcome::Interrupted;
@@ -228,9 +284,10 @@ bool CGangRun::Run(const CSinkOf& sinkOf, std::string* error) {
   bool planned = false;
   std::vector<std::thread> threads;
   for (size_t k = 0; k < m_workers.size(); ++k) {
+    CWorkerEvents& workerEvents = *told[k];
     try {
-      threads.push_back(StartWorkerThread([this, k, &gate, &sinkOf, needsRead, &planned] {
-        Work(m_workers[k], gate, sinkOf(k), needsRead, planned);
+      threads.push_back(StartWorkerThread([this, k, &gate, &workerEvents, needsRead, &planned] {
+        Work(m_workers[k], gate, workerEvents, needsRead, planned);
       }));
     } catch (const std::system_error&) {
       // Out of threads: this port is left out, the others go on.
@@ -238,7 +295,7 @@ bool CGangRun::Run(const CSinkOf& sinkOf, std::string* error) {
       m_workers[k].m_pSession.reset();
       m_workers[k].m_report.m_outcome = EOutcome::CommError;
       m_workers[k].m_report.m_strMessage = "no thread could be started for this port";
-      End(m_workers[k]);
+      End(m_workers[k], workerEvents);
     }
   }
   gate.Arrive();  // every port probed
@@ -246,5 +303,7 @@ bool CGangRun::Run(const CSinkOf& sinkOf, std::string* error) {
   planned = !m_env.m_interrupt.IsSet() && PlanValues(error);
   gate.Arrive();  // the workers program, or end
   for (std::thread& thread : threads) thread.join();
+  events.OnRunEnded(
+      {m_env.m_interrupt.IsSet() ? ERunEnd::Interrupted : ERunEnd::Other, GangCounts(m_workers)});
   return planned;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/events/EngineEvent.h"
 #include "engine/gang/GangWorker.h"
 #include "engine/ledgerturn/GangLedger.h"
 #include "engine/os/RunEnv.h"
@@ -41,16 +42,14 @@ struct CGangSetup {
 
 class CGangRun {
  public:
-  // The progress of worker k goes to the sink it gives.
-  using CSinkOf = std::function<CProgressSink&(size_t k)>;
-
   CGangRun(const CGangSetup& options, CRunEnv& env);
   // Everything that could refuse the run, before any port is opened: false with the rule
   // broken in *error and the exit code in *code.
   bool Prepare(std::string* error, int* code);
   // Probes, reads, plans and programs; false (with why) when the values could not be planned,
-  // and then nothing was programmed.
-  bool Run(const CSinkOf& sinkOf, std::string* error);
+  // and then nothing was programmed. What happens is told to events as it happens, each
+  // worker's from its own thread (a port's index is its slot).
+  bool Run(CEngineEventSink& events, std::string* error);
 
   const std::vector<CWorker>& Workers() const { return m_workers; }
   CReportFile& ReportFile() { return m_reportFile; }
@@ -68,10 +67,12 @@ class CGangRun {
   // The values the worker's module gets as number (templates, plan row, what it holds).
   EValues ValuesFor(const CWorker& worker, long long number, CModuleSettings* values, bool* named,
                     std::string* error) const;
-  void Work(CWorker& worker, class CPhaseGate& gate, CProgressSink& sink, bool needsRead,
+  class CWorkerEvents;
+  void Work(CWorker& worker, class CPhaseGate& gate, CWorkerEvents& events, bool needsRead,
             const bool& planned);
-  // The worker's run has ended: its row goes to the report file at once.
-  void End(CWorker& worker);
+  // The worker's run has ended: its row goes to the report file at once, and its end to the
+  // events.
+  void End(CWorker& worker, CWorkerEvents& events);
 
   const CGangSetup& m_options;
   const CSettingChoice& m_settings;

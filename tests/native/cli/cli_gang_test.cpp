@@ -10,6 +10,8 @@
 #include <thread>
 
 #include "cli/CliRig.h"
+#include "cli/EventRecorder.h"
+#include "engine/gang/Gang.h"
 #include "engine/values/ValueTemplate.h"
 
 namespace {
@@ -256,4 +258,33 @@ TEST(CliGang, FastPaceFallsBackForASettlingModuleAndTheReportSaysSo) {
   EXPECT_EQ(rig.State(0).at("name"), "F1");
   EXPECT_EQ(rig.State(1).at("name"), "F2");
   EXPECT_EQ(rig.State(1).at("role"), "master");
+}
+
+// The gang's engine without a parser or a terminal: each port's module told as a slot of its
+// own, from its arrival to its end, and a port with no module told only its probe's step.
+TEST(CliGang, TheEngineTellsEachPortsModuleToAPresenter) {
+  CCliRig rig;
+  ASSERT_TRUE(rig.Start({Module("00:00:00:00:00:01"), Module("00:00:00:00:00:02")}));
+  CGangSetup setup;
+  setup.m_strPorts = "COM3,COM4";
+  setup.m_settings.m_strPin = "4321";
+  setup.m_settings.m_bPinGiven = true;
+  std::ostringstream out, err;
+  CRunEnv env = rig.Env(out, err);
+  CGangRun run(setup, env);
+  std::string error;
+  int code = 0;
+  ASSERT_TRUE(run.Prepare(&error, &code)) << error;
+  CEventRecorder recorder;
+  ASSERT_TRUE(run.Run(recorder, &error)) << error;
+  EXPECT_EQ(out.str() + err.str(), "");
+
+  std::lock_guard<std::mutex> lock(recorder.m_mutex);
+  EXPECT_EQ(recorder.m_slots[99], std::vector<std::string>({"end at its end, ok 2, failed 0"}));
+  for (size_t k = 0; k < 2; ++k) {
+    const std::vector<std::string> told = {
+        "arrived at COM" + std::to_string(k + 3),     "started 4321", "name", "pin", "role", "peer",
+        "ok 00:00:00:00:00:0" + std::to_string(k + 1)};
+    EXPECT_EQ(recorder.m_slots[k], told) << "port " << k;
+  }
 }

@@ -19,6 +19,7 @@
 #include <thread>
 
 #include "cli/CliRig.h"
+#include "cli/EventRecorder.h"
 #include "engine/station/StationRun.h"
 #include "cli/station/StationBoard.h"
 #include "cli/station/StationCommand.h"
@@ -491,33 +492,6 @@ TEST(StationTest, EventsOnAFullDiskAreWholeLinesAndTheNextRunMendsTheFile) {
 
 namespace {
 
-// A presenter that keeps what it is told, slot by slot, as words a test can compare.
-class CRecorder final : public CEngineEventSink {
- public:
-  void OnArrived(const CModuleArrived& e) override {
-    Note(e.m_at, "arrived at " + e.m_at.m_strPort);
-  }
-  void OnProgrammingStarted(const CProgrammingStarted& e) override {
-    Note(e.m_at, "started " + e.m_values.m_strPin);
-  }
-  void OnAcknowledged(const CSettingAcknowledged& e) override { Note(e.m_at, e.m_strSetting); }
-  void OnAttemptEnded(const CAttemptEnded& e) override {
-    Note(e.m_at, std::string(OutcomeText(e.m_report.m_outcome)) + " " + e.m_at.m_address->Text());
-  }
-  void OnRunEnded(const CRunEnded& e) override {
-    Note({}, e.m_end == ERunEnd::Count ? "end ok " + std::to_string(e.m_counts.m_nOk) : "end");
-  }
-
-  std::mutex m_mutex;
-  std::map<size_t, std::vector<std::string>> m_slots;
-
- private:
-  void Note(const CEventPlace& at, const std::string& what) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_slots[at.m_strLabel.empty() ? 99 : at.m_nSlot].push_back(what);
-  }
-};
-
 // A pseudo-terminal of the test's own: its far end, and the end in *master; -1 without one.
 int OpenTerminal(int* master) {
   *master = posix_openpt(O_RDWR | O_NOCTTY);
@@ -543,14 +517,14 @@ TEST(StationTest, FourSlotsToldToARecordingPresenter) {
   setup.m_nCount = 4;
   std::ostringstream out, err;
   CRunEnv env = rig.Env(out, err);
-  CRecorder recorder;
+  CEventRecorder recorder;
   CStation station(setup, env);
   station.Subscribe(recorder);
   EXPECT_EQ(station.Run(), 0) << err.str();
   EXPECT_EQ(out.str(), "");  // no events asked for, and no board: the engine shows nothing
 
   std::lock_guard<std::mutex> lock(recorder.m_mutex);
-  EXPECT_EQ(recorder.m_slots[99], std::vector<std::string>({"end ok 4"}));
+  EXPECT_EQ(recorder.m_slots[99], std::vector<std::string>({"end by count, ok 4, failed 0"}));
   for (size_t k = 0; k < 4; ++k) {
     // Every setting goes to the module read, the ones left as they were among them.
     const std::vector<std::string> told = {"arrived at " + rig.Path(k),
