@@ -12,23 +12,22 @@
 #include <string>
 
 #include "engine/os/Interrupt.h"
+#include "engine/pair/PairRun.h"
 
-class COperatorConsole {
+class COperatorConsole final : public CPairOperator {
  public:
-  enum class EAnswer { Enter, EndOfInput, Interrupted };
-
   COperatorConsole();
-  ~COperatorConsole();
+  ~COperatorConsole() override;
   COperatorConsole(const COperatorConsole&) = delete;
   COperatorConsole& operator=(const COperatorConsole&) = delete;
 
   // False with why in *why ("the standard input is not a terminal").
   bool Open(std::string* why);
-  void Say(const std::string& text);
+  void Say(const std::string& text) override;
   // A prompt: what was typed before it is thrown away first (an Enter pressed early is no
   // answer to a question not yet asked), then the text is said.
-  void Ask(const std::string& text);
-  EAnswer WaitEnter(const CInterrupt& interrupt);
+  void Ask(const std::string& text) override;
+  EAnswer WaitEnter(const CInterrupt& interrupt) override;
 
  private:
   struct CHandles;

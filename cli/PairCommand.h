@@ -1,13 +1,10 @@
 // `corvane pair`: two modules made to connect to each other. The master calls the slave by its
 // address, the slave knows the master's, and both hold the same PIN.
 //
-// Contract: RunPair checks the options before any port is opened, reads both modules at once,
-// refuses the pair when either does not answer or both ports reach one module, then programs
-// both at once. With one port it needs the operator's terminal (refused with kExitUsage
-// without one): it reads the master, asks for the slave, programs it, asks for the master
-// again and programs it, each module checked by its address, and blocks on the terminal in
-// between. A pair that is only half made is said so, with what each acknowledged; the same
-// command run again completes it. It blocks until every port is closed.
+// Contract: RunPair checks the options before any port is opened and runs the pair's engine
+// (engine/pair/PairRun.h), printing both sides as text or JSON. With one port it needs the
+// operator's terminal (refused with kExitUsage without one), where it asks for each module. A
+// pair that is only half made is said so, with what each acknowledged.
 #pragma once
 
 #include <string>
