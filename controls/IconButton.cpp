@@ -223,30 +223,7 @@ void CIconButton::DrawItem(LPDRAWITEMSTRUCT lpDrawItemStruct) {
   RECT rcFrame = rcItem;
   dc.SetBkMode(TRANSPARENT);
 
-  if (bThemed) {
-    int nBackState = kPbsNormal;
-    if (bPressed)
-      nBackState = kPbsPressed;
-    else if (m_bHot)
-      nBackState = kPbsHot;
-    else if (bFocused)
-      nBackState = kPbsDefaulted;
-    CThemeApi::DrawThemeBackground(m_hTheme, dc, kBpPushButton, nBackState, &rcFrame, nullptr);
-  } else {
-    if (bFocused) {
-      CBrush black(RGB(0, 0, 0));
-      dc.FrameRect(&rcFrame, &black);
-      ::InflateRect(&rcFrame, -1, -1);
-    }
-    CBrush face(::GetSysColor(COLOR_BTNFACE));
-    dc.FillRect(&rcFrame, &face);
-    if (bPressed) {
-      CBrush shadow(::GetSysColor(COLOR_BTNSHADOW));
-      dc.FrameRect(&rcFrame, &shadow);
-    } else {
-      dc.DrawFrameControl(&rcFrame, DFC_BUTTON, DFCS_BUTTONPUSH);
-    }
-  }
+  DrawFace(&dc, &rcFrame, bPressed, bFocused, bThemed);
 
   std::string strCaption(static_cast<size_t>(GetWindowTextLength()) + 1, '\0');
   strCaption.resize(
@@ -256,39 +233,73 @@ void CIconButton::DrawItem(LPDRAWITEMSTRUCT lpDrawItemStruct) {
   RECT rcText = rcItem;
   if (m_hIcon) DrawButtonIcon(&dc, bHasText, rcItem, &rcText, bPressed, bDisabled);
 
-  if (bHasText) {
-    if (bPressed && !bThemed) ::OffsetRect(&rcText, 1, 1);
-    UINT nFormat = DT_WORDBREAK | DT_VCENTER;
-    if (!m_hIcon) nFormat |= DT_CENTER;
-    if (m_hIcon) {
-      // DT_VCENTER needs DT_SINGLELINE; wrapped text is centred by measuring it first.
-      const int nHeight = rcText.bottom - rcText.top;
-      dc.DrawText(strCaption.c_str(), -1, &rcText, nFormat | DT_CALCRECT);
-      ::OffsetRect(&rcText, 0, (nHeight - (rcText.bottom - rcText.top)) / 2);
-    }
-    if (bThemed) {
-      CThemeApi::DrawThemeText(m_hTheme, dc, kBpPushButton, bDisabled ? kPbsDisabled : kPbsNormal,
-                               strCaption.c_str(), nFormat, 0, &rcText);
-    } else {
-      dc.SetBkMode(TRANSPARENT);
-      if (bDisabled) {
-        ::OffsetRect(&rcText, 1, 1);
-        dc.SetTextColor(::GetSysColor(COLOR_BTNHIGHLIGHT));
-        dc.DrawText(strCaption.c_str(), -1, &rcText, nFormat);
-        ::OffsetRect(&rcText, -1, -1);
-        dc.SetTextColor(::GetSysColor(COLOR_BTNSHADOW));
-        dc.DrawText(strCaption.c_str(), -1, &rcText, nFormat);
-      } else {
-        dc.SetTextColor(::GetSysColor(COLOR_BTNTEXT));
-        dc.SetBkColor(::GetSysColor(COLOR_BTNFACE));
-        dc.DrawText(strCaption.c_str(), -1, &rcText, nFormat);
-      }
-    }
-  }
+  if (bHasText) DrawCaption(&dc, strCaption, &rcText, bPressed, bDisabled, bThemed);
 
   if (bFocused && bFocusRect) {
     RECT rcFocus = rcFrame;
     ::InflateRect(&rcFocus, -3, -3);
     dc.DrawFocusRect(&rcFocus);
+  }
+}
+
+// The button's face: the theme's push button in its state, or the classic raised (or, pressed,
+// flat) face with a black frame when it has the focus, which narrows *prcFrame by a pixel.
+void CIconButton::DrawFace(CDC* pDC, RECT* prcFrame, BOOL bPressed, BOOL bFocused, BOOL bThemed) {
+  if (bThemed) {
+    int nBackState = kPbsNormal;
+    if (bPressed)
+      nBackState = kPbsPressed;
+    else if (m_bHot)
+      nBackState = kPbsHot;
+    else if (bFocused)
+      nBackState = kPbsDefaulted;
+    CThemeApi::DrawThemeBackground(m_hTheme, *pDC, kBpPushButton, nBackState, prcFrame, nullptr);
+  } else {
+    if (bFocused) {
+      CBrush black(RGB(0, 0, 0));
+      pDC->FrameRect(prcFrame, &black);
+      ::InflateRect(prcFrame, -1, -1);
+    }
+    CBrush face(::GetSysColor(COLOR_BTNFACE));
+    pDC->FillRect(prcFrame, &face);
+    if (bPressed) {
+      CBrush shadow(::GetSysColor(COLOR_BTNSHADOW));
+      pDC->FrameRect(prcFrame, &shadow);
+    } else {
+      pDC->DrawFrameControl(prcFrame, DFC_BUTTON, DFCS_BUTTONPUSH);
+    }
+  }
+}
+
+// The caption in *prcText: centred without an icon, centred vertically beside one by
+// measuring the wrapped text first; disabled text embossed in the classic look.
+void CIconButton::DrawCaption(CDC* pDC, const std::string& strCaption, RECT* prcText, BOOL bPressed,
+                              BOOL bDisabled, BOOL bThemed) {
+  if (bPressed && !bThemed) ::OffsetRect(prcText, 1, 1);
+  UINT nFormat = DT_WORDBREAK | DT_VCENTER;
+  if (!m_hIcon) nFormat |= DT_CENTER;
+  if (m_hIcon) {
+    // DT_VCENTER needs DT_SINGLELINE; wrapped text is centred by measuring it first.
+    const int nHeight = prcText->bottom - prcText->top;
+    pDC->DrawText(strCaption.c_str(), -1, prcText, nFormat | DT_CALCRECT);
+    ::OffsetRect(prcText, 0, (nHeight - (prcText->bottom - prcText->top)) / 2);
+  }
+  if (bThemed) {
+    CThemeApi::DrawThemeText(m_hTheme, *pDC, kBpPushButton, bDisabled ? kPbsDisabled : kPbsNormal,
+                             strCaption.c_str(), nFormat, 0, prcText);
+  } else {
+    pDC->SetBkMode(TRANSPARENT);
+    if (bDisabled) {
+      ::OffsetRect(prcText, 1, 1);
+      pDC->SetTextColor(::GetSysColor(COLOR_BTNHIGHLIGHT));
+      pDC->DrawText(strCaption.c_str(), -1, prcText, nFormat);
+      ::OffsetRect(prcText, -1, -1);
+      pDC->SetTextColor(::GetSysColor(COLOR_BTNSHADOW));
+      pDC->DrawText(strCaption.c_str(), -1, prcText, nFormat);
+    } else {
+      pDC->SetTextColor(::GetSysColor(COLOR_BTNTEXT));
+      pDC->SetBkColor(::GetSysColor(COLOR_BTNFACE));
+      pDC->DrawText(strCaption.c_str(), -1, prcText, nFormat);
+    }
   }
 }

@@ -4,6 +4,8 @@
 // uxtheme.h builds on the types of windows.h.
 #include <uxtheme.h>
 
+#include <string>
+
 #include "controls/OwnerDrawButton.h"
 
 // A push button with a small icon beside its caption. It tracks the mouse cursor passing over
@@ -64,6 +66,9 @@ class CIconButton : public COwnerDrawButton {
  private:
   void DrawButtonIcon(CDC* pDC, BOOL bHasText, const RECT& rcItem, RECT* prcText, BOOL bPressed,
                       BOOL bDisabled);
+  void DrawFace(CDC* pDC, RECT* prcFrame, BOOL bPressed, BOOL bFocused, BOOL bThemed);
+  void DrawCaption(CDC* pDC, const std::string& strCaption, RECT* prcText, BOOL bPressed,
+                   BOOL bDisabled, BOOL bThemed);
   void SendClick();
   void EndKeyPress();
 

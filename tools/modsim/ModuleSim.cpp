@@ -239,6 +239,14 @@ void CModuleSim::OnFrame(CAnswer& answer) {
     return;
   }
 
+  if (!Answer(letter, payload, answer)) {
+    answer.m_strNote += ", not answered";
+    return;
+  }
+  ScheduleFaults(answer);
+}
+
+bool CModuleSim::Answer(char letter, const std::vector<uint8_t>& payload, CAnswer& answer) {
   switch (letter) {
     case 'O':
     case 'F':
@@ -279,9 +287,13 @@ void CModuleSim::OnFrame(CAnswer& answer) {
       ReplyLine(letter, RSP_ROLE, {static_cast<uint8_t>(m_state.m_bMaster ? 'M' : 'S')}, answer);
       break;
     default:
-      answer.m_strNote += ", not answered";
-      return;
+      return false;
   }
+  return true;
+}
+
+// The hang-up, removal and swap the faults ask for after this command's answer.
+void CModuleSim::ScheduleFaults(CAnswer& answer) {
   if (m_faults.m_nVanishAfter >= 0 && m_state.m_nCommands >= m_faults.m_nVanishAfter) {
     answer.m_bHangUp = true;
   }

@@ -105,6 +105,9 @@ class CModuleSim {
   void Reset();
   void OnProbe(CAnswer& answer);
   void OnFrame(CAnswer& answer);
+  // The command's answer; false for a command the module does not answer.
+  bool Answer(char letter, const std::vector<uint8_t>& payload, CAnswer& answer);
+  void ScheduleFaults(CAnswer& answer);
   void OnMalformed(const char* why, CAnswer& answer);
   bool FaultHits(char letter);
   void Acknowledge(char letter, CAnswer& answer);
