@@ -388,7 +388,11 @@ TEST(CliGangParts, APartyThatLeavesReleasesThoseWaitingAndTheBlockFitsTheScreen)
   for (int k = 0; k < 10; ++k) ports.push_back("COM" + std::to_string(k + 3));
   {
     CGangProgress progress([&err](const std::string& text) { err << text; }, true, false, 6, ports);
-    for (size_t k = 0; k < ports.size(); ++k) progress.Sink(k).OnProgress(1, "opening the link");
+    for (size_t k = 0; k < ports.size(); ++k) {
+      CEventPlace at;
+      at.m_nSlot = k;
+      progress.OnStep({at, EPhase::Programming, 1, "opening the link"});
+    }
     progress.Stop();
   }
   // Each frame: at most the five lines that fit below the screen's top, the last one a sum.
