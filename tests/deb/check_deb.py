@@ -185,7 +185,7 @@ def main():
         check_programs(root, version)
         check_manuals(root)
         check_completion(root)
-        check_service.check_unit_verifies(root, check)
+        check_service.check_unit(root, check)
         check_service.check_service_run(root, check)
         out = dpkg(root, "-r", "corvane")
         left = left_files(root)
