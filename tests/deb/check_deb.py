@@ -147,6 +147,7 @@ def check_completion(root):
              ("corvane read --tu", ["--turn-off"]),
              ("corvane gang --st", ["--start", "--station"]),
              ("corvane station --i", ["--idle-exit"]),
+             ("corvane station --op", ["--options-file"]),
              ("corvane gang --dr", ["--dry-run"]),
              ("corvane ports --", ["--format", "--help", "--long"]),
              ("corvane pair --po", ["--port"])]
