@@ -23,7 +23,9 @@ import subprocess
 import sys
 import tempfile
 
-import check_service
+# The import below leaves no cache in the source tree.
+sys.dont_write_bytecode = True
+import check_service  # noqa: E402
 
 COMMANDS = ["ports", "read", "program", "gang", "station", "pair", "doctor", "ledger"]
 BASH_COMPLETION = "/usr/share/bash-completion/bash_completion"
