@@ -96,7 +96,8 @@ test-usb: deps deb windows
 
 # The Linux package: build/dist/corvane_<version>-1_<arch>.deb (see README), from a release
 # build of its own in build/deb. test-deb checks it with lintian, installs it into an empty
-# root, reads a simulated module with what it installed, and removes it again.
+# root, reads a simulated module with what it installed, verifies the station's systemd unit
+# and runs its command line as the service would, and removes it again.
 deb: deps
 	@$(PYTHON) scripts/make_deb.py
 

@@ -10,6 +10,7 @@
 #include "cli/GangCommand.h"
 #include "cli/LedgerCommand.h"
 #include "cli/ModuleCommands.h"
+#include "cli/OptionsFile.h"
 #include "cli/PairCommand.h"
 #include "cli/PortsCommand.h"
 #include "engine/values/Settings.h"
@@ -145,6 +146,24 @@ int Parse(CLI::App& app, int argc, const char* const* argv, CRunEnv& env) {
   return -1;
 }
 
+// A command's options may come from a file (--options-file): read in their place, before the
+// parser sees any of them. False after one line on err.
+bool ExpandOptionsFiles(const std::vector<CCommand>& commands, std::vector<std::string>* words,
+                        CRunEnv& env) {
+  const CCommandRow* row = words->size() > 1 ? FindCommand((*words)[1]) : nullptr;
+  if (row == nullptr) return true;
+  std::vector<std::string> rest(words->begin() + 2, words->end());
+  std::string error;
+  if (!ExpandOptionsFile(*commands[static_cast<size_t>(row - kCommandTable)].m_pApp,
+                         env.m_interrupt, &rest, &error)) {
+    env.m_err << "corvane: " << error << "\n";
+    return false;
+  }
+  words->resize(2);
+  words->insert(words->end(), rest.begin(), rest.end());
+  return true;
+}
+
 int Run(int argc, const char* const* argv, CRunEnv& env) {
   CLI::App app("Reads and programs a Corvane Bluetooth serial module over a serial port.",
                "corvane");
@@ -173,7 +192,11 @@ int Run(int argc, const char* const* argv, CRunEnv& env) {
               << "\" (commands: " << CommandNames() << ")\n";
     return kExitUsage;
   }
-  const int parsed = Parse(app, argc, argv, env);
+  std::vector<std::string> words(argv, argv + argc);
+  if (!ExpandOptionsFiles(commands, &words, env)) return kExitUsage;
+  std::vector<const char*> expanded;
+  for (const std::string& word : words) expanded.push_back(word.c_str());
+  const int parsed = Parse(app, static_cast<int>(expanded.size()), expanded.data(), env);
   if (parsed >= 0) return parsed;
 
   for (const CCommand& command : commands) {

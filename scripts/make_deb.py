@@ -29,6 +29,9 @@ Description: read and program Corvane Bluetooth serial modules
  them back, one module at a time or every module on every port at once, with
  a report.
  .
+ A systemd unit, corvane-station@.service, runs a station of the line as a
+ service from /etc/corvane/station-NAME.conf, its board on a browser.
+ .
  corvane-modsim simulates a module on a pseudo-terminal, so the program can be
  tried without hardware.
 """
@@ -64,7 +67,8 @@ def changelog(version, when):
     date = time.strftime("%a, %d %b %Y %H:%M:%S +0000", time.gmtime(when))
     text = (f"corvane ({version}) unstable; urgency=medium\n\n"
             f"  * Package of corvane {version.split('-')[0]}: the command line, the module\n"
-            f"    simulator as corvane-modsim, manual pages and bash completion.\n\n"
+            f"    simulator as corvane-modsim, manual pages, bash completion and the\n"
+            f"    station's systemd unit.\n\n"
             f" -- {MAINTAINER}  {date}\n")
     return gzip.compress(text.encode(), compresslevel=9, mtime=0)
 
@@ -103,7 +107,8 @@ def md5sums(stage):
 
 def stage_tree(build_dir, stage):
     run(["cmake", "-S", SOURCE, "-B", build_dir, "-DCMAKE_BUILD_TYPE=Release",
-         "-DCMAKE_INSTALL_PREFIX=/usr"] + build_flags(), stdout=subprocess.DEVNULL)
+         "-DCMAKE_INSTALL_PREFIX=/usr", "-DCORVANE_SYSTEMD_UNIT_DIR=/lib/systemd/system"]
+        + build_flags(), stdout=subprocess.DEVNULL)
     # help2man dates the manual pages by SOURCE_DATE_EPOCH: the commit's, not the build's.
     run(["cmake", "--build", build_dir, "-j2", "--target", "corvane", "modsim", "corvane_man"],
         env=dict(os.environ, SOURCE_DATE_EPOCH=str(commit_time())))

@@ -1,5 +1,6 @@
 #include "cli/station/StationCommand.h"
 
+#include "cli/OptionsFile.h"
 #include "cli/station/StationBoard.h"
 #include "engine/os/Platform.h"
 #include "engine/station/StationRun.h"
@@ -75,6 +76,13 @@ CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsA
   AddPaceOption(station, options.m_pace);
   AddQuietOption(station, options.m_bQuiet, "No operator's view; events and the end only");
   options.m_ledgerOptions.Add(station);
+  // Read and taken out by the command line before the parser runs (cli/OptionsFile.h).
+  station
+      ->add_option(kOptionsFileOption,
+                   "Read options from FILE, one a line as on the command line ('...' and "
+                   "\"...\" quote, # comments); they replace the same options given before "
+                   "this one, and those given after it replace them")
+      ->type_name("FILE");
   return station;
 }
 

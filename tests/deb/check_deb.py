@@ -9,6 +9,8 @@
   - every command has a manual page that names every option its --help names, with the
     sections its include file adds;
   - the bash completion completes commands, option values and port names;
+  - the station's systemd unit verifies, and its command line runs and stops as the service
+    would (check_service.py);
   - removing it leaves no file behind, and purging leaves dpkg no record of it.
 
 Usage: check_deb.py corvane_<version>_<arch>.deb
@@ -21,11 +23,15 @@ import subprocess
 import sys
 import tempfile
 
+# The import below leaves no cache in the source tree.
+sys.dont_write_bytecode = True
+import check_service  # noqa: E402
+
 COMMANDS = ["ports", "read", "program", "gang", "station", "pair", "doctor", "ledger"]
 BASH_COMPLETION = "/usr/share/bash-completion/bash_completion"
 # What a page holds beyond its --help (packaging/deb/man/*.h2m).
 MAN_SECTIONS = {"corvane": ["EXIT STATUS", "SIGNALS", "ENVIRONMENT", "FILES", "SEE ALSO"],
-                "corvane-station": ["THE CYCLE OF A SLOT", "EVENTS", "ENDING", "SEE ALSO"],
+                "corvane-station": ["THE CYCLE OF A SLOT", "EVENTS", "ENDING", "FILES", "SEE ALSO"],
                 "corvane-modsim": ["EXIT STATUS", "SIGNALS", "SEE ALSO"]}
 
 failures = []
@@ -143,6 +149,7 @@ def check_completion(root):
              ("corvane read --tu", ["--turn-off"]),
              ("corvane gang --st", ["--start", "--station"]),
              ("corvane station --i", ["--idle-exit"]),
+             ("corvane station --op", ["--options-file"]),
              ("corvane gang --dr", ["--dry-run"]),
              ("corvane ports --", ["--format", "--help", "--long"]),
              ("corvane pair --po", ["--port"])]
@@ -181,6 +188,8 @@ def main():
         check_programs(root, version)
         check_manuals(root)
         check_completion(root)
+        check_service.check_unit(root, check)
+        check_service.check_service_run(root, check)
         out = dpkg(root, "-r", "corvane")
         left = left_files(root)
         check(out.returncode == 0 and not left, f"dpkg -r leaves no file {left}")
