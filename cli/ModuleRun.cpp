@@ -6,10 +6,10 @@ namespace {
 
 void PrintDifferences(std::ostream& err, const CModuleReport& report) {
   err << "corvane: the module holds other values than were written:";
-  for (const std::string& setting : report.m_differs) {
-    err << " " << setting;
-    if (setting == "name" || setting == "pin") {
-      const bool name = setting == "name";
+  for (ESetting setting : report.m_differs.Each()) {
+    err << " " << SettingName(setting);
+    if (setting == ESetting::Name || setting == ESetting::Pin) {
+      const bool name = setting == ESetting::Name;
       err << " (wrote \""
           << Printable(name ? report.m_written->m_strName : report.m_written->m_strPin)
           << "\", read \""

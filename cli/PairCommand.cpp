@@ -75,7 +75,7 @@ class CPairPrinter final : public CPairPresenter {
     const bool masterOk = masterSide.m_bTried && masterSide.m_report.m_outcome == EOutcome::Ok;
     const bool slaveOk = slaveSide.m_bTried && slaveSide.m_report.m_outcome == EOutcome::Ok;
     const bool anyAcked =
-        !masterSide.m_report.m_acked.empty() || !slaveSide.m_report.m_acked.empty();
+        !masterSide.m_report.m_acked.Empty() || !slaveSide.m_report.m_acked.Empty();
     if (programmed && !(masterOk && slaveOk) && anyAcked) {
       m_err << "corvane: the pair is half made: the master acknowledged "
             << JoinSettings(masterSide.m_report.m_acked) << ", the slave "

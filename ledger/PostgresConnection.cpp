@@ -156,14 +156,13 @@ bool CPostgresConnection::CheckReadable(bool exists, const std::string& applicat
                                         std::string* error) {
   if (!exists || application != kApplication) {
     *error = "not a ledger (the database holds no corvane ledger)";
-  } else if (version > kLedgerSchemaVersion || version < 0) {
+  } else if (version > kLedgerSchemaVersion || version < 1) {
     *error = "its schema version " + std::to_string(version) + " is not one this program knows";
-  } else if (version != kLedgerSchemaVersion) {
-    *error = "its schema version " + std::to_string(version) +
-             " is older than this program reads; program or gang bring it forward";
   } else if (!Run("SET SESSION CHARACTERISTICS AS TRANSACTION READ ONLY", {}, nullptr)) {
     *error = m_strLastError;
   } else {
+    // An older ledger is read as it stands; only a write brings it forward.
+    m_nSchema = version;
     return true;
   }
   return false;
@@ -225,8 +224,10 @@ bool CPostgresConnection::MigrateLocked(std::string* error) {
     if (ok &&
         Run("UPDATE ledger_meta SET value = $1 WHERE key = 'schema_version'",
             {std::to_string(kLedgerSchemaVersion)}, nullptr) &&
-        Run("COMMIT", {}, nullptr))
+        Run("COMMIT", {}, nullptr)) {
+      m_nSchema = kLedgerSchemaVersion;
       return true;
+    }
     if (ok) *error = m_strLastError;
   }
   Run("ROLLBACK", {}, nullptr);

@@ -45,6 +45,7 @@ class CPostgresConnection final : public CSqlConnection {
   bool BeginWrite() override;
   const char* ForUpdate() const override { return " FOR UPDATE"; }
   bool CheckStorage(std::string* fault) override;
+  int SchemaVersion() const override { return m_nSchema; }
   ESqlFailure LastFailure() const override { return m_eLastFailure; }
   std::string LastError() const override { return m_strLastError; }
 
@@ -72,6 +73,7 @@ class CPostgresConnection final : public CSqlConnection {
   bool m_bSilent = false;
   bool CheckReadable(bool exists, const std::string& application, int version, std::string* error);
   bool m_bReadOnly = false;
+  int m_nSchema = 0;
   ESqlFailure m_eLastFailure = ESqlFailure::None;
   std::string m_strLastError;
 };

@@ -50,6 +50,10 @@ class CSqlConnection {
   // The engine's own check of its storage; *fault gets the first problem found.
   virtual bool CheckStorage(std::string* fault) = 0;
 
+  // The schema's version as the ledger was opened: the current one once it was brought forward,
+  // an older one for a ledger opened only to read.
+  virtual int SchemaVersion() const = 0;
+
   virtual ESqlFailure LastFailure() const = 0;
   virtual std::string LastError() const = 0;
 };

@@ -10,6 +10,17 @@ constexpr const char* kAttemptColumns =
     "before_peer, name, pin, role, peer, verified, duration_ms, result, message, notes, pace, "
     "fell_back";
 
+// The attempts' columns to read from a ledger of this schema version: one from before the
+// pace had columns of its own kept it in the notes ("pace fast", "pace fast\xE2\x86\x92standard"),
+// read as the step that brings such a ledger forward would set them.
+std::string AttemptColumnsOf(int schema) {
+  if (schema >= 2) return kAttemptColumns;
+  return "time, station, version, port, address, number, before_name, before_pin, before_role, "
+         "before_peer, name, pin, role, peer, verified, duration_ms, result, message, notes, "
+         "CASE WHEN notes LIKE '%pace fast%' THEN 'fast' ELSE 'standard' END, "
+         "CASE WHEN notes LIKE '%pace fast\xE2\x86\x92standard%' THEN 1 ELSE 0 END";
+}
+
 long long Number(const std::optional<std::string>& text) {
   return text ? std::strtoll(text->c_str(), nullptr, 10) : 0;
 }
@@ -383,7 +394,7 @@ bool CSqlLedger::FindWhere(const char* column, const std::string& key, bool* fou
 bool CSqlLedger::LoadAttempts(const std::string& address, std::vector<CLedgerAttempt>* attempts,
                               CLedgerError* error) {
   std::vector<CSqlRow> rows;
-  if (!Run(std::string("SELECT ") + kAttemptColumns +
+  if (!Run("SELECT " + AttemptColumnsOf(m_pConnection->SchemaVersion()) +
                " FROM ledger_attempts WHERE address = $1 ORDER BY id",
            {address}, &rows, error))
     return false;
@@ -431,7 +442,8 @@ bool CSqlLedger::RecordAttempt(const CLedgerAttempt& a, CLedgerError* error) {
 bool CSqlLedger::Export(const CLedgerFilter& filter, const CLedgerAttemptSink& sink,
                         CLedgerError* error) {
   std::lock_guard<std::mutex> lock(m_mutex);
-  std::string sql = std::string("SELECT ") + kAttemptColumns + " FROM ledger_attempts";
+  std::string sql =
+      "SELECT " + AttemptColumnsOf(m_pConnection->SchemaVersion()) + " FROM ledger_attempts";
   std::vector<CSqlParam> params;
   if (!filter.m_strSince.empty()) {
     long long since = 0;
@@ -466,7 +478,7 @@ bool CSqlLedger::Export(const CLedgerFilter& filter, const CLedgerAttemptSink& s
 bool CSqlLedger::Latest(const CLedgerLatestSink& sink, CLedgerError* error) {
   std::lock_guard<std::mutex> lock(m_mutex);
   const std::string sql =
-      std::string("SELECT ") + kAttemptColumns +
+      "SELECT " + AttemptColumnsOf(m_pConnection->SchemaVersion()) +
       ", c.attempts FROM (SELECT MAX(id) AS last, COUNT(*) AS attempts FROM ledger_attempts "
       "GROUP BY address) c JOIN ledger_attempts a ON a.id = c.last "
       "ORDER BY COALESCE(a.number, -1), a.address";

@@ -114,14 +114,14 @@ bool CSqliteConnection::OpenAt(const std::string& path, ELedgerAccess access,
       break;
   }
   if (!VersionProblem(version).empty()) return Fail(error, VersionProblem(version));
-  if (reading) {
-    if (version == kLedgerSchemaVersion) return true;
-    return Fail(error, "its schema version " + std::to_string(version) +
-                           " is older than this program reads; program or gang bring it forward");
-  }
+  // An older ledger is read as it stands (its attempts' columns as they were then); only a
+  // write brings it forward.
+  m_nSchema = version;
+  if (reading) return true;
   if (!SwitchToWal()) return Fail(error, "cannot switch to write-ahead logging: " + m_strLastError);
   if (!Run("PRAGMA synchronous = FULL", {}, nullptr)) return Fail(error, m_strLastError);
   if (version < kLedgerSchemaVersion && !Migrate(version, error)) return Fail(error, *error);
+  m_nSchema = kLedgerSchemaVersion;
   return true;
 }
 

@@ -36,6 +36,7 @@ class CSqliteConnection final : public CSqlConnection {
   bool BeginWrite() override;
   const char* ForUpdate() const override { return ""; }
   bool CheckStorage(std::string* fault) override;
+  int SchemaVersion() const override { return m_nSchema; }
   ESqlFailure LastFailure() const override;
   std::string LastError() const override { return m_strLastError; }
 
@@ -53,6 +54,7 @@ class CSqliteConnection final : public CSqlConnection {
 
   sqlite3* m_pDb = nullptr;
   int m_nLastCode = 0;
+  int m_nSchema = 0;
   std::string m_strLastError;
 };
 

@@ -46,10 +46,10 @@ struct CStepStarted {
   std::string m_strDoing;
 };
 
-// "name", "pin", "role" or "peer", as the module acknowledged it in this attempt.
+// A setting the module acknowledged in this attempt.
 struct CSettingAcknowledged {
   CEventPlace m_at;
-  std::string m_strSetting;
+  ESetting m_setting = ESetting::Name;
 };
 
 struct CAttemptEnded {

@@ -193,7 +193,7 @@ void CGangRun::End(CWorker& worker, CWorkerEvents& events) {
     m_reportFile.Append(MakeReportRow(worker.m_strShown, worker.m_report, worker.m_dSeconds));
   }
   if (m_pLedger && !m_options.m_bDryRun) m_pLedger->Record(worker);
-  for (const std::string& setting : ConfirmedSettings(worker.m_report)) {
+  for (ESetting setting : ConfirmedSettings(worker.m_report).Each()) {
     events.Events().OnAcknowledged({events.Place(), setting});
   }
   events.Events().OnAttemptEnded(

@@ -342,12 +342,11 @@ CLedgerAttempt CLedgerRun::Attempt(const std::string& port, const CModuleReport&
   if (report.m_written) {
     // Only what the module acknowledged for certain counts as written.
     const CLedgerValues sent = Values(*report.m_written);
-    for (const std::string& setting : ConfirmedSettings(report)) {
-      if (setting == "name") attempt.m_written.m_name = sent.m_name;
-      if (setting == "pin") attempt.m_written.m_pin = sent.m_pin;
-      if (setting == "role") attempt.m_written.m_role = sent.m_role;
-      if (setting == "peer") attempt.m_written.m_peer = sent.m_peer;
-    }
+    const CSettingSet confirmed = ConfirmedSettings(report);
+    if (confirmed.Has(ESetting::Name)) attempt.m_written.m_name = sent.m_name;
+    if (confirmed.Has(ESetting::Pin)) attempt.m_written.m_pin = sent.m_pin;
+    if (confirmed.Has(ESetting::Role)) attempt.m_written.m_role = sent.m_role;
+    if (confirmed.Has(ESetting::Peer)) attempt.m_written.m_peer = sent.m_peer;
   }
   attempt.m_verified = report.m_verified;
   attempt.m_nDurationMs = std::llround(seconds * 1000);
@@ -361,7 +360,7 @@ CLedgerAttempt CLedgerRun::Attempt(const std::string& port, const CModuleReport&
     attempt.m_strNotes += (attempt.m_strNotes.empty() ? "" : "; ") +
                           std::string("another module answered: ") + report.m_otherAddress->Text();
   }
-  if (!report.m_unconfirmed.empty()) {
+  if (!report.m_unconfirmed.Empty()) {
     attempt.m_strNotes += (attempt.m_strNotes.empty() ? "" : "; ") + std::string("unconfirmed: ") +
                           JoinSettings(report.m_unconfirmed);
   }
@@ -381,7 +380,7 @@ bool CLedgerRun::Record(const std::string& port, const CModuleReport& report, do
     other.m_strResult = OutcomeText(EOutcome::ModuleChanged);
     other.m_strMessage = report.m_strMessage;
     other.m_strNotes = "in place of " + KnownAddress(report);
-    if (!report.m_unconfirmed.empty()) {
+    if (!report.m_unconfirmed.Empty()) {
       other.m_strNotes += "; unconfirmed: " + JoinSettings(report.m_unconfirmed);
     }
     recorded = RecordOne(other) && recorded;

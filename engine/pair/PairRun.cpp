@@ -203,7 +203,7 @@ int CPairRun::CompleteHalfMade(CPairOperator& console, const CPairRecordFile& re
   const std::string pin =
       m_options.m_bPinGiven ? m_options.m_strPin : m_slave.m_report.m_read->m_strPin;
   PlanSide(m_slave, pin, master.Raw());
-  if (!m_options.m_bDryRun && !Differences(m_slave.m_target, *m_slave.m_report.m_read).empty()) {
+  if (!m_options.m_bDryRun && !Differences(m_slave.m_target, *m_slave.m_report.m_read).Empty()) {
     console.Say("Programming the slave " + slave + "...\n");
     Program(m_slave);
     if (m_slave.m_report.m_outcome != EOutcome::Ok)

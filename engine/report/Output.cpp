@@ -40,15 +40,15 @@ CJson SettingsJson(const std::string& port, const std::string& address,
 CJson ReportJson(const std::string& port, const CModuleReport& report, bool program, bool verify) {
   CJson json = SettingsJson(port, KnownAddress(report), KnownSettings(report));
   if (program) {
-    json["written"] = ConfirmedSettings(report);
-    if (!report.m_unconfirmed.empty()) json["unconfirmed"] = report.m_unconfirmed;
+    json["written"] = ConfirmedSettings(report).Names();
+    if (!report.m_unconfirmed.Empty()) json["unconfirmed"] = report.m_unconfirmed.Names();
     if (verify && report.m_verified) json["verified"] = *report.m_verified;
   }
   if (report.m_ledgerNumber) json["number"] = *report.m_ledgerNumber;
   json["result"] = OutcomeText(report.m_outcome);
   json["pace"] = PaceText(report.m_pace);
   json["fell_back"] = report.m_bFellBack;
-  if (!report.m_differs.empty()) json["differs"] = report.m_differs;
+  if (!report.m_differs.Empty()) json["differs"] = report.m_differs.Names();
   if (report.m_otherAddress) json["other_address"] = report.m_otherAddress->Text();
   if (report.m_outcome != EOutcome::Ok && !report.m_strMessage.empty()) {
     json["message"] = report.m_strMessage;

@@ -15,9 +15,8 @@ bool EndsWith(const std::string& text, const std::string& tail) {
 
 // Acknowledged by this module for certain: a setting either of two swapped modules may have
 // taken is not.
-bool Acked(const CModuleReport& report, const char* setting) {
-  const std::vector<std::string> confirmed = ConfirmedSettings(report);
-  return std::find(confirmed.begin(), confirmed.end(), setting) != confirmed.end();
+bool Acked(const CModuleReport& report, ESetting setting) {
+  return ConfirmedSettings(report).Has(setting);
 }
 
 constexpr size_t kPaceColumn = 11;
@@ -46,10 +45,10 @@ CReportRow MakeReportRow(const std::string& port, const CModuleReport& report, d
   if (report.m_written) {
     const CModuleSettings& now = *report.m_written;
     // Only what the module acknowledged counts as written.
-    if (Acked(report, "name")) row[6] = now.m_strName;
-    if (Acked(report, "pin")) row[7] = now.m_strPin;
-    if (Acked(report, "role")) row[8] = now.m_bMaster ? "master" : "slave";
-    if (Acked(report, "peer")) row[9] = FormatAddress(now.m_peer);
+    if (Acked(report, ESetting::Name)) row[6] = now.m_strName;
+    if (Acked(report, ESetting::Pin)) row[7] = now.m_strPin;
+    if (Acked(report, ESetting::Role)) row[8] = now.m_bMaster ? "master" : "slave";
+    if (Acked(report, ESetting::Peer)) row[9] = FormatAddress(now.m_peer);
   }
   row[10] = OutcomeText(report.m_outcome);
   row[11] = PaceText(report.m_pace);

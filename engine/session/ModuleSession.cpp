@@ -157,16 +157,16 @@ bool CModuleSession::Program(const CModuleSettings& values, bool turnOff, bool v
   m_view.BeginRun();
   Expect(report);
   m_ops.OnProgram();
-  report.m_acked = m_ops.Outcome().m_acked;
-  report.m_unconfirmed = m_ops.Outcome().m_unconfirmed;
+  report.m_acked = CSettingSet::FromNames(m_ops.Outcome().m_acked);
+  report.m_unconfirmed = CSettingSet::FromNames(m_ops.Outcome().m_unconfirmed);
   if (!Conclude(report) || !verify) return report.m_outcome == EOutcome::Ok;
 
   if (!RunRead(turnOff, report)) return false;
   report.m_readBack = ViewSettings();
   report.m_differs = Differences(values, *report.m_readBack);
-  report.m_verified = report.m_differs.empty();
-  if (!report.m_differs.empty()) report.m_outcome = EOutcome::VerifyDiffers;
-  return report.m_differs.empty();
+  report.m_verified = report.m_differs.Empty();
+  if (!report.m_differs.Empty()) report.m_outcome = EOutcome::VerifyDiffers;
+  return report.m_differs.Empty();
 }
 
 bool CModuleSession::Conclude(CModuleReport& report) {
@@ -198,7 +198,7 @@ bool CModuleSession::Conclude(CModuleReport& report) {
     report.m_otherAddress = m_ops.Outcome().m_otherAddress;
     report.m_strMessage = "corvane: another module answered (" + report.m_otherAddress->Text() +
                           ") in place of " + report.m_address->Text();
-    if (!report.m_unconfirmed.empty()) {
+    if (!report.m_unconfirmed.Empty()) {
       report.m_strMessage += "; either may have taken: " + JoinSettings(report.m_unconfirmed);
     }
   } else if (result == EResult::CommError) {
@@ -225,12 +225,11 @@ CSettingChanges KnownSettings(const CModuleReport& report) {
   if (report.m_read) known = CSettingChanges::Of(*report.m_read);
   if (!report.m_written) return known;
   const CModuleSettings& sent = *report.m_written;
-  for (const std::string& setting : ConfirmedSettings(report)) {
-    if (setting == "name") known.m_name = sent.m_strName;
-    if (setting == "pin") known.m_pin = sent.m_strPin;
-    if (setting == "role") known.m_master = sent.m_bMaster;
-    if (setting == "peer") known.m_peer = sent.m_peer;
-  }
+  const CSettingSet confirmed = ConfirmedSettings(report);
+  if (confirmed.Has(ESetting::Name)) known.m_name = sent.m_strName;
+  if (confirmed.Has(ESetting::Pin)) known.m_pin = sent.m_strPin;
+  if (confirmed.Has(ESetting::Role)) known.m_master = sent.m_bMaster;
+  if (confirmed.Has(ESetting::Peer)) known.m_peer = sent.m_peer;
   return known;
 }
 
@@ -238,14 +237,8 @@ std::string KnownAddress(const CModuleReport& report) {
   return report.m_address ? report.m_address->Text() : std::string();
 }
 
-std::vector<std::string> ConfirmedSettings(const CModuleReport& report) {
-  std::vector<std::string> confirmed;
-  for (const std::string& setting : report.m_acked) {
-    bool doubtful = false;
-    for (const std::string& u : report.m_unconfirmed) doubtful = doubtful || u == setting;
-    if (!doubtful) confirmed.push_back(setting);
-  }
-  return confirmed;
+CSettingSet ConfirmedSettings(const CModuleReport& report) {
+  return report.m_acked.Without(report.m_unconfirmed);
 }
 
 CModuleSettings CModuleSession::ViewSettings() {

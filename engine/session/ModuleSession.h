@@ -64,18 +64,18 @@ struct CModuleReport {
   // With ModuleChanged: the module that answered instead, and the acknowledged settings either
   // module may have taken (sent since the last check that found the right one).
   std::optional<CModuleAddress> m_otherAddress;
-  std::vector<std::string> m_unconfirmed;
+  CSettingSet m_unconfirmed;
   // The port the module answered on ("COM3"); empty when none did.
   std::string m_strPort;
   // What a Read fetched: the read command's values, or program's current values.
   std::optional<CModuleSettings> m_read;
   // What a Program set out to write.
   std::optional<CModuleSettings> m_written;
-  // The settings the module acknowledged, in the order written: "name", "pin", "role", "peer".
-  std::vector<std::string> m_acked;
+  // The settings the module acknowledged.
+  CSettingSet m_acked;
   // With a verifying read: whether it matched, and the settings that differ.
   std::optional<bool> m_verified;
-  std::vector<std::string> m_differs;
+  CSettingSet m_differs;
   std::optional<CModuleSettings> m_readBack;
   // The dialog's text that ended the run, if one did.
   std::string m_strMessage;
@@ -99,7 +99,7 @@ const char* PaceText(EPace pace);
 // The pace as a person reads it: "standard", "fast", or "fast, fell back".
 std::string PaceShown(const CModuleReport& report);
 // The settings the module is known to have acknowledged: m_acked without m_unconfirmed.
-std::vector<std::string> ConfirmedSettings(const CModuleReport& report);
+CSettingSet ConfirmedSettings(const CModuleReport& report);
 
 class CModuleSession final {
  public:

@@ -204,7 +204,7 @@ void CSlot::Finish(CModuleReport& report, double seconds, bool tried, bool again
   m_context.Ended(m_strPort, report, seconds, tried, again);
   // The session tells its steps as they go, the settings the module took once it is done.
   CEngineEventSink& events = m_context.Events();
-  for (const std::string& setting : ConfirmedSettings(report)) {
+  for (ESetting setting : ConfirmedSettings(report).Each()) {
     events.OnAcknowledged({Place(), setting});
   }
   events.OnAttemptEnded({Place(), report, tried, m_context.Options().m_bVerify, seconds});

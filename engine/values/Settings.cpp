@@ -161,16 +161,17 @@ std::string OneLine(const std::string& text) {
   return out;
 }
 
-std::vector<std::string> Differences(const CModuleSettings& wanted, const CModuleSettings& got) {
-  std::vector<std::string> names;
-  if (wanted.m_strName != got.m_strName) names.emplace_back("name");
-  if (wanted.m_strPin != got.m_strPin) names.emplace_back("pin");
-  if (wanted.m_bMaster != got.m_bMaster) names.emplace_back("role");
-  if (wanted.m_peer != got.m_peer) names.emplace_back("peer");
-  return names;
+CSettingSet Differences(const CModuleSettings& wanted, const CModuleSettings& got) {
+  CSettingSet differs;
+  if (wanted.m_strName != got.m_strName) differs.Add(ESetting::Name);
+  if (wanted.m_strPin != got.m_strPin) differs.Add(ESetting::Pin);
+  if (wanted.m_bMaster != got.m_bMaster) differs.Add(ESetting::Role);
+  if (wanted.m_peer != got.m_peer) differs.Add(ESetting::Peer);
+  return differs;
 }
 
-std::string JoinSettings(const std::vector<std::string>& names) {
+std::string JoinSettings(CSettingSet settings) {
+  const std::vector<std::string> names = settings.Names();
   if (names.empty()) return "nothing";
   std::string text;
   for (const std::string& name : names) {

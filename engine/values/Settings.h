@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "engine/values/SettingSet.h"
 #include "protocol/ModuleAddress.h"
 #include "wintypes.h"
 
@@ -65,6 +66,6 @@ std::string PrintableName(const std::string& text);
 // spaces after it) becomes one space.
 std::string OneLine(const std::string& text);
 // Names of the settings in which two sets of values differ: "name", "pin", "role", "peer".
-std::vector<std::string> Differences(const CModuleSettings& wanted, const CModuleSettings& got);
+CSettingSet Differences(const CModuleSettings& wanted, const CModuleSettings& got);
 // "name, pin" or "nothing".
-std::string JoinSettings(const std::vector<std::string>& names);
+std::string JoinSettings(CSettingSet settings);

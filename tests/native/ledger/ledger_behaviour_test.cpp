@@ -398,7 +398,8 @@ TYPED_TEST(LedgerBehaviour, ANewerSchemaIsRefusedAndLeftAsItIs) {
   EXPECT_FALSE(OpenLedger(this->m_strLocation, "bench-1", &error));
 }
 
-// A ledger of version 1 kept the pace in the notes; opened to write, it gains the columns.
+// A ledger of version 1 kept the pace in the notes. Opened to read it is read as it stands,
+// and stays version 1; opened to write, it gains the columns. Both read the same paces.
 TYPED_TEST(LedgerBehaviour, AVersionOneLedgerGainsThePaceColumnsFromItsNotes) {
   const std::vector<std::string> notes = {"again", "pace fast",
                                           "again; pace fast\xE2\x86\x92standard"};
@@ -412,17 +413,23 @@ TYPED_TEST(LedgerBehaviour, AVersionOneLedgerGainsThePaceColumnsFromItsNotes) {
                               "ALTER TABLE ledger_attempts DROP COLUMN pace;"
                               "ALTER TABLE ledger_attempts DROP COLUMN fell_back"));
   ASSERT_TRUE(TypeParam::SetVersion(this->m_strLocation, 1));
-  CLedgerError error;
-  this->m_pLedger = OpenLedger(this->m_strLocation, "bench-1", &error);
-  ASSERT_TRUE(this->m_pLedger) << error.m_strText;
-  std::vector<CLedgerAttempt> all;
-  ASSERT_TRUE(this->m_pLedger->Export({}, &all, &error));
-  ASSERT_EQ(all.size(), 3u);
-  const std::vector<std::pair<std::string, bool>> paces = {
-      {"standard", false}, {"fast", false}, {"fast", true}};
-  for (size_t k = 0; k < paces.size(); ++k) {
-    EXPECT_EQ(all[k].m_strPace, paces[k].first) << all[k].m_strNotes;
-    EXPECT_EQ(all[k].m_bFellBack, paces[k].second) << all[k].m_strNotes;
+  for (ELedgerAccess access : {ELedgerAccess::Read, ELedgerAccess::Write}) {
+    CLedgerError error;
+    this->m_pLedger = OpenLedger(this->m_strLocation, "bench-1", &error, access);
+    ASSERT_TRUE(this->m_pLedger) << error.m_strText;
+    std::vector<CLedgerAttempt> all;
+    ASSERT_TRUE(this->m_pLedger->Export({}, &all, &error)) << error.m_strText;
+    ASSERT_EQ(all.size(), 3u);
+    const std::vector<std::pair<std::string, bool>> paces = {
+        {"standard", false}, {"fast", false}, {"fast", true}};
+    for (size_t k = 0; k < paces.size(); ++k) {
+      EXPECT_EQ(all[k].m_strPace, paces[k].first) << all[k].m_strNotes;
+      EXPECT_EQ(all[k].m_bFellBack, paces[k].second) << all[k].m_strNotes;
+    }
+    // Only a write adds the columns.
+    EXPECT_EQ(TypeParam::Exec(this->m_strLocation, "SELECT pace FROM ledger_attempts"),
+              access == ELedgerAccess::Write);
+    this->m_pLedger.reset();
   }
 }
 
