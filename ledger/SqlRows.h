@@ -1,0 +1,27 @@
+// How the ledger's rows come back from either engine: the column lists its statements select
+// and the reading of one row into the ledger's types. Shared by the ledger's logic and its
+// dashboard queries, so a column is named and read in one place.
+#pragma once
+
+#include <optional>
+#include <string>
+
+#include "ledger/Ledger.h"
+#include "ledger/SqlConnection.h"
+
+namespace ledger_sql {
+
+extern const char* const kModuleColumns;
+// The attempt's columns in the order AttemptFrom reads them; kAttemptColumnCount of them.
+extern const char* const kAttemptColumns;
+constexpr size_t kAttemptColumnCount = 21;
+
+// A number column (0 when absent) and a text column (empty when absent).
+long long Number(const std::optional<std::string>& text);
+std::string Text(const std::optional<std::string>& text);
+CLedgerValues ValuesAt(const CSqlRow& row, size_t first);
+void ModuleFrom(const CSqlRow& row, CLedgerModule* module);
+// An attempt from the first kAttemptColumnCount columns of row, selected as kAttemptColumns.
+CLedgerAttempt AttemptFrom(const CSqlRow& row);
+
+}  // namespace ledger_sql
