@@ -1,6 +1,8 @@
 #include "cli/station/StationCommand.h"
 
 #include "cli/station/Station.h"
+#include "web/WebServer.h"
+#include "web/board/WebBoard.h"
 
 namespace {
 
@@ -73,10 +75,32 @@ CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsA
   AddPaceOption(station, options.m_pace);
   AddQuietOption(station, options.m_bQuiet, "No operator's view; events and the end only");
   options.m_ledgerOptions.Add(station);
+  options.m_httpOptions.Add(station);
   return station;
 }
 
 int RunStation(const CStationOptions& options, CRunEnv& env) {
   CStation station(options, env);
-  return station.Run();
+  if (!options.m_httpOptions.Given()) return station.Run();
+  // The board in a browser: served from before the first slot starts until the run has ended,
+  // so the page sees the run's end before its stream closes.
+  CWebListen listen;
+  std::string error;
+  if (!options.m_httpOptions.Resolve(&listen, &error)) {
+    env.m_err << "corvane: " << error << "\n";
+    return kExitUsage;
+  }
+  CWebServer server;
+  CWebBoard board(server.Events());
+  server.Route("/", board.Handler());
+  server.EventsAt(CWebBoard::kEventsPath);
+  if (!server.Start(listen, &error)) {
+    env.m_err << "corvane: --http: " << error << "\n";
+    return kExitOutput;
+  }
+  env.m_err << "corvane: the board is at " << server.Url() << "\n" << std::flush;
+  station.Subscribe(board);
+  const int code = station.Run();
+  server.Stop();
+  return code;
 }
