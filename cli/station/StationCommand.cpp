@@ -3,6 +3,7 @@
 #include "cli/station/Station.h"
 #include "web/WebServer.h"
 #include "web/board/WebBoard.h"
+#include "web/dashboard/DashboardMount.h"
 
 namespace {
 
@@ -94,6 +95,15 @@ int RunStation(const CStationOptions& options, CRunEnv& env) {
   CWebBoard board(server.Events());
   server.Route("/", board.Handler());
   server.EventsAt(CWebBoard::kEventsPath);
+  // With a ledger, its dashboard beside the board, on a connection of its own that only reads.
+  std::unique_ptr<CDashboardMount> dashboard;
+  if (options.m_ledgerOptions.Given()) {
+    dashboard = std::make_unique<CDashboardMount>(options.m_ledgerOptions.m_strLocation,
+                                                  options.m_ledgerOptions.Station());
+    server.Route("/ledger", [&dashboard](const CWebRequest& request, CWebReply* reply) {
+      return dashboard->Handle(request, reply);
+    });
+  }
   if (!server.Start(listen, &error)) {
     env.m_err << "corvane: --http: " << error << "\n";
     return kExitOutput;
