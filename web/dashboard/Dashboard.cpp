@@ -36,6 +36,13 @@ CHours HoursOf(const CDashboardQuery& query) {
   return hours;
 }
 
+bool DrawChart(CLedger& ledger, const CHours& hours, std::string* svg, CLedgerError* error) {
+  std::vector<CLedgerHourCount> counts;
+  if (!ledger.Queries().HourlyOk(hours.m_span, &counts, error)) return false;
+  *svg = DrawHourlyChart(counts, hours.m_nFirstMs, hours.m_nCount);
+  return true;
+}
+
 }  // namespace
 
 bool CDashboard::Handle(const CWebRequest& request, CWebReply* reply) {
@@ -71,7 +78,7 @@ bool CDashboard::Handle(const CWebRequest& request, CWebReply* reply) {
       break;
     case Chart:
       reply->m_strType = "image/svg+xml";
-      ok = this->Chart(query, &reply->m_strBody, &error);
+      ok = DrawChart(m_ledger, HoursOf(query), &reply->m_strBody, &error);
       break;
     case Search:
       ok = this->Search(query, reply, &error);
@@ -90,23 +97,16 @@ bool CDashboard::Handle(const CWebRequest& request, CWebReply* reply) {
   return true;
 }
 
-bool CDashboard::Chart(const CDashboardQuery& query, std::string* svg, CLedgerError* error) {
-  const CHours hours = HoursOf(query);
-  std::vector<CLedgerHourCount> counts;
-  if (!m_ledger.Queries().HourlyOk(hours.m_span, &counts, error)) return false;
-  *svg = DrawHourlyChart(counts, hours.m_nFirstMs, hours.m_nCount);
-  return true;
-}
-
 bool CDashboard::Overview(const CDashboardQuery& query, CWebReply* reply, CLedgerError* error) {
+  // One span for the chart and the yield, though the hour may turn between their queries.
+  const CHours hours = HoursOf(query);
   std::string chart;
   std::vector<CLedgerYield> yields;
   std::vector<CLedgerAttemptRow> rows;
-  if (!Chart(query, &chart, error) ||
-      !m_ledger.Queries().YieldByStation(HoursOf(query).m_span, &yields, error) ||
+  if (!DrawChart(m_ledger, hours, &chart, error) ||
+      !m_ledger.Queries().YieldByStation(hours.m_span, &yields, error) ||
       !m_ledger.Queries().LatestAttempts(query.m_attempts, &rows, error))
     return false;
-  const CHours hours = HoursOf(query);
   const std::string body =
       SpanLinks(query) + "<section class=\"chart\"><h2>Modules ok per hour, " +
       HtmlText(hours.m_span.m_strSince.substr(0, 16)) + " to " +

@@ -29,7 +29,6 @@ class CDashboard {
 
  private:
   bool Overview(const CDashboardQuery& query, CWebReply* reply, CLedgerError* error);
-  bool Chart(const CDashboardQuery& query, std::string* svg, CLedgerError* error);
   bool Search(const CDashboardQuery& query, CWebReply* reply, CLedgerError* error);
   bool Module(const CDashboardQuery& query, CWebReply* reply, CLedgerError* error);
   bool Export(const CDashboardQuery& query, bool csv, CWebReply* reply, CLedgerError* error);

@@ -87,8 +87,8 @@ std::string YieldTable(const std::vector<CLedgerYield>& yields) {
                                       : "";
     html += "<tr data-station=\"" + HtmlText(y.m_strStation) + "\">" + Cell(y.m_strStation) +
             Cell(std::to_string(y.m_nOk), "ok number") +
-            Cell(std::to_string(y.m_nFailed), "failed number") + Cell(percent, "number") +
-            Cell(std::to_string(y.m_nAttempts), "number") + "</tr>";
+            Cell(std::to_string(y.m_nFailed), y.m_nFailed ? "failed number" : "number") +
+            Cell(percent, "number") + Cell(std::to_string(y.m_nAttempts), "number") + "</tr>";
   }
   return html + "</table>";
 }

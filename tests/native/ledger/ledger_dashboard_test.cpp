@@ -119,7 +119,7 @@ TEST_F(LedgerDashboard, OverviewChartsModulesPerHourAndTheYield) {
   EXPECT_NE(html.find("data-hour=\"2025-05-20T10\" data-total=\"2\""), std::string::npos);
   EXPECT_NE(html.find("data-hour=\"2025-05-20T11\" data-total=\"1\""), std::string::npos);
   EXPECT_NE(html.find("<tr data-station=\"B\"><td>B</td><td class=\"ok number\">1</td>"
-                      "<td class=\"failed number\">0</td>"),
+                      "<td class=\"number\">0</td>"),
             std::string::npos);
   ExpectNoMarkupFrom(html);
   // An hour outside the span is not drawn.
