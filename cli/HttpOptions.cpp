@@ -1,8 +1,8 @@
 #include "cli/HttpOptions.h"
 
 #include <filesystem>
-#include <fstream>
 
+#include "engine/os/Platform.h"
 #include "platform/FilePolicy.h"
 
 namespace fs = std::filesystem;
@@ -64,31 +64,22 @@ bool ParseHttpAddress(const std::string& text, std::string* host, int* port, std
   return true;
 }
 
-bool ReadTokenFile(const std::string& path, std::string* token, std::string* error) {
-  std::error_code ec;
-  const fs::file_status status = fs::status(path, ec);
-  if (ec || !fs::exists(status)) {
-    *error = ShownPath(path) + " cannot be read";
+bool ReadTokenFile(const std::string& path, const CInterrupt& interrupt, std::string* token,
+                   std::string* error) {
+  if (path == "-") {
+    *error = "give a file; the standard input is not for a secret";
     return false;
   }
-  if (!fs::is_regular_file(status)) {
-    *error = ShownPath(path) + " is not a regular file";
-    return false;
-  }
+  std::string text;
+  if (!ReadSmallFile(path, kMaxToken + 2, interrupt, &text, error)) return false;
 #ifndef _WIN32
-  if ((status.permissions() & fs::perms::others_read) != fs::perms::none) {
+  std::error_code ec;
+  const fs::perms mode = fs::status(path, ec).permissions();
+  if (!ec && (mode & fs::perms::others_read) != fs::perms::none) {
     *error = ShownPath(path) + " may be read by every user; make it private (chmod o-r)";
     return false;
   }
 #endif
-  std::ifstream in(path, std::ios::binary);
-  std::string text(kMaxToken + 3, '\0');
-  in.read(&text[0], static_cast<std::streamsize>(text.size()));
-  if (in.bad()) {
-    *error = ShownPath(path) + " cannot be read";
-    return false;
-  }
-  text.resize(static_cast<size_t>(in.gcount()));
   while (!text.empty() && (text.back() == '\n' || text.back() == '\r')) text.pop_back();
   const bool chars = text.find_first_not_of(
                          "ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz0123456789-._~+/=") ==
@@ -116,14 +107,16 @@ void CHttpOptions::Add(CLI::App* command) {
       ->needs(http);
 }
 
-bool CHttpOptions::Resolve(CWebListen* listen, std::string* error) const {
+bool CHttpOptions::Resolve(const CInterrupt& interrupt, CWebListen* listen,
+                           std::string* error) const {
   std::string why;
   if (!ParseHttpAddress(m_strAddress, &listen->m_strHost, &listen->m_nPort, &why)) {
     *error = "--http: " + why;
     return false;
   }
   listen->m_strToken.clear();
-  if (!m_strTokenFile.empty() && !ReadTokenFile(m_strTokenFile, &listen->m_strToken, &why)) {
+  if (!m_strTokenFile.empty() &&
+      !ReadTokenFile(m_strTokenFile, interrupt, &listen->m_strToken, &why)) {
     *error = "--http-token: " + why;
     return false;
   }

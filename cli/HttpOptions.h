@@ -10,6 +10,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include "engine/os/Interrupt.h"
 #include "web/WebServer.h"
 
 struct CHttpOptions {
@@ -19,13 +20,15 @@ struct CHttpOptions {
   void Add(CLI::App* command);
   bool Given() const { return !m_strAddress.empty(); }
   // The address and token to listen with; false with one line in *error (exit 64).
-  bool Resolve(CWebListen* listen, std::string* error) const;
+  bool Resolve(const CInterrupt& interrupt, CWebListen* listen, std::string* error) const;
 };
 
 // "HOST:PORT" split and checked; false with the reason in *error.
 bool ParseHttpAddress(const std::string& text, std::string* host, int* port, std::string* error);
 bool IsLoopbackHost(const std::string& host);
 // The token of a file: one line of 16 to 256 letters, digits or "-._~+/=", the line's end
-// trimmed. Only a regular file (a FIFO would hang the start), and on POSIX one that other
-// users cannot read. False with the reason in *error, which never holds the file's text.
-bool ReadTokenFile(const std::string& path, std::string* token, std::string* error);
+// trimmed. Read as every small input file is (engine/os/Platform.h: a regular file only, never
+// a FIFO that would hang the start), and on POSIX one that other users cannot read. False with
+// the reason in *error, which never holds the file's text.
+bool ReadTokenFile(const std::string& path, const CInterrupt& interrupt, std::string* token,
+                   std::string* error);

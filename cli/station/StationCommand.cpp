@@ -87,7 +87,7 @@ int RunStation(const CStationOptions& options, CRunEnv& env) {
   // so the page sees the run's end before its stream closes.
   CWebListen listen;
   std::string error;
-  if (!options.m_httpOptions.Resolve(&listen, &error)) {
+  if (!options.m_httpOptions.Resolve(env.m_interrupt, &listen, &error)) {
     env.m_err << "corvane: " << error << "\n";
     return kExitUsage;
   }
