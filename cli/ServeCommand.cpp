@@ -36,7 +36,7 @@ int RunServe(const CServeOptions& options, CRunEnv& env) {
   if (!http.Given()) http.m_strAddress = kServeDefaultAddress;
   CWebListen listen;
   std::string text;
-  if (!http.Resolve(&listen, &text)) {
+  if (!http.Resolve(env.m_interrupt, &listen, &text)) {
     env.m_err << "corvane: " << text << "\n";
     return kExitUsage;
   }
