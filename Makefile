@@ -8,12 +8,12 @@ PYTHON ?= /usr/bin/python3
 
 .PHONY: test deps sqlite-mingw native windows windows-x64 sanitize test-native test-sanitize test-windows clean
 .PHONY: fuzz fuzz-short fuzz-long bench-wine bench-cli check-shipped dist format check-format
-.PHONY: deb install test-deb test-shipped test-usb
+.PHONY: deb install test-deb test-shipped test-usb test-web
 
 # The shipped program is the 32-bit build (windows); its tests run from the 64-bit build of
 # the same sources (windows-x64), since only wine64 can run on this kind of machine. The
 # shipped files themselves run last, under 32-bit Wine in an emulated PC (test-shipped).
-test: deps check-format native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows test-deb test-shipped test-usb
+test: deps check-format native windows windows-x64 check-shipped dist test-native test-sanitize fuzz-short test-windows test-web test-deb test-shipped test-usb
 
 deps:
 	@bash scripts/deps.sh
@@ -64,6 +64,15 @@ test-sanitize: sanitize
 # The command line's e2e test reads the ledger corvane.exe writes with the native corvane.
 test-windows: native windows-x64
 	@bash scripts/wine-session.sh build/windows-x64 $(CTEST) --preset windows-x64
+
+# The web view in a real browser (Debian's headless chromium through chromedriver): every
+# tests/web/test_*.py against the native build, then the tests marked for it against the
+# x86_64 build's corvane.exe under wine64, read by the same native chromium. Screenshots go to
+# build/web-shots.
+test-web: native windows-x64
+	@for t in tests/web/test_*.py; do $(PYTHON) $$t || exit 1; done
+	@bash scripts/wine-session.sh build/windows-x64 sh -c 'for t in tests/web/test_*.py; do \
+	  $(PYTHON) $$t --wine-exe build/windows-x64/cli/corvane.exe || exit 1; done'
 
 # The shipped i686 files, which cannot run here, checked statically against the x86_64 build
 # that the tests run: same resources, subsystem, ASLR and DEP, system DLLs only, the same TLS

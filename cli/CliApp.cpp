@@ -13,6 +13,7 @@
 #include "cli/OptionsFile.h"
 #include "cli/PairCommand.h"
 #include "cli/PortsCommand.h"
+#include "cli/ServeCommand.h"
 #include "engine/values/Settings.h"
 #include "cli/station/StationCommand.h"
 #include "ledger/LedgerSecrets.h"
@@ -66,6 +67,7 @@ const CCommandRow kCommandTable[] = {
     {"pair", false, [](CLI::App& a, bool p) { return With(a, p, AddPairCommand, RunPair); }},
     {"doctor", false, [](CLI::App& a, bool p) { return With(a, p, AddDoctorCommand, RunDoctor); }},
     {"ledger", false, [](CLI::App& a, bool p) { return With(a, p, AddLedgerCommand, RunLedger); }},
+    {"serve", false, [](CLI::App& a, bool p) { return With(a, p, AddServeCommand, RunServe); }},
 };
 
 const CCommandRow* FindCommand(const std::string& word) {

@@ -5,66 +5,12 @@
 #include <memory>
 #include <vector>
 
-#include "engine/values/Csv.h"
+#include "engine/report/LedgerExport.h"
 #include "engine/report/Output.h"
 #include "engine/values/Settings.h"
 #include "ledger/Ledger.h"
 
 namespace {
-
-const std::vector<std::string>& ExportColumns() {
-  static const std::vector<std::string> kColumns = {
-      "time",       "station",     "version",     "port",    "address", "number", "before_name",
-      "before_pin", "before_role", "before_peer", "name",    "pin",     "role",   "peer",
-      "verified",   "duration_ms", "result",      "message", "notes",   "pace",   "fell_back"};
-  return kColumns;
-}
-
-// An attempt's cells in the order of ExportColumns(); absent values are null.
-std::vector<std::optional<std::string>> Cells(const CLedgerAttempt& a) {
-  std::optional<std::string> number, verified;
-  if (a.m_number) number = std::to_string(*a.m_number);
-  if (a.m_verified) verified = *a.m_verified ? "true" : "false";
-  return {a.m_strTime,
-          a.m_strStation,
-          a.m_strVersion,
-          a.m_strPort,
-          a.m_strAddress,
-          number,
-          a.m_before.m_name,
-          a.m_before.m_pin,
-          a.m_before.m_role,
-          a.m_before.m_peer,
-          a.m_written.m_name,
-          a.m_written.m_pin,
-          a.m_written.m_role,
-          a.m_written.m_peer,
-          verified,
-          std::to_string(a.m_nDurationMs),
-          a.m_strResult,
-          a.m_strMessage,
-          a.m_strNotes,
-          a.m_strPace,
-          std::string(a.m_bFellBack ? "true" : "false")};
-}
-
-CJson AttemptJson(const CLedgerAttempt& attempt) {
-  const std::vector<std::optional<std::string>> cells = Cells(attempt);
-  CJson json;
-  for (size_t k = 0; k < cells.size(); ++k) {
-    const std::string& column = ExportColumns()[k];
-    if (!cells[k]) {
-      json[column] = nullptr;
-    } else if (column == "number" || column == "duration_ms") {
-      json[column] = std::stoll(*cells[k]);
-    } else if (column == "verified" || column == "fell_back") {
-      json[column] = *cells[k] == "true";
-    } else {
-      json[column] = *cells[k];
-    }
-  }
-  return json;
-}
 
 // Columns aligned over rows that need not all be in memory: every row is first shown to
 // Widen, then printed with PrintRow; every cell made printable.
@@ -142,7 +88,8 @@ CJson ModuleJson(const CLedgerModule& module) {
     return text ? CJson(*text) : CJson(nullptr);
   };
   CJson attempts = CJson::array();
-  for (const CLedgerAttempt& attempt : module.m_attempts) attempts.push_back(AttemptJson(attempt));
+  for (const CLedgerAttempt& attempt : module.m_attempts)
+    attempts.push_back(LedgerAttemptJson(attempt));
   return {{"number", module.m_nNumber},
           {"address", module.m_strAddress},
           {"name", value(v.m_name)},
@@ -172,7 +119,7 @@ int ShowAllJson(CRunEnv& env, CLedger& ledger, const CLedgerStats& stats) {
   env.m_out << "{\"modules\":[";
   if (!ledger.Latest(
           [&](const CLedgerAttempt& last, long long attempts) {
-            CJson row = AttemptJson(last);
+            CJson row = LedgerAttemptJson(last);
             row["attempts"] = attempts;
             env.m_out << separator << DumpJson(row);
             separator = ",";
@@ -240,19 +187,12 @@ int Export(const CLedgerCommandOptions& options, CRunEnv& env, CLedger& ledger) 
   filter.m_strSince = options.m_strSince;
   filter.m_strStation = options.m_strStation;
   const bool csv = options.m_strExportFormat == "csv";
-  if (csv) env.m_out << CsvLine(ExportColumns()) << "\r\n";
+  if (csv) env.m_out << LedgerExportCsvHeader();
   CLedgerError error;
-  std::vector<std::string> fields;
   const bool ok = ledger.Export(
       filter,
       [&](const CLedgerAttempt& attempt) {
-        if (!csv) {
-          env.m_out << DumpJson(AttemptJson(attempt)) << "\n";
-          return;
-        }
-        fields.clear();
-        for (const auto& cell : Cells(attempt)) fields.push_back(cell.value_or(""));
-        env.m_out << CsvLine(fields) << "\r\n";
+        env.m_out << (csv ? LedgerExportCsvLine(attempt) : LedgerExportJsonLine(attempt));
       },
       &error);
   return ok ? kExitOk : Failed(env, error);

@@ -145,6 +145,8 @@ using CLedgerValuesForEach = std::function<ELedgerValues(
 // What BindAll did with one address.
 enum class ELedgerBinding { Found, Bound, Skipped };
 
+class CLedgerQueries;  // ledger/LedgerQueries.h
+
 class CLedger {
  public:
   virtual ~CLedger() = default;
@@ -209,6 +211,10 @@ class CLedger {
   // number the last attempt carried (unbound ones first), then by address. Streamed as Export.
   virtual bool Latest(const CLedgerLatestSink& sink, CLedgerError* error) = 0;
   virtual bool Stats(CLedgerStats* stats, CLedgerError* error) = 0;
+
+  // The dashboard's read-only questions of this ledger (ledger/LedgerQueries.h); it lives as
+  // long as the ledger and shares its lock.
+  virtual CLedgerQueries& Queries() = 0;
 
   // Checks the storage (SQLite's integrity check) and the ledger's own rules: the counter is
   // above every bound number, no number, address or name twice. False with the first fault.

@@ -10,12 +10,13 @@
 #include <string>
 
 #include "ledger/Ledger.h"
+#include "ledger/LedgerQueries.h"
 #include "ledger/SqlConnection.h"
 
 // The schema version this program writes and reads; older ones are migrated forward.
 constexpr int kLedgerSchemaVersion = 2;
 
-class CSqlLedger final : public CLedger {
+class CSqlLedger final : public CLedger, public CLedgerQueries {
  public:
   CSqlLedger(std::unique_ptr<CSqlConnection> connection, std::string location, std::string station);
 
@@ -42,6 +43,17 @@ class CSqlLedger final : public CLedger {
   bool Latest(const CLedgerLatestSink& sink, CLedgerError* error) override;
   bool Stats(CLedgerStats* stats, CLedgerError* error) override;
   bool CheckIntegrity(CLedgerError* error) override;
+  CLedgerQueries& Queries() override;
+
+  // The dashboard's queries (SqlLedgerQueries.cpp).
+  bool HourlyOk(const CLedgerSpan& span, std::vector<CLedgerHourCount>* counts,
+                CLedgerError* error) override;
+  bool YieldByStation(const CLedgerSpan& span, std::vector<CLedgerYield>* yields,
+                      CLedgerError* error) override;
+  bool LatestAttempts(const CLedgerAttemptQuery& query, std::vector<CLedgerAttemptRow>* rows,
+                      CLedgerError* error) override;
+  bool Search(const std::string& text, int limit, std::vector<CLedgerFound>* found,
+              CLedgerError* error) override;
 
  private:
   enum class EBind { Done, Refused, Retry, Failed };
@@ -66,6 +78,11 @@ class CSqlLedger final : public CLedger {
   bool LoadAttempts(const std::string& address, std::vector<CLedgerAttempt>* attempts,
                     CLedgerError* error);
   bool StationStats(CLedgerStats* stats, CLedgerError* error);
+  // A time given by a caller as a parameter in the ledger's form; refused when not a time.
+  bool TimeParam(const std::string& text, std::vector<CSqlParam>* params, CLedgerError* error);
+  // The span's conditions on time appended to sql (" WHERE ... AND ...").
+  bool SpanWhere(const CLedgerSpan& span, std::string* sql, std::vector<CSqlParam>* params,
+                 CLedgerError* error);
   bool Run(const std::string& sql, const std::vector<CSqlParam>& params, std::vector<CSqlRow>* rows,
            CLedgerError* error);
   // Rolls back and reports what went wrong: a refusal of this request, or the ledger gone.

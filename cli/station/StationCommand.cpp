@@ -4,6 +4,9 @@
 #include "cli/station/StationBoard.h"
 #include "engine/os/Platform.h"
 #include "engine/station/StationRun.h"
+#include "web/WebServer.h"
+#include "web/board/WebBoard.h"
+#include "web/dashboard/DashboardMount.h"
 
 namespace {
 
@@ -83,6 +86,7 @@ CLI::App* AddStationCommand(CLI::App& app, CStationOptions& options, bool pathsA
                    "\"...\" quote, # comments); they replace the same options given before "
                    "this one, and those given after it replace them")
       ->type_name("FILE");
+  options.m_httpOptions.Add(station);
   return station;
 }
 
@@ -113,6 +117,43 @@ std::unique_ptr<CStationBoard> MakeBoard(const CStationSetup& setup, CRunEnv& en
                                          StartWorkerThread);
 }
 
+// The board in a browser, and with a ledger its dashboard beside it: served from before the
+// first slot starts until the run has ended, so the page sees the run's end before its stream
+// closes.
+struct CStationWeb {
+  CWebServer m_server;
+  std::unique_ptr<CWebBoard> m_pBoard;
+  std::unique_ptr<CDashboardMount> m_pDashboard;
+
+  // kExitOk once it serves; otherwise the exit code, with why said on err.
+  int Start(const CStationOptions& options, CRunEnv& env) {
+    CWebListen listen;
+    std::string error;
+    if (!options.m_httpOptions.Resolve(env.m_interrupt, &listen, &error)) {
+      env.m_err << "corvane: " << error << "\n";
+      return kExitUsage;
+    }
+    m_pBoard = std::make_unique<CWebBoard>(m_server.Events());
+    m_server.Route("/", m_pBoard->Handler());
+    m_server.EventsAt(CWebBoard::kEventsPath);
+    // The dashboard reads on a connection of its own.
+    if (options.m_ledgerOptions.Given()) {
+      m_pDashboard = std::make_unique<CDashboardMount>(options.m_ledgerOptions.m_strLocation,
+                                                       options.m_ledgerOptions.Station());
+      CDashboardMount* dashboard = m_pDashboard.get();
+      m_server.Route("/ledger", [dashboard](const CWebRequest& request, CWebReply* reply) {
+        return dashboard->Handle(request, reply);
+      });
+    }
+    if (!m_server.Start(listen, &error)) {
+      env.m_err << "corvane: --http: " << error << "\n";
+      return kExitOutput;
+    }
+    env.m_err << "corvane: the board is at " << m_server.Url() << "\n" << std::flush;
+    return kExitOk;
+  }
+};
+
 }  // namespace
 
 int RunStation(const CStationOptions& options, CRunEnv& env) {
@@ -126,5 +167,12 @@ int RunStation(const CStationOptions& options, CRunEnv& env) {
   const std::unique_ptr<CStationBoard> board = MakeBoard(setup, env);
   CStation station(setup, env);
   station.Subscribe(*board);
-  return station.Run();
+  if (!options.m_httpOptions.Given()) return station.Run();
+  CStationWeb web;
+  const int refused = web.Start(options, env);
+  if (refused != kExitOk) return refused;
+  station.Subscribe(*web.m_pBoard);
+  const int code = station.Run();
+  web.m_server.Stop();
+  return code;
 }

@@ -2,11 +2,13 @@
 #pragma once
 
 #include "cli/CommonOptions.h"
+#include "cli/HttpOptions.h"
 #include "engine/station/StationSetup.h"
 
 struct CStationOptions : CStationSetup {
   CSettingOptions m_settingOptions;
   CLedgerOptions m_ledgerOptions;
+  CHttpOptions m_httpOptions;
   CLI::Option* m_pPorts = nullptr;
   CLI::Option* m_pWatch = nullptr;
 

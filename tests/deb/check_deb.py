@@ -27,7 +27,7 @@ import tempfile
 sys.dont_write_bytecode = True
 import check_service  # noqa: E402
 
-COMMANDS = ["ports", "read", "program", "gang", "station", "pair", "doctor", "ledger"]
+COMMANDS = ["ports", "read", "program", "gang", "station", "pair", "doctor", "ledger", "serve"]
 BASH_COMPLETION = "/usr/share/bash-completion/bash_completion"
 # What a page holds beyond its --help (packaging/deb/man/*.h2m).
 MAN_SECTIONS = {"corvane": ["EXIT STATUS", "SIGNALS", "ENVIRONMENT", "FILES", "SEE ALSO"],

@@ -27,7 +27,7 @@ except ImportError:
     sys.exit("check_shipped: needs python3-pefile (scripts/deps.sh installs it)")
 
 # The DLLs every Windows installation has. The C runtime msvcrt.dll is among them; a MinGW,
-# libstdc++ or winpthread DLL is not.
+# libstdc++ or winpthread DLL is not. ws2_32.dll is the sockets of the console build's web view.
 SYSTEM_DLLS = {
     "kernel32.dll", "user32.dll", "gdi32.dll", "comctl32.dll", "advapi32.dll", "shell32.dll",
     "ole32.dll", "oleaut32.dll", "comdlg32.dll", "msvcrt.dll", "uxtheme.dll", "ntdll.dll",

@@ -1,0 +1,325 @@
+// The web view's pieces: live updates, the token, the options, the server on a real socket
+// and the board's state.
+#include <arpa/inet.h>
+#include <gtest/gtest.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <fstream>
+#include <nlohmann/json.hpp>
+
+#include "cli/HttpOptions.h"
+#include "web/SseHub.h"
+#include "web/WebAuth.h"
+#include "web/WebServer.h"
+#include "web/board/WebBoard.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+std::string Next(CSseClient& client, std::chrono::milliseconds wait = 0ms) {
+  std::string text;
+  return client.Next(wait, &text) == CSseClient::ENext::Message ? text : "";
+}
+
+TEST(SseHub, FormatsEveryLineOfDataAsItsOwnField) {
+  EXPECT_EQ(CSseHub::Format("board", "{}"), "event: board\ndata: {}\n\n");
+  EXPECT_EQ(CSseHub::Format("m", "a\nb"), "event: m\ndata: a\ndata: b\n\n");
+}
+
+TEST(SseHub, LateClientStartsFromTheKeptStateAndAFullOneIsDroppedWithoutStallingOthers) {
+  CSseHub hub(2, 3);
+  hub.Post("board", "1", true);
+  auto slow = hub.Join();
+  auto quick = hub.Join();
+  EXPECT_EQ(Next(*quick), CSseHub::Format("board", "1"));
+  hub.Post("board", "2", true);
+  hub.Post("board", "3", true);  // the slow one now holds 1, 2, 3 over its bound of 2
+  EXPECT_EQ(Next(*quick), CSseHub::Format("board", "2"));
+  std::string text;
+  EXPECT_EQ(slow->Next(0ms, &text), CSseClient::ENext::Ended);
+  EXPECT_EQ(hub.Clients(), 1u);
+  EXPECT_EQ(Next(*hub.Join()), CSseHub::Format("board", "3"));
+  EXPECT_NE(hub.Join(), nullptr);
+  EXPECT_EQ(hub.Join(), nullptr) << "beyond the most clients";
+  hub.Close();
+  EXPECT_EQ(Next(*quick), CSseHub::Format("board", "3")) << "what was posted before the end";
+  EXPECT_EQ(quick->Next(10s, &text), CSseClient::ENext::Ended) << "Close wakes a waiting stream";
+}
+
+TEST(WebAuth, JudgesEachWayOfShowingTheToken) {
+  const std::string token = "0123456789abcdefXYZ";
+  struct Case {
+    const char* path;
+    std::string query, authorization, cookie;
+    CAuthVerdict::EKind kind;
+    const char* location;
+  } cases[] = {
+      {"/", "", "", "", CAuthVerdict::EKind::Deny, ""},
+      {"/", "", "Bearer " + token, "", CAuthVerdict::EKind::Allow, ""},
+      {"/", "", "Bearer " + token + "x", "", CAuthVerdict::EKind::Deny, ""},
+      {"/", "", "Basic " + token, "", CAuthVerdict::EKind::Deny, ""},
+      {"/", "", "", "a=b; corvane_token=" + token, CAuthVerdict::EKind::Allow, ""},
+      {"/", "", "", "corvane_token=" + token.substr(1), CAuthVerdict::EKind::Deny, ""},
+      {"/ledger/x", "q=1&token=" + token + "&n=2", "", "", CAuthVerdict::EKind::Redirect,
+       "/ledger/x?q=1&n=2"},
+      {"/", "token=" + token, "", "", CAuthVerdict::EKind::Redirect, "/"},
+      {"//evil.example/", "token=" + token, "", "", CAuthVerdict::EKind::Redirect, "/"},
+      {"/", "token=wrong", "", "", CAuthVerdict::EKind::Deny, ""},
+  };
+  const CWebAuth auth(token);
+  for (const Case& c : cases) {
+    const CAuthVerdict verdict = auth.Judge({c.path, c.query, c.authorization, c.cookie});
+    EXPECT_EQ(verdict.m_kind, c.kind) << c.path << "?" << c.query << " " << c.cookie;
+    EXPECT_EQ(verdict.m_strLocation, c.location) << c.path << "?" << c.query;
+    if (verdict.m_kind == CAuthVerdict::EKind::Redirect) {
+      EXPECT_NE(verdict.m_strSetCookie.find("HttpOnly; SameSite=Strict"), std::string::npos);
+    }
+  }
+  EXPECT_EQ(CWebAuth("").Judge({"/", "", "", ""}).m_kind, CAuthVerdict::EKind::Allow);
+}
+
+TEST(HttpOptions, AddressesAndTheTokenRule) {
+  struct Case {
+    const char* text;
+    bool ok;
+    const char* host;
+    int port;
+    bool loopback;
+  } cases[] = {
+      {"127.0.0.1:0", true, "127.0.0.1", 0, true},
+      {"localhost:8080", true, "localhost", 8080, true},
+      {"[::1]:80", true, "::1", 80, true},
+      {"0.0.0.0:8080", true, "0.0.0.0", 8080, false},
+      {"10.1.2.3:65535", true, "10.1.2.3", 65535, false},
+      {"10.1.2.3:65536", false, "", 0, false},
+      {"8080", false, "", 0, false},
+      {"host.example:80", false, "", 0, false},
+      {"1.2.3.256:80", false, "", 0, false},
+      {"127.0.0.1:-1", false, "", 0, false},
+      {"[x;]:80", false, "", 0, false},
+  };
+  for (const Case& c : cases) {
+    std::string host, error;
+    int port = -1;
+    ASSERT_EQ(ParseHttpAddress(c.text, &host, &port, &error), c.ok) << c.text << " " << error;
+    if (c.ok) {
+      EXPECT_EQ(host, c.host);
+      EXPECT_EQ(port, c.port);
+      EXPECT_EQ(IsLoopbackHost(host), c.loopback) << c.text;
+    }
+  }
+  CInterrupt interrupt;
+  CHttpOptions options;
+  options.m_strAddress = "0.0.0.0:0";
+  CWebListen listen;
+  std::string error;
+  EXPECT_FALSE(options.Resolve(interrupt, &listen, &error));
+  EXPECT_NE(error.find("--http-token"), std::string::npos) << error;
+}
+
+TEST(HttpOptions, TokenFileIsAPrivateRegularFileOfOneToken) {
+  char folder[] = "/tmp/corvane-token-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string dir = folder;
+  const std::string good = "s3cret-Token_0123456789";
+  struct Case {
+    const char* name;
+    std::string text;
+    mode_t mode;
+    bool ok;
+  } cases[] = {
+      {"good", good + "\n", 0600, true},
+      {"short", "abc\n", 0600, false},
+      {"spaces", "two words and more text\n", 0600, false},
+      {"everyone", good, 0644, false},
+  };
+  CInterrupt interrupt;
+  for (const Case& c : cases) {
+    const std::string path = dir + "/" + c.name;
+    std::ofstream(path) << c.text;
+    chmod(path.c_str(), c.mode);
+    std::string token, error;
+    EXPECT_EQ(ReadTokenFile(path, interrupt, &token, &error), c.ok) << c.name << " " << error;
+    EXPECT_EQ(token, c.ok ? good : "") << c.name;
+    EXPECT_EQ(error.find(good), std::string::npos) << "the secret never in a message";
+  }
+  const std::string fifo = dir + "/fifo";
+  ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+  std::string token, error;
+  EXPECT_FALSE(ReadTokenFile(fifo, interrupt, &token, &error)) << "refused, not waited on";
+  EXPECT_FALSE(ReadTokenFile(dir, interrupt, &token, &error));
+  std::system(("rm -rf " + dir).c_str());
+}
+
+// One request on a socket of its own: the status line's code and the whole answer.
+int Ask(int port, const std::string& request, std::string* answer = nullptr) {
+  const int fd = socket(AF_INET, SOCK_STREAM, 0);
+  sockaddr_in addr{};
+  addr.sin_family = AF_INET;
+  addr.sin_port = htons(static_cast<uint16_t>(port));
+  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
+  const std::string text = request + "\r\nHost: x\r\nConnection: close\r\n\r\n";
+  (void)!write(fd, text.data(), text.size());
+  std::string got;
+  char buffer[4096];
+  // An event stream never ends: its first part is enough.
+  for (ssize_t n; got.find("\r\n\r\n") == std::string::npos || request.find("events") == 0;) {
+    if ((n = read(fd, buffer, sizeof buffer)) <= 0) break;
+    got.append(buffer, static_cast<size_t>(n));
+  }
+  if (request.find("events") == std::string::npos) {
+    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) got.append(buffer, n);
+  }
+  close(fd);
+  if (answer != nullptr) *answer = got;
+  return got.size() > 12 ? std::atoi(got.c_str() + 9) : 0;
+}
+
+int PortOf(const std::string& url) {
+  return std::atoi(url.c_str() + url.rfind(':') + 1);
+}
+
+TEST(WebServer, AnswersReadOnlyRequestsWithThePolicyOnEach) {
+  CWebServer server;
+  server.Route("/", [](const CWebRequest& r, CWebReply* reply) {
+    reply->m_strBody = "root " + r.Param("q", "-");
+    return r.m_strPath == "/";
+  });
+  server.Route("/deep/", [](const CWebRequest&, CWebReply* reply) {
+    reply->m_strBody = "deep";
+    return true;
+  });
+  std::string error;
+  ASSERT_TRUE(server.Start({"127.0.0.1", 0, ""}, &error)) << error;
+  const int port = PortOf(server.Url());
+  struct Case {
+    std::string request;
+    int status;
+    const char* body;
+  } cases[] = {
+      {"GET /?q=a&q=b HTTP/1.1", 200, "root a"},
+      {"HEAD / HTTP/1.1", 200, ""},
+      {"GET /deep/x HTTP/1.1", 200, "deep"},
+      {"POST / HTTP/1.1\r\nContent-Length: 0", 405, ""},
+      {"DELETE / HTTP/1.1", 405, ""},
+      {"GET /elsewhere HTTP/1.1", 404, ""},
+      {"GET /assets/board.css HTTP/1.1", 200, "text/css"},
+      {"GET /assets/../../etc/passwd HTTP/1.1", 404, ""},
+      {"GET /assets/%2e%2e%2fCMakeLists.txt HTTP/1.1", 404, ""},
+      {"GET /?q=" + std::string(3000, 'x') + " HTTP/1.1", 414, ""},
+  };
+  for (const Case& c : cases) {
+    std::string answer;
+    EXPECT_EQ(Ask(port, c.request, &answer), c.status) << c.request.substr(0, 60);
+    EXPECT_NE(answer.find("Content-Security-Policy: default-src 'self'; script-src 'self';"),
+              std::string::npos)
+        << c.request.substr(0, 60);
+    EXPECT_NE(answer.find("X-Content-Type-Options: nosniff"), std::string::npos);
+    EXPECT_NE(answer.find(c.body), std::string::npos) << answer;
+  }
+}
+
+TEST(WebServer, ServesAllItsStreamsAndPagesAtOnceAndStopsWhileTheyFollow) {
+  CWebServer server;
+  server.Route("/", [](const CWebRequest&, CWebReply* reply) { return reply != nullptr; });
+  server.EventsAt("/events");
+  std::string error;
+  ASSERT_TRUE(server.Start({"127.0.0.1", 0, ""}, &error)) << error;
+  const int port = PortOf(server.Url());
+  std::vector<int> streams;
+  for (size_t k = 0; k < CWebServer::kMaxStreams; ++k) {
+    const int fd = socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    const std::string text = "GET /events HTTP/1.1\r\nHost: x\r\n\r\n";
+    (void)!write(fd, text.data(), text.size());
+    char buffer[256];
+    ASSERT_GT(read(fd, buffer, sizeof buffer), 0) << "stream " << k;
+    streams.push_back(fd);
+  }
+  EXPECT_EQ(server.Events().Clients(), CWebServer::kMaxStreams);
+  EXPECT_EQ(Ask(port, "GET /events HTTP/1.1"), 503);
+  EXPECT_EQ(Ask(port, "GET / HTTP/1.1"), 200) << "a page beside every stream";
+  server.Stop();
+  for (int fd : streams) close(fd);
+}
+
+TEST(WebBoard, TilesFollowTheEventsAndSayEachStateInWords) {
+  CSseHub hub;
+  CWebBoard board(hub);
+  CEventPlace at{1, "Jig B", "/dev/ttyUSB1", std::nullopt};
+  auto word = [&board] {
+    const auto state = nlohmann::json::parse(board.State());
+    const auto& tile = state["slots"][1];
+    return tile["state"].get<std::string>() + " " + tile["word"].get<std::string>() + " " +
+           tile["name"].get<std::string>() + "|" + tile["failure"].get<std::string>();
+  };
+  CModuleReport failed;
+  failed.m_outcome = EOutcome::CommError;
+  failed.m_strMessage = "corvane: no answer\nsecond line";
+  CModuleReport ok;
+  ok.m_written = CModuleSettings{};
+  ok.m_written->m_strName = "<b>N</b>";
+  struct Step {
+    std::function<void()> event;
+    const char* want;
+  } steps[] = {
+      {[&] {
+         board.OnSlotState({at, ESlotState::Waiting});
+       },
+       "waiting Waiting |"},
+      {[&] {
+         board.OnSlotState({at, ESlotState::Reading});
+       },
+       "working Reading |"},
+      {[&] {
+         board.OnAttemptEnded({at, failed});
+       },
+       "working Reading |communication error: no answer"},
+      {[&] {
+         board.OnSlotState({at, ESlotState::Done});
+       },
+       "failed FAILED |communication error: no answer"},
+      {[&] { board.OnRemoved({at}); }, "failed FAILED |communication error: no answer"},
+      {[&] {
+         board.OnSlotState({at, ESlotState::Waiting});
+       },
+       "waiting Waiting |communication error: no answer"},
+      {[&] {
+         board.OnAttemptEnded({at, ok});
+       },
+       ""},
+      {[&] {
+         board.OnSlotState({at, ESlotState::Done});
+       },
+       "ok OK <b>N</b>|communication error: no answer"},
+      {[&] {
+         board.OnSlotState({at, ESlotState::NoPort});
+       },
+       "problem No port <b>N</b>|communication error: no answer"},
+  };
+  for (const Step& step : steps) {
+    step.event();
+    if (*step.want != '\0') {
+      EXPECT_EQ(word(), step.want);
+    }
+  }
+  board.OnRunEnded({ERunEnd::Interrupted, {3, 1, 0, 0.5}});
+  const auto state = nlohmann::json::parse(board.State());
+  EXPECT_EQ(state["running"], false);
+  EXPECT_EQ(state["perHour"], 6);
+  std::string text;
+  EXPECT_NE(Next(*hub.Join()).find("\"running\":false"), std::string::npos)
+      << "a page that joins now starts from the end";
+}
+
+}  // namespace
