@@ -52,7 +52,7 @@ def test_tiles_follow_the_modules(rig):
     webrig.shot(driver, "board.png")
     first.command("remove")
     wait_for("slot 1 empty", lambda: tile(driver, 1)["word"] == "Waiting")
-    assert tile(driver, 1)["name"] == ""
+    assert (tile(driver, 1)["name"], tile(driver, 1)["address"]) == ("", "")
     assert driver.find_element(By.ID, "ok").text == "3"
     assert station.stop() == 130
 

@@ -219,7 +219,7 @@ def tiles(driver):
     return driver.execute_script("""
         return Array.from(document.querySelectorAll('#tiles .tile')).map(t => {
           const text = {state: t.dataset.state};
-          for (const c of ['label', 'word', 'step', 'name', 'failure'])
+          for (const c of ['label', 'word', 'step', 'name', 'address', 'failure'])
             text[c] = t.querySelector('.' + c).textContent;
           return text;
         });""")
