@@ -2,11 +2,12 @@
 """50 live pages following a station of 8 slots: what they cost the station.
 
     bench/web/bench_sse.py [--corvane PATH] [--modsim PATH] [--clients 50] [--slots 8]
-                           [--modules 5] [--rounds 2]
+                           [--stalled 2] [--modules 5] [--rounds 2]
 
 Each round runs the same station twice, once without --http ("none") and once with
 --http 127.0.0.1:0 and N clients on /board/events (raw sockets, not browsers, each reading
-every event as a page would). The slots are modsims started --absent; one operator thread per
+every event as a page would), plus --stalled clients that connect and never read (a hung
+browser: the station must not wait for them). The slots are modsims started --absent; one operator thread per
 slot puts a module on, waits for its `ok` event, holds it 0.3 s, takes it off and waits for
 `removed`, --modules times. Figures per run: the station's CPU (user + system from /proc, in %
 of one core over the run's wall time), the median cycle (put on to `ok`), and for the clients
@@ -37,12 +38,16 @@ def cpu_seconds(pid):
 class Client(threading.Thread):
     """One page's stream: counts the board's events until the station ends it."""
 
-    def __init__(self, port):
+    def __init__(self, port, reads=True):
         super().__init__(daemon=True)
         self.sock = socket.create_connection(("127.0.0.1", port))
+        # A stalled client's receive buffer is kept small, so the server's writes back up soon.
+        if not reads:
+            self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
         self.sock.sendall(b"GET /board/events HTTP/1.1\r\nHost: bench\r\n\r\n")
         self.events = 0
-        self.start()
+        if reads:
+            self.start()
 
     def run(self):
         while True:
@@ -77,6 +82,7 @@ def run_station(args, work, http):
         url = open(err_path).read().split("is at ")[1].split()[0]
         port = int(url.rstrip("/").rsplit(":", 1)[1])
         clients = [Client(port) for _ in range(args.clients)]
+        stalled = [Client(port, reads=False) for _ in range(args.stalled)]
     by_port = {link: queue.Queue() for link, _ in sims}
 
     def follow():
@@ -118,6 +124,8 @@ def run_station(args, work, http):
     station.wait(60)
     for client in clients:
         client.join(10)
+    for client in stalled if http else []:
+        client.sock.close()
     for _, sim in sims:
         sim.terminate()
         sim.wait()
@@ -130,6 +138,7 @@ def main():
     ap.add_argument("--corvane", default=os.path.join(ROOT, "build/native/cli/corvane"))
     ap.add_argument("--modsim", default=os.path.join(ROOT, "build/native/tools/modsim/modsim"))
     ap.add_argument("--clients", type=int, default=50)
+    ap.add_argument("--stalled", type=int, default=2)
     ap.add_argument("--slots", type=int, default=8)
     ap.add_argument("--modules", type=int, default=5)
     ap.add_argument("--rounds", type=int, default=2)

@@ -32,7 +32,8 @@ def test_tiles_follow_the_modules(rig):
     late = rig.modsim("--address", "00:1A:7D:00:00:04", "--absent")
     labels = os.path.join(rig.work, "slots.csv")
     with open(labels, "w") as f:
-        f.write(f"{hostile.port},{HOSTILE}\n")
+        for sim, label in zip(rig.sims, ("Jig A", HOSTILE, "Jig C", "Jig D")):
+            f.write(f"{sim.port},{label}\n")
     station = rig.station("--pin", "4321", "--slots", labels)
     driver = rig.browser()
     driver.get(station.url)
