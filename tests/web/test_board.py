@@ -72,6 +72,7 @@ def test_two_browsers_see_one_board(rig):
     station.stop()
 
 
+@under_wine
 def test_token(rig):
     """Another address needs a token; with one, a request without it gets 401, a browser shows
     it once and then follows by its cookie, a script sends it as Bearer."""
@@ -105,6 +106,7 @@ def free_port():
         return s.getsockname()[1]
 
 
+@under_wine
 def test_page_follows_a_restart(rig):
     rig.modsim("--address", "00:1A:7D:00:00:21")
     address = f"127.0.0.1:{free_port()}"
