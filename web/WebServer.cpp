@@ -32,6 +32,7 @@ struct CWebServer::CImpl {
   std::map<std::string, CHandler> m_routes;
   std::string m_strEventsPath;
   std::unique_ptr<CWebAuth> m_pAuth;
+  bool m_bLoopbackOnly = true;
   std::thread m_thread;
   std::string m_strUrl;
 
@@ -128,6 +129,10 @@ void CWebServer::CImpl::Handle(const httplib::Request& req, httplib::Response& r
     Plain(res, 414, "414 the address is too long");
     return;
   }
+  if (m_bLoopbackOnly && !CWebAuth::LoopbackHostHeader(req.get_header_value("Host"))) {
+    Plain(res, 403, "403 this server answers to its loopback address only");
+    return;
+  }
   if (!Authorized(req, res)) return;
   if (!m_strEventsPath.empty() && req.path == m_strEventsPath) {
     if (req.method == "HEAD") {
@@ -161,6 +166,7 @@ CSseHub& CWebServer::Events() {
 bool CWebServer::Start(const CWebListen& listen, std::string* error) {
   CImpl& impl = *m_pImpl;
   impl.m_pAuth = std::make_unique<CWebAuth>(listen.m_strToken);
+  impl.m_bLoopbackOnly = listen.m_strToken.empty();
   // A streaming client holds a thread for as long as it follows. The pool is made once the
   // server is marked running, so a Stop after Start always finds it running.
   auto running = std::make_shared<std::promise<void>>();

@@ -44,7 +44,7 @@ class Client(threading.Thread):
         # A stalled client's receive buffer is kept small, so the server's writes back up soon.
         if not reads:
             self.sock.setsockopt(socket.SOL_SOCKET, socket.SO_RCVBUF, 4096)
-        self.sock.sendall(b"GET /board/events HTTP/1.1\r\nHost: bench\r\n\r\n")
+        self.sock.sendall(b"GET /board/events HTTP/1.1\r\nHost: 127.0.0.1\r\n\r\n")
         self.events = 0
         if reads:
             self.start()

@@ -74,6 +74,12 @@ TEST(WebAuth, JudgesEachWayOfShowingTheToken) {
     }
   }
   EXPECT_EQ(CWebAuth("").Judge({"/", "", "", ""}).m_kind, CAuthVerdict::EKind::Allow);
+  for (const char* host : {"127.0.0.1:8080", "localhost", "[::1]:80", "127.0.0.9"}) {
+    EXPECT_TRUE(CWebAuth::LoopbackHostHeader(host)) << host;
+  }
+  for (const char* host : {"evil.example:8080", "127.0.0.1.evil.example", "", "[::2]:80"}) {
+    EXPECT_FALSE(CWebAuth::LoopbackHostHeader(host)) << host;
+  }
 }
 
 TEST(HttpOptions, AddressesAndTheTokenRule) {
@@ -157,7 +163,7 @@ int Send(int port, const std::string& request) {
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
   EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-  const std::string text = request + "\r\nHost: x\r\n\r\n";
+  const std::string text = request + "\r\nHost: 127.0.0.1\r\n\r\n";
   EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
   return fd;
 }
@@ -201,6 +207,7 @@ TEST(WebServer, AnswersReadOnlyRequestsWithThePolicyOnEach) {
       {"POST / HTTP/1.1\r\nContent-Length: 0", 405, ""},
       {"DELETE / HTTP/1.1", 405, ""},
       {"GET /elsewhere HTTP/1.1", 404, ""},
+      {"GET / HTTP/1.1\r\nHost: rebound.example", 403, ""},
       {"GET /assets/board.css HTTP/1.1", 200, "text/css"},
       {"GET /assets/../../etc/passwd HTTP/1.1", 404, ""},
       {"GET /assets/%2e%2e%2fCMakeLists.txt HTTP/1.1", 404, ""},
