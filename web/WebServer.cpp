@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <future>
 #include <map>
 #include <mutex>
@@ -113,7 +114,12 @@ bool CWebServer::CImpl::Page(const httplib::Request& req, httplib::Response& res
   res.status = reply.m_nStatus;
   res.set_header("Cache-Control", "no-store");
   if (!reply.m_strDownload.empty()) {
-    res.set_header("Content-Disposition", "attachment; filename=\"" + reply.m_strDownload + "\"");
+    // Only a plain name goes into the header: no quote, separator or line break can end it.
+    std::string name = reply.m_strDownload;
+    for (char& c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_') c = '_';
+    }
+    res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
   }
   res.set_content(reply.m_strBody, reply.m_strType.c_str());
   return true;

@@ -191,6 +191,7 @@ TEST(WebServer, AnswersReadOnlyRequestsWithThePolicyOnEach) {
   });
   server.Route("/deep/", [](const CWebRequest&, CWebReply* reply) {
     reply->m_strBody = "deep";
+    reply->m_strDownload = "a\"b\r\n.csv";
     return true;
   });
   std::string error;
@@ -203,7 +204,7 @@ TEST(WebServer, AnswersReadOnlyRequestsWithThePolicyOnEach) {
   } cases[] = {
       {"GET /?q=a&q=b HTTP/1.1", 200, "root a"},
       {"HEAD / HTTP/1.1", 200, ""},
-      {"GET /deep/x HTTP/1.1", 200, "deep"},
+      {"GET /deep/x HTTP/1.1", 200, "filename=\"a_b__.csv\""},
       {"POST / HTTP/1.1\r\nContent-Length: 0", 405, ""},
       {"DELETE / HTTP/1.1", 405, ""},
       {"GET /elsewhere HTTP/1.1", 404, ""},
