@@ -185,6 +185,12 @@ bool CWebServer::Start(const CWebListen& listen, std::string* error) {
                                      {"X-Content-Type-Options", "nosniff"},
                                      {"Referrer-Policy", "no-referrer"}});
   impl.m_server.set_payload_max_length(0);
+  // cpp-httplib waits for a connection's next request by polling it every few milliseconds:
+  // one request per connection leaves no idle connection polling between a page's requests
+  // (and lets Stop end at once), and a connection that sends nothing (a browser's
+  // speculative one) is given up after 2 seconds.
+  impl.m_server.set_keep_alive_max_count(1);
+  impl.m_server.set_keep_alive_timeout(2);
   impl.m_server.set_pre_routing_handler(
       [&impl](const httplib::Request& req, httplib::Response& res) {
         impl.Handle(req, res);
