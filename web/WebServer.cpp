@@ -121,6 +121,11 @@ bool CWebServer::CImpl::Page(const httplib::Request& req, httplib::Response& res
     }
     res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
   }
+  const std::string& to = reply.m_strLocation;
+  if (!to.empty() && to[0] == '/' && to.compare(0, 2, "//") != 0 &&
+      to.find_first_of("\\\r\n") == std::string::npos) {
+    res.set_header("Location", to);
+  }
   res.set_content(reply.m_strBody, reply.m_strType.c_str());
   return true;
 }

@@ -189,6 +189,11 @@ TEST(WebServer, AnswersReadOnlyRequestsWithThePolicyOnEach) {
     reply->m_strBody = "root " + r.Param("q", "-");
     return r.m_strPath == "/";
   });
+  server.Route("/go", [](const CWebRequest& r, CWebReply* reply) {
+    reply->m_nStatus = 303;
+    reply->m_strLocation = r.Param("to");
+    return true;
+  });
   server.Route("/deep/", [](const CWebRequest&, CWebReply* reply) {
     reply->m_strBody = "deep";
     reply->m_strDownload = "a\"b\r\n.csv";
@@ -209,6 +214,7 @@ TEST(WebServer, AnswersReadOnlyRequestsWithThePolicyOnEach) {
       {"DELETE / HTTP/1.1", 405, ""},
       {"GET /elsewhere HTTP/1.1", 404, ""},
       {"GET / HTTP/1.1\r\nHost: rebound.example", 403, ""},
+      {"GET /go?to=/ledger/ HTTP/1.1", 303, "Location: /ledger/"},
       {"GET /assets/board.css HTTP/1.1", 200, "text/css"},
       {"GET /assets/../../etc/passwd HTTP/1.1", 404, ""},
       {"GET /assets/%2e%2e%2fCMakeLists.txt HTTP/1.1", 404, ""},
@@ -223,6 +229,9 @@ TEST(WebServer, AnswersReadOnlyRequestsWithThePolicyOnEach) {
     EXPECT_NE(answer.find("X-Content-Type-Options: nosniff"), std::string::npos);
     EXPECT_NE(answer.find(c.body), std::string::npos) << answer;
   }
+  std::string answer;
+  EXPECT_EQ(Ask(port, "GET /go?to=//evil.example/ HTTP/1.1", &answer), 303);
+  EXPECT_EQ(answer.find("Location"), std::string::npos) << "never to another site";
 }
 
 TEST(WebServer, ServesAllItsStreamsAndPagesAtOnceAndStopsWhileTheyFollow) {
