@@ -99,7 +99,13 @@ void CHttpOptions::Add(CLI::App* command) {
           ->add_option("--http", m_strAddress,
                        "Serve the web view at ADDRESS:PORT (127.0.0.1:0 takes a free port; the "
                        "address is printed); any address but loopback needs --http-token")
-          ->type_name("ADDRESS:PORT");
+          ->check(CLI::Validator(
+              [](std::string& text) {
+                std::string host, error;
+                int port = 0;
+                return ParseHttpAddress(text, &host, &port, &error) ? std::string() : error;
+              },
+              "ADDRESS:PORT"));
   command
       ->add_option("--http-token", m_strTokenFile,
                    "A file holding the token a browser or script must show (a secret)")

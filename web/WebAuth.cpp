@@ -45,6 +45,18 @@ std::string Decode(const std::string& text) {
 
 }  // namespace
 
+bool CWebAuth::LoopbackHostHeader(const std::string& host) {
+  std::string name = host;
+  if (!name.empty() && name[0] == '[') {
+    name = name.substr(0, name.find(']') + 1);
+  } else {
+    name = name.substr(0, name.find(':'));
+  }
+  return name == "localhost" || name == "[::1]" ||
+         (name.compare(0, 4, "127.") == 0 &&
+          name.find_first_not_of("0123456789.") == std::string::npos);
+}
+
 bool CWebAuth::SameText(const std::string& a, const std::string& b) {
   // Every byte of the longer text is looked at, whatever the first difference.
   const size_t n = a.size() > b.size() ? a.size() : b.size();

@@ -31,6 +31,10 @@ class CWebAuth {
   explicit CWebAuth(std::string token) : m_strToken(std::move(token)) {}
   CAuthVerdict Judge(const CAuthRequest& request) const;
 
+  // Without a token the server listens on loopback alone, and a request must name a loopback
+  // host: a page of another site whose name was made to point at 127.0.0.1 (DNS rebinding)
+  // names its own host, and is refused. The port is not looked at (an SSH tunnel moves it).
+  static bool LoopbackHostHeader(const std::string& host);
   // Equal texts, in a time that depends on the lengths only.
   static bool SameText(const std::string& a, const std::string& b);
 

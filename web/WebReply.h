@@ -8,7 +8,8 @@
 // - A handler fills the reply and returns true, or returns false for a path that is not its
 //   own (the server answers 404, and never looks for a file).
 // - m_strBody is sent as it stands with m_strType; a non-empty m_strDownload is the file name
-//   the browser offers to save it under.
+//   the browser offers to save it under. A non-empty m_strLocation (with a 3xx status) is where
+//   the browser is sent: a path of this server ("/ledger/"), never another site.
 #pragma once
 
 #include <map>
@@ -30,4 +31,5 @@ struct CWebReply {
   std::string m_strType = "text/html; charset=utf-8";
   std::string m_strBody;
   std::string m_strDownload;
+  std::string m_strLocation;
 };

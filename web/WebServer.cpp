@@ -2,6 +2,7 @@
 
 #include <httplib.h>
 
+#include <cctype>
 #include <future>
 #include <map>
 #include <mutex>
@@ -32,6 +33,7 @@ struct CWebServer::CImpl {
   std::map<std::string, CHandler> m_routes;
   std::string m_strEventsPath;
   std::unique_ptr<CWebAuth> m_pAuth;
+  bool m_bLoopbackOnly = true;
   std::thread m_thread;
   std::string m_strUrl;
 
@@ -112,7 +114,17 @@ bool CWebServer::CImpl::Page(const httplib::Request& req, httplib::Response& res
   res.status = reply.m_nStatus;
   res.set_header("Cache-Control", "no-store");
   if (!reply.m_strDownload.empty()) {
-    res.set_header("Content-Disposition", "attachment; filename=\"" + reply.m_strDownload + "\"");
+    // Only a plain name goes into the header: no quote, separator or line break can end it.
+    std::string name = reply.m_strDownload;
+    for (char& c : name) {
+      if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_') c = '_';
+    }
+    res.set_header("Content-Disposition", "attachment; filename=\"" + name + "\"");
+  }
+  const std::string& to = reply.m_strLocation;
+  if (!to.empty() && to[0] == '/' && to.compare(0, 2, "//") != 0 &&
+      to.find_first_of("\\\r\n") == std::string::npos) {
+    res.set_header("Location", to);
   }
   res.set_content(reply.m_strBody, reply.m_strType.c_str());
   return true;
@@ -126,6 +138,10 @@ void CWebServer::CImpl::Handle(const httplib::Request& req, httplib::Response& r
   }
   if (req.target.size() > kMaxTarget || req.params.size() > kMaxParams) {
     Plain(res, 414, "414 the address is too long");
+    return;
+  }
+  if (m_bLoopbackOnly && !CWebAuth::LoopbackHostHeader(req.get_header_value("Host"))) {
+    Plain(res, 403, "403 this server answers to its loopback address only");
     return;
   }
   if (!Authorized(req, res)) return;
@@ -161,6 +177,7 @@ CSseHub& CWebServer::Events() {
 bool CWebServer::Start(const CWebListen& listen, std::string* error) {
   CImpl& impl = *m_pImpl;
   impl.m_pAuth = std::make_unique<CWebAuth>(listen.m_strToken);
+  impl.m_bLoopbackOnly = listen.m_strToken.empty();
   // A streaming client holds a thread for as long as it follows. The pool is made once the
   // server is marked running, so a Stop after Start always finds it running.
   auto running = std::make_shared<std::promise<void>>();
@@ -173,6 +190,12 @@ bool CWebServer::Start(const CWebListen& listen, std::string* error) {
                                      {"X-Content-Type-Options", "nosniff"},
                                      {"Referrer-Policy", "no-referrer"}});
   impl.m_server.set_payload_max_length(0);
+  // cpp-httplib waits for a connection's next request by polling it every few milliseconds:
+  // one request per connection leaves no idle connection polling between a page's requests
+  // (and lets Stop end at once), and a connection that sends nothing (a browser's
+  // speculative one) is given up after 2 seconds.
+  impl.m_server.set_keep_alive_max_count(1);
+  impl.m_server.set_keep_alive_timeout(2);
   impl.m_server.set_pre_routing_handler(
       [&impl](const httplib::Request& req, httplib::Response& res) {
         impl.Handle(req, res);

@@ -5,7 +5,8 @@
 // - Only GET and HEAD are answered (405 for the rest); a request's target and query are
 //   bounded (414 beyond them); a path no handler takes gets 404 and no file is ever opened.
 // - Every response carries a Content-Security-Policy without inline script and nosniff.
-// - With a token, every request shows it (see web/WebAuth.h) or gets 401.
+// - With a token, every request shows it (see web/WebAuth.h) or gets 401. Without one, a
+//   request must name a loopback host (403 otherwise: DNS rebinding).
 // - Requests are served on the server's own pool of threads, large enough for kMaxStreams
 //   streaming clients at once with threads to spare for page requests; a stream beyond that
 //   gets 503. Handlers run on those threads, several at once.

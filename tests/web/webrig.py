@@ -14,6 +14,7 @@ build/web-shots/.
 import argparse
 import json
 import os
+import re
 import signal
 import stat
 import subprocess
@@ -95,7 +96,7 @@ class Sim:
 
 class Program:
     """corvane with stderr in a file (under Wine a pipe would be held open by Wine's
-    services); url is the address it printed, once it did."""
+    services); url is the first http://.../ address it printed on stderr, once it did."""
 
     def __init__(self, argv, env, err_path):
         self.err_path = err_path
@@ -109,9 +110,9 @@ class Program:
 
     def wait_url(self):
         def printed():
-            for line in self.stderr().splitlines():
-                if " is at http://" in line:
-                    return line.split(" is at ")[1].strip()
+            found = re.search(r"http://\S+/", self.stderr())
+            if found:
+                return found.group(0)
             if self.proc.poll() is not None:
                 raise AssertionError(f"ended with {self.proc.returncode}: {self.stderr()}")
             return None
@@ -219,7 +220,7 @@ def tiles(driver):
     return driver.execute_script("""
         return Array.from(document.querySelectorAll('#tiles .tile')).map(t => {
           const text = {state: t.dataset.state};
-          for (const c of ['label', 'word', 'step', 'name', 'failure'])
+          for (const c of ['label', 'word', 'step', 'name', 'address', 'failure'])
             text[c] = t.querySelector('.' + c).textContent;
           return text;
         });""")

@@ -72,8 +72,32 @@ std::string Failure(const CModuleReport& report) {
 }  // namespace
 
 CWebBoard::CWebBoard(CSseHub& hub) : m_hub(hub) {
-  std::lock_guard<std::mutex> lock(m_mutex);
-  Publish();
+  m_hub.Post("board", StateLocked(), true);
+  m_thread = std::thread([this] { Post(); });
+}
+
+CWebBoard::~CWebBoard() {
+  {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_bStopping = true;
+  }
+  m_wake.notify_one();
+  m_thread.join();
+}
+
+void CWebBoard::Post() {
+  std::unique_lock<std::mutex> lock(m_mutex);
+  while (true) {
+    m_wake.wait(lock, [this] { return m_bChanged || m_bStopping; });
+    if (m_bStopping) break;
+    m_bChanged = false;
+    // Posted under the lock, so an older board never follows the run's end. The hub only
+    // queues it: no browser is waited on here.
+    m_hub.Post("board", StateLocked(), true);
+    // The gap between two updates: changes meanwhile are gathered into the next one.
+    m_wake.wait_for(lock, kGap, [this] { return m_bStopping; });
+  }
+  if (m_bChanged) m_hub.Post("board", StateLocked(), true);
 }
 
 CWebServer::CHandler CWebBoard::Handler() {
@@ -98,7 +122,6 @@ CWebBoard::CTile& CWebBoard::At(const CEventPlace& place) {
   CTile& tile = m_tiles[place.m_nSlot];
   tile.m_strLabel = place.m_strLabel;
   tile.m_strPort = place.m_strPort;
-  if (place.m_address) tile.m_strAddress = place.m_address->Text();
   return tile;
 }
 
@@ -109,12 +132,14 @@ void CWebBoard::OnArrived(const CModuleArrived& e) {
   tile.m_strName.clear();
   tile.m_strNumber.clear();
   tile.m_strResult.clear();
+  tile.m_strAddress = e.m_at.m_address ? e.m_at.m_address->Text() : "";
   Publish();
 }
 
 void CWebBoard::OnProgrammingStarted(const CProgrammingStarted& e) {
   std::lock_guard<std::mutex> lock(m_mutex);
   CTile& tile = At(e.m_at);
+  if (e.m_at.m_address) tile.m_strAddress = e.m_at.m_address->Text();
   tile.m_strName = e.m_values.m_strName;
   tile.m_strNumber = e.m_number ? std::to_string(*e.m_number) : "";
   Publish();
@@ -175,7 +200,10 @@ void CWebBoard::OnRunEnded(const CRunEnded& e) {
   m_counts = e.m_counts;
   m_bRunning = false;
   m_strEnd = EndWords(e.m_end);
-  Publish();
+  // At once: the server stops soon after, and the pages must see the end before their streams
+  // close.
+  m_bChanged = false;
+  m_hub.Post("board", StateLocked(), true);
 }
 
 std::string CWebBoard::State() const {
@@ -213,5 +241,6 @@ std::string CWebBoard::StateLocked() const {
 }
 
 void CWebBoard::Publish() {
-  m_hub.Post("board", StateLocked(), true);
+  m_bChanged = true;
+  m_wake.notify_one();
 }

@@ -2,14 +2,19 @@
 // engine's events and published whole to the live pages at every change.
 //
 // Contract: the event calls come from the slots' threads, several at once; each takes a short
-// lock, words the board as JSON and posts it to the hub, which never waits on a browser. The
-// page (/), the snapshot (/board/state) and the stream (/board/events, served by CWebServer)
-// all show the same JSON. Text from a module travels as JSON data only; the page sets it as
-// text, never as markup.
+// lock, changes the tile and marks the board changed. A thread of the board's own words it as
+// JSON and posts it to the hub (which never waits on a browser), at most every kGap: a burst of
+// steps is one update, and 50 pages cost the station little. The run's end is posted at once.
+// The page (/), the snapshot (/board/state) and the stream (/board/events, served by
+// CWebServer) all show the same JSON. Text from a module travels as JSON data only; the page
+// sets it as text, never as markup.
 #pragma once
 
+#include <chrono>
+#include <condition_variable>
 #include <mutex>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "engine/events/EngineEvent.h"
@@ -20,7 +25,12 @@ class CWebBoard final : public CEngineEventSink {
  public:
   static constexpr const char* kEventsPath = "/board/events";
 
+  static constexpr std::chrono::milliseconds kGap{250};
+
   explicit CWebBoard(CSseHub& hub);
+  ~CWebBoard() override;
+  CWebBoard(const CWebBoard&) = delete;
+  CWebBoard& operator=(const CWebBoard&) = delete;
   // The page and the snapshot, for CWebServer::Route("/", ...).
   CWebServer::CHandler Handler();
   // The board as JSON, as the page and the stream get it.
@@ -50,7 +60,8 @@ class CWebBoard final : public CEngineEventSink {
 
   CTile& At(const CEventPlace& place);  // with m_mutex held
   std::string StateLocked() const;
-  void Publish();  // with m_mutex held
+  void Publish();  // with m_mutex held: marks the board changed
+  void Post();     // the publishing thread
 
   CSseHub& m_hub;
   mutable std::mutex m_mutex;
@@ -58,4 +69,8 @@ class CWebBoard final : public CEngineEventSink {
   CRunCounts m_counts;
   bool m_bRunning = true;
   std::string m_strEnd;
+  bool m_bChanged = false;
+  bool m_bStopping = false;
+  std::condition_variable m_wake;
+  std::thread m_thread;
 };

@@ -223,7 +223,7 @@ TEST(CliUsage, EachCommandsHelpSaysWhatItTakesAndGives) {
       {"gang", {"Ledger:", "--plan FILE ", "2 a module failed"}, {"3 --verify", "TEXT:"}},
       {"station",
        {"--ports PORTS ", "--watch DIR ", "--slots FILE ", "--events FILE ", "--idle-exit SECONDS ",
-        "2 a module failed"},
+        "--http ADDRESS:PORT ", "--http-token FILE ", "2 a module failed"},
        {"3 --verify", "TEXT:", "FLOAT"}},
   };
   for (const auto& c : cases) {

@@ -1,5 +1,5 @@
-// The web view's pieces: live updates, the token, the options, the server on a real socket
-// and the board's state.
+// The web view's pieces: live updates, the token, the options and the server on a real socket
+// (the board itself is followed in a browser: tests/web).
 #include <arpa/inet.h>
 #include <gtest/gtest.h>
 #include <netinet/in.h>
@@ -9,13 +9,11 @@
 
 #include <cstdlib>
 #include <fstream>
-#include <nlohmann/json.hpp>
 
 #include "cli/HttpOptions.h"
 #include "web/SseHub.h"
 #include "web/WebAuth.h"
 #include "web/WebServer.h"
-#include "web/board/WebBoard.h"
 
 namespace {
 
@@ -24,11 +22,6 @@ using namespace std::chrono_literals;
 std::string Next(CSseClient& client, std::chrono::milliseconds wait = 0ms) {
   std::string text;
   return client.Next(wait, &text) == CSseClient::ENext::Message ? text : "";
-}
-
-TEST(SseHub, FormatsEveryLineOfDataAsItsOwnField) {
-  EXPECT_EQ(CSseHub::Format("board", "{}"), "event: board\ndata: {}\n\n");
-  EXPECT_EQ(CSseHub::Format("m", "a\nb"), "event: m\ndata: a\ndata: b\n\n");
 }
 
 TEST(SseHub, LateClientStartsFromTheKeptStateAndAFullOneIsDroppedWithoutStallingOthers) {
@@ -81,6 +74,12 @@ TEST(WebAuth, JudgesEachWayOfShowingTheToken) {
     }
   }
   EXPECT_EQ(CWebAuth("").Judge({"/", "", "", ""}).m_kind, CAuthVerdict::EKind::Allow);
+  for (const char* host : {"127.0.0.1:8080", "localhost", "[::1]:80", "127.0.0.9"}) {
+    EXPECT_TRUE(CWebAuth::LoopbackHostHeader(host)) << host;
+  }
+  for (const char* host : {"evil.example:8080", "127.0.0.1.evil.example", "", "[::2]:80"}) {
+    EXPECT_FALSE(CWebAuth::LoopbackHostHeader(host)) << host;
+  }
 }
 
 TEST(HttpOptions, AddressesAndTheTokenRule) {
@@ -156,26 +155,25 @@ TEST(HttpOptions, TokenFileIsAPrivateRegularFileOfOneToken) {
   std::system(("rm -rf " + dir).c_str());
 }
 
-// One request on a socket of its own: the status line's code and the whole answer.
-int Ask(int port, const std::string& request, std::string* answer = nullptr) {
+// A connection to the server on loopback with request sent.
+int Send(int port, const std::string& request) {
   const int fd = socket(AF_INET, SOCK_STREAM, 0);
   sockaddr_in addr{};
   addr.sin_family = AF_INET;
   addr.sin_port = htons(static_cast<uint16_t>(port));
   addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  if (connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0) return -1;
-  const std::string text = request + "\r\nHost: x\r\nConnection: close\r\n\r\n";
-  (void)!write(fd, text.data(), text.size());
+  EXPECT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+  const std::string text = request + "\r\nHost: 127.0.0.1\r\n\r\n";
+  EXPECT_EQ(write(fd, text.data(), text.size()), static_cast<ssize_t>(text.size()));
+  return fd;
+}
+
+// One request that is not a stream: the status and the whole answer.
+int Ask(int port, const std::string& request, std::string* answer = nullptr) {
+  const int fd = Send(port, request + "\r\nConnection: close");
   std::string got;
   char buffer[4096];
-  // An event stream never ends: its first part is enough.
-  for (ssize_t n; got.find("\r\n\r\n") == std::string::npos || request.find("events") == 0;) {
-    if ((n = read(fd, buffer, sizeof buffer)) <= 0) break;
-    got.append(buffer, static_cast<size_t>(n));
-  }
-  if (request.find("events") == std::string::npos) {
-    for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) got.append(buffer, n);
-  }
+  for (ssize_t n; (n = read(fd, buffer, sizeof buffer)) > 0;) got.append(buffer, n);
   close(fd);
   if (answer != nullptr) *answer = got;
   return got.size() > 12 ? std::atoi(got.c_str() + 9) : 0;
@@ -191,8 +189,14 @@ TEST(WebServer, AnswersReadOnlyRequestsWithThePolicyOnEach) {
     reply->m_strBody = "root " + r.Param("q", "-");
     return r.m_strPath == "/";
   });
+  server.Route("/go", [](const CWebRequest& r, CWebReply* reply) {
+    reply->m_nStatus = 303;
+    reply->m_strLocation = r.Param("to");
+    return true;
+  });
   server.Route("/deep/", [](const CWebRequest&, CWebReply* reply) {
     reply->m_strBody = "deep";
+    reply->m_strDownload = "a\"b\r\n.csv";
     return true;
   });
   std::string error;
@@ -205,10 +209,12 @@ TEST(WebServer, AnswersReadOnlyRequestsWithThePolicyOnEach) {
   } cases[] = {
       {"GET /?q=a&q=b HTTP/1.1", 200, "root a"},
       {"HEAD / HTTP/1.1", 200, ""},
-      {"GET /deep/x HTTP/1.1", 200, "deep"},
+      {"GET /deep/x HTTP/1.1", 200, "filename=\"a_b__.csv\""},
       {"POST / HTTP/1.1\r\nContent-Length: 0", 405, ""},
       {"DELETE / HTTP/1.1", 405, ""},
       {"GET /elsewhere HTTP/1.1", 404, ""},
+      {"GET / HTTP/1.1\r\nHost: rebound.example", 403, ""},
+      {"GET /go?to=/ledger/ HTTP/1.1", 303, "Location: /ledger/"},
       {"GET /assets/board.css HTTP/1.1", 200, "text/css"},
       {"GET /assets/../../etc/passwd HTTP/1.1", 404, ""},
       {"GET /assets/%2e%2e%2fCMakeLists.txt HTTP/1.1", 404, ""},
@@ -223,6 +229,9 @@ TEST(WebServer, AnswersReadOnlyRequestsWithThePolicyOnEach) {
     EXPECT_NE(answer.find("X-Content-Type-Options: nosniff"), std::string::npos);
     EXPECT_NE(answer.find(c.body), std::string::npos) << answer;
   }
+  std::string answer;
+  EXPECT_EQ(Ask(port, "GET /go?to=//evil.example/ HTTP/1.1", &answer), 303);
+  EXPECT_EQ(answer.find("Location"), std::string::npos) << "never to another site";
 }
 
 TEST(WebServer, ServesAllItsStreamsAndPagesAtOnceAndStopsWhileTheyFollow) {
@@ -234,92 +243,15 @@ TEST(WebServer, ServesAllItsStreamsAndPagesAtOnceAndStopsWhileTheyFollow) {
   const int port = PortOf(server.Url());
   std::vector<int> streams;
   for (size_t k = 0; k < CWebServer::kMaxStreams; ++k) {
-    const int fd = socket(AF_INET, SOCK_STREAM, 0);
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
-    const std::string text = "GET /events HTTP/1.1\r\nHost: x\r\n\r\n";
-    (void)!write(fd, text.data(), text.size());
+    streams.push_back(Send(port, "GET /events HTTP/1.1"));
     char buffer[256];
-    ASSERT_GT(read(fd, buffer, sizeof buffer), 0) << "stream " << k;
-    streams.push_back(fd);
+    ASSERT_GT(read(streams.back(), buffer, sizeof buffer), 0) << "stream " << k;
   }
   EXPECT_EQ(server.Events().Clients(), CWebServer::kMaxStreams);
   EXPECT_EQ(Ask(port, "GET /events HTTP/1.1"), 503);
   EXPECT_EQ(Ask(port, "GET / HTTP/1.1"), 200) << "a page beside every stream";
   server.Stop();
   for (int fd : streams) close(fd);
-}
-
-TEST(WebBoard, TilesFollowTheEventsAndSayEachStateInWords) {
-  CSseHub hub;
-  CWebBoard board(hub);
-  CEventPlace at{1, "Jig B", "/dev/ttyUSB1", std::nullopt};
-  auto word = [&board] {
-    const auto state = nlohmann::json::parse(board.State());
-    const auto& tile = state["slots"][1];
-    return tile["state"].get<std::string>() + " " + tile["word"].get<std::string>() + " " +
-           tile["name"].get<std::string>() + "|" + tile["failure"].get<std::string>();
-  };
-  CModuleReport failed;
-  failed.m_outcome = EOutcome::CommError;
-  failed.m_strMessage = "corvane: no answer\nsecond line";
-  CModuleReport ok;
-  ok.m_written = CModuleSettings{};
-  ok.m_written->m_strName = "<b>N</b>";
-  struct Step {
-    std::function<void()> event;
-    const char* want;
-  } steps[] = {
-      {[&] {
-         board.OnSlotState({at, ESlotState::Waiting});
-       },
-       "waiting Waiting |"},
-      {[&] {
-         board.OnSlotState({at, ESlotState::Reading});
-       },
-       "working Reading |"},
-      {[&] {
-         board.OnAttemptEnded({at, failed});
-       },
-       "working Reading |communication error: no answer"},
-      {[&] {
-         board.OnSlotState({at, ESlotState::Done});
-       },
-       "failed FAILED |communication error: no answer"},
-      {[&] { board.OnRemoved({at}); }, "failed FAILED |communication error: no answer"},
-      {[&] {
-         board.OnSlotState({at, ESlotState::Waiting});
-       },
-       "waiting Waiting |communication error: no answer"},
-      {[&] {
-         board.OnAttemptEnded({at, ok});
-       },
-       ""},
-      {[&] {
-         board.OnSlotState({at, ESlotState::Done});
-       },
-       "ok OK <b>N</b>|communication error: no answer"},
-      {[&] {
-         board.OnSlotState({at, ESlotState::NoPort});
-       },
-       "problem No port <b>N</b>|communication error: no answer"},
-  };
-  for (const Step& step : steps) {
-    step.event();
-    if (*step.want != '\0') {
-      EXPECT_EQ(word(), step.want);
-    }
-  }
-  board.OnRunEnded({ERunEnd::Interrupted, {3, 1, 0, 0.5}});
-  const auto state = nlohmann::json::parse(board.State());
-  EXPECT_EQ(state["running"], false);
-  EXPECT_EQ(state["perHour"], 6);
-  std::string text;
-  EXPECT_NE(Next(*hub.Join()).find("\"running\":false"), std::string::npos)
-      << "a page that joins now starts from the end";
 }
 
 }  // namespace
