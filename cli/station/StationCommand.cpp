@@ -117,24 +117,16 @@ std::unique_ptr<CStationBoard> MakeBoard(const CStationSetup& setup, CRunEnv& en
                                          StartWorkerThread);
 }
 
-// The board in a browser, and with a ledger its dashboard beside it: served from before the
-// first slot starts until the run has ended, so the page sees the run's end before its stream
-// closes.
+// The board in a browser, and with a ledger its dashboard beside it: served once the run's
+// checks have passed, until the run has ended, so the page sees the run's end before its
+// stream closes.
 struct CStationWeb {
   CWebServer m_server;
-  std::unique_ptr<CWebBoard> m_pBoard;
+  CWebBoard m_board{m_server.Events()};
   std::unique_ptr<CDashboardMount> m_pDashboard;
 
-  // kExitOk once it serves; otherwise the exit code, with why said on err.
-  int Start(const CStationOptions& options, CRunEnv& env) {
-    CWebListen listen;
-    std::string error;
-    if (!options.m_httpOptions.Resolve(env.m_interrupt, &listen, &error)) {
-      env.m_err << "corvane: " << error << "\n";
-      return kExitUsage;
-    }
-    m_pBoard = std::make_unique<CWebBoard>(m_server.Events());
-    m_server.Route("/", m_pBoard->Handler());
+  explicit CStationWeb(const CStationOptions& options) {
+    m_server.Route("/", m_board.Handler());
     m_server.EventsAt(CWebBoard::kEventsPath);
     // The dashboard reads on a connection of its own.
     if (options.m_ledgerOptions.Given()) {
@@ -144,6 +136,16 @@ struct CStationWeb {
       m_server.Route("/ledger", [dashboard](const CWebRequest& request, CWebReply* reply) {
         return dashboard->Handle(request, reply);
       });
+    }
+  }
+
+  // kExitOk once it serves; otherwise the exit code, with why said on err.
+  int Start(const CStationOptions& options, CRunEnv& env) {
+    CWebListen listen;
+    std::string error;
+    if (!options.m_httpOptions.Resolve(env.m_interrupt, &listen, &error)) {
+      env.m_err << "corvane: " << error << "\n";
+      return kExitUsage;
     }
     if (!m_server.Start(listen, &error)) {
       env.m_err << "corvane: --http: " << error << "\n";
@@ -168,11 +170,9 @@ int RunStation(const CStationOptions& options, CRunEnv& env) {
   CStation station(setup, env);
   station.Subscribe(*board);
   if (!options.m_httpOptions.Given()) return station.Run();
-  CStationWeb web;
-  const int refused = web.Start(options, env);
-  if (refused != kExitOk) return refused;
-  station.Subscribe(*web.m_pBoard);
-  const int code = station.Run();
+  CStationWeb web(options);
+  station.Subscribe(web.m_board);
+  const int code = station.Run([&] { return web.Start(options, env); });
   web.m_server.Stop();
   return code;
 }

@@ -202,7 +202,7 @@ void CStation::Watch() {
   }
 }
 
-int CStation::Run() {
+int CStation::Run(const std::function<int()>& ready) {
   std::string error;
   int code = kExitUsage;
   if (!Prepare(&error, &code)) {
@@ -212,6 +212,10 @@ int CStation::Run() {
     }
     m_env.m_err << "corvane: " << error << "\n";
     return code;
+  }
+  if (ready) {
+    code = ready();
+    if (code != kExitOk) return code;
   }
   m_pEvents = std::make_unique<CEventStream>(m_fnEvents, StartWorkerThread);
   m_fanOut.Subscribe(*m_pEvents);

@@ -4,6 +4,7 @@
 // (--events) are the run's own, since losing them stops it.
 #pragma once
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
@@ -21,7 +22,9 @@ class CStation {
   // A presenter of the station's events, subscribed before Run. It is told OnRunEnded before
   // the run's last lines are written, and must have drawn its last by then.
   void Subscribe(CEngineEventSink& sink) { m_extra.push_back(&sink); }
-  int Run();
+  // ready, when given, is called once the run's checks have passed, before any port is opened
+  // (a front end starts serving there); a code other than kExitOk from it ends the run.
+  int Run(const std::function<int()>& ready = {});
 
  private:
   // Everything that could refuse the run, before any port is opened; the exit code in *code.

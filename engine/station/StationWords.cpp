@@ -34,6 +34,19 @@ std::string StationSummary(const CRunCounts& counts) {
   return text;
 }
 
+std::string FailureText(const CModuleReport& report) {
+  std::string why = report.m_strMessage;
+  if (why.compare(0, 9, "corvane: ") == 0) why.erase(0, 9);
+  if (report.m_outcome == EOutcome::VerifyDiffers) why = JoinSettings(report.m_differs);
+  return std::string(OutcomeText(report.m_outcome)) +
+         (why.empty() ? "" : ": " + Printable(OneLine(why)));
+}
+
+std::string KnownName(const CModuleReport& report) {
+  const CSettingChanges known = KnownSettings(report);
+  return known.m_name ? *known.m_name : std::string();
+}
+
 std::string AttemptResult(const CAttemptEnded& ended) {
   const CModuleReport& report = ended.m_report;
   if (report.m_outcome == EOutcome::Ok) {
@@ -41,11 +54,7 @@ std::string AttemptResult(const CAttemptEnded& ended) {
     return "OK " + (known.m_name ? Printable(*known.m_name) : std::string());
   }
   if (report.m_outcome == EOutcome::AlreadyProgrammed) return OutcomeText(report.m_outcome);
-  std::string why = report.m_strMessage;
-  if (why.compare(0, 9, "corvane: ") == 0) why.erase(0, 9);
-  if (report.m_outcome == EOutcome::VerifyDiffers) why = JoinSettings(report.m_differs);
-  std::string result = "FAILED " + std::string(OutcomeText(report.m_outcome)) +
-                       (why.empty() ? "" : ": " + Printable(OneLine(why)));
+  std::string result = "FAILED " + FailureText(report);
   if (ended.m_bTried) result += " (acknowledged: " + JoinSettings(ConfirmedSettings(report)) + ")";
   return result;
 }

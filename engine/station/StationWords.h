@@ -11,5 +11,10 @@
 const char* SlotStateText(ESlotState state);
 // "ok 12  failed 1  already programmed 2  310 modules per hour".
 std::string StationSummary(const CRunCounts& counts);
+// Why an attempt failed, on one line: "communication error: ...", "verify differs: name, pin".
+std::string FailureText(const CModuleReport& report);
+// The name the module is known to hold after its attempt (read, or acknowledged); empty when
+// none is known. A name only sent is not known.
+std::string KnownName(const CModuleReport& report);
 // The text a slot shows once its module's attempt ended: "OK BT-0007", "FAILED ...".
 std::string AttemptResult(const CAttemptEnded& ended);

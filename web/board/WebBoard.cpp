@@ -2,6 +2,7 @@
 
 #include <nlohmann/json.hpp>
 
+#include "engine/station/StationWords.h"
 #include "web/WebAssets.h"
 
 namespace {
@@ -51,22 +52,6 @@ const char* EndWords(ERunEnd end) {
       break;
   }
   return "stopped";
-}
-
-// The module's name as the attempt knew it: what it wrote, else what it read.
-std::string ModuleName(const CModuleReport& report) {
-  if (report.m_written && !report.m_written->m_strName.empty()) return report.m_written->m_strName;
-  if (report.m_read) return report.m_read->m_strName;
-  return std::string();
-}
-
-std::string Failure(const CModuleReport& report) {
-  std::string why = report.m_strMessage;
-  if (why.compare(0, 9, "corvane: ") == 0) why.erase(0, 9);
-  const size_t line = why.find('\n');
-  if (line != std::string::npos) why.erase(line);
-  std::string text = OutcomeText(report.m_outcome);
-  return why.empty() ? text : text + ": " + why;
 }
 
 }  // namespace
@@ -156,7 +141,7 @@ void CWebBoard::OnAttemptEnded(const CAttemptEnded& e) {
   std::lock_guard<std::mutex> lock(m_mutex);
   CTile& tile = At(e.m_at);
   const EOutcome outcome = e.m_report.m_outcome;
-  const std::string name = ModuleName(e.m_report);
+  const std::string name = KnownName(e.m_report);
   if (!name.empty()) tile.m_strName = name;
   if (e.m_report.m_address) tile.m_strAddress = e.m_report.m_address->Text();
   tile.m_strStep.clear();
@@ -166,7 +151,7 @@ void CWebBoard::OnAttemptEnded(const CAttemptEnded& e) {
     tile.m_strResult = "skipped";
   } else {
     tile.m_strResult = "failed";
-    tile.m_strFailure = Failure(e.m_report);
+    tile.m_strFailure = FailureText(e.m_report);
   }
   Publish();
 }
