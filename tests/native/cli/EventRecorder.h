@@ -17,7 +17,9 @@ class CEventRecorder final : public CEngineEventSink {
   void OnProgrammingStarted(const CProgrammingStarted& e) override {
     Note(e.m_at, "started " + e.m_values.m_strPin);
   }
-  void OnAcknowledged(const CSettingAcknowledged& e) override { Note(e.m_at, SettingName(e.m_setting)); }
+  void OnAcknowledged(const CSettingAcknowledged& e) override {
+    Note(e.m_at, SettingName(e.m_setting));
+  }
   void OnAttemptEnded(const CAttemptEnded& e) override {
     const CModuleReport& report = e.m_report;
     Note(e.m_at, std::string(OutcomeText(report.m_outcome)) + " " +
