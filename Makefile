@@ -8,7 +8,7 @@ PYTHON ?= /usr/bin/python3
 
 .PHONY: test deps sqlite-mingw native windows windows-x64 sanitize test-native test-sanitize test-windows clean
 .PHONY: fuzz fuzz-short fuzz-long bench-wine bench-cli check-shipped dist format check-format
-.PHONY: deb install test-deb test-shipped test-usb test-web
+.PHONY: deb install test-deb test-shipped test-usb test-web web-shots
 
 # The shipped program is the 32-bit build (windows); its tests run from the 64-bit build of
 # the same sources (windows-x64), since only wine64 can run on this kind of machine. The
@@ -73,6 +73,10 @@ test-web: native windows-x64
 	@for t in tests/web/test_*.py; do $(PYTHON) $$t || exit 1; done
 	@bash scripts/wine-session.sh build/windows-x64 sh -c 'for t in tests/web/test_*.py; do \
 	  $(PYTHON) $$t --wine-exe build/windows-x64/cli/corvane.exe || exit 1; done'
+
+# The README's pictures of the board and the dashboard, as the browser tests took them.
+web-shots: test-web
+	@cp build/web-shots/board.png build/web-shots/dashboard.png docs/
 
 # The shipped i686 files, which cannot run here, checked statically against the x86_64 build
 # that the tests run: same resources, subsystem, ASLR and DEP, system DLLs only, the same TLS
