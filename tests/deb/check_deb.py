@@ -141,7 +141,7 @@ def check_completion(root):
         return
     cases = [("corvane pr", ["program"]),
              ("corvane ", ["--help", "--version", "doctor", "gang", "ledger", "pair", "ports", "program",
-                           "read", "station"]),
+                           "read", "serve", "station"]),
              ("corvane program --role ", ["master", "slave"]),
              ("corvane read --pace ", ["fast", "standard"]),
              ("corvane ports --format ", ["json", "text"]),
