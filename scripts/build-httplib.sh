@@ -14,16 +14,8 @@ out=$(realpath -m "${1:-build/third_party/httplib}")
 
 command -v dpkg-source >/dev/null || { echo "build-httplib: dpkg-source is missing" >&2; exit 1; }
 
-if ! apt-cache showsrc cpp-httplib 2>/dev/null | grep -q '^Package: cpp-httplib'; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "build-httplib: apt has no source entries; as root, add a deb-src entry for" >&2
-    echo "  the archive in /etc/apt/sources.list.d/debian.sources and run apt-get update" >&2
-    exit 1
-  fi
-  sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-    >/etc/apt/sources.list.d/corvane-deb-src.sources
-  apt-get update -qq
-fi
+. "$(dirname "$0")/deb-src.sh"
+ensure_deb_src cpp-httplib build-httplib || exit 1
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT

@@ -23,17 +23,8 @@ for tool in dpkg-source tclsh i686-w64-mingw32-gcc x86_64-w64-mingw32-gcc; do
   command -v "$tool" >/dev/null || { echo "build-sqlite-mingw: $tool is missing" >&2; exit 1; }
 done
 
-if ! apt-cache showsrc sqlite3 2>/dev/null | grep -q '^Package: sqlite3'; then
-  if [ "$(id -u)" -ne 0 ]; then
-    echo "build-sqlite-mingw: apt has no source entries; as root, add a deb-src entry for" >&2
-    echo "  the archive in /etc/apt/sources.list.d/debian.sources and run apt-get update" >&2
-    exit 1
-  fi
-  # The same archives as the binary entries, for sources.
-  sed 's/^Types: deb$/Types: deb-src/' /etc/apt/sources.list.d/debian.sources \
-    >/etc/apt/sources.list.d/corvane-deb-src.sources
-  apt-get update -qq
-fi
+. "$(dirname "$0")/deb-src.sh"
+ensure_deb_src sqlite3 build-sqlite-mingw || exit 1
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
