@@ -7,13 +7,15 @@
 namespace {
 
 // "/" alone leads to the dashboard; every other path outside /ledger/ and /assets/ is not
-// found. A refresh in the page's head, as the replies carry no header of a page's own.
+// found.
 bool Home(const CWebRequest& request, CWebReply* reply) {
   if (request.m_strPath != "/") return false;
+  reply->m_nStatus = 302;
+  reply->m_strLocation = "/ledger/";
   reply->m_strBody =
       "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
-      "<meta http-equiv=\"refresh\" content=\"0; url=/ledger/\"><title>Ledger</title></head>"
-      "<body><p><a href=\"/ledger/\">The ledger's dashboard</a></p></body></html>\n";
+      "<title>Ledger</title></head><body><p><a href=\"/ledger/\">The ledger's "
+      "dashboard</a></p></body></html>\n";
   return true;
 }
 
